@@ -1,0 +1,68 @@
+// The component model: an owner that destroys its components, the loading and designing
+// flags, Loaded, and free notification between components that refer to each other.
+//
+// Thread: a component belongs to the thread that created it (the main thread for every
+// component of a window); none of its operations here are locked.
+#pragma once
+
+#include <QObject>
+#include <string>
+#include <vector>
+
+#include "rtl/sysutils.h"
+
+enum TComponentStateFlag : unsigned {
+  csLoading = 1u << 0,
+  csDesigning = 1u << 1,
+  csDestroying = 1u << 2,
+};
+
+enum class TOperation { opInsert, opRemove };
+using enum TOperation;
+
+class TComponent : public QObject, public TPersistent {
+  Q_OBJECT
+  Q_PROPERTY(QString Name READ QName WRITE SetQName)
+
+ public:
+  // The owner is the QObject parent: it destroys this component with itself.
+  explicit TComponent(QObject* owner = nullptr);
+  ~TComponent() override;
+
+  QObject* Owner() const { return parent(); }
+  const std::string& Name() const { return name_; }
+  void SetName(const std::string& name);
+
+  unsigned ComponentState() const { return state_; }
+  bool IsLoading() const { return state_ & csLoading; }
+  bool IsDesigning() const { return state_ & csDesigning; }
+  bool IsDestroying() const { return state_ & csDestroying; }
+  // Marks the component as being read from a stored form; Loaded clears the flag.
+  void BeginLoading() { state_ |= csLoading; }
+  void SetDesigning(bool designing);
+
+  // Runs once after a form has set every stored property and resolved every reference.
+  virtual void Loaded();
+
+  // Asks Other to call Notification(Other, opRemove) on this component before Other is
+  // destroyed. The registration is mutual, as either may go first.
+  void FreeNotification(TComponent* other);
+  void RemoveFreeNotification(TComponent* other);
+
+  // Called while Component is still whole, at the start of its destructor.
+  virtual void Notification(TComponent* component, TOperation operation);
+
+ protected:
+  // Tells every registered component that this one goes away. The most-derived destructor
+  // must call it first so that receivers may still call back into a whole object; every
+  // destructor of the hierarchy calls it, and only the first call acts.
+  void Destroying();
+
+ private:
+  QString QName() const { return QString::fromStdString(name_); }
+  void SetQName(const QString& name) { SetName(name.toStdString()); }
+
+  std::string name_;
+  unsigned state_ = 0;
+  std::vector<TComponent*> free_notifies_;
+};

@@ -1,0 +1,60 @@
+// The thread class: a body run on a thread of its own, a terminate request, and a call
+// that runs a function on the main thread and waits for it.
+//
+// Ownership: the creator owns the TThread object and must Terminate and WaitFor it (the
+// destructor does both) before anything the body reads is freed.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+using enum TThreadPriority;
+
+class TThread {
+ public:
+  TThread();
+  TThread(const TThread&) = delete;
+  TThread& operator=(const TThread&) = delete;
+  // Terminates and waits; a derived class whose body reads its own members must call
+  // Stop() in its own destructor.
+  virtual ~TThread();
+
+  void Start();
+  // Asks the body to end and releases a pending Synchronize at once.
+  void Terminate();
+  bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
+  // Waits until the body has returned. Must not be called from the thread itself.
+  void WaitFor();
+  // Terminate then WaitFor.
+  void Stop();
+  bool Running() const { return thread_.joinable(); }
+  std::thread::id ThreadId() const { return thread_.get_id(); }
+  void SetPriority(TThreadPriority priority) { priority_ = priority; }
+  TThreadPriority Priority() const { return priority_; }
+
+  // Runs Fn on the main thread and waits until it has run. Returns false, with Fn not run
+  // or still running on the main thread, when the thread is told to terminate meanwhile:
+  // so a main thread that stops this thread never waits for a thread that waits for it.
+  // Called on the main thread (or without an application object) Fn runs at once.
+  bool Synchronize(const std::function<void()>& fn);
+
+  static bool IsMainThread();
+
+ protected:
+  virtual void Execute() = 0;
+
+ private:
+  struct SyncCall;
+  void Run();
+
+  std::thread thread_;
+  std::atomic<bool> terminated_{false};
+  TThreadPriority priority_ = tpNormal;
+  std::mutex mutex_;  // guards pending_
+  std::shared_ptr<SyncCall> pending_;
+};

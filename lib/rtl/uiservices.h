@@ -1,0 +1,43 @@
+// What the core needs from a user interface without depending on widgets: message boxes,
+// the standard exception display, the line-settings dialog and text-view bindings.
+//
+// The default is headless (a line on standard error, dialogs cancelled, no text views);
+// the widgets layer installs the real one, and tests install one that answers for the user.
+// Thread: called on the main thread only.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+
+class QObject;
+class TvxTextView;
+
+// The line settings the settings dialog edits; values as the serial component keeps them.
+struct TvxLineSettings {
+  unsigned BaudRate = 9600;
+  unsigned DataBits = 8;
+  int Parity = 0;    // none, odd, even, mark, space
+  int StopBits = 0;  // one, one and a half, two
+  int Flow = 0;      // none, hardware (RTS/CTS), software (Xon/Xoff)
+};
+
+class TvxUIServices {
+ public:
+  virtual ~TvxUIServices() = default;
+  // A modal message box with the error icon.
+  virtual void ShowError(const std::string& text, const std::string& caption);
+  // A modal message box with the information icon.
+  virtual void ShowMessage(const std::string& text);
+  // The application's standard display of an exception that was not raised.
+  virtual void ShowException(const std::exception& error);
+  // The line-settings dialog for Device; true when the user accepted Settings.
+  virtual bool EditLineSettings(const std::string& device, TvxLineSettings& settings);
+  // A binding to View when it is a text view this interface knows, otherwise nullptr.
+  virtual std::unique_ptr<TvxTextView> BindTextView(QObject* view);
+};
+
+// The installed services; never null.
+TvxUIServices& UIServices();
+// Installs Services (not owned) or, with nullptr, the headless default again.
+void SetUIServices(TvxUIServices* services);

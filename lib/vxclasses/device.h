@@ -1,0 +1,32 @@
+// One device of an I/O component's device list, and the intermediate records that the
+// serial enumeration reads from the device database.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "rtl/sysutils.h"
+
+class TvxBaseIO;
+
+class TvxDevice : public TPersistent {
+ public:
+  int Index = 0;                 // position in the owner's list; kept equal to it
+  TvxBaseIO* Owner = nullptr;    // the component whose list holds the record
+  int PortNumber = 0;            // COM number, or 4097 and up for other names
+  std::string DisplayName;       // listed name, plus " (Description)" when known
+  std::string DeviceObjectName;  // kernel device name of the port
+  std::string ListedName;        // the port name as listed, e.g. COM3
+  std::string SymbolicName;      // database records: the stable link of the device
+  std::string RegistryKey;       // where the device's record lives in the database
+  std::string Description;
+  std::string Service;
+  std::string DriverKey;
+  std::string InstanceId;
+  std::string BusRelations;  // instance identifiers of the bus children, joined with ";"
+  std::string PortName;      // name used to open the port and shown in messages
+  std::string Manufacturer;
+  std::uint32_t DevInst = 0;
+  std::array<std::uint8_t, 16> ClassGuid{};
+};

@@ -1,0 +1,44 @@
+// The list of notify handlers of an I/O component.
+#pragma once
+
+#include <vector>
+
+#include "rtl/delegate.h"
+
+class TvxBaseIO;
+
+// A notify handler: (Sender, Code). Codes: 1 closed, 2 opened, 3 device list changed.
+using TvxIONotifyEvent = TMethod<void(TvxBaseIO*, int)>;
+
+// Handlers are identified by their (code, object) pair.
+// Thread: owned by the I/O component's thread; not locked.
+class TvxNotifyList {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  int Add(const TvxIONotifyEvent& handler) {
+    items_.push_back(handler);
+    return Count() - 1;
+  }
+  void Delete(int index) {
+    if (index >= 0 && index < Count()) items_.erase(items_.begin() + index);
+  }
+  void Clear() { items_.clear(); }
+  TvxIONotifyEvent GetHandler(int index) const {
+    return index >= 0 && index < Count() ? items_[static_cast<std::size_t>(index)] : TvxIONotifyEvent{};
+  }
+  int IndexOfHandler(const TvxIONotifyEvent& handler) const {
+    for (int i = 0; i < Count(); ++i)
+      if (items_[static_cast<std::size_t>(i)] == handler) return i;
+    return -1;
+  }
+  // Calls the handlers in registration order. The count is taken at the start; a handler
+  // removed meanwhile is skipped rather than called through a stale slot.
+  void NotifyAll(TvxBaseIO* sender, int code) {
+    const std::vector<TvxIONotifyEvent> snapshot = items_;
+    for (const TvxIONotifyEvent& handler : snapshot)
+      if (IndexOfHandler(handler) >= 0) handler(sender, code);
+  }
+
+ private:
+  std::vector<TvxIONotifyEvent> items_;
+};

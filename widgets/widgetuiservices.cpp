@@ -1,0 +1,26 @@
+#include "widgetuiservices.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "textviewbinding.h"
+
+namespace {
+QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+}  // namespace
+
+void TvxWidgetUIServices::ShowError(const std::string& text, const std::string& caption) {
+  QMessageBox::critical(QApplication::activeWindow(), Latin1(caption), Latin1(text));
+}
+
+void TvxWidgetUIServices::ShowMessage(const std::string& text) {
+  QMessageBox::information(QApplication::activeWindow(), QApplication::applicationName(), Latin1(text));
+}
+
+void TvxWidgetUIServices::ShowException(const std::exception& error) {
+  QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(), Latin1(error.what()));
+}
+
+std::unique_ptr<TvxTextView> TvxWidgetUIServices::BindTextView(QObject* view) {
+  return TvxTextViewBinding::Bind(view);
+}

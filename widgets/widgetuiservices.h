@@ -1,0 +1,13 @@
+// The UI services over Qt Widgets: real message boxes, the line-settings dialog and text
+// view bindings. A program installs it once after creating its QApplication.
+#pragma once
+
+#include "rtl/uiservices.h"
+
+class TvxWidgetUIServices : public TvxUIServices {
+ public:
+  void ShowError(const std::string& text, const std::string& caption) override;
+  void ShowMessage(const std::string& text) override;
+  void ShowException(const std::exception& error) override;
+  std::unique_ptr<TvxTextView> BindTextView(QObject* view) override;
+};
