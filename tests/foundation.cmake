@@ -1,3 +1,3 @@
-add_vx_test(rtl_test)
-add_vx_test(baseio_test)
+add_vx_test(rtl_test LABELS threads)
+add_vx_test(baseio_test LABELS threads)
 add_vx_test(dataprocessor_test)

@@ -5,9 +5,7 @@
 #include "rtl/uiservices.h"
 #include "vxclasses/dataprocessor.h"
 
-TvxBaseIO::TvxBaseIO(QObject* owner) : TComponent(owner) {
-  log_prefix_ = metaObject()->className();
-}
+TvxBaseIO::TvxBaseIO(QObject* owner) : TComponent(owner) {}
 
 TvxBaseIO::~TvxBaseIO() {
   Destroying();
@@ -296,11 +294,16 @@ void TvxBaseIO::LogMsg(TDetailLevel level, const std::string& msg) {
   if (msg.empty())
     log_->AddHeader();
   else
-    log_->AddEntryAt(level, log_prefix_ + msg);
+    log_->AddEntryAt(level, LogPrefix() + msg);
 }
 
 void TvxBaseIO::LogFmt(TDetailLevel level, const std::string& fmt, const TVarRecs& args) {
-  if (log_) log_->AddFormattedAt(level, log_prefix_ + fmt, args);
+  if (log_) log_->AddFormattedAt(level, LogPrefix() + fmt, args);
+}
+
+std::string TvxBaseIO::LogPrefix() const {
+  // The most-derived class is known only once construction is over, so it is read here.
+  return log_prefix_set_ ? log_prefix_ : metaObject()->className();
 }
 
 TvxDevice* TvxBaseIO::GetDevice(int index) const {

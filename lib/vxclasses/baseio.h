@@ -68,7 +68,8 @@ class TvxBaseIO : public TComponent {
   TThreadPriority ThreadPriority() const { return thread_priority_; }
   void SetThreadPriority(TThreadPriority value) { thread_priority_ = value; }
   THandle Handle() const { return handle_; }
-  const std::string& LogPrefix() const { return log_prefix_; }
+  // The text before every log entry: the class name unless a descendant sets its own.
+  std::string LogPrefix() const;
   bool OwnsDevices() const { return owns_devices_; }
   void SetOwnsDevices(bool value) { owns_devices_ = value; }
   // True while received bytes are shown in the terminal.
@@ -128,7 +129,10 @@ class TvxBaseIO : public TComponent {
 
  protected:
   void SetHandle(THandle handle) { handle_ = handle; }
-  void SetLogPrefix(const std::string& prefix) { log_prefix_ = prefix; }
+  void SetLogPrefix(const std::string& prefix) {
+    log_prefix_ = prefix;
+    log_prefix_set_ = true;
+  }
   void SetUsesWorkerThread(bool value) { uses_worker_thread_ = value; }
   bool UsesWorkerThread() const { return uses_worker_thread_; }
   bool WorkerStopping() const { return worker_stopping_; }
@@ -160,6 +164,7 @@ class TvxBaseIO : public TComponent {
   bool active_at_load_ = false;
   THandle handle_ = INVALID_HANDLE_VALUE;
   std::string log_prefix_;
+  bool log_prefix_set_ = false;
   bool owns_devices_ = true;
   bool uses_worker_thread_ = false;
   bool worker_stopping_ = false;
