@@ -2,6 +2,7 @@
 #pragma once
 
 #include "vxclasses/baseio.h"
+#include "vxclasses/commevent.h"
 #include "vxclasses/dataprocessor.h"
 #include "vxclasses/device.h"
 #include "vxclasses/logsink.h"

@@ -1,0 +1,180 @@
+// Unit vxdataproc: the packet detector. It cuts the received byte stream into packets
+// described by a collection of definitions (markers, fixed or announced lengths, silence).
+//
+// Thread: no lock. Detection state, the definitions and every event run on the thread that
+// delivers received data and timer ticks to the processor (the main thread in the demo);
+// the application must configure the definitions from that thread too.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "rtl/collection.h"
+#include "vxclasses.h"
+
+class TvxDataPacket;
+class TvxDataPackets;
+class TvxDataProtocol;
+
+// (Packet, chData, IsHandled): decides the length while a packet arrives; set the
+// packet's PacketLength (the whole length, begin marker included) and IsHandled True.
+using TvxDataPacketLengthEvent =
+    std::function<void(TvxDataPacket* packet, std::uint8_t chData, bool& isHandled)>;
+// (Sender, Packet): a packet was detected; Packet's Data and DataSize hold it.
+using TvxDataPacketEvent = std::function<void(TObject* sender, TvxDataPacket* packet)>;
+
+enum class TvxPacketPhase : std::uint8_t {
+  Idle = 0,         // nothing to detect; a new definition stays here until its first reset
+  WaitBegin = 1,    // matching PacketBegin; bytes are not stored
+  WaitLength = 2,   // collecting until DataSize reaches PacketLength
+  WaitEnd = 3,      // collecting until PacketEnd has been seen
+  WaitTimeout = 4,  // collecting until the line falls silent
+};
+
+// One kind of packet. The buffer is allocated once, zero-filled, at construction.
+class TvxDataPacket : public TCollectionItem {
+ public:
+  static constexpr int DefaultBufferSize = 16384;
+  static constexpr int MinBufferSize = 512;
+
+  // A size below MinBufferSize is raised to it.
+  explicit TvxDataPacket(TvxDataPackets* collection, int bufferSize = DefaultBufferSize);
+
+  bool Active() const { return active_; }
+  void SetActive(bool value) { active_ = value; }
+  // When this definition completes a packet, every other definition is reset.
+  bool ResetOthers() const { return reset_others_; }
+  void SetResetOthers(bool value) { reset_others_ = value; }
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(const std::string& value) { caption_ = value; }
+  // Markers take effect from the next reset; a detection in progress keeps the old ones.
+  const std::string& PacketBegin() const { return packet_begin_; }
+  void SetPacketBegin(const std::string& value) { packet_begin_ = value; }
+  const std::string& PacketEnd() const { return packet_end_; }
+  void SetPacketEnd(const std::string& value) { packet_end_ = value; }
+  // Whole packet length, begin marker included; 0 or less means no fixed length.
+  int PacketLength() const { return packet_length_; }
+  void SetPacketLength(int value) { packet_length_ = value; }
+  bool PacketEndByTimeout() const { return packet_end_by_timeout_; }
+  void SetPacketEndByTimeout(bool value) { packet_end_by_timeout_ = value; }
+  // Must not add or delete definitions of the collection.
+  TvxDataPacketLengthEvent OnPacketLength;
+  int Tag() const { return tag_; }
+  void SetTag(int value) { tag_ = value; }
+
+  // The collected packet, markers included; valid while DoPacket runs.
+  const std::uint8_t* Data() const { return data_.get(); }
+  int DataSize() const { return data_size_; }
+  int BufferSize() const { return buffer_size_; }
+  TvxPacketPhase Phase() const { return phase_; }
+  const TCommEventNew& Matcher() const { return matcher_; }
+
+  std::string ClassName() const override { return "TvxDataPacket"; }
+  // Caption when it is not blank, otherwise the class name.
+  std::string DisplayName() const override;
+  // From another definition: Active, ResetOthers, Caption and both markers, PacketLength.
+  void Assign(const TPersistent& source) override;
+
+  // Detection steps, driven by the collection.
+  void Reset();
+  // Offers one byte; True when it completes the packet.
+  bool AddByte(std::uint8_t ch);
+  // A definition without a begin marker keeps only the last PacketLength bytes.
+  void TrimToLength();
+  bool IsStarted() const { return data_size_ > 0 || matcher_.InProgress(); }
+  // True when the line's silence ends a packet with at least one byte.
+  bool EndByTimeout();
+
+ private:
+  TvxPacketPhase BeginBody();
+
+  std::string caption_;
+  std::string packet_begin_;
+  std::string packet_end_;
+  int packet_length_ = 0;
+  bool active_ = true;
+  bool reset_others_ = false;
+  TCommEventNew matcher_;
+  TvxPacketPhase phase_ = TvxPacketPhase::Idle;
+  int buffer_size_;
+  std::unique_ptr<std::uint8_t[]> data_;
+  int data_size_ = 0;
+  bool packet_end_by_timeout_ = false;
+  // OnPacketLength is still to be asked for the current packet.
+  bool length_pending_ = false;
+  int tag_ = 0;
+};
+
+class TvxDataPackets : public TCollection {
+ public:
+  explicit TvxDataPackets(TvxDataProtocol* owner) : owner_(owner) {}
+
+  TvxDataPacket* Add(int bufferSize = TvxDataPacket::DefaultBufferSize);
+  // Throws Exception for an index outside 0..Count-1.
+  TvxDataPacket* Items(int index) const { return static_cast<TvxDataPacket*>(Item(index)); }
+  QObject* Owner() const override;
+  // Some definition was part-way through a packet at the last byte.
+  bool Pending() const { return pending_; }
+
+  // Offers Ch to the definitions in order; the index of the one it completes, or -1.
+  int DetectByte(std::uint8_t ch);
+  void ResetAll();
+  void ResetAllExcept(int index);
+  // The first definition whose packet ends by silence, or -1.
+  int CheckTimeouts();
+
+ private:
+  TvxDataPacket* At(int index) const {
+    return static_cast<TvxDataPacket*>(ItemAt(static_cast<std::size_t>(index)));
+  }
+
+  TvxDataProtocol* owner_;
+  bool pending_ = false;
+};
+
+class TvxDataProtocol : public TvxCustomDataProcessor {
+  Q_OBJECT
+
+ public:
+  explicit TvxDataProtocol(QObject* owner = nullptr);
+  ~TvxDataProtocol() override;
+
+  TvxDataPackets& Packets() { return packets_; }
+  const TvxDataPackets& Packets() const { return packets_; }
+  // Silence in ms after the last received block until the timer fires; 0 or less: never.
+  int Timeout() const { return timeout_; }
+  void SetTimeout(int value) { timeout_ = value; }
+  // While True, every examined block is reported Handled (not echoed to the terminal).
+  bool ConsumeData() const { return consume_data_; }
+  void SetConsumeData(bool value) { consume_data_ = value; }
+
+  TvxDataPacketEvent OnDataPacket;
+  TNotifyEvent OnTimeout;
+
+  void DoMediumClosed() override;
+  void DoMediumOpened() override;
+  void DoTimer(TObject* sender) override;
+  void DoDataReceived(const void* buffer, Cardinal len, bool& handled) override;
+
+  // A packet of definition Index was detected: logs it and calls OnDataPacket; an
+  // Exception of the handler becomes fatal error 15/1.
+  virtual void DoPacket(int index);
+  // The timer fired and no packet ended by silence: calls OnTimeout (exceptions as DoPacket).
+  virtual void DoTimeout();
+  // Offers one byte outside a received block; the completed definition's index or -1.
+  // Does not touch the timer.
+  virtual int ProcessByte(std::uint8_t ch);
+  virtual void ResetPackets();
+  virtual bool PacketPending();
+
+ private:
+  // Runs DoPacket and resets the definition even when DoPacket throws, so a later caller
+  // never sees a completed definition collecting on.
+  void DeliverPacket(int index);
+
+  TvxDataPackets packets_;
+  int timeout_ = 0;
+  bool consume_data_ = false;
+};

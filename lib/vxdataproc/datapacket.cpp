@@ -1,0 +1,108 @@
+#include <algorithm>
+#include <cstring>
+
+#include "vxdataproc.h"
+
+TvxDataPacket::TvxDataPacket(TvxDataPackets* collection, int bufferSize)
+    : TCollectionItem(collection),
+      buffer_size_(std::max(bufferSize, MinBufferSize)),
+      data_(std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(buffer_size_))) {}
+
+std::string TvxDataPacket::DisplayName() const {
+  bool blank = std::all_of(caption_.begin(), caption_.end(),
+                           [](char c) { return static_cast<unsigned char>(c) <= ' '; });
+  return blank ? TCollectionItem::DisplayName() : caption_;
+}
+
+void TvxDataPacket::Assign(const TPersistent& source) {
+  auto* other = dynamic_cast<const TvxDataPacket*>(&source);
+  if (!other) {
+    TCollectionItem::Assign(source);
+    return;
+  }
+  active_ = other->active_;
+  reset_others_ = other->reset_others_;
+  caption_ = other->caption_;
+  packet_begin_ = other->packet_begin_;
+  packet_end_ = other->packet_end_;
+  packet_length_ = other->packet_length_;
+}
+
+void TvxDataPacket::Reset() {
+  data_size_ = 0;
+  length_pending_ = static_cast<bool>(OnPacketLength);
+  if (!packet_begin_.empty()) {
+    matcher_.SetPattern(packet_begin_);
+    phase_ = TvxPacketPhase::WaitBegin;
+  } else {
+    phase_ = BeginBody();
+  }
+}
+
+TvxPacketPhase TvxDataPacket::BeginBody() {
+  if (!packet_end_.empty()) {
+    matcher_.SetPattern(packet_end_);
+    return TvxPacketPhase::WaitEnd;
+  }
+  if (packet_length_ > 0 || length_pending_) return TvxPacketPhase::WaitLength;
+  if (packet_end_by_timeout_) return TvxPacketPhase::WaitTimeout;
+  return TvxPacketPhase::Idle;
+}
+
+bool TvxDataPacket::AddByte(std::uint8_t ch) {
+  if (!active_ || phase_ == TvxPacketPhase::Idle) return false;
+  if (phase_ != TvxPacketPhase::WaitBegin) {
+    // An over-long packet drops the byte and collects again from the buffer's start.
+    if (data_size_ >= buffer_size_)
+      data_size_ = 0;
+    else
+      data_[static_cast<std::size_t>(data_size_++)] = ch;
+  }
+  bool complete = false;
+  switch (phase_) {
+    case TvxPacketPhase::WaitTimeout:
+      return false;
+    case TvxPacketPhase::WaitLength: {
+      bool handled = true;
+      if (length_pending_ && OnPacketLength) {
+        handled = false;
+        OnPacketLength(this, ch, handled);
+        if (handled) length_pending_ = false;
+      }
+      complete = handled && data_size_ >= packet_length_;
+      break;
+    }
+    case TvxPacketPhase::WaitBegin:
+      if (matcher_.Match(static_cast<char>(ch))) {
+        // The marker may be longer than the buffer: only what fits is kept.
+        data_size_ = static_cast<int>(
+            std::min<std::size_t>(packet_begin_.size(), static_cast<std::size_t>(buffer_size_)));
+        std::memcpy(data_.get(), packet_begin_.data(), static_cast<std::size_t>(data_size_));
+        phase_ = BeginBody();
+        complete = phase_ == TvxPacketPhase::Idle;
+      }
+      break;
+    case TvxPacketPhase::WaitEnd:
+      complete = matcher_.Match(static_cast<char>(ch));
+      break;
+    case TvxPacketPhase::Idle:
+      break;
+  }
+  if (complete) TrimToLength();
+  return complete;
+}
+
+void TvxDataPacket::TrimToLength() {
+  if (phase_ == TvxPacketPhase::WaitLength || !packet_begin_.empty() || packet_length_ <= 0 ||
+      data_size_ <= packet_length_)
+    return;
+  std::memmove(data_.get(), data_.get() + (data_size_ - packet_length_),
+               static_cast<std::size_t>(packet_length_));
+  data_size_ = packet_length_;
+}
+
+bool TvxDataPacket::EndByTimeout() {
+  if (!packet_end_by_timeout_) return false;
+  TrimToLength();
+  return data_size_ > 0;
+}

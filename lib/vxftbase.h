@@ -1,0 +1,115 @@
+// Unit vxftbase: the base of file-transfer protocols. A packet detector that owns the
+// list of files to send, the one open file, the transfer state, the error count against a
+// limit, progress reporting, and the skip and abort requests.
+//
+// Thread: no lock. Every member is owned by the thread that delivers received data and
+// timer ticks to the processor chain (the main thread in the demo); application calls must
+// come from that thread too, and the events run on it. The progress bar is never touched
+// directly: range and position reach it as queued calls, run on the bar's own thread.
+#pragma once
+
+#include <QDateTime>
+#include <QPointer>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "vxdataproc.h"
+#include "vxftbase/filelist.h"
+#include "vxftbase/filestream.h"
+
+enum TvxTransferState : std::uint8_t { fsListen = 0, fsSend = 1, fsReceive = 2 };
+
+class TvxCustomFileTransfer : public TvxDataProtocol {
+  Q_OBJECT
+
+ public:
+  explicit TvxCustomFileTransfer(QObject* owner = nullptr);
+  ~TvxCustomFileTransfer() override;
+
+  // Directory for received files and for names without a directory: empty, or ending in '/'.
+  const std::string& DefaultPath() const { return default_path_; }
+  void SetDefaultPath(const std::string& value);
+  // Full name of the open file; empty when none is open.
+  const std::string& FileName() const { return file_name_; }
+
+  TNotifyEvent OnProgress;
+  TNotifyEvent OnError;
+  TNotifyEvent OnFileEnd;
+  TNotifyEvent OnFileStart;
+  TNotifyEvent OnChangeState;
+
+  // Any QObject with setRange(int,int) and setValue(int) slots; not owned, forgotten when
+  // it is destroyed. Setting one posts the current range to it.
+  QObject* ProgressBar() const { return progress_bar_.data(); }
+  void SetProgressBar(QObject* value);
+
+  TvxFileList& FileList() { return file_list_; }
+  const TvxFileList& FileList() const { return file_list_; }
+  // The open file; nil when none is open.
+  TvxFileStream* FileStream() const { return file_stream_.get(); }
+  TvxTransferState State() const { return state_; }
+  // Errors allowed per session.
+  int ErrorLimit() const { return error_limit_; }
+  void SetErrorLimit(int value) { error_limit_ = value; }
+  int ErrorCount() const { return error_count_; }
+  // Bytes the progress range covers: the listed sizes' sum after BuildFileList, the
+  // current file's size during a transfer.
+  std::int64_t TotalSize() const { return total_size_; }
+  // Size the peer announced for the file being received.
+  std::int64_t ReceivedSize() const { return received_size_; }
+  // The open file's position; 0 when none is open.
+  std::int64_t GetFilePosition() const;
+
+  // Builds FileList from masks separated by ',', ';' or line breaks. Wildcards '*' and
+  // '?' apply to the file-name part; each match is listed under its mask's directory, in
+  // name order; directories are left out. A mask without a directory searches DefaultPath.
+  void BuildFileList(const std::string& mask);
+
+  void RaiseFatalError(Cardinal errorCode, Cardinal detail, const std::string& errorMsg) override;
+
+  // Closes the open file (OnFileEnd sees FileName) and clears FileName.
+  virtual void CloseTransferFile();
+  // Returns to fsListen without OnChangeState and logs "Transfer aborted. " + Reason.
+  virtual void AbortTransfer(const std::string& reason);
+  // Closes any open file and opens Name (under DefaultPath when it has no directory) with
+  // Mode; file-system failures propagate as EFileStreamError. Fires OnFileStart.
+  virtual void OpenTransferFile(const std::string& name, std::uint16_t mode);
+  // Sets the open file's modification time; nothing without an open file.
+  virtual void SetTransferFileDate(const QDateTime& dateTime);
+  // Posts the position to the progress bar, then fires OnProgress.
+  virtual void DoProgress();
+  // Counts an error: True and OnError while within ErrorLimit, else fatal error 17/7.
+  virtual bool CountError();
+  // Stores State and fires OnChangeState when it changes.
+  virtual void SetState(TvxTransferState value);
+  // Stores TotalSize and posts the progress range.
+  virtual void SetTotalSize(std::int64_t size);
+  virtual void Abort();
+  // Builds the list; fatal error 17/6 when it is empty, else logs the mask.
+  virtual void SendFiles(const std::string& mask);
+  // Logs the request while a transfer runs; the protocol does the skipping.
+  virtual void SkipFile(bool skipAll, bool deleteFile);
+
+ protected:
+  void SetErrorCount(int value) { error_count_ = value; }
+  void SetReceivedSize(std::int64_t value) { received_size_ = value; }
+
+ private:
+  // The progress bar's range is an int: sizes beyond it are shifted right by this much.
+  int ProgressShift() const;
+  void PostProgress(const char* slot, int value) const;
+  void PostRange() const;
+
+  std::string default_path_;
+  std::string file_name_;
+  // Read and cleared on the owning thread; the bar itself only through queued calls.
+  QPointer<QObject> progress_bar_;
+  TvxFileList file_list_;
+  std::unique_ptr<TvxFileStream> file_stream_;
+  TvxTransferState state_ = fsListen;
+  int error_limit_ = 3;
+  int error_count_ = 0;
+  std::int64_t total_size_ = 0;
+  std::int64_t received_size_ = 0;
+};

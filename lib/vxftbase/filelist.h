@@ -1,0 +1,37 @@
+// The files to send: one full file name per line, each with its size in bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rtl/sysutils.h"
+
+class TvxFileList {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  bool Empty() const { return items_.empty(); }
+  // Both throw Exception for an index outside 0..Count-1.
+  const std::string& Strings(int index) const { return items_.at(Checked(index)).name; }
+  std::int64_t Sizes(int index) const { return items_.at(Checked(index)).size; }
+  int Add(const std::string& name, std::int64_t size) {
+    items_.push_back({name, size});
+    return Count() - 1;
+  }
+  void Delete(int index) {
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(Checked(index)));
+  }
+  void Clear() { items_.clear(); }
+
+ private:
+  struct Item {
+    std::string name;
+    std::int64_t size;
+  };
+  std::size_t Checked(int index) const {
+    if (index < 0 || index >= Count())
+      throw Exception("List index out of bounds (" + std::to_string(index) + ")");
+    return static_cast<std::size_t>(index);
+  }
+  std::vector<Item> items_;
+};

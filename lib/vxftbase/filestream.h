@@ -1,0 +1,66 @@
+// The open transfer file: a binary file stream with 64-bit positions whose failures are
+// exceptions naming the file.
+//
+// Thread: none; the owner's thread.
+#pragma once
+
+#include <QDateTime>
+#include <QFile>
+#include <cstdint>
+#include <string>
+
+#include "rtl/sysutils.h"
+
+// Open modes of a transfer file.
+inline constexpr std::uint16_t fmOpenRead = 0x0000;
+inline constexpr std::uint16_t fmOpenWrite = 0x0001;
+inline constexpr std::uint16_t fmOpenReadWrite = 0x0002;
+// Creates the file, replacing one of the same name; opened for reading and writing.
+inline constexpr std::uint16_t fmCreate = 0xFFFF;
+
+class EFileStreamError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EFOpenError : public EFileStreamError {
+ public:
+  using EFileStreamError::EFileStreamError;
+};
+class EFCreateError : public EFileStreamError {
+ public:
+  using EFileStreamError::EFileStreamError;
+};
+class EReadError : public EFileStreamError {
+ public:
+  using EFileStreamError::EFileStreamError;
+};
+class EWriteError : public EFileStreamError {
+ public:
+  using EFileStreamError::EFileStreamError;
+};
+
+class TvxFileStream : public TObject {
+ public:
+  // Throws EFOpenError (or EFCreateError with fmCreate) with the system's reason.
+  TvxFileStream(const std::string& fileName, std::uint16_t mode);
+  TvxFileStream(const TvxFileStream&) = delete;
+  TvxFileStream& operator=(const TvxFileStream&) = delete;
+
+  const std::string& FileName() const { return file_name_; }
+  // Up to Count bytes; fewer only at the end of the file. Throws EReadError on failure.
+  std::int64_t Read(void* buffer, std::int64_t count);
+  // All Count bytes or EWriteError.
+  void Write(const void* buffer, std::int64_t count);
+  std::int64_t Position() const { return file_.pos(); }
+  // Throws EFileStreamError when the position cannot be reached.
+  void Seek(std::int64_t position);
+  std::int64_t Size() const { return file_.size(); }
+  // Truncates or extends the file; throws EWriteError on failure.
+  void SetSize(std::int64_t size);
+  // The file's modification time; throws EFileStreamError on failure.
+  void SetFileDate(const QDateTime& dateTime);
+
+ private:
+  std::string file_name_;
+  QFile file_;
+};

@@ -1,0 +1,118 @@
+#include <QMetaObject>
+#include <climits>
+
+#include "vxftbase.h"
+
+TvxCustomFileTransfer::TvxCustomFileTransfer(QObject* owner) : TvxDataProtocol(owner) {}
+
+TvxCustomFileTransfer::~TvxCustomFileTransfer() {
+  Destroying();
+  CloseTransferFile();
+}
+
+void TvxCustomFileTransfer::SetDefaultPath(const std::string& value) {
+  default_path_ = value;
+  if (!default_path_.empty() && default_path_.back() != '/') default_path_ += '/';
+}
+
+void TvxCustomFileTransfer::SetProgressBar(QObject* value) {
+  progress_bar_ = value;
+  if (value) PostRange();
+}
+
+std::int64_t TvxCustomFileTransfer::GetFilePosition() const {
+  return file_stream_ ? file_stream_->Position() : 0;
+}
+
+void TvxCustomFileTransfer::RaiseFatalError(Cardinal errorCode, Cardinal detail,
+                                            const std::string& errorMsg) {
+  if (state_ != fsListen) AbortTransfer(errorMsg);
+  TvxDataProtocol::RaiseFatalError(errorCode, detail, errorMsg);
+}
+
+void TvxCustomFileTransfer::CloseTransferFile() {
+  if (file_stream_) {
+    file_stream_.reset();
+    if (OnFileEnd) OnFileEnd(this);
+  }
+  file_name_.clear();
+}
+
+void TvxCustomFileTransfer::AbortTransfer(const std::string& reason) {
+  state_ = fsListen;
+  LogMsg(dlSimple, "Transfer aborted. " + reason);
+}
+
+void TvxCustomFileTransfer::OpenTransferFile(const std::string& name, std::uint16_t mode) {
+  CloseTransferFile();
+  std::string fullName = name.find('/') != std::string::npos ? name : default_path_ + name;
+  file_stream_ = std::make_unique<TvxFileStream>(fullName, mode);
+  file_name_ = fullName;
+  if (OnFileStart) OnFileStart(this);
+}
+
+void TvxCustomFileTransfer::SetTransferFileDate(const QDateTime& dateTime) {
+  if (file_stream_) file_stream_->SetFileDate(dateTime);
+}
+
+void TvxCustomFileTransfer::DoProgress() {
+  PostProgress("setValue", static_cast<int>(GetFilePosition() >> ProgressShift()));
+  if (OnProgress) OnProgress(this);
+}
+
+bool TvxCustomFileTransfer::CountError() {
+  ++error_count_;
+  if (error_count_ <= error_limit_) {
+    if (OnError) OnError(this);
+    return true;
+  }
+  RaiseFatalError(17, 7, "Too many errors.");
+  return false;
+}
+
+void TvxCustomFileTransfer::SetState(TvxTransferState value) {
+  if (value == state_) return;
+  state_ = value;
+  if (OnChangeState) OnChangeState(this);
+}
+
+void TvxCustomFileTransfer::SetTotalSize(std::int64_t size) {
+  total_size_ = size;
+  PostRange();
+}
+
+void TvxCustomFileTransfer::Abort() {
+  AbortTransfer("");
+}
+
+void TvxCustomFileTransfer::SendFiles(const std::string& mask) {
+  BuildFileList(mask);
+  if (file_list_.Empty())
+    RaiseFatalError(17, 6, "There are no files for transmission.");
+  else
+    LogMsg(dlSimple, mask);
+}
+
+void TvxCustomFileTransfer::SkipFile(bool skipAll, bool deleteFile) {
+  if (state_ == fsListen) return;
+  LogFmt(dlSimple, "File transfer is skipped. File Group: %s. Deletion: %s",
+         {std::string(skipAll ? "1" : "0"), std::string(deleteFile ? "1" : "0")});
+}
+
+int TvxCustomFileTransfer::ProgressShift() const {
+  int shift = 0;
+  while ((total_size_ >> shift) > INT_MAX) ++shift;
+  return shift;
+}
+
+void TvxCustomFileTransfer::PostProgress(const char* slot, int value) const {
+  if (QObject* bar = progress_bar_.data())
+    QMetaObject::invokeMethod(bar, slot, Qt::QueuedConnection, Q_ARG(int, value));
+}
+
+void TvxCustomFileTransfer::PostRange() const {
+  QObject* bar = progress_bar_.data();
+  if (!bar) return;
+  int high = total_size_ > 0 ? static_cast<int>(total_size_ >> ProgressShift()) : 0;
+  QMetaObject::invokeMethod(bar, "setRange", Qt::QueuedConnection, Q_ARG(int, 0), Q_ARG(int, high));
+}
