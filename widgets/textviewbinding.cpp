@@ -18,16 +18,23 @@ TvxTextViewBinding::~TvxTextViewBinding() {
   if (view_ && QThread::currentThread() == view_->thread()) view_->removeEventFilter(this);
 }
 
+QPlainTextEdit* TvxTextViewBinding::Edit() const {
+  return qobject_cast<QPlainTextEdit*>(view_.data());
+}
+
 void TvxTextViewBinding::OnViewThread(std::function<void(QPlainTextEdit*)> fn) {
   if (!view_) return;
   if (QThread::currentThread() == view_->thread()) {
-    fn(view_);
+    if (QPlainTextEdit* edit = Edit()) fn(edit);
     return;
   }
-  QPointer<QPlainTextEdit> view = view_;
-  QMetaObject::invokeMethod(view_, [view, fn] {
-    if (view) fn(view);
-  }, Qt::QueuedConnection);
+  QPointer<QObject> view = view_;
+  QMetaObject::invokeMethod(
+      view_.data(),
+      [view, fn] {
+        if (auto* edit = qobject_cast<QPlainTextEdit*>(view.data())) fn(edit);
+      },
+      Qt::QueuedConnection);
 }
 
 void TvxTextViewBinding::TypeChar(char ch) {
@@ -58,7 +65,9 @@ void TvxTextViewBinding::SetText(const std::string& text) {
   });
 }
 
-void TvxTextViewBinding::SetKeyHook(std::function<bool(char)> hook) { hook_ = std::move(hook); }
+void TvxTextViewBinding::SetKeyHook(std::function<bool(char)> hook) {
+  hook_ = std::move(hook);
+}
 
 bool TvxTextViewBinding::eventFilter(QObject* watched, QEvent* event) {
   if (watched != view_ || event->type() != QEvent::KeyPress || !hook_) return false;

@@ -35,6 +35,8 @@ class TvxTextViewBinding : public QObject, public TvxTextView {
   // Runs Fn on the view's thread, at once when already there.
   void OnViewThread(std::function<void(QPlainTextEdit*)> fn);
 
-  QPointer<QPlainTextEdit> view_;
+  // Held as a QObject: while the widget is being destroyed it is no QPlainTextEdit any more.
+  QPointer<QObject> view_;
+  QPlainTextEdit* Edit() const;
   std::function<bool(char)> hook_;  // view's thread only
 };
