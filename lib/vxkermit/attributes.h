@@ -1,0 +1,21 @@
+// The attribute (A) packet's data field: entries of letter, tochar(length), value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vxkermit {
+
+// This side's attributes for a file of Size bytes: the length in K, "!", as Size div 1024 + 1.
+std::string BuildAttributes(std::int64_t size);
+
+// The value of the first entry with Letter in a data field, empty when there is none. The
+// walk stops at the field's end or at a length character of 32 or below.
+std::string GetAttribute(const std::uint8_t* field, std::size_t len, char letter);
+
+// The announced size of a file in bytes: the exact length "1" when given, else the length
+// in K "!" (0 when missing or not a number) times 1024 plus 1. Clamped to the 32-bit range.
+std::int32_t AnnouncedSize(const std::uint8_t* field, std::size_t len);
+
+}  // namespace vxkermit

@@ -1,0 +1,60 @@
+// The Kermit packet on the wire: MARK, LEN, SEQ, TYPE, DATA, CHECK, EOL; the three block
+// checks and the framing of an outgoing packet. Plain functions over caller-owned buffers:
+// nothing here allocates, and nothing reads or writes outside the sizes stated.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vxkermit {
+
+inline constexpr std::uint8_t kMark = 1;  // SOH
+inline constexpr std::uint8_t kEol = 13;  // CR ends every outgoing packet
+// A packet image, MARK to the last check byte (LEN is one character: at most 2 + 223 bytes).
+inline constexpr std::size_t kPacketImageSize = 256;
+// Positions in a packet image.
+inline constexpr std::size_t kLenPos = 1;
+inline constexpr std::size_t kSeqPos = 2;
+inline constexpr std::size_t kTypePos = 3;
+inline constexpr std::size_t kDataPos = 4;
+
+constexpr std::uint8_t ToChar(unsigned x) {
+  return static_cast<std::uint8_t>(x + 32);
+}
+constexpr int UnChar(std::uint8_t ch) {
+  return static_cast<int>(ch) - 32;
+}
+
+// Number of check characters for a check index (0, 1, 2 for types 1, 2, 3).
+constexpr int CheckLength(int checkIndex) {
+  return checkIndex + 1;
+}
+// Smallest unchar(LEN) that leaves room for SEQ, TYPE and the check characters.
+constexpr int MinPacketLen(int checkIndex) {
+  return 2 + CheckLength(checkIndex);
+}
+
+// Type 1, 2 or 3 block check over Count bytes starting at Covered.
+std::uint16_t BlockCheck(const std::uint8_t* covered, std::size_t count, int checkIndex);
+// The block check of a packet image (kPacketImageSize bytes from MARK): covers LEN, SEQ,
+// TYPE and the data field, their number taken from the image's own LEN byte. A LEN that
+// promises more than the image holds covers the image only.
+std::uint16_t CalcBlockCheck(const std::uint8_t* packet, int checkIndex);
+// Writes the CheckLength(checkIndex) characters of Value at Out, most significant first.
+void WriteCheckChars(std::uint16_t value, int checkIndex, std::uint8_t* out);
+// True when the check characters of a packet image, at the place its LEN names, equal the
+// computed ones. False for a LEN below MinPacketLen (nothing is read past the image).
+bool VerifyBlockCheck(const std::uint8_t* packet, int checkIndex);
+
+// The largest data field that fits one packet whose LEN fits one character and whose image
+// fits kPacketImageSize, with Len bytes of data: used to bound E messages and data fields.
+constexpr std::size_t MaxImageData(int checkIndex) {
+  return 223 - 2 - static_cast<std::size_t>(CheckLength(checkIndex));
+}
+
+// Builds a packet into Out (kPacketImageSize bytes): MARK, LEN, SEQ (mod 64), TYPE, Len
+// bytes of Data, the check, EOL. Len is cut to MaxImageData. Returns the bytes to send.
+std::size_t FramePacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
+                        const std::uint8_t* data, std::size_t len, int checkIndex);
+
+}  // namespace vxkermit
