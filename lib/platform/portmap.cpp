@@ -7,7 +7,8 @@
 namespace {
 // "COM12" (any case) to 12; 0 when Name is not a COM name.
 int ComNumber(const std::string& name) {
-  if (name.size() < 4 || (name[0] | 0x20) != 'c' || (name[1] | 0x20) != 'o' || (name[2] | 0x20) != 'm')
+  if (name.size() < 4 || (name[0] | 0x20) != 'c' || (name[1] | 0x20) != 'o' ||
+      (name[2] | 0x20) != 'm')
     return 0;
   int n = 0;
   for (std::size_t i = 3; i < name.size(); ++i) {
@@ -48,6 +49,9 @@ void vxWritePortMapping(int number, const std::string& path) {
 std::string vxResolvePortName(const std::string& name) {
   std::string s = name.rfind("\\\\?\\", 0) == 0 ? name.substr(4) : name;
   if (!s.empty() && s[0] == '/') return s;
+  // A kernel port without a COM number (ttyUSB0, ttyACM0) is listed under its own name.
+  if (s.rfind("tty", 0) == 0 && s.size() > 3 && s.find('/') == std::string::npos)
+    return "/dev/" + s;
   int n = ComNumber(s);
   if (n <= 0) return {};
   auto map = vxReadPortMap();
