@@ -29,7 +29,9 @@ class RecordingProcessor : public TvxCustomDataProcessor {
   bool consume = false;
 };
 
-std::string Text(QPlainTextEdit& edit) { return edit.toPlainText().toLatin1().toStdString(); }
+std::string Text(QPlainTextEdit& edit) {
+  return edit.toPlainText().toLatin1().toStdString();
+}
 
 }  // namespace
 
@@ -280,8 +282,9 @@ TEST(BaseIOFatalError, HandlerDecidesLogAlwaysWritten) {
   EXPECT_NO_THROW(medium.RaiseFatalError(1, 7, "boom"));
   EXPECT_EQ(calls, 4);
   auto entries = log.Entries();
-  EXPECT_EQ(entries, (std::vector<std::string>{"Fatal Error: 1, 0, boom", "Fatal Error: 1, 5, boom",
-                                               "Fatal Error: 1, 6, boom", "Fatal Error: 1, 7, boom"}));
+  EXPECT_EQ(entries,
+            (std::vector<std::string>{"Fatal Error: 1, 0, boom", "Fatal Error: 1, 5, boom",
+                                      "Fatal Error: 1, 6, boom", "Fatal Error: 1, 7, boom"}));
   medium.Loaded();
 }
 
@@ -303,7 +306,8 @@ TEST(BaseIOLog, PrefixHeaderAndRemovedLog) {
   medium.LogMsg(dlSimple, "");
   medium.LogMsg(dlDetail, "text");
   medium.LogFmt(dlSimple, "%d%%", {5});
-  EXPECT_EQ(log->Entries(), (std::vector<std::string>{"<header>", "TvxPtyMediumtext", "TvxPtyMedium5%"}));
+  EXPECT_EQ(log->Entries(),
+            (std::vector<std::string>{"<header>", "TvxPtyMediumtext", "TvxPtyMedium5%"}));
   delete log;
   EXPECT_EQ(medium.Log(), nullptr);
   medium.LogMsg(dlSimple, "after");  // must not reach the freed log
@@ -370,7 +374,9 @@ TEST(BaseIOWorker, CloseAndDestroyWhileDataArrives) {
     auto medium = std::make_unique<TvxPtyMedium>();
     medium->SetUseMainThread(true);
     int delivered = 0;
-    medium->OnAfterReceive = [&](TObject*, const void*, Cardinal len) { delivered += static_cast<int>(len); };
+    medium->OnAfterReceive = [&](TObject*, const void*, Cardinal len) {
+      delivered += static_cast<int>(len);
+    };
     medium->SetDevicePath(pty.slavePath());
     medium->SetActive(true);
     ASSERT_TRUE(medium->IsOpen());

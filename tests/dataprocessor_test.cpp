@@ -43,8 +43,8 @@ TEST(DataProcessorChain, LinkingAttachesOnceAndRefusesSelf) {
   medium.SetActive(false);
   medium.Notify(1);
   medium.Notify(3);  // ignored
-  EXPECT_EQ(log.Entries(), (std::vector<std::string>{"Medium Opened", "Medium Opened", "Medium Closed",
-                                                     "Medium Closed"}));
+  EXPECT_EQ(log.Entries(), (std::vector<std::string>{"Medium Opened", "Medium Opened",
+                                                     "Medium Closed", "Medium Closed"}));
   first.SetDataProcessor(nullptr);  // unlinking keeps the former next one attached
   EXPECT_EQ(second.IOComponent(), &medium);
   medium.SetDataProcessor(nullptr);
@@ -138,7 +138,9 @@ TEST(DataProcessorFatalError, LoggedWithoutPrefixRaisedUnlessCleared) {
   TvxTestLog log;
   TvxCustomDataProcessor proc;
   proc.SetLog(&log);
-  proc.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) { raise = false; };
+  proc.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) {
+    raise = false;
+  };
   EXPECT_NO_THROW(proc.RaiseFatalError(17, 6, "There are no files for transmission."));
   proc.OnFatalError = nullptr;
   try {
@@ -147,7 +149,8 @@ TEST(DataProcessorFatalError, LoggedWithoutPrefixRaisedUnlessCleared) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), "There are no files for transmission.");
   }
-  EXPECT_EQ(log.Entries(), std::vector<std::string>(2, "Fatal Error: 17, 6, There are no files for transmission."));
+  EXPECT_EQ(log.Entries(), std::vector<std::string>(
+                               2, "Fatal Error: 17, 6, There are no files for transmission."));
 }
 
 TEST(DataProcessorLinks, LostLinksLeaveAWorkingProcessor) {

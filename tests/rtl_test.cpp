@@ -12,7 +12,8 @@
 #include "support/ptypair.h"
 
 TEST(Format, RendersPrintfSpecifiers) {
-  EXPECT_EQ(Format("Fatal Error: %u, %u, %s", {17u, 6u, std::string("x")}), "Fatal Error: 17, 6, x");
+  EXPECT_EQ(Format("Fatal Error: %u, %u, %s", {17u, 6u, std::string("x")}),
+            "Fatal Error: 17, 6, x");
   EXPECT_EQ(Format("%d|%5d|%-5d|%05d|%.3d", {-7, 42, 42, -42, 7}), "-7|   42|42   |-0042|007");
   EXPECT_EQ(Format("%x %X %o %c %%", {255, 255, 8, 'A'}), "ff FF 10 A %");
   EXPECT_EQ(Format("%.2f %s %.2s", {1.005 + 1, "abc", std::string("abc")}), "2.00 abc ab");
@@ -99,7 +100,7 @@ TEST(Delegate, ComparesByObjectAndMethod) {
   EXPECT_TRUE((M::Of<&Target::F>(&t1) == M::Of<&Target::F>(&t1)));
   EXPECT_FALSE((M::Of<&Target::F>(&t1) == M::Of<&Target::G>(&t1)));
   EXPECT_FALSE((M::Of<&Target::F>(&t1) == M::Of<&Target::F>(&t2)));
-  M::Of<&Target::F>(&t1)(5);
+  M::Of<&Target::F> (&t1)(5);
   EXPECT_EQ(t1.sum, 5);
 }
 

@@ -4,7 +4,9 @@
 
 TComponent::TComponent(QObject* owner) : QObject(owner) {}
 
-TComponent::~TComponent() { Destroying(); }
+TComponent::~TComponent() {
+  Destroying();
+}
 
 void TComponent::SetName(const std::string& name) {
   name_ = name;
@@ -18,7 +20,9 @@ void TComponent::SetDesigning(bool designing) {
     state_ &= ~csDesigning;
 }
 
-void TComponent::Loaded() { state_ &= ~csLoading; }
+void TComponent::Loaded() {
+  state_ &= ~csLoading;
+}
 
 void TComponent::FreeNotification(TComponent* other) {
   if (!other || other == this) return;

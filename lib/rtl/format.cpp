@@ -39,8 +39,8 @@ std::string Render(const std::string& fmt, const Spec& spec, const TVarRec& arg)
     case 'i':
     case 'u': {
       if (!IsInteger(arg)) Mismatch(fmt, "integer expected");
-      std::string digits = spec.conversion == 'u' ? std::to_string(arg.AsUInt())
-                                                  : std::to_string(arg.AsInt());
+      std::string digits =
+          spec.conversion == 'u' ? std::to_string(arg.AsUInt()) : std::to_string(arg.AsInt());
       if (spec.precision > static_cast<int>(digits.size())) {
         bool neg = digits[0] == '-';
         std::string body = digits.substr(neg ? 1 : 0);
@@ -53,7 +53,9 @@ std::string Render(const std::string& fmt, const Spec& spec, const TVarRec& arg)
     case 'X':
     case 'o': {
       if (!IsInteger(arg)) Mismatch(fmt, "integer expected");
-      const char* f = spec.conversion == 'x' ? "%" PRIx64 : spec.conversion == 'X' ? "%" PRIX64 : "%" PRIo64;
+      const char* f = spec.conversion == 'x'   ? "%" PRIx64
+                      : spec.conversion == 'X' ? "%" PRIX64
+                                               : "%" PRIo64;
       std::snprintf(buf, sizeof buf, f, arg.AsUInt());
       std::string digits = buf;
       if (spec.precision > static_cast<int>(digits.size()))
@@ -93,7 +95,8 @@ std::string Render(const std::string& fmt, const Spec& spec, const TVarRec& arg)
     }
     case 'p':
       if (arg.kind() != TVarRec::Kind::Pointer) Mismatch(fmt, "pointer expected");
-      std::snprintf(buf, sizeof buf, "%016" PRIXPTR, reinterpret_cast<std::uintptr_t>(arg.AsPointer()));
+      std::snprintf(buf, sizeof buf, "%016" PRIXPTR,
+                    reinterpret_cast<std::uintptr_t>(arg.AsPointer()));
       return Pad(buf, spec);
     default:
       Mismatch(fmt, "unknown conversion");

@@ -9,9 +9,13 @@
 class TStringList {
  public:
   int Count() const { return static_cast<int>(items_.size()); }
-  const std::string& Strings(int index) const { return items_.at(static_cast<std::size_t>(index)).text; }
+  const std::string& Strings(int index) const {
+    return items_.at(static_cast<std::size_t>(index)).text;
+  }
   TObject* Objects(int index) const { return items_.at(static_cast<std::size_t>(index)).object; }
-  void SetObject(int index, TObject* object) { items_.at(static_cast<std::size_t>(index)).object = object; }
+  void SetObject(int index, TObject* object) {
+    items_.at(static_cast<std::size_t>(index)).object = object;
+  }
 
   int Add(const std::string& text) { return AddObject(text, nullptr); }
   int AddObject(const std::string& text, TObject* object) {
@@ -20,7 +24,8 @@ class TStringList {
   }
   // Inserts before Index; Index equal to Count appends.
   void InsertObject(int index, const std::string& text, TObject* object) {
-    if (index < 0 || index > Count()) throw Exception("List index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index > Count())
+      throw Exception("List index out of bounds (" + std::to_string(index) + ")");
     items_.insert(items_.begin() + index, {text, object});
   }
   void Delete(int index) { items_.erase(items_.begin() + CheckedIndex(index)); }
@@ -42,7 +47,8 @@ class TStringList {
     TObject* object;
   };
   std::ptrdiff_t CheckedIndex(int index) const {
-    if (index < 0 || index >= Count()) throw Exception("List index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= Count())
+      throw Exception("List index out of bounds (" + std::to_string(index) + ")");
     return index;
   }
   std::vector<Item> items_;

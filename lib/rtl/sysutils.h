@@ -36,4 +36,6 @@ class EConvertError : public Exception {
 };
 
 // Reports an abstract call with the library's abstract-call error.
-[[noreturn]] inline void AbstractError() { throw EAbstractError(); }
+[[noreturn]] inline void AbstractError() {
+  throw EAbstractError();
+}

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "rtl/mainthread.h"
+
 struct TThread::SyncCall {
   enum class State { Pending, Running, Done, Cancelled };
   std::function<void()> fn;
@@ -11,9 +13,21 @@ struct TThread::SyncCall {
   State state = State::Pending;
 };
 
+namespace {
+// Set for the life of each body, so a thread can tell itself apart without reading the
+// std::thread member that its creator may still be writing.
+thread_local TThread* current_thread = nullptr;
+}  // namespace
+
 TThread::TThread() = default;
 
-TThread::~TThread() { Stop(); }
+TThread* TThread::Current() {
+  return current_thread;
+}
+
+TThread::~TThread() {
+  Stop();
+}
 
 void TThread::Start() {
   if (thread_.joinable()) return;
@@ -22,6 +36,7 @@ void TThread::Start() {
 }
 
 void TThread::Run() {
+  current_thread = this;
   try {
     Execute();
   } catch (...) {
@@ -43,7 +58,7 @@ void TThread::Terminate() {
 }
 
 void TThread::WaitFor() {
-  if (thread_.joinable() && std::this_thread::get_id() != thread_.get_id()) thread_.join();
+  if (thread_.joinable() && !IsCurrent()) thread_.join();
 }
 
 void TThread::Stop() {
@@ -68,24 +83,21 @@ bool TThread::Synchronize(const std::function<void()>& fn) {
     std::lock_guard lock(mutex_);
     pending_ = call;
   }
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(),
-      [call] {
-        {
-          std::lock_guard lock(call->mutex);
-          if (call->state != SyncCall::State::Pending) return;
-          call->state = SyncCall::State::Running;
-        }
-        try {
-          call->fn();
-        } catch (...) {
-          // The caller's own guard reports what it must; nothing may leave the event loop.
-        }
-        std::lock_guard lock(call->mutex);
-        call->state = SyncCall::State::Done;
-        call->done.notify_all();
-      },
-      Qt::QueuedConnection);
+  vxPostToMainThread([call] {
+    {
+      std::lock_guard lock(call->mutex);
+      if (call->state != SyncCall::State::Pending) return;
+      call->state = SyncCall::State::Running;
+    }
+    try {
+      call->fn();
+    } catch (...) {
+      // The caller's own guard reports what it must; nothing may leave the event loop.
+    }
+    std::lock_guard lock(call->mutex);
+    call->state = SyncCall::State::Done;
+    call->done.notify_all();
+  });
   bool ran;
   {
     std::unique_lock lock(call->mutex);

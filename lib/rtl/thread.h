@@ -12,7 +12,15 @@
 #include <mutex>
 #include <thread>
 
-enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+enum class TThreadPriority {
+  tpIdle,
+  tpLowest,
+  tpLower,
+  tpNormal,
+  tpHigher,
+  tpHighest,
+  tpTimeCritical
+};
 using enum TThreadPriority;
 
 class TThread {
@@ -33,7 +41,10 @@ class TThread {
   // Terminate then WaitFor.
   void Stop();
   bool Running() const { return thread_.joinable(); }
-  std::thread::id ThreadId() const { return thread_.get_id(); }
+  // True when called from this thread's own body.
+  bool IsCurrent() const { return Current() == this; }
+  // The TThread whose body is running on the calling thread, or null.
+  static TThread* Current();
   void SetPriority(TThreadPriority priority) { priority_ = priority; }
   TThreadPriority Priority() const { return priority_; }
 

@@ -13,16 +13,26 @@ void TvxUIServices::ShowError(const std::string& text, const std::string& captio
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
 
-void TvxUIServices::ShowMessage(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void TvxUIServices::ShowMessage(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 void TvxUIServices::ShowException(const std::exception& error) {
   std::fprintf(stderr, "Exception: %s\n", error.what());
 }
 
-bool TvxUIServices::EditLineSettings(const std::string&, TvxLineSettings&) { return false; }
+bool TvxUIServices::EditLineSettings(const std::string&, TvxLineSettings&) {
+  return false;
+}
 
-std::unique_ptr<TvxTextView> TvxUIServices::BindTextView(QObject*) { return nullptr; }
+std::unique_ptr<TvxTextView> TvxUIServices::BindTextView(QObject*) {
+  return nullptr;
+}
 
-TvxUIServices& UIServices() { return *installed; }
+TvxUIServices& UIServices() {
+  return *installed;
+}
 
-void SetUIServices(TvxUIServices* services) { installed = services ? services : &headless; }
+void SetUIServices(TvxUIServices* services) {
+  installed = services ? services : &headless;
+}

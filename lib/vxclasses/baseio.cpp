@@ -117,9 +117,13 @@ bool TvxBaseIO::TerminalKey(char ch) {
   return !terminal_echo_;
 }
 
-void TvxBaseIO::ReleaseHandle(THandle handle) { vxCloseHandle(handle); }
+void TvxBaseIO::ReleaseHandle(THandle handle) {
+  vxCloseHandle(handle);
+}
 
-bool TvxBaseIO::HasReceiver() const { return terminal_ || OnAfterReceive || data_processor_; }
+bool TvxBaseIO::HasReceiver() const {
+  return terminal_ || OnAfterReceive || data_processor_;
+}
 
 void TvxBaseIO::Open() {
   handle_ = OpenHandle();
@@ -165,7 +169,7 @@ void TvxBaseIO::StopThreads() {
   worker_->Terminate();
   // The worker itself may close the medium; it cannot wait for its own end, so the
   // thread object is joined by the next start or by destruction.
-  if (worker_->ThreadId() == std::this_thread::get_id()) return;
+  if (worker_->IsCurrent()) return;
   worker_->WaitFor();
   worker_.reset();
 }
@@ -176,16 +180,19 @@ void TvxBaseIO::RaiseFatalError(Cardinal errorCode, Cardinal detail, const std::
                                 bool showOnly) {
   bool raise = true;
   if (OnFatalError) OnFatalError(this, errorCode, detail, errorMsg, raise);
-  if (log_) log_->AddFormattedAt(dlSimple, "Fatal Error: %u, %u, %s", {errorCode, detail, errorMsg});
+  if (log_)
+    log_->AddFormattedAt(dlSimple, "Fatal Error: %u, %u, %s", {errorCode, detail, errorMsg});
   if (!raise || IsLoading()) return;
   if (!showOnly) throw Exception(errorMsg);
   UIServices().ShowException(Exception(errorMsg));
 }
 
-void TvxBaseIO::Notify(int code) { notify_list_.NotifyAll(this, code); }
+void TvxBaseIO::Notify(int code) {
+  notify_list_.NotifyAll(this, code);
+}
 
 bool TvxBaseIO::DeliverData(const void* buffer, Cardinal len) {
-  if (worker_ && use_main_thread_ && worker_->ThreadId() == std::this_thread::get_id()) {
+  if (worker_ && use_main_thread_ && worker_->IsCurrent()) {
     pending_data_ = buffer;
     pending_len_ = len;
     worker_->SyncCall([this] { DeliverPending(); });
@@ -198,7 +205,9 @@ bool TvxBaseIO::DeliverData(const void* buffer, Cardinal len) {
   return false;
 }
 
-void TvxBaseIO::DeliverPending() { DeliverData(pending_data_, pending_len_); }
+void TvxBaseIO::DeliverPending() {
+  DeliverData(pending_data_, pending_len_);
+}
 
 bool TvxBaseIO::AfterSendHandled() {
   bool handled = false;
@@ -206,7 +215,9 @@ bool TvxBaseIO::AfterSendHandled() {
   return handled;
 }
 
-void TvxBaseIO::SelectDevice(int) { Notify(3); }
+void TvxBaseIO::SelectDevice(int) {
+  Notify(3);
+}
 
 int TvxBaseIO::AddDevice(TvxDevice* device) {
   int index = devices_.AddObject(device->DisplayName, device);
@@ -262,7 +273,9 @@ void TvxBaseIO::TerminalWrite(const void* buffer, Cardinal len) {
   writing_terminal_ = false;
 }
 
-void TvxBaseIO::RefreshDevices() { Notify(3); }
+void TvxBaseIO::RefreshDevices() {
+  Notify(3);
+}
 
 int TvxBaseIO::AddNotifyHandler(const TvxIONotifyEvent& handler) {
   int index = notify_list_.IndexOfHandler(handler);
@@ -277,7 +290,8 @@ void TvxBaseIO::GetDeviceList(TStringList* strings) {
   if (devices_.Count() == 0) EnumDevices();
   if (!strings) return;
   strings->Clear();
-  for (int i = 0; i < devices_.Count(); ++i) strings->AddObject(devices_.Strings(i), devices_.Objects(i));
+  for (int i = 0; i < devices_.Count(); ++i)
+    strings->AddObject(devices_.Strings(i), devices_.Objects(i));
 }
 
 bool TvxBaseIO::HandleDeviceChange(const TvxDeviceChange& message) {
@@ -340,6 +354,10 @@ void TvxBaseIO::Notification(TComponent* component, TOperation operation) {
   }
 }
 
-TvxThreadIO::TvxThreadIO(TvxBaseIO* io, TThreadPriority priority) : io_(io) { SetPriority(priority); }
+TvxThreadIO::TvxThreadIO(TvxBaseIO* io, TThreadPriority priority) : io_(io) {
+  SetPriority(priority);
+}
 
-void TvxThreadIO::Execute() { io_->ThreadExecute(this); }
+void TvxThreadIO::Execute() {
+  io_->ThreadExecute(this);
+}

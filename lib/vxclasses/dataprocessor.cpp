@@ -19,9 +19,13 @@ void TvxCustomDataProcessor::MediumNotify(TvxBaseIO*, int code) {
     DoMediumOpened();
 }
 
-void TvxCustomDataProcessor::DoMediumClosed() { LogMsg(dlDebug, "Medium Closed"); }
+void TvxCustomDataProcessor::DoMediumClosed() {
+  LogMsg(dlDebug, "Medium Closed");
+}
 
-void TvxCustomDataProcessor::DoMediumOpened() { LogMsg(dlDebug, "Medium Opened"); }
+void TvxCustomDataProcessor::DoMediumOpened() {
+  LogMsg(dlDebug, "Medium Opened");
+}
 
 void TvxCustomDataProcessor::SetDataProcessor(TvxCustomDataProcessor* value) {
   if (value == this) return;
@@ -90,7 +94,8 @@ void TvxCustomDataProcessor::RaiseFatalError(Cardinal errorCode, Cardinal detail
                                              const std::string& errorMsg) {
   bool raise = true;
   if (OnFatalError) OnFatalError(this, errorCode, detail, errorMsg, raise);
-  if (log_) log_->AddFormattedAt(dlSimple, "Fatal Error: %u, %u, %s", {errorCode, detail, errorMsg});
+  if (log_)
+    log_->AddFormattedAt(dlSimple, "Fatal Error: %u, %u, %s", {errorCode, detail, errorMsg});
   if (raise) throw Exception(errorMsg);
 }
 
@@ -109,7 +114,8 @@ void TvxCustomDataProcessor::LogMsg(TDetailLevel level, const std::string& msg) 
   if (log_) log_->AddEntryAt(level, log_prefix_ + msg);
 }
 
-void TvxCustomDataProcessor::LogFmt(TDetailLevel level, const std::string& fmt, const TVarRecs& args) {
+void TvxCustomDataProcessor::LogFmt(TDetailLevel level, const std::string& fmt,
+                                    const TVarRecs& args) {
   if (log_) log_->AddFormattedAt(level, log_prefix_ + fmt, args);
 }
 

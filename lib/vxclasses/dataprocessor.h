@@ -15,8 +15,8 @@
 class TvxBaseIO;
 
 // (Sender, Data, Len, IsString, Handled): the send hook; Handled keeps the data from the medium.
-using TvxDataSendEvent =
-    std::function<void(TObject* sender, const void* data, Cardinal len, bool isString, bool& handled)>;
+using TvxDataSendEvent = std::function<void(TObject* sender, const void* data, Cardinal len,
+                                            bool isString, bool& handled)>;
 
 class TvxCustomDataProcessor : public TComponent {
   Q_OBJECT

@@ -23,7 +23,9 @@ class TvxCustomLogFile : public TComponent {
   virtual void AddHeader() { AbstractError(); }
   virtual void AddEntryAt(TDetailLevel, const std::string&) { AbstractError(); }
   virtual void AddFormatted(const std::string&, const TVarRecs&) { AbstractError(); }
-  virtual void AddFormattedAt(TDetailLevel, const std::string&, const TVarRecs&) { AbstractError(); }
+  virtual void AddFormattedAt(TDetailLevel, const std::string&, const TVarRecs&) {
+    AbstractError();
+  }
 
   TOnFatalErrorEvent OnFatalError;
 };

@@ -24,7 +24,8 @@ class TvxNotifyList {
   }
   void Clear() { items_.clear(); }
   TvxIONotifyEvent GetHandler(int index) const {
-    return index >= 0 && index < Count() ? items_[static_cast<std::size_t>(index)] : TvxIONotifyEvent{};
+    return index >= 0 && index < Count() ? items_[static_cast<std::size_t>(index)]
+                                         : TvxIONotifyEvent{};
   }
   int IndexOfHandler(const TvxIONotifyEvent& handler) const {
     for (int i = 0; i < Count(); ++i)

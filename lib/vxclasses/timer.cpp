@@ -1,7 +1,11 @@
 #include "vxclasses/timer.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
+
+#include "rtl/mainthread.h"
 
 TvxTimer::TvxTimer() : timer_(std::make_unique<QTimer>()) {
   QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] { Tick(); });
@@ -32,10 +36,19 @@ void TvxTimer::UpdateTimer() {
     if (run) timer->start(interval);
   };
   // A Qt timer may only be started and stopped on its own thread.
-  if (QThread::currentThread() == timer->thread())
+  if (QThread::currentThread() == timer->thread()) {
     apply();
-  else
+  } else if (QCoreApplication::instance() &&
+             timer->thread() == QCoreApplication::instance()->thread()) {
+    QPointer<QTimer> guard(timer);
+    vxPostToMainThread([guard, run, interval] {
+      if (!guard) return;
+      guard->stop();
+      if (run) guard->start(interval);
+    });
+  } else {
     QMetaObject::invokeMethod(timer, apply, Qt::QueuedConnection);
+  }
 }
 
 void TvxTimer::Tick() {

@@ -5,7 +5,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-TvxPtyMedium::TvxPtyMedium(QObject* owner) : TvxBaseIO(owner) { SetUsesWorkerThread(true); }
+TvxPtyMedium::TvxPtyMedium(QObject* owner) : TvxBaseIO(owner) {
+  SetUsesWorkerThread(true);
+}
 
 TvxPtyMedium::~TvxPtyMedium() {
   Destroying();
@@ -28,17 +30,23 @@ void TvxPtyMedium::ThreadExecute(TvxThreadIO* thread) {
     if (r == 0) continue;
     if (p.revents & POLLIN) {
       ssize_t n = ::read(fd, buffer_.data(), buffer_.size());
-      if (n > 0) DeliverData(buffer_.data(), static_cast<Cardinal>(n));
-      else if (n == 0 || errno != EAGAIN) return;
+      if (n > 0)
+        DeliverData(buffer_.data(), static_cast<Cardinal>(n));
+      else if (n == 0 || errno != EAGAIN)
+        return;
     } else if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
       return;
     }
   }
 }
 
-void TvxPtyMedium::SendChar(char ch) { SendData(&ch, 1); }
+void TvxPtyMedium::SendChar(char ch) {
+  SendData(&ch, 1);
+}
 
-void TvxPtyMedium::SendString(const std::string& s) { SendData(s.data(), static_cast<Cardinal>(s.size())); }
+void TvxPtyMedium::SendString(const std::string& s) {
+  SendData(s.data(), static_cast<Cardinal>(s.size()));
+}
 
 void TvxPtyMedium::SendData(const void* buffer, Cardinal len) {
   if (!IsOpen()) return;
@@ -52,6 +60,12 @@ void TvxPtyMedium::SendData(const void* buffer, Cardinal len) {
   }
 }
 
-void TvxPtyMedium::PurgeIn() { tcflush(static_cast<int>(Handle()), TCIFLUSH); }
-void TvxPtyMedium::PurgeOut() { tcflush(static_cast<int>(Handle()), TCOFLUSH); }
-void TvxPtyMedium::PurgeAll() { tcflush(static_cast<int>(Handle()), TCIOFLUSH); }
+void TvxPtyMedium::PurgeIn() {
+  tcflush(static_cast<int>(Handle()), TCIFLUSH);
+}
+void TvxPtyMedium::PurgeOut() {
+  tcflush(static_cast<int>(Handle()), TCOFLUSH);
+}
+void TvxPtyMedium::PurgeAll() {
+  tcflush(static_cast<int>(Handle()), TCIOFLUSH);
+}

@@ -1,16 +1,16 @@
 #include "support/ptypair.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <stdexcept>
-#include <termios.h>
-#include <unistd.h>
 
 PtyPair::PtyPair() {
   char name[256];

@@ -17,21 +17,33 @@ class TvxTestLog : public TvxCustomLogFile {
   TDetailLevel detailLevel = dlDebug;
 
   void SaveToFile() override {}
-  void ClearLog() override { std::lock_guard l(mutex_); entries_.clear(); }
-  void AddEntry(const std::string& s) override { std::lock_guard l(mutex_); entries_.push_back(s); }
+  void ClearLog() override {
+    std::lock_guard l(mutex_);
+    entries_.clear();
+  }
+  void AddEntry(const std::string& s) override {
+    std::lock_guard l(mutex_);
+    entries_.push_back(s);
+  }
   void AddHeader() override { AddEntry("<header>"); }
   void AddEntryAt(TDetailLevel level, const std::string& s) override {
     if (level <= detailLevel) AddEntry(s);
   }
-  void AddFormatted(const std::string& fmt, const TVarRecs& args) override { AddEntry(Format(fmt, args)); }
+  void AddFormatted(const std::string& fmt, const TVarRecs& args) override {
+    AddEntry(Format(fmt, args));
+  }
   void AddFormattedAt(TDetailLevel level, const std::string& fmt, const TVarRecs& args) override {
     if (level <= detailLevel) AddFormatted(fmt, args);
   }
 
-  std::vector<std::string> Entries() const { std::lock_guard l(mutex_); return entries_; }
+  std::vector<std::string> Entries() const {
+    std::lock_guard l(mutex_);
+    return entries_;
+  }
   bool Has(const std::string& entry) const {
     std::lock_guard l(mutex_);
-    for (const auto& e : entries_) if (e == entry) return true;
+    for (const auto& e : entries_)
+      if (e == entry) return true;
     return false;
   }
 
