@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "linesettingsdialog.h"
 #include "textviewbinding.h"
 
 namespace {
@@ -19,6 +20,13 @@ void TvxWidgetUIServices::ShowMessage(const std::string& text) {
 
 void TvxWidgetUIServices::ShowException(const std::exception& error) {
   QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(), Latin1(error.what()));
+}
+
+bool TvxWidgetUIServices::EditLineSettings(const std::string& device, TvxLineSettings& settings) {
+  TvxLineSettingsDialog dialog(device, settings, QApplication::activeWindow());
+  if (dialog.exec() != QDialog::Accepted) return false;
+  settings = dialog.Settings();
+  return true;
 }
 
 std::unique_ptr<TvxTextView> TvxWidgetUIServices::BindTextView(QObject* view) {

@@ -9,5 +9,7 @@ class TvxWidgetUIServices : public TvxUIServices {
   void ShowError(const std::string& text, const std::string& caption) override;
   void ShowMessage(const std::string& text) override;
   void ShowException(const std::exception& error) override;
+  // The modal line-settings dialog over the active window.
+  bool EditLineSettings(const std::string& device, TvxLineSettings& settings) override;
   std::unique_ptr<TvxTextView> BindTextView(QObject* view) override;
 };
