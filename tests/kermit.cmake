@@ -1,1 +1,2 @@
 add_vx_test(kermit_packet_test)
+add_vx_test(kermit_engine_test)

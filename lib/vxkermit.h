@@ -1,0 +1,133 @@
+// Unit vxkermit: the Kermit file-transfer component. One component sends (SendFiles) and,
+// while it listens, receives when a peer's Send-Init arrives. It reaches the line only
+// through the processor chain (DoDataSend) and files only through the file-transfer base,
+// so two components can be wired back to back or through a faulty line.
+//
+// Thread: no lock. Every member below is owned by the thread that delivers received data
+// and timer ticks to the processor chain (the main thread in the demo); SendFiles, Abort
+// and SkipFile must be called from that thread, and every event runs on it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "vxftbase.h"
+#include "vxkermit/packet.h"
+#include "vxkermit/sendinit.h"
+
+// The block check this side proposes: types 1, 2 and 3.
+enum TvxKermitCrc : std::uint8_t { crc6bit = 0, crc12bit = 1, crc16bit = 2 };
+
+class TvxKermit : public TvxCustomFileTransfer {
+  Q_OBJECT
+
+ public:
+  static constexpr std::size_t RecvBufSize = vxkermit::kPacketImageSize;
+  static constexpr std::size_t SendBufSize = 2 * vxkermit::kPacketImageSize;
+  // Where SendBuf keeps the encoded data field of a D packet before framing.
+  static constexpr std::size_t DataFieldOffset = vxkermit::kPacketImageSize;
+  // The longest file name an F packet carries.
+  static constexpr std::size_t MaxFileNameLength = 90;
+
+  explicit TvxKermit(QObject* owner = nullptr);
+  ~TvxKermit() override;
+
+  TvxKermitCrc Crc() const { return crc_; }
+  void SetCrc(TvxKermitCrc value) { crc_ = value; }
+
+  // Session state, read-only for applications and tests.
+  const std::uint8_t* RecvBuf() const { return recv_buf_.data(); }
+  const std::uint8_t* SendBuf() const { return send_buf_.data(); }
+  int SendSeq() const { return send_seq_; }
+  const vxkermit::TInitParams& InitParams() const { return init_params_; }
+  std::uint8_t LastSentType() const { return last_sent_type_; }
+  int CheckIndex() const { return check_index_; }
+  std::uint8_t LastRecvSeq() const { return last_recv_seq_; }
+  std::int64_t DataPos() const { return data_pos_; }
+  int FileIndex() const { return file_index_; }
+  const std::string& SkipCode() const { return skip_code_; }
+
+  // The block check of a packet image (RecvBufSize bytes from MARK) with CheckIndex.
+  std::uint16_t CalcBlockCheck(const std::uint8_t* packet) const;
+  // True when the image's check characters match CalcBlockCheck.
+  virtual bool VerifyBlockCheck(const std::uint8_t* packet);
+
+  // The OnPacketLength handler of the packet definition: Ch is the LEN byte. A LEN too
+  // short for any packet completes the packet at once, to be refused as damaged.
+  void DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isHandled);
+
+  void DoPacket(int index) override;
+  void DoTimeout() override;
+  // The detector stops the timer after every tick; while a session runs the packet sent on
+  // a time-out needs its own reply time-out, so the timer runs again.
+  void DoTimer(TObject* sender) override;
+  void ResetPackets() override;
+  // Tells a running session's peer with an E packet, then ends the session locally; a
+  // partly received file stays on disk.
+  void AbortTransfer(const std::string& reason) override;
+  // Builds the list and, when it has files, starts a session with a Send-Init.
+  void SendFiles(const std::string& mask) override;
+  // Sending: ends the current file at once (Z, with "D" when DeleteFile); receiving: the
+  // next data acknowledgement asks the sender to skip ("X", or "Z" for all files).
+  void SkipFile(bool skipAll, bool deleteFile) override;
+
+ protected:
+  // Frames Len bytes of Data as one packet of Type with SendSeq, sends it through the
+  // chain, advances SendSeq and restarts the reply timer.
+  void SendPacket(std::uint8_t type, const void* data, std::size_t len);
+  // Sends the last packet again as it was: same bytes, same sequence number.
+  void ResendLastPacket();
+  void BadCheck();
+  void ResetSession(TvxTransferState state);
+  void StartSession(TvxTransferState state);
+
+  void SendInit();
+  void SendFileHeader();
+  void SendAttributes();
+  void SendFileData();
+  void SendEOF(bool discard);
+  void SendBreak();
+  void SendError(const std::string& msg);
+  void SendAck();
+  void SendNak();
+
+  void ReceiveInit();
+  void ReceiveFileHeader();
+  void ReceiveAttributes();
+  // False when the data field is damaged: refused like a bad check, not acknowledged.
+  bool ReceiveFileData();
+  void ReceiveEOF();
+  void ReceiveAck();
+  void ReceiveNak();
+  void ReceiveError();
+  void EndSession();
+  // The value of the received A packet's first attribute Letter; empty when missing.
+  std::string GetAttribute(char letter) const;
+
+ private:
+  // Unchar'd LEN, SEQ and the data field of the verified packet in RecvBuf.
+  int RecvLen() const { return recv_buf_[vxkermit::kLenPos]; }
+  std::uint8_t RecvSeq() const { return recv_buf_[vxkermit::kSeqPos]; }
+  std::uint8_t RecvType() const { return recv_buf_[vxkermit::kTypePos]; }
+  const std::uint8_t* RecvData() const { return recv_buf_.data() + vxkermit::kDataPos; }
+  std::size_t RecvDataLen() const;
+  // True when the packet collected into RecvBuf (Size bytes) has a LEN that fits it and
+  // the current check, and a correct check.
+  bool AcceptPacket(std::size_t size);
+  void Dispatch();
+  std::size_t MaxDataField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
+
+  std::array<std::uint8_t, RecvBufSize> recv_buf_{};
+  std::array<std::uint8_t, SendBufSize> send_buf_{};
+  std::size_t last_sent_size_ = 0;  // bytes of the last packet in SendBuf
+  int send_seq_ = 0;
+  vxkermit::TInitParams init_params_{};
+  std::uint8_t last_sent_type_ = 0;
+  int check_index_ = 0;
+  TvxKermitCrc crc_ = crc6bit;
+  std::uint8_t last_recv_seq_ = 0;
+  std::int64_t data_pos_ = 0;
+  int file_index_ = 0;
+  std::string skip_code_;
+};

@@ -1,0 +1,253 @@
+// Construction, framing, verification and dispatch of TvxKermit; the session's start,
+// reset, time-out, abort and errors.
+#include <algorithm>
+#include <cstring>
+
+#include "vxkermit.h"
+
+using namespace vxkermit;
+
+TvxKermit::TvxKermit(QObject* owner) : TvxCustomFileTransfer(owner) {
+  SetLogPrefix("vxKermit: ");
+  send_buf_[0] = kMark;
+  TvxDataPacket* packet = Packets().Add();
+  packet->SetCaption("Common Kermit Packet");
+  packet->SetActive(true);
+  packet->SetPacketBegin(std::string(1, static_cast<char>(kMark)));
+  packet->OnPacketLength = [this](TvxDataPacket* p, std::uint8_t ch, bool& isHandled) {
+    DoPacketLength(p, ch, isHandled);
+  };
+  // Live at once, so a component attached to an open medium listens without a reopen.
+  packet->Reset();
+  SetTimeout(5000);
+}
+
+TvxKermit::~TvxKermit() {
+  Destroying();
+}
+
+std::uint16_t TvxKermit::CalcBlockCheck(const std::uint8_t* packet) const {
+  std::array<std::uint8_t, kPacketImageSize> copy;
+  std::memcpy(copy.data(), packet, copy.size());
+  return vxkermit::CalcBlockCheck(copy.data(), check_index_);
+}
+
+bool TvxKermit::VerifyBlockCheck(const std::uint8_t* packet) {
+  return vxkermit::VerifyBlockCheck(packet, check_index_);
+}
+
+void TvxKermit::DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isHandled) {
+  const int len = UnChar(ch);
+  packet->SetPacketLength(packet->DataSize() + (len >= MinPacketLen(0) ? len : 0));
+  isHandled = true;
+}
+
+void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len) {
+  last_sent_size_ = FramePacket(send_buf_.data(), type, static_cast<unsigned>(send_seq_),
+                                static_cast<const std::uint8_t*>(data), len, check_index_);
+  last_sent_type_ = type;
+  DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
+  ++send_seq_;
+  StartTimer(static_cast<Cardinal>(std::max(0, Timeout())));
+}
+
+void TvxKermit::ResendLastPacket() {
+  if (last_sent_size_ == 0) return;
+  DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
+  StartTimer(static_cast<Cardinal>(std::max(0, Timeout())));
+}
+
+std::size_t TvxKermit::RecvDataLen() const {
+  const int n = RecvLen() - 2 - (check_index_ + 1);
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+bool TvxKermit::AcceptPacket(std::size_t size) {
+  const int len = UnChar(recv_buf_[kLenPos]);
+  return size >= kDataPos && len >= MinPacketLen(check_index_) &&
+         static_cast<std::size_t>(len) + 2 == size && VerifyBlockCheck(recv_buf_.data());
+}
+
+void TvxKermit::DoPacket(int index) {
+  TvxCustomFileTransfer::DoPacket(index);
+  if (index != 0) return;
+  const TvxDataPacket* packet = Packets().Items(0);
+  const std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(packet->DataSize()), 225);
+  std::memcpy(recv_buf_.data(), packet->Data(), size);
+  std::fill(recv_buf_.begin() + static_cast<std::ptrdiff_t>(size), recv_buf_.end(), 0);
+
+  // A Send-Init is always checked with type 1; outside a new session the negotiated check
+  // comes back afterwards, so a damaged packet that reads as S cannot change it.
+  const bool isInit = size >= kDataPos && recv_buf_[kTypePos] == 'S';
+  const int negotiated = check_index_;
+  if (isInit) check_index_ = 0;
+  if (!AcceptPacket(size)) {
+    recv_buf_[kSeqPos] = size > kSeqPos ? static_cast<std::uint8_t>(UnChar(recv_buf_[kSeqPos]) & 63)
+                                        : static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63);
+    if (isInit && State() != fsListen) check_index_ = negotiated;
+    BadCheck();
+    return;
+  }
+  recv_buf_[kLenPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kLenPos]));
+  recv_buf_[kSeqPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kSeqPos]) & 63);
+  const TvxTransferState before = State();
+  Dispatch();
+  if (isInit && before != fsListen && State() == before) check_index_ = negotiated;
+}
+
+void TvxKermit::Dispatch() {
+  const std::uint8_t type = RecvType();
+  if (type == 'E') {
+    if (State() != fsListen) ReceiveError();
+    return;
+  }
+  if (type == 'B') {
+    SendAck();
+    EndSession();
+    return;
+  }
+  switch (State()) {
+    case fsListen:
+      if (type == 'S') {
+        ReceiveInit();
+        SendAck();
+      }
+      break;
+    case fsSend:
+      if (type == 'Y')
+        ReceiveAck();
+      else if (type == 'N')
+        ReceiveNak();
+      break;
+    case fsReceive:
+      switch (type) {
+        case 'F':
+          ReceiveFileHeader();
+          break;
+        case 'A':
+          ReceiveAttributes();
+          break;
+        case 'D':
+          // A refused packet must not count as received, or its repeat would be dropped.
+          if (!ReceiveFileData()) return;
+          break;
+        case 'Z':
+          ReceiveEOF();
+          break;
+        default:
+          break;
+      }
+      // A local failure has ended the session and told the peer instead.
+      if (State() == fsReceive) SendAck();
+      break;
+  }
+  last_recv_seq_ = RecvSeq();
+}
+
+void TvxKermit::BadCheck() {
+  if (!CountError()) return;
+  LogMsg(dlDetail, "Bad check sum! " + std::to_string(check_index_));
+  if (State() == fsReceive) SendNak();
+}
+
+void TvxKermit::ResetSession(TvxTransferState state) {
+  send_seq_ = 0;
+  last_sent_type_ = 0;
+  last_sent_size_ = 0;
+  data_pos_ = 0;
+  file_index_ = 0;
+  SetErrorCount(0);
+  SetConsumeData(false);
+  SetState(state);
+  StartTimer(0);
+}
+
+void TvxKermit::StartSession(TvxTransferState state) {
+  ResetSession(state);
+  SetConsumeData(true);
+}
+
+void TvxKermit::ResetPackets() {
+  ResetSession(fsListen);
+  TvxCustomFileTransfer::ResetPackets();
+}
+
+void TvxKermit::DoTimeout() {
+  if (State() == fsListen) {
+    StartTimer(0);
+    return;
+  }
+  TvxCustomFileTransfer::DoTimeout();
+  if (!CountError()) return;
+  LogMsg(dlDetail, "Timeout!");
+  if (State() == fsReceive)
+    SendNak();
+  else if (State() == fsSend)
+    ResendLastPacket();
+}
+
+void TvxKermit::DoTimer(TObject* sender) {
+  TvxCustomFileTransfer::DoTimer(sender);
+  if (State() != fsListen) StartTimer(static_cast<Cardinal>(std::max(0, Timeout())));
+}
+
+void TvxKermit::AbortTransfer(const std::string& reason) {
+  if (State() != fsListen) SendError(reason);
+  TvxCustomFileTransfer::AbortTransfer(reason);
+  CloseTransferFile();
+  StartTimer(0);
+}
+
+void TvxKermit::SendError(const std::string& msg) {
+  // One packet holds the message; the peer's MAXL bounds it.
+  const std::string cut = msg.substr(0, std::min(msg.size(), MaxDataField()));
+  SendPacket('E', cut.data(), cut.size());
+  LogMsg(dlDebug, "Answer ERROR:" + cut);
+}
+
+void TvxKermit::ReceiveError() {
+  const std::string msg(reinterpret_cast<const char*>(RecvData()), RecvDataLen());
+  ResetSession(fsListen);
+  AbortTransfer("Remote end reports fatal error: " + msg);
+}
+
+void TvxKermit::EndSession() {
+  ResetSession(fsListen);
+  LogMsg(dlSimple, "BREAK [B] Close Session Packet! ");
+}
+
+void TvxKermit::SendAck() {
+  if (RecvType() == 'S') {
+    // The answer to a Send-Init goes out with type 1, whatever was negotiated.
+    const int saved = check_index_;
+    check_index_ = 0;
+    send_seq_ = RecvSeq();
+    SendPacket('Y', init_params_.data(), init_params_.size());
+    check_index_ = saved;
+    return;
+  }
+  const int received = RecvSeq();
+  send_seq_ = received;
+  const bool withSkip = RecvType() == 'D' && skip_code_.size() == 1;
+  SendPacket('Y', skip_code_.data(), withSkip ? 1 : 0);
+  skip_code_.clear();
+  LogMsg(dlDebug, "Answer ACK " + std::to_string(received) + " = " + std::to_string(received));
+}
+
+void TvxKermit::SendNak() {
+  const int received = RecvSeq();
+  send_seq_ = received;
+  SendPacket('N', nullptr, 0);
+  LogMsg(dlDebug, "Answer NACK " + std::to_string(received) + " = " + std::to_string(received));
+}
+
+void TvxKermit::SkipFile(bool skipAll, bool deleteFile) {
+  TvxCustomFileTransfer::SkipFile(skipAll, deleteFile);
+  if (State() == fsSend) {
+    if (skipAll) FileList().Clear();
+    // Only a file being sent can be ended; between files the next header follows as usual.
+    if (FileStream()) SendEOF(deleteFile);
+  } else if (State() == fsReceive) {
+    skip_code_ = skipAll ? "Z" : "X";
+  }
+}

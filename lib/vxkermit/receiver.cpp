@@ -1,0 +1,92 @@
+// The receiving side of TvxKermit: the Send-Init answer, file header, attributes, data and
+// end of file; every accepted packet is acknowledged by the dispatch.
+#include <QFile>
+
+#include "vxkermit.h"
+#include "vxkermit/attributes.h"
+#include "vxkermit/encoding.h"
+#include "vxkermit/filename.h"
+
+using namespace vxkermit;
+
+namespace {
+
+std::string Hex2(unsigned v) {
+  static const char digits[] = "0123456789ABCDEF";
+  return {digits[(v >> 4) & 15], digits[v & 15]};
+}
+
+}  // namespace
+
+void TvxKermit::ReceiveInit() {
+  const std::uint8_t* data = RecvData();
+  const std::size_t len = RecvDataLen();
+  const TInitParams sender = ReadInitParams(data, len);
+  std::string line = "INIT [S] Packet: ";
+  line += static_cast<char>(sender[ipQbin]);
+  line += " ";
+  line += static_cast<char>(sender[ipChkt]);
+  line += " = ";
+  for (std::size_t i = 0; i + 2 < len; ++i)
+    line += std::to_string(data[i]) + "/" + Hex2(data[i]) + " ";
+  LogMsg(dlDebug, line);
+  init_params_ = AnswerSendInit(sender);
+  check_index_ = CheckIndexOf(init_params_);
+  StartSession(fsReceive);
+}
+
+void TvxKermit::ReceiveFileHeader() {
+  const std::string sent(reinterpret_cast<const char*>(RecvData()), RecvDataLen());
+  const std::string name = sent.substr(0, sent.find('\0'));
+  LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
+  try {
+    OpenTransferFile(ReceivedFileName(name), fmCreate);
+  } catch (const EFileStreamError& e) {
+    AbortTransfer(e.Message());
+  }
+}
+
+void TvxKermit::ReceiveAttributes() {
+  SetReceivedSize(AnnouncedSize(RecvData(), RecvDataLen()));
+  SetTotalSize(ReceivedSize());
+  LogMsg(dlDebug,
+         "FILE ATTRIBUTES [A] Packet! " + std::to_string(ReceivedSize()) + " " + GetAttribute('#'));
+}
+
+bool TvxKermit::ReceiveFileData() {
+  if (RecvSeq() == last_recv_seq_) return true;  // a repeat: written already
+  std::array<std::uint8_t, kPacketImageSize> bytes;
+  const std::ptrdiff_t n =
+      DecodeField(RecvData(), RecvDataLen(), QctlOf(init_params_), bytes.data());
+  if (n < 0) {
+    BadCheck();
+    return false;
+  }
+  if (TvxFileStream* file = FileStream()) {
+    try {
+      file->Write(bytes.data(), n);
+    } catch (const EFileStreamError& e) {
+      // Dropping the data would let the peer believe the file arrived whole.
+      AbortTransfer(e.Message());
+      return true;
+    }
+  }
+  DoProgress();
+  LogMsg(dlDebug, "DATA [D] Packet! ");
+  return true;
+}
+
+void TvxKermit::ReceiveEOF() {
+  const std::string name = FileName();
+  std::string text = "EOF [Z] Packet. Close File:  " + name;
+  CloseTransferFile();
+  if (RecvDataLen() > 0 && RecvData()[0] == 'D' && !name.empty()) {
+    const QString path = QFile::decodeName(QByteArray::fromStdString(name));
+    if (QFile::exists(path) && QFile::remove(path)) text += " with deletion!";
+  }
+  LogMsg(dlDebug, text);
+}
+
+std::string TvxKermit::GetAttribute(char letter) const {
+  return vxkermit::GetAttribute(RecvData(), RecvDataLen(), letter);
+}

@@ -1,0 +1,41 @@
+#include "support/kermitlink.h"
+
+#include <QPointer>
+#include <QTimer>
+
+KermitLink::KermitLink(TvxKermit* a, TvxKermit* b)
+    : a_(a), b_(b), alive_(std::make_shared<bool>(true)) {
+  Hook(a, b, true);
+  Hook(b, a, false);
+}
+
+KermitLink::~KermitLink() {
+  *alive_ = false;
+  a_->OnDataSend = nullptr;
+  b_->OnDataSend = nullptr;
+}
+
+void KermitLink::Hook(TvxKermit* from, TvxKermit* to, bool aToB) {
+  QPointer<TvxKermit> target(to);
+  std::weak_ptr<bool> alive = alive_;
+  from->OnDataSend = [this, target, alive, aToB](TObject*, const void* data, Cardinal len, bool,
+                                                 bool& handled) {
+    handled = true;
+    std::string block(static_cast<const char*>(data), len);
+    (aToB ? sentByA : sentByB).push_back(block);
+    if (filter) block = filter(aToB, block);
+    if (block.empty()) return;
+    // Delivered from the event loop, never inside the sender's own call.
+    QTimer::singleShot(0, target.data(), [target, alive, block] {
+      if (!alive.lock() || !target) return;
+      target->DataReceived(block.data(), static_cast<Cardinal>(block.size()));
+    });
+  };
+}
+
+std::string KermitLink::Types(const std::vector<std::string>& blocks) {
+  std::string types;
+  for (const auto& b : blocks)
+    if (b.size() > 3) types += b[3];
+  return types;
+}

@@ -1,0 +1,35 @@
+// Two Kermit components wired back to back through their send hooks: what one sends
+// reaches the other from the event loop, as from a line. A test may look at, change or
+// drop each block on its way.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "vxkermit.h"
+
+class KermitLink {
+ public:
+  // (from A to B?, block): returns the block to deliver; an empty result drops it.
+  using Filter = std::function<std::string(bool aToB, const std::string& block)>;
+
+  KermitLink(TvxKermit* a, TvxKermit* b);
+  ~KermitLink();
+  KermitLink(const KermitLink&) = delete;
+  KermitLink& operator=(const KermitLink&) = delete;
+
+  Filter filter;
+  // Every block each side sent, before the filter.
+  std::vector<std::string> sentByA, sentByB;
+
+  // The type letters of the packets in Blocks, in order.
+  static std::string Types(const std::vector<std::string>& blocks);
+
+ private:
+  void Hook(TvxKermit* from, TvxKermit* to, bool aToB);
+
+  TvxKermit* a_;
+  TvxKermit* b_;
+  std::shared_ptr<bool> alive_;
+};
