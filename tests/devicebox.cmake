@@ -1,0 +1,1 @@
+add_vx_test(devicebox_test)
