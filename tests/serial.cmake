@@ -1,0 +1,1 @@
+add_vx_test(serial_layer_test LABELS threads)
