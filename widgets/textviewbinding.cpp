@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QThread>
 
 std::unique_ptr<TvxTextViewBinding> TvxTextViewBinding::Bind(QObject* view) {
@@ -62,6 +63,18 @@ void TvxTextViewBinding::SetText(const std::string& text) {
   OnViewThread([text](QPlainTextEdit* view) {
     view->setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
     view->moveCursor(QTextCursor::End);
+  });
+}
+
+void TvxTextViewBinding::AppendText(const std::string& text) {
+  OnViewThread([text](QPlainTextEdit* view) {
+    QScrollBar* bar = view->verticalScrollBar();
+    bool showsEnd = bar->value() == bar->maximum();
+    // A cursor of its own leaves the user's caret and selection alone.
+    QTextCursor end(view->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    if (showsEnd) bar->setValue(bar->maximum());
   });
 }
 

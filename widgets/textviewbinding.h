@@ -25,6 +25,7 @@ class TvxTextViewBinding : public QObject, public TvxTextView {
   void TypeChar(char ch) override;
   void InsertText(const std::string& text) override;
   void SetText(const std::string& text) override;
+  void AppendText(const std::string& text) override;
   void SetKeyHook(std::function<bool(char)> hook) override;
 
  protected:

@@ -1,10 +1,27 @@
 #include "platform/debugout.h"
 
+#include <syslog.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <mutex>
 
+bool vxDebugOutputToJournal() {
+  // journald's native socket is there exactly while it runs; it also serves syslog(3).
+  static const bool journal = [] {
+    if (access("/run/systemd/journal/socket", F_OK) != 0) return false;
+    openlog(nullptr, LOG_PID, LOG_USER);
+    return true;
+  }();
+  return journal;
+}
+
 void vxOutputDebugString(const std::string& text) {
-  static std::mutex mutex;
+  if (vxDebugOutputToJournal()) {
+    syslog(LOG_DEBUG, "%.*s", static_cast<int>(text.size()), text.data());
+    return;
+  }
+  static std::mutex mutex;  // one whole line per call, whatever threads write
   std::lock_guard lock(mutex);
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fputc('\n', stderr);

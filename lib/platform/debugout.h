@@ -1,8 +1,12 @@
-// The debugger output of this platform: one line per call on standard error, so that a
-// developer running the program from a terminal (or under a debugger) sees it.
+// The debugger output of this platform. Where the system journal runs, each call is one
+// journal record at debug priority under the program's name (journalctl -f shows them, as
+// a debug-output viewer would); elsewhere it is one line on standard error, which a
+// developer running the program from a terminal or under a debugger sees.
 #pragma once
 
 #include <string>
 
-// Writes Text, with control characters as they are, followed by a line end.
+// Writes Text as one record or line; control characters go as they are.
 void vxOutputDebugString(const std::string& text);
+// True when vxOutputDebugString writes to the journal, false for standard error.
+bool vxDebugOutputToJournal();

@@ -18,6 +18,10 @@ class TvxTextView {
   virtual void InsertText(const std::string& text) = 0;
   // Replaces the whole text.
   virtual void SetText(const std::string& text) = 0;
+  // Adds Text after the end of the whole text, wherever the caret is, bytes as Latin-1;
+  // CR LF, CR and LF each break the line. A view that showed its end keeps showing it.
+  // The default inserts at the caret, for views whose caret never leaves the end.
+  virtual void AppendText(const std::string& text) { InsertText(text); }
   // Installs a hook that sees every typed character first; returning true swallows the
   // key. An empty hook removes it. Runs on the view's thread.
   virtual void SetKeyHook(std::function<bool(char)> hook) = 0;

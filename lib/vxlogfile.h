@@ -1,0 +1,6 @@
+// Unit vxlogfile: the log file component and the version text of its header.
+#pragma once
+
+#include "vxlogfile/logfile.h"
+#include "vxlogfile/logoptions.h"
+#include "vxlogfile/versiontext.h"

@@ -1,0 +1,14 @@
+// The text of one log entry: the time-stamp prefix and the escaped message.
+#pragma once
+
+#include <string>
+
+#include "vxlogfile/logoptions.h"
+
+// "[" date, time and " +mmm" as Options ask, trimmed, "] "; empty when none is asked.
+// Date and Time are the texts of one instant and Msec its milliseconds.
+std::string BuildEntryPrefix(TLogOptions options, const std::string& date, const std::string& time,
+                             int msec);
+// Appends Text to Out with every byte below 32 written as "\" two hex digits "h"
+// (carriage return as \0Dh); every other byte, backslash and 128 to 255 included, as it is.
+void AppendEscaped(std::string& out, const std::string& text);

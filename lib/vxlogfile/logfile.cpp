@@ -1,0 +1,288 @@
+#include "vxlogfile/logfile.h"
+
+#include <algorithm>
+
+#include "platform/debugout.h"
+#include "platform/localtime.h"
+#include "platform/logfileio.h"
+#include "platform/sysinfo.h"
+#include "rtl/textview.h"
+#include "rtl/uiservices.h"
+#include "vxlogfile/entrytext.h"
+#include "vxlogfile/versiontext.h"
+
+namespace {
+
+// Without blanks and control characters at either end.
+std::string Trim(const std::string& s) {
+  auto blank = [](char ch) { return static_cast<unsigned char>(ch) <= ' '; };
+  auto first = std::find_if_not(s.begin(), s.end(), blank);
+  auto last = std::find_if_not(s.rbegin(), s.rend(), blank).base();
+  return first < last ? std::string(first, last) : std::string();
+}
+
+// The executable never moves while it runs, so its path is read once.
+const std::string& ExecutablePath() {
+  static const std::string path = vxExecutablePath();
+  return path;
+}
+
+std::string WithExtension(const std::string& path, const std::string& ext) {
+  std::size_t slash = path.rfind('/');
+  std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ext;
+  return path.substr(0, dot) + ext;
+}
+
+}  // namespace
+
+TvxLogFile::TvxLogFile(QObject* owner) : TvxCustomLogFile(owner) {}
+
+TvxLogFile::~TvxLogFile() {
+  Destroying();
+  disconnect(pane_destroyed_);
+  if (!Options().Contains(loSafeMode)) {
+    try {
+      SaveToFile();
+    } catch (const std::exception&) {
+      // OnFatalError has seen the failure; a destructor cannot pass it on.
+    }
+    std::lock_guard lock(lock_);
+    if (!buffer_.empty() && !ResolveFileName().empty())
+      vxOutputDebugString("Unsaved log entries:" + buffer_);
+  }
+}
+
+std::string TvxLogFile::EntryPrefix() {
+  TvxInstant now = vxNow();
+  if (now.seconds != stamp_second_) {
+    stamp_second_ = now.seconds;
+    stamp_date_ = vxShortDateText(now.seconds);
+    stamp_time_ = vxLongTimeText(now.seconds);
+  }
+  return BuildEntryPrefix(options_, stamp_date_, stamp_time_, now.msec);
+}
+
+void TvxLogFile::AddEntry(const std::string& s) {
+  std::lock_guard lock(lock_);
+  bool headerAdded = false;
+  if (header_pending_) {
+    header_pending_ = false;
+    // The header's own save waits for this entry's: a failure then keeps both in Buffer
+    // and is reported once, instead of losing this entry to the header's exception.
+    struct HeaderEnds {
+      bool& flag;
+      ~HeaderEnds() { flag = false; }
+    } ends{adding_header_};
+    adding_header_ = true;
+    AddHeader();
+    headerAdded = true;
+  }
+  bool save = options_.Contains(loSafeMode) && !adding_header_;
+  std::string text = s;
+  if (OnLogEntry) {
+    try {
+      OnLogEntry(this, text);
+    } catch (...) {
+      // A failing handler must not cost the entry: go on with the text it left.
+    }
+    if (text.empty()) {
+      if (headerAdded && save) SaveToFile();
+      return;
+    }
+  }
+  std::string entry = "\r\n" + EntryPrefix();
+  AppendEscaped(entry, text);
+  if (options_.Contains(loDebugOut)) vxOutputDebugString(entry.substr(2));
+  buffer_ += entry;
+  ++entry_count_;
+  if (pane_) {
+    try {
+      pane_->AppendText(entry);
+    } catch (const std::exception&) {
+      RaiseFatalError(0, 0, "");
+    }
+  }
+  if (save) SaveToFile();
+}
+
+void TvxLogFile::AddHeader() {
+  AddEntry("vxComm Lib " VXCOMM_VERSION " on " + GetVersionText(""));
+}
+
+void TvxLogFile::AddEntryAt(TDetailLevel level, const std::string& s) {
+  if (level <= DetailLevel()) AddEntry(s);
+}
+
+void TvxLogFile::AddFormatted(const std::string& fmt, const TVarRecs& args) {
+  std::string s;
+  try {
+    s = Format(fmt, args);
+  } catch (const EConvertError&) {
+    s = "Log format ERROR!!!";
+  }
+  AddEntry(s);
+}
+
+void TvxLogFile::AddFormattedAt(TDetailLevel level, const std::string& fmt, const TVarRecs& args) {
+  if (level <= DetailLevel()) AddFormatted(fmt, args);
+}
+
+void TvxLogFile::SaveToFile() {
+  std::lock_guard lock(lock_);
+  if (saving_) return;
+  std::string path = ResolveFileName();
+  if (path.empty()) return;
+  // A handler that runs during the append may add entries; they stay for the next save.
+  std::string pending = buffer_;
+  bool saved;
+  {
+    struct SavingEnds {
+      bool& flag;
+      ~SavingEnds() { flag = false; }
+    } ends{saving_};
+    saving_ = true;
+    saved = AppendToFile(pending);
+  }
+  if (!saved) {
+    RaiseFatalError(0, 0, "Error when save log file:" + path);
+    return;  // the handler chose to go on: the text stays for the next save
+  }
+  buffer_.erase(0, pending.size());
+}
+
+void TvxLogFile::ClearLog() {
+  std::lock_guard lock(lock_);
+  buffer_.clear();
+  std::string path = ResolveFileName();
+  if (!path.empty()) vxDeleteFile(path);
+}
+
+std::string TvxLogFile::ResolveFileName() const {
+  std::lock_guard lock(lock_);
+  const std::string& exe = ExecutablePath();
+  if (options_.Contains(loAutoFileName))
+    return exe.empty() ? std::string() : WithExtension(exe, ".log");
+  if (file_name_.empty()) return {};
+  std::size_t slash = file_name_.rfind('/');
+  std::size_t dirLength = slash == std::string::npos ? 0 : slash + 1;
+  if (dirLength >= 2) return file_name_;
+  // A bare name, or one under a lone separator, goes beside the executable.
+  return exe.substr(0, exe.rfind('/') + 1) + file_name_.substr(dirLength);
+}
+
+bool TvxLogFile::AppendToFile(const std::string& text) {
+  std::lock_guard lock(lock_);
+  std::string path = Trim(ResolveFileName());
+  if (path.empty()) return false;
+  TvxLogFileIO file;
+  if (!file.Open(path, options_.Contains(loSharedLogFile) ? TvxLogFileIO::shDenyWrite
+                                                          : TvxLogFileIO::shExclusive))
+    return false;
+  std::uint64_t length = text.size();
+  if (size_limit_ > 0) {
+    std::uint64_t size;
+    if (!file.Size(size)) return false;
+    length = std::min<std::uint64_t>(length, size_limit_);
+    if (size + length > size_limit_) {
+      if (OnReachLimit) OnReachLimit(this);
+      std::uint64_t cut = size + length - size_limit_;  // at most Size, as Length <= SizeLimit
+      if (!file.KeepNewest(size - cut)) return false;
+    }
+  }
+  return file.Append(text.data(), static_cast<std::size_t>(length));
+}
+
+Cardinal TvxLogFile::SizeLimit() const {
+  std::lock_guard lock(lock_);
+  return size_limit_;
+}
+
+void TvxLogFile::SetSizeLimit(Cardinal value) {
+  std::lock_guard lock(lock_);
+  size_limit_ = value;
+}
+
+std::string TvxLogFile::FileName() const {
+  std::lock_guard lock(lock_);
+  return file_name_;
+}
+
+void TvxLogFile::SetFileName(const std::string& value) {
+  std::lock_guard lock(lock_);
+  file_name_ = Trim(value);
+}
+
+QObject* TvxLogFile::VisualOut() const {
+  std::lock_guard lock(lock_);
+  return visual_out_;
+}
+
+void TvxLogFile::SetVisualOut(QObject* value) {
+  if (value == VisualOut()) return;
+  DropPane();
+  if (!value) return;
+  std::unique_ptr<TvxTextView> pane = UIServices().BindTextView(value);
+  std::lock_guard lock(lock_);
+  visual_out_ = value;
+  pane_ = std::move(pane);
+  // A pane is no component: its destruction is watched through QObject. Taking the lock
+  // lets an update under way on another thread finish before the pane goes.
+  pane_destroyed_ = connect(
+      value, &QObject::destroyed, this, [this] { DropPane(); }, Qt::DirectConnection);
+}
+
+void TvxLogFile::DropPane() {
+  disconnect(pane_destroyed_);
+  std::unique_ptr<TvxTextView> pane;
+  {
+    std::lock_guard lock(lock_);
+    pane = std::move(pane_);
+    visual_out_ = nullptr;
+  }
+}
+
+TDetailLevel TvxLogFile::DetailLevel() const {
+  std::lock_guard lock(lock_);
+  return detail_level_;
+}
+
+void TvxLogFile::SetDetailLevel(TDetailLevel value) {
+  std::lock_guard lock(lock_);
+  detail_level_ = value;
+}
+
+TLogOptions TvxLogFile::Options() const {
+  std::lock_guard lock(lock_);
+  return options_;
+}
+
+void TvxLogFile::SetOptions(TLogOptions value) {
+  std::lock_guard lock(lock_);
+  options_ = value;
+}
+
+bool TvxLogFile::AnsiOnly() const {
+  std::lock_guard lock(lock_);
+  return ansi_only_;
+}
+
+void TvxLogFile::SetAnsiOnly(bool value) {
+  std::lock_guard lock(lock_);
+  ansi_only_ = value;
+}
+
+std::string TvxLogFile::Buffer() const {
+  std::lock_guard lock(lock_);
+  return buffer_;
+}
+
+int TvxLogFile::EntryCount() const {
+  std::lock_guard lock(lock_);
+  return entry_count_;
+}
+
+bool TvxLogFile::HeaderPending() const {
+  std::lock_guard lock(lock_);
+  return header_pending_;
+}

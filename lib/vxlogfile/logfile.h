@@ -1,0 +1,122 @@
+// The log file component: time-stamped entries kept in memory, appended to a log file
+// whose size it bounds, mirrored into a text pane and to the debugger output.
+//
+// Thread: any thread may log, save or clear; one re-entrant lock (lock_) guards every
+// member below and makes each entry (formatting, Buffer, EntryCount, the pane update
+// and the safe-mode save) and each append to the file atomic. OnLogEntry, OnReachLimit
+// and OnFatalError run under that lock on the logging thread; set them before logging
+// from other threads. The pane binding queues its updates to the pane's thread, so a
+// worker thread never touches the widget. SetVisualOut and destruction belong to the
+// thread of the pane (the main thread).
+#pragma once
+
+#include <QMetaObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "vxclasses/logsink.h"
+#include "vxlogfile/logoptions.h"
+
+class TvxTextView;
+
+// Sees, and may change or empty (which drops the entry), each message before formatting.
+using TOnLogEntry = std::function<void(TObject* sender, std::string& logEntry)>;
+
+class TvxLogFile : public TvxCustomLogFile {
+  Q_OBJECT
+  Q_PROPERTY(uint SizeLimit READ SizeLimit WRITE SetSizeLimit)
+  Q_PROPERTY(QString FileName READ QFileName WRITE SetQFileName)
+  Q_PROPERTY(QObject* VisualOut READ VisualOut WRITE SetVisualOut)
+  Q_PROPERTY(bool AnsiOnly READ AnsiOnly WRITE SetAnsiOnly)
+
+ public:
+  static constexpr Cardinal kDefaultSizeLimit = 204800;
+  static constexpr TLogOptions kDefaultOptions{loSafeMode, loAutoFileName, loDate, loTime,
+                                               loDebugOut};
+
+  explicit TvxLogFile(QObject* owner = nullptr);
+  // Saves what is buffered when not in safe mode. A failure of that save reaches
+  // OnFatalError, and the unsaved text goes to the debugger output; it cannot be raised.
+  ~TvxLogFile() override;
+
+  // Appends Buffer to the log file and empties it. On failure Buffer stays whole and
+  // RaiseFatalError(0, 0, "Error when save log file:" + path) follows. Without a path
+  // nothing happens. A save asked for while one runs on this thread (from OnReachLimit)
+  // leaves its entries for the next save.
+  void SaveToFile() override;
+  // Empties Buffer and deletes the log file.
+  void ClearLog() override;
+  // Formats and adds one entry, after the header when it is the first.
+  void AddEntry(const std::string& s) override;
+  // Adds the entry "vxComm Lib <version> on <operating system>".
+  void AddHeader() override;
+  void AddEntryAt(TDetailLevel level, const std::string& s) override;
+  // A format that does not fit its arguments adds "Log format ERROR!!!" instead.
+  void AddFormatted(const std::string& fmt, const TVarRecs& args) override;
+  void AddFormattedAt(TDetailLevel level, const std::string& fmt, const TVarRecs& args) override;
+
+  // Bytes the file may hold after an append; 0 for no bound. Default 204800.
+  Cardinal SizeLimit() const;
+  void SetSizeLimit(Cardinal value);
+  // Stored without leading and trailing blanks and control characters. A name without a
+  // directory (or with a lone "/") is placed beside the executable; loAutoFileName
+  // ignores it. Default "duvevoder.log".
+  std::string FileName() const;
+  void SetFileName(const std::string& value);
+  // The log pane: any text view the installed UI services can bind (a QPlainTextEdit
+  // with the widgets layer). Not owned; forgotten when it is destroyed.
+  QObject* VisualOut() const;
+  void SetVisualOut(QObject* value);
+  TDetailLevel DetailLevel() const;
+  void SetDetailLevel(TDetailLevel value);
+  TLogOptions Options() const;
+  void SetOptions(TLogOptions value);
+  // Kept for stored forms: entries are written as their bytes whatever its value.
+  bool AnsiOnly() const;
+  void SetAnsiOnly(bool value);
+
+  // Formatted entries not yet saved.
+  std::string Buffer() const;
+  // Entries added since creation, the header included.
+  int EntryCount() const;
+  // True until the first entry has brought the header.
+  bool HeaderPending() const;
+
+  TNotifyEvent OnReachLimit;  // an append is about to cut the oldest bytes
+  TOnLogEntry OnLogEntry;
+
+ protected:
+  // The full path of the log file; empty when there is none.
+  std::string ResolveFileName() const;
+  // Appends Text to the log file under the size bound, cutting its oldest bytes; false
+  // when the file cannot be created, opened, locked, read, cut or written.
+  bool AppendToFile(const std::string& text);
+
+ private:
+  QString QFileName() const { return QString::fromLocal8Bit(FileName()); }
+  void SetQFileName(const QString& value) { SetFileName(value.toLocal8Bit().toStdString()); }
+  std::string EntryPrefix();
+  void DropPane();
+
+  mutable std::recursive_mutex lock_;
+  std::string buffer_;
+  Cardinal size_limit_ = kDefaultSizeLimit;
+  std::string file_name_ = "duvevoder.log";
+  TDetailLevel detail_level_ = dlSimple;
+  TLogOptions options_ = kDefaultOptions;
+  int entry_count_ = 0;
+  bool header_pending_ = true;
+  bool ansi_only_ = true;
+  bool saving_ = false;         // an append of Buffer is under way on the lock's owner
+  bool adding_header_ = false;  // the header entry is being added before another entry
+  // The date and time texts of stamp_second_: formatted once a second, not per entry.
+  std::int64_t stamp_second_ = -1;
+  std::string stamp_date_;
+  std::string stamp_time_;
+  QObject* visual_out_ = nullptr;
+  std::unique_ptr<TvxTextView> pane_;  // the binding to visual_out_
+  QMetaObject::Connection pane_destroyed_;
+};
