@@ -1,0 +1,97 @@
+#include "support/kermitpeer.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <stdexcept>
+
+std::string KermitPeer::CKermitCommands(const std::string& device, const std::string& extra,
+                                        const std::string& action) {
+  return "set modem type none, set carrier-watch off, set line " + device +
+         ", set speed 115200, set flow-control none, set parity none, set file type binary, "
+         "set transfer mode manual, set file names literal, set transfer display none, "
+         "set exit warning off, set exit hangup off, set file collision overwrite, " +
+         (extra.empty() ? "" : extra + ", ") + action + ", exit \\v(status)";
+}
+
+std::unique_ptr<KermitPeer> KermitPeer::Receive(Program program, const std::string& device,
+                                                const std::string& dir, int timeLimitSec,
+                                                const std::string& extraSettings) {
+  std::unique_ptr<KermitPeer> peer(new KermitPeer);
+  if (program == CKermit)
+    peer->Start("kermit",
+                {"-Y", "-H", "-q", "-C",
+                 QString::fromStdString(CKermitCommands(device, extraSettings, "receive"))},
+                dir, device, false, timeLimitSec);
+  else
+    peer->Start("gkermit", {"-q", "-P", "-w", "-r"}, dir, device, true, timeLimitSec);
+  return peer;
+}
+
+std::unique_ptr<KermitPeer> KermitPeer::Send(Program program, const std::string& device,
+                                             const std::vector<std::string>& files,
+                                             const std::string& dir, int timeLimitSec,
+                                             const std::string& extraSettings) {
+  std::unique_ptr<KermitPeer> peer(new KermitPeer);
+  if (program == CKermit) {
+    std::string action = files.size() == 1 ? "send " + files[0] : "msend";
+    if (files.size() > 1)
+      for (const auto& f : files) action += " " + f;
+    peer->Start("kermit",
+                {"-Y", "-H", "-q", "-C",
+                 QString::fromStdString(CKermitCommands(device, extraSettings, action))},
+                dir, device, false, timeLimitSec);
+  } else {
+    QStringList args = {"-q", "-P", "-i", "-s"};
+    for (const auto& f : files) args << QString::fromStdString(f);
+    peer->Start("gkermit", args, dir, device, true, timeLimitSec);
+  }
+  return peer;
+}
+
+void KermitPeer::Start(const QString& program, const QStringList& args, const std::string& dir,
+                       const std::string& device, bool stdio, int timeLimitSec) {
+  // The time limit is the coreutils one, so a peer that waits forever is ended even when
+  // the test itself is stuck.
+  QStringList all = {"-s", "KILL", QString::number(timeLimitSec), program};
+  all << args;
+  process_.setProgram("timeout");
+  process_.setArguments(all);
+  process_.setWorkingDirectory(QString::fromStdString(dir));
+  if (stdio) {
+    process_.setStandardInputFile(QString::fromStdString(device));
+    process_.setStandardOutputFile(QString::fromStdString(device));
+  } else {
+    process_.setStandardInputFile(QProcess::nullDevice());
+  }
+  process_.start();
+  if (!process_.waitForStarted(5000))
+    throw std::runtime_error("cannot start " + program.toStdString());
+}
+
+KermitPeer::~KermitPeer() {
+  if (process_.state() != QProcess::NotRunning) {
+    process_.kill();
+    process_.waitForFinished(2000);
+  }
+}
+
+bool KermitPeer::Wait(int timeoutMs) {
+  if (Finished()) return true;
+  // A real event loop: our side's port events are handed to this thread while we wait.
+  QEventLoop loop;
+  QObject::connect(&process_, &QProcess::finished, &loop, &QEventLoop::quit);
+  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+  loop.exec();
+  return Finished();
+}
+
+int KermitPeer::ExitCode() const {
+  if (!Finished() || process_.exitStatus() != QProcess::NormalExit) return -1;
+  const int code = process_.exitCode();
+  return code == 137 || code == 124 ? -1 : code;  // killed by its time limit
+}
+
+std::string KermitPeer::Output() {
+  output_ += process_.readAll().toStdString();
+  return output_;
+}

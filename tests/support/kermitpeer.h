@@ -1,0 +1,46 @@
+// A standard Kermit program (ckermit or gkermit) run as a black box on one end of a
+// serial line, with fixed settings and a time limit after which it is killed.
+#pragma once
+
+#include <QProcess>
+#include <memory>
+#include <string>
+#include <vector>
+
+class KermitPeer {
+ public:
+  enum Program { CKermit, GKermit };
+
+  // Receives into Dir (the peer's working directory) from Device.
+  static std::unique_ptr<KermitPeer> Receive(Program program, const std::string& device,
+                                             const std::string& dir, int timeLimitSec,
+                                             const std::string& extraSettings = "");
+  // Sends Files (paths) over Device.
+  static std::unique_ptr<KermitPeer> Send(Program program, const std::string& device,
+                                          const std::vector<std::string>& files,
+                                          const std::string& dir, int timeLimitSec,
+                                          const std::string& extraSettings = "");
+  ~KermitPeer();
+  KermitPeer(const KermitPeer&) = delete;
+  KermitPeer& operator=(const KermitPeer&) = delete;
+
+  static const char* Name(Program program) { return program == CKermit ? "ckermit" : "gkermit"; }
+  // The ckermit command that takes a serial line at 115200 with no modem or flow control.
+  static std::string CKermitCommands(const std::string& device, const std::string& extra,
+                                     const std::string& action);
+
+  // Runs the event loop until the peer has exited or TimeoutMs passed; true when exited.
+  bool Wait(int timeoutMs);
+  bool Finished() const { return process_.state() == QProcess::NotRunning; }
+  // Exit status; -1 while running or when the peer was killed by its time limit.
+  int ExitCode() const;
+  std::string Output();
+
+ private:
+  KermitPeer() = default;
+  void Start(const QString& program, const QStringList& args, const std::string& dir,
+             const std::string& device, bool stdio, int timeLimitSec);
+
+  QProcess process_;
+  std::string output_;
+};

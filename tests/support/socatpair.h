@@ -1,0 +1,22 @@
+// Two linked pseudo-terminals made by socat: bytes written to one end arrive at the other,
+// both ends raw, each with a stable path (a symbolic link in a private directory).
+#pragma once
+
+#include <QProcess>
+#include <string>
+
+class SocatPair {
+ public:
+  // Starts socat and waits until both links exist; throws std::runtime_error otherwise.
+  SocatPair();
+  ~SocatPair();
+  SocatPair(const SocatPair&) = delete;
+  SocatPair& operator=(const SocatPair&) = delete;
+
+  const std::string& A() const { return a_; }
+  const std::string& B() const { return b_; }
+
+ private:
+  QProcess socat_;
+  std::string a_, b_;
+};
