@@ -130,4 +130,8 @@ class TvxKermit : public TvxCustomFileTransfer {
   std::int64_t data_pos_ = 0;
   int file_index_ = 0;
   std::string skip_code_;
+  // After an abort the E may have crossed a packet the peer was still answering, and a
+  // peer that clears its input before it answers never saw it: every packet the peer sends
+  // before a new session gets the E again.
+  bool answer_with_error_ = false;
 };

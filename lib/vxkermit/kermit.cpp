@@ -111,6 +111,9 @@ void TvxKermit::Dispatch() {
       if (type == 'S') {
         ReceiveInit();
         SendAck();
+      } else if (answer_with_error_) {
+        ResendLastPacket();
+        StartTimer(0);
       }
       break;
     case fsSend:
@@ -156,6 +159,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
   last_sent_size_ = 0;
   data_pos_ = 0;
   file_index_ = 0;
+  answer_with_error_ = false;
   SetErrorCount(0);
   SetConsumeData(false);
   SetState(state);
@@ -192,8 +196,10 @@ void TvxKermit::DoTimer(TObject* sender) {
 }
 
 void TvxKermit::AbortTransfer(const std::string& reason) {
-  if (State() != fsListen) SendError(reason);
+  const bool running = State() != fsListen;
+  if (running) SendError(reason);
   TvxCustomFileTransfer::AbortTransfer(reason);
+  answer_with_error_ = running;
   CloseTransferFile();
   StartTimer(0);
 }

@@ -1,0 +1,190 @@
+// Skip, abort, remote errors and the error limit between TvxKermit and a standard Kermit
+// program over a linked pty pair, with what each leaves on disk.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <iostream>
+#include <memory>
+
+#include "support/kermitfiles.h"
+#include "support/kermitpeer.h"
+#include "support/ptymedium.h"
+#include "support/ptypair.h"
+#include "support/socatpair.h"
+#include "support/testlog.h"
+#include "vxkermit.h"
+
+using namespace kermitfiles;
+
+namespace {
+
+constexpr int kPeerLimitSec = 20;
+
+struct OurSide {
+  explicit OurSide(const std::string& device) {
+    medium.SetDevicePath(device);
+    medium.SetUseMainThread(true);
+    medium.SetDataProcessor(&kermit);
+    kermit.SetActive(true);
+    kermit.SetLog(&log);
+    kermit.SetCrc(crc16bit);
+    kermit.OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg,
+                                 bool& raise) {
+      raise = false;
+      fatal.push_back(msg);
+    };
+    medium.SetActive(true);
+  }
+  ~OurSide() {
+    medium.SetActive(false);
+    if (!::testing::Test::HasFailure()) return;
+    for (const auto& e : log.Entries())
+      if (e.find("DoDataSend") == std::string::npos && e.find("detected") == std::string::npos)
+        std::cerr << "  log: " << e << "\n";
+  }
+  bool HasEntry(const std::string& prefix) const {
+    for (const auto& e : log.Entries())
+      if (e.rfind(prefix, 0) == 0) return true;
+    return false;
+  }
+
+  TvxPtyMedium medium;
+  TvxKermit kermit;
+  TvxTestLog log;
+  std::vector<std::string> fatal;
+};
+
+class KermitPeerControl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    src = MakeTempDir("ctl-src");
+    dst = MakeTempDir("ctl-dst");
+    WriteAll(src + "/big.bin", RandomBytes(200 * 1024, 21));
+    WriteAll(src + "/small.txt", Text());
+  }
+  bool IsPrefixOfSource(const std::string& name) {
+    const std::string got = ReadAll(dst + "/" + name);
+    return got.size() < ReadAll(src + "/" + name).size() &&
+           ReadAll(src + "/" + name).rfind(got, 0) == 0;
+  }
+
+  std::string src, dst;
+  SocatPair line;
+};
+
+}  // namespace
+
+TEST_F(KermitPeerControl, OurReceiverSkipsOneFileThenTakesTheNext) {
+  OurSide ours(line.A());
+  ours.kermit.SetDefaultPath(dst);
+  bool asked = false;
+  ours.kermit.OnProgress = [&](TObject*) {
+    if (!asked && ours.kermit.FileName().find("big.bin") != std::string::npos) {
+      asked = true;
+      ours.kermit.SkipFile(false, true);
+    }
+  };
+  auto peer = KermitPeer::Send(KermitPeer::CKermit, line.B(),
+                               {src + "/big.bin", src + "/small.txt"}, src, kPeerLimitSec);
+  EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
+  EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 3000));
+  EXPECT_FALSE(Exists(dst + "/big.bin")) << "the sender asked us to discard it";
+  EXPECT_EQ(ReadAll(dst + "/small.txt"), ReadAll(src + "/small.txt"));
+  EXPECT_TRUE(ours.HasEntry("vxKermit: File transfer is skipped. File Group: 0. Deletion: 1"));
+}
+
+TEST_F(KermitPeerControl, OurReceiverSkipsAll) {
+  OurSide ours(line.A());
+  ours.kermit.SetDefaultPath(dst);
+  bool asked = false;
+  ours.kermit.OnProgress = [&](TObject*) {
+    if (!asked) {
+      asked = true;
+      ours.kermit.SkipFile(true, true);
+    }
+  };
+  auto peer = KermitPeer::Send(KermitPeer::CKermit, line.B(),
+                               {src + "/big.bin", src + "/small.txt"}, src, kPeerLimitSec);
+  EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
+  EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 3000));
+  EXPECT_FALSE(Exists(dst + "/big.bin"));
+  EXPECT_FALSE(Exists(dst + "/small.txt"));
+  EXPECT_TRUE(ours.HasEntry("vxKermit: BREAK [B] Close Session Packet! "));
+}
+
+TEST_F(KermitPeerControl, OurSenderSkipsOneFile) {
+  OurSide ours(line.A());
+  auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, kPeerLimitSec);
+  int progress = 0;
+  ours.kermit.OnProgress = [&](TObject*) {
+    if (++progress == 20) ours.kermit.SkipFile(false, false);
+  };
+  ours.kermit.SendFiles(src + "/big.bin;" + src + "/small.txt");
+  EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
+  EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 3000));
+  EXPECT_EQ(ReadAll(dst + "/small.txt"), ReadAll(src + "/small.txt"));
+  // The peer was told the file ended: what it kept, if anything, is the start of the file.
+  if (Exists(dst + "/big.bin")) {
+    EXPECT_TRUE(IsPrefixOfSource("big.bin"));
+  }
+  EXPECT_TRUE(ours.fatal.empty());
+}
+
+TEST_F(KermitPeerControl, OurSenderAborts) {
+  OurSide ours(line.A());
+  auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, kPeerLimitSec);
+  int progress = 0;
+  ours.kermit.OnProgress = [&](TObject*) {
+    if (++progress == 20) ours.kermit.Abort();
+  };
+  ours.kermit.SendFiles(src + "/big.bin");
+  EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
+  EXPECT_NE(peer->ExitCode(), 0) << "the peer learns the transfer failed";
+  EXPECT_NE(peer->ExitCode(), -1) << "and ends by itself";
+  EXPECT_EQ(ours.kermit.State(), fsListen);
+  EXPECT_TRUE(ours.HasEntry("vxKermit: Transfer aborted. "));
+  EXPECT_EQ(ours.kermit.FileName(), "");
+}
+
+TEST_F(KermitPeerControl, OurReceiverAbortsAndKeepsThePart) {
+  OurSide ours(line.A());
+  ours.kermit.SetDefaultPath(dst);
+  int progress = 0;
+  ours.kermit.OnProgress = [&](TObject*) {
+    if (++progress == 20) ours.kermit.Abort();
+  };
+  auto peer =
+      KermitPeer::Send(KermitPeer::CKermit, line.B(), {src + "/big.bin"}, src, kPeerLimitSec);
+  EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
+  EXPECT_NE(peer->ExitCode(), 0);
+  EXPECT_NE(peer->ExitCode(), -1);
+  EXPECT_EQ(ours.kermit.State(), fsListen);
+  ASSERT_TRUE(Exists(dst + "/big.bin"));
+  EXPECT_TRUE(IsPrefixOfSource("big.bin"));
+}
+
+TEST_F(KermitPeerControl, RemoteErrorEndsOurSession) {
+  OurSide ours(line.A());
+  // The peer cannot create the file: a directory of that name stands in its way.
+  QDir().mkpath(QString::fromStdString(dst + "/small.txt"));
+  auto peer = KermitPeer::Receive(KermitPeer::GKermit, line.B(), dst, kPeerLimitSec);
+  ours.kermit.SendFiles(src + "/small.txt");
+  EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
+  EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 3000));
+  EXPECT_TRUE(ours.HasEntry("vxKermit: Transfer aborted. Remote end reports fatal error: "));
+  EXPECT_EQ(ours.kermit.FileName(), "");
+}
+
+TEST_F(KermitPeerControl, ErrorLimitAgainstAPeerWeCannotHear) {
+  OurSide ours(line.A());
+  ours.kermit.SetTimeout(300);
+  // Mark parity sets the eighth bit of every byte the peer sends: we never see a packet.
+  auto peer =
+      KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, kPeerLimitSec, "set parity mark");
+  ours.kermit.SendFiles(src + "/small.txt");
+  EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 10000));
+  EXPECT_EQ(ours.fatal, (std::vector<std::string>{"Too many errors."}));
+  EXPECT_TRUE(ours.HasEntry("vxKermit: Transfer aborted. Too many errors."));
+  EXPECT_TRUE(ours.log.Has("Fatal Error: 17, 7, Too many errors."));
+  EXPECT_EQ(ours.kermit.ErrorCount(), 4);
+}
