@@ -6,10 +6,12 @@
 // the application must configure the definitions from that thread too.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rtl/collection.h"
 #include "vxclasses.h"
@@ -83,6 +85,12 @@ class TvxDataPacket : public TCollectionItem {
   bool AddByte(std::uint8_t ch);
   // A definition without a begin marker keeps only the last PacketLength bytes.
   void TrimToLength();
+  // How many coming bytes, none of them in Stops, this definition would only store or
+  // ignore; adds to Stops (and StopList) the byte that would move its marker matcher. 0
+  // when the next byte needs the full step.
+  std::size_t InertRoom(std::array<bool, 256>& stops, std::vector<std::uint8_t>& stopList) const;
+  // Takes Count such bytes at once.
+  void AddInert(const std::uint8_t* data, std::size_t count);
   bool IsStarted() const { return data_size_ > 0 || matcher_.InProgress(); }
   // True when the line's silence ends a packet with at least one byte.
   bool EndByTimeout();
@@ -120,6 +128,10 @@ class TvxDataPackets : public TCollection {
 
   // Offers Ch to the definitions in order; the index of the one it completes, or -1.
   int DetectByte(std::uint8_t ch);
+  // Examines the next bytes of Data, as DetectByte would one by one: a run of bytes that
+  // only need storing (or ignoring) by every definition at once, or else the first byte
+  // alone. Consumed tells how many were examined; the result is as DetectByte's.
+  int DetectNext(const std::uint8_t* data, std::size_t len, std::size_t& consumed);
   void ResetAll();
   void ResetAllExcept(int index);
   // The first definition whose packet ends by silence, or -1.
@@ -132,6 +144,9 @@ class TvxDataPackets : public TCollection {
 
   TvxDataProtocol* owner_;
   bool pending_ = false;
+  // DetectNext's table of bytes that need the full step; all false between calls.
+  std::array<bool, 256> stops_{};
+  std::vector<std::uint8_t> stop_list_;
 };
 
 class TvxDataProtocol : public TvxCustomDataProcessor {

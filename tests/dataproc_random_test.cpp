@@ -17,10 +17,26 @@ constexpr std::size_t kTrafficSize = 1'000'000;
 
 // Feeds Traffic in chunks of 1..4096 bytes; returns every delivered packet. Each delivery
 // is copied into a buffer of exactly the definition's size, so that ASan sees any overrun.
-std::vector<std::string> Detect(const Traffic& traffic, std::uint32_t seed) {
+using Definitions = void (*)(TvxDataProtocol&);
+
+// Definitions with no begin marker: an end marker with a length, a fixed length and the
+// silence, which store nearly every byte.
+void AddUnmarkedDefinitions(TvxDataProtocol& proto) {
+  TvxDataPacket* line = proto.Packets().Add();
+  line->SetPacketEnd("\r\n");
+  line->SetPacketLength(40);
+  proto.Packets().Add(600)->SetPacketLength(1000);  // longer than its buffer: never completes
+  proto.Packets().Add()->SetPacketLength(777);
+  proto.Packets().Add(512)->SetPacketEndByTimeout(true);
+  proto.ResetPackets();
+}
+
+std::vector<std::string> Detect(const Traffic& traffic, std::uint32_t seed,
+                                Definitions define = dataproc_traffic::AddDefinitions,
+                                bool byteByByte = false) {
   TvxDataProtocol proto;
   proto.SetActive(true);
-  dataproc_traffic::AddDefinitions(proto);
+  define(proto);
   std::vector<std::string> delivered;
   std::vector<std::uint8_t> copy;
   proto.OnDataPacket = [&](TObject*, TvxDataPacket* p) {
@@ -31,6 +47,10 @@ std::vector<std::string> Detect(const Traffic& traffic, std::uint32_t seed) {
     delivered.emplace_back(reinterpret_cast<const char*>(copy.data()),
                            static_cast<std::size_t>(p->DataSize()));
   };
+  if (byteByByte) {
+    for (char c : traffic.bytes) proto.ProcessByte(static_cast<std::uint8_t>(c));
+    return delivered;
+  }
   std::mt19937 rng(seed);
   std::size_t at = 0;
   while (at < traffic.bytes.size()) {
@@ -69,5 +89,20 @@ TEST(DataProcRandom, UnrestrictedNoiseStaysInBoundsAndRecovers) {
       if (next < traffic.packets.size() && d == traffic.packets[next]) ++next;
     EXPECT_EQ(next, traffic.packets.size()) << "seed " << seed;
     EXPECT_GT(delivered.size(), traffic.packets.size());
+  }
+}
+
+// Received blocks are examined in runs where no definition can act; the result must be
+// what offering each byte alone gives.
+TEST(DataProcRandom, BlocksDetectExactlyAsSingleBytes) {
+  Traffic traffic = Make(kTrafficSize / 2, true, 21);
+  for (Definitions define :
+       {Definitions(dataproc_traffic::AddDefinitions), Definitions(AddUnmarkedDefinitions)}) {
+    std::vector<std::string> blocks = Detect(traffic, 5, define);
+    std::vector<std::string> single = Detect(traffic, 0, define, true);
+    EXPECT_GT(single.size(), 100u);
+    ASSERT_EQ(blocks.size(), single.size());
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+      ASSERT_EQ(blocks[i], single[i]) << "packet " << i;
   }
 }

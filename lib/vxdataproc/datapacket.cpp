@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "vxdataproc.h"
@@ -90,6 +91,47 @@ bool TvxDataPacket::AddByte(std::uint8_t ch) {
   }
   if (complete) TrimToLength();
   return complete;
+}
+
+std::size_t TvxDataPacket::InertRoom(std::array<bool, 256>& stops,
+                                     std::vector<std::uint8_t>& stopList) const {
+  constexpr std::size_t unlimited = SIZE_MAX;
+  auto stopAt = [&](char c) {
+    auto b = static_cast<std::uint8_t>(c);
+    if (!stops[b]) {
+      stops[b] = true;
+      stopList.push_back(b);
+    }
+  };
+  // Storing never reaches the buffer's end inside a run: the restart is the full step's.
+  const auto space = static_cast<std::size_t>(buffer_size_ - data_size_);
+  if (!active_) return unlimited;
+  switch (phase_) {
+    case TvxPacketPhase::Idle:
+      return unlimited;
+    case TvxPacketPhase::WaitBegin:
+      if (matcher_.InProgress()) return 0;
+      stopAt(matcher_.Pattern()[0]);
+      return unlimited;
+    case TvxPacketPhase::WaitEnd:
+      if (matcher_.InProgress()) return 0;
+      stopAt(matcher_.Pattern()[0]);
+      return space;
+    case TvxPacketPhase::WaitTimeout:
+      return space;
+    case TvxPacketPhase::WaitLength:
+      if (length_pending_ && OnPacketLength) return 0;
+      // The byte that completes the packet takes the full step.
+      if (packet_length_ - data_size_ <= 1) return 0;
+      return std::min(space, static_cast<std::size_t>(packet_length_ - data_size_ - 1));
+  }
+  return 0;
+}
+
+void TvxDataPacket::AddInert(const std::uint8_t* data, std::size_t count) {
+  if (!active_ || phase_ == TvxPacketPhase::Idle || phase_ == TvxPacketPhase::WaitBegin) return;
+  std::memcpy(data_.get() + data_size_, data, count);
+  data_size_ += static_cast<int>(count);
 }
 
 void TvxDataPacket::TrimToLength() {

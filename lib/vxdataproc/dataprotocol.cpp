@@ -35,8 +35,11 @@ void TvxDataProtocol::DoDataReceived(const void* buffer, Cardinal len, bool& han
   if (Active() && packets_.Count() > 0) {
     Cardinal interval = timeout_ > 0 ? static_cast<Cardinal>(timeout_) : 0;
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    for (Cardinal i = 0; bytes && i < len; ++i) {
-      int k = packets_.DetectByte(bytes[i]);
+    std::size_t at = 0;
+    while (bytes && at < len) {
+      std::size_t used = 0;
+      int k = packets_.DetectNext(bytes + at, len - at, used);
+      at += used;
       if (k >= 0) {
         DeliverPacket(k);
         StartTimer(0);
