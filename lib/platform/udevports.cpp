@@ -34,7 +34,7 @@ class Context {
   udev* udev_;
 };
 
-// The first of Names that Device or one of its ancestors carries as a property.
+// Property Name of Device, or of its nearest ancestor that has it.
 std::string Property(const TvxUdevApi& api, udev_device* device, const char* name) {
   for (udev_device* d = device; d; d = api.device_get_parent(d))
     if (const char* value = api.device_get_property_value(d, name)) return value;

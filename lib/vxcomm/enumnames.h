@@ -30,7 +30,8 @@ void AddSortedByNumber(const std::string& text, int number, TvxPortNameList& lis
 void ListSerialPorts(TvxPortNameList& list, bool withDeviceNames,
                      const std::vector<TvxSerialCommValue>& values);
 
-// Joins a NUL-separated list ending in a double NUL with Separator; see the header's tests.
+// Joins the NUL-separated texts in the first Length bytes of Buffer with Separator: byte
+// Length-1 is the list's final NUL, a NUL at Length-2 ends it early. Length < 2 gives "".
 std::string JoinMultiString(const char* buffer, int length, const std::string& separator);
 
 // The decimal number that all of Text is, or -1 (empty, signs, other characters, overflow).
