@@ -1,6 +1,6 @@
 add_vx_test(logfile_test)
 add_vx_test(logfile_platform_test)
-add_vx_test(logfile_pane_test)
+add_vx_test(logfile_pane_test LABELS threads)
 add_vx_test(logfile_threads_test LABELS threads)
 # The header names the library's version; the tests compare against the same value.
 foreach(t logfile_test logfile_platform_test logfile_pane_test logfile_threads_test)

@@ -90,7 +90,6 @@ TEST_F(WidgetServices, PaneShowsEveryEntryOnItsOwnLine) {
 TEST_F(WidgetServices, PaneThatShowedItsEndFollowsNewEntries) {
   QPlainTextEdit pane;
   pane.resize(300, 120);
-  pane.show();
   TestLogFile log;
   log.SetOptions({});
   log.SetFileName("");

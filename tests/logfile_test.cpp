@@ -22,7 +22,8 @@ std::string Header() {
 
 // The "[date time] " prefixes an entry written between Before and After may carry.
 bool IsStampOfEither(const std::string& stamp, TvxInstant before, TvxInstant after) {
-  for (std::int64_t s = before.seconds; s <= after.seconds; ++s)
+  for (std::int64_t s = before.seconds - 1; s <= after.seconds;
+       ++s)  // the coarse clock may lag a tick
     if (stamp == vxShortDateText(s) + " " + vxLongTimeText(s)) return true;
   return false;
 }
@@ -209,6 +210,26 @@ TEST(LogFileBound, NewestBytesAreKeptAndTheEventFiresOncePerCut) {
   EXPECT_GT(reached, 100);
 }
 
+TEST(LogFileBound, EntryLoggedFromOnReachLimitIsSavedWithTheNextOne) {
+  std::string path = MakeTempDir("logfile") + "/reentrant.log";
+  TestLogFile log;
+  PlainSafeLog(log, path);
+  log.SetSizeLimit(0);
+  log.AddEntry("warm-up");
+  log.ClearLog();
+  log.SetSizeLimit(20);
+  log.OnReachLimit = [&](TObject*) { log.AddEntry("cut"); };
+  log.AddEntry("0123456789");  // 12 bytes
+  log.AddEntry("abcdefghij");  // 24 bytes would pass the bound
+  EXPECT_EQ(log.Buffer(), "\r\ncut");
+  EXPECT_EQ(ReadBytes(path), "23456789\r\nabcdefghij");
+  log.OnReachLimit = nullptr;
+  log.SetSizeLimit(0);
+  log.AddEntry("next");
+  EXPECT_EQ(ReadBytes(path), "23456789\r\nabcdefghij\r\ncut\r\nnext");
+  EXPECT_EQ(log.Buffer(), "");
+}
+
 TEST(LogFileBound, ZeroLimitLetsTheFileGrowWithoutEvent) {
   std::string path = MakeTempDir("logfile") + "/unbounded.log";
   TestLogFile log;
@@ -304,7 +325,25 @@ TEST(LogFileSave, WriteCutShortLeavesNoPartAndIsWrittenWholeLater) {
   EXPECT_TRUE(failed);
   EXPECT_EQ(ReadBytes(path), before);  // the part that fitted was taken back
   log.AddEntry("next");
-  EXPECT_EQ(ReadBytes(path), before + "\r\n" + text + "\r\nnext");
+  std::string all = before + "\r\n" + text + "\r\nnext";
+  EXPECT_EQ(ReadBytes(path), all);
+
+  // The same after a cut for the bound, where the write goes to a position of its own.
+  const std::size_t limit = all.size() - 40;
+  log.SetSizeLimit(static_cast<Cardinal>(limit));
+  small.rlim_cur = limit - 10;
+  std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  failed = false;
+  log.AddEntry(text);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(ReadBytes(path),
+            all.substr(all.size() + text.size() + 2 - limit));  // only the cut happened
+  log.AddEntry("last");
+  all += "\r\n" + text + "\r\nlast";
+  EXPECT_EQ(ReadBytes(path), all.substr(all.size() - limit));
 }
 
 TEST(LogFileOnLogEntry, HandlerChangesOrDropsEntriesAndFreesTheLock) {

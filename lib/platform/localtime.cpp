@@ -25,9 +25,9 @@ std::string LocalText(std::int64_t seconds, const char* format) {
 
 }  // namespace
 
-TvxInstant vxNow() {
+TvxInstant vxNow(bool precise) {
   timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
+  clock_gettime(precise ? CLOCK_REALTIME : CLOCK_REALTIME_COARSE, &ts);
   return {static_cast<std::int64_t>(ts.tv_sec), static_cast<int>(ts.tv_nsec / 1000000)};
 }
 

@@ -10,7 +10,9 @@ struct TvxInstant {
   int msec = 0;              // 0 to 999
 };
 
-TvxInstant vxNow();
+// The wall clock; without Precise from the kernel's coarse clock (its tick, a few
+// milliseconds), which is cheaper to read and exact enough for whole seconds.
+TvxInstant vxNow(bool precise = true);
 // The local date of Seconds in the user's short date format (strftime %x).
 std::string vxShortDateText(std::int64_t seconds);
 // The local time of Seconds with hours, minutes and seconds in the user's format (%X).

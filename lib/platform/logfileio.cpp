@@ -61,9 +61,16 @@ void TvxLogFileIO::Close() {
 
 bool TvxLogFileIO::Open(const std::string& path, TShare share) {
   Close();
-  int fd = OpenNoInterrupt(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
-  bool created = fd >= 0;
-  if (!created && errno == EEXIST) fd = OpenNoInterrupt(path.c_str(), O_RDWR);
+  // The file usually exists: try that first, so an append costs one path lookup.
+  bool created = false;
+  // O_APPEND lets an append go without asking for the size first.
+  int fd = OpenNoInterrupt(path.c_str(), O_RDWR | O_APPEND);
+  if (fd < 0 && errno == ENOENT) {
+    fd = OpenNoInterrupt(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL, 0644);
+    created = fd >= 0;
+    if (!created && errno == EEXIST)
+      fd = OpenNoInterrupt(path.c_str(), O_RDWR | O_APPEND);  // made meanwhile
+  }
   if (fd < 0) return false;
   bool locked = created || share == shExclusive
                     ? LockWithoutWaiting(fd, LOCK_EX)
@@ -73,19 +80,29 @@ bool TvxLogFileIO::Open(const std::string& path, TShare share) {
     return false;
   }
   fd_ = fd;
+  size_known_ = false;
+  appending_ = true;
   return true;
 }
 
-bool TvxLogFileIO::Size(std::uint64_t& size) const {
-  struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
-  size = static_cast<std::uint64_t>(st.st_size);
+bool TvxLogFileIO::Size(std::uint64_t& size) {
+  if (fd_ < 0) return false;
+  if (!size_known_) {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return false;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    size_known_ = true;
+  }
+  size = size_;
   return true;
 }
 
 bool TvxLogFileIO::KeepNewest(std::uint64_t keep) {
   std::uint64_t size;
   if (!Size(size)) return false;
+  // Writes at the start need O_APPEND off (Linux would append them).
+  if (appending_ && ::fcntl(fd_, F_SETFL, 0) != 0) return false;
+  appending_ = false;
   if (keep < size) {
     // Copy forward in blocks: the target always lies before the source.
     std::vector<char> block(std::min<std::uint64_t>(keep, 1u << 16));
@@ -101,15 +118,44 @@ bool TvxLogFileIO::KeepNewest(std::uint64_t keep) {
       done += static_cast<std::uint64_t>(n);
     }
   }
-  return ::ftruncate(fd_, static_cast<off_t>(std::min(keep, size))) == 0;
+  if (::ftruncate(fd_, static_cast<off_t>(std::min(keep, size))) != 0) return false;
+  size_ = std::min(keep, size);
+  return true;
 }
 
 bool TvxLogFileIO::Append(const char* data, std::size_t len) {
-  std::uint64_t size;
-  if (!Size(size)) return false;
-  if (WriteAll(fd_, data, len, static_cast<off_t>(size))) return true;
+  if (fd_ < 0) return false;
+  std::uint64_t written = 0;
+  bool ok;
+  if (appending_) {
+    ok = true;
+    while (written < len) {
+      ssize_t n = ::write(fd_, data + written, len - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        break;
+      }
+      written += static_cast<std::uint64_t>(n);
+    }
+  } else {
+    ok = WriteAll(fd_, data, len, static_cast<off_t>(size_));
+  }
+  if (ok) {
+    size_ += len;
+    return true;
+  }
   // Cut off what a write that failed part-way left: the whole text comes again later.
-  [[maybe_unused]] int rc = ::ftruncate(fd_, static_cast<off_t>(size));
+  std::uint64_t before = size_;
+  if (appending_) {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < written) return false;
+    before = static_cast<std::uint64_t>(st.st_size) - written;
+  }
+  if (::ftruncate(fd_, static_cast<off_t>(before)) == 0) {
+    size_ = before;
+    size_known_ = true;
+  }
   return false;
 }
 

@@ -27,8 +27,9 @@ class TvxLogFileIO {
   // reading and writing with Share. False when it cannot be created, opened or locked.
   bool Open(const std::string& path, TShare share);
   bool IsOpen() const { return fd_ >= 0; }
-  // The file's current size; false when it cannot be read.
-  bool Size(std::uint64_t& size) const;
+  // The file's current size, read once (no other writer changes it while we hold it);
+  // false when it cannot be read.
+  bool Size(std::uint64_t& size);
   // Keeps only the newest Keep bytes: moves them to the start and ends the file there.
   bool KeepNewest(std::uint64_t keep);
   // Writes Len bytes at the end. On failure the file is cut back to its size before the
@@ -38,6 +39,9 @@ class TvxLogFileIO {
 
  private:
   int fd_ = -1;
+  std::uint64_t size_ = 0;  // valid with size_known_
+  bool size_known_ = false;
+  bool appending_ = true;  // opened with O_APPEND, not yet cleared for a cut
 };
 
 // Removes the file at Path; false when it cannot (a missing file included).

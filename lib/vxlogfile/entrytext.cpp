@@ -1,5 +1,7 @@
 #include "vxlogfile/entrytext.h"
 
+#include <algorithm>
+
 std::string BuildEntryPrefix(TLogOptions options, const std::string& date, const std::string& time,
                              int msec) {
   std::string p;
@@ -21,16 +23,16 @@ std::string BuildEntryPrefix(TLogOptions options, const std::string& date, const
 
 void AppendEscaped(std::string& out, const std::string& text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  out.reserve(out.size() + text.size());
-  for (char ch : text) {
-    auto code = static_cast<unsigned char>(ch);
-    if (code >= 32) {
-      out += ch;
-    } else {
-      out += '\\';
-      out += kHex[code >> 4];
-      out += kHex[code & 15];
-      out += 'h';
-    }
+  auto control = [](char ch) { return static_cast<unsigned char>(ch) < 32; };
+  // Runs without control characters, the usual case, are copied whole.
+  auto run = text.begin();
+  while (run != text.end()) {
+    auto stop = std::find_if(run, text.end(), control);
+    out.append(run, stop);
+    if (stop == text.end()) break;
+    auto code = static_cast<unsigned char>(*stop);
+    const char escape[] = {'\\', kHex[code >> 4], kHex[code & 15], 'h'};
+    out.append(escape, sizeof escape);
+    run = stop + 1;
   }
 }

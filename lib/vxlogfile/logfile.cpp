@@ -53,14 +53,21 @@ TvxLogFile::~TvxLogFile() {
   }
 }
 
-std::string TvxLogFile::EntryPrefix() {
-  TvxInstant now = vxNow();
-  if (now.seconds != stamp_second_) {
+void TvxLogFile::AppendPrefix(std::string& out) {
+  TvxInstant now = vxNow(options_.Contains(loMSec));
+  if (now.seconds != stamp_second_ || options_ != stamp_options_) {
     stamp_second_ = now.seconds;
-    stamp_date_ = vxShortDateText(now.seconds);
-    stamp_time_ = vxLongTimeText(now.seconds);
+    stamp_options_ = options_;
+    stamp_prefix_ =
+        BuildEntryPrefix(options_, vxShortDateText(now.seconds), vxLongTimeText(now.seconds), 0);
   }
-  return BuildEntryPrefix(options_, stamp_date_, stamp_time_, now.msec);
+  out += stamp_prefix_;
+  if (options_.Contains(loMSec)) {  // the prefix ends with "+000] ": put this instant's digits in
+    char* digits = out.data() + out.size() - 5;
+    digits[0] = static_cast<char>('0' + now.msec / 100 % 10);
+    digits[1] = static_cast<char>('0' + now.msec / 10 % 10);
+    digits[2] = static_cast<char>('0' + now.msec % 10);
+  }
 }
 
 void TvxLogFile::AddEntry(const std::string& s) {
@@ -79,26 +86,31 @@ void TvxLogFile::AddEntry(const std::string& s) {
     headerAdded = true;
   }
   bool save = options_.Contains(loSafeMode) && !adding_header_;
-  std::string text = s;
+  const std::string* text = &s;
+  std::string changed;
   if (OnLogEntry) {
+    changed = s;
+    text = &changed;
     try {
-      OnLogEntry(this, text);
+      OnLogEntry(this, changed);
     } catch (...) {
       // A failing handler must not cost the entry: go on with the text it left.
     }
-    if (text.empty()) {
+    if (changed.empty()) {
       if (headerAdded && save) SaveToFile();
       return;
     }
   }
-  std::string entry = "\r\n" + EntryPrefix();
-  AppendEscaped(entry, text);
-  if (options_.Contains(loDebugOut)) vxOutputDebugString(entry.substr(2));
-  buffer_ += entry;
+  // The entry is built in place at the end of Buffer.
+  std::size_t start = buffer_.size();
+  buffer_ += "\r\n";
+  AppendPrefix(buffer_);
+  AppendEscaped(buffer_, *text);
   ++entry_count_;
+  if (options_.Contains(loDebugOut)) vxOutputDebugString(buffer_.substr(start + 2));
   if (pane_) {
     try {
-      pane_->AppendText(entry);
+      pane_->AppendText(buffer_.substr(start));
     } catch (const std::exception&) {
       RaiseFatalError(0, 0, "");
     }
@@ -111,7 +123,8 @@ void TvxLogFile::AddHeader() {
 }
 
 void TvxLogFile::AddEntryAt(TDetailLevel level, const std::string& s) {
-  if (level <= DetailLevel()) AddEntry(s);
+  std::lock_guard lock(lock_);  // held on into AddEntry, so it is taken once
+  if (level <= detail_level_) AddEntry(s);
 }
 
 void TvxLogFile::AddFormatted(const std::string& fmt, const TVarRecs& args) {
@@ -125,7 +138,8 @@ void TvxLogFile::AddFormatted(const std::string& fmt, const TVarRecs& args) {
 }
 
 void TvxLogFile::AddFormattedAt(TDetailLevel level, const std::string& fmt, const TVarRecs& args) {
-  if (level <= DetailLevel()) AddFormatted(fmt, args);
+  std::lock_guard lock(lock_);
+  if (level <= detail_level_) AddFormatted(fmt, args);
 }
 
 void TvxLogFile::SaveToFile() {
@@ -133,8 +147,11 @@ void TvxLogFile::SaveToFile() {
   if (saving_) return;
   std::string path = ResolveFileName();
   if (path.empty()) return;
-  // A handler that runs during the append may add entries; they stay for the next save.
-  std::string pending = buffer_;
+  // The text is taken out of Buffer while it is appended: entries that a handler adds
+  // meanwhile start a new Buffer and wait for the next save.
+  std::string pending;
+  pending.swap(buffer_);
+  unsigned clears = clear_count_;
   bool saved;
   {
     struct SavingEnds {
@@ -142,18 +159,34 @@ void TvxLogFile::SaveToFile() {
       ~SavingEnds() { flag = false; }
     } ends{saving_};
     saving_ = true;
-    saved = AppendToFile(pending);
+    try {
+      saved = AppendToFile(pending);
+    } catch (...) {
+      Restore(pending, clears);
+      throw;
+    }
   }
   if (!saved) {
+    Restore(pending, clears);
     RaiseFatalError(0, 0, "Error when save log file:" + path);
     return;  // the handler chose to go on: the text stays for the next save
   }
-  buffer_.erase(0, pending.size());
+  if (buffer_.empty()) {  // keep the storage for the coming entries
+    pending.clear();
+    buffer_.swap(pending);
+  }
+}
+
+void TvxLogFile::Restore(std::string& pending, unsigned clears) {
+  if (clear_count_ != clears) return;  // ClearLog ran meanwhile: the text was dropped
+  pending += buffer_;
+  buffer_.swap(pending);
 }
 
 void TvxLogFile::ClearLog() {
   std::lock_guard lock(lock_);
   buffer_.clear();
+  ++clear_count_;
   std::string path = ResolveFileName();
   if (!path.empty()) vxDeleteFile(path);
 }

@@ -98,8 +98,11 @@ class TvxLogFile : public TvxCustomLogFile {
  private:
   QString QFileName() const { return QString::fromLocal8Bit(FileName()); }
   void SetQFileName(const QString& value) { SetFileName(value.toLocal8Bit().toStdString()); }
-  std::string EntryPrefix();
+  // Appends the time-stamp prefix of this instant to Out.
+  void AppendPrefix(std::string& out);
   void DropPane();
+  // Puts the text of a failed save back in front of Buffer, unless ClearLog ran since.
+  void Restore(std::string& pending, unsigned clears);
 
   mutable std::recursive_mutex lock_;
   std::string buffer_;
@@ -112,10 +115,12 @@ class TvxLogFile : public TvxCustomLogFile {
   bool ansi_only_ = true;
   bool saving_ = false;         // an append of Buffer is under way on the lock's owner
   bool adding_header_ = false;  // the header entry is being added before another entry
-  // The date and time texts of stamp_second_: formatted once a second, not per entry.
+  // The prefix of stamp_second_ under stamp_options_, formatted once a second, not per
+  // entry (with "000" for the milliseconds).
   std::int64_t stamp_second_ = -1;
-  std::string stamp_date_;
-  std::string stamp_time_;
+  TLogOptions stamp_options_;
+  std::string stamp_prefix_;
+  unsigned clear_count_ = 0;  // ClearLog calls, so that a failed save does not undo one
   QObject* visual_out_ = nullptr;
   std::unique_ptr<TvxTextView> pane_;  // the binding to visual_out_
   QMetaObject::Connection pane_destroyed_;
