@@ -53,8 +53,9 @@ class TvxKermit : public TvxCustomFileTransfer {
   // True when the image's check characters match CalcBlockCheck.
   virtual bool VerifyBlockCheck(const std::uint8_t* packet);
 
-  // The OnPacketLength handler of the packet definition: Ch is the LEN byte. A LEN too
-  // short for any packet completes the packet at once, to be refused as damaged.
+  // The OnPacketLength handler of the packet definition: Ch is the LEN byte. The packet
+  // ends with the byte after its check (the peer's end of line); a LEN too short for any
+  // packet completes it at once, to be refused as damaged.
   void DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isHandled);
 
   void DoPacket(int index) override;
@@ -112,9 +113,9 @@ class TvxKermit : public TvxCustomFileTransfer {
   std::uint8_t RecvType() const { return recv_buf_[vxkermit::kTypePos]; }
   const std::uint8_t* RecvData() const { return recv_buf_.data() + vxkermit::kDataPos; }
   std::size_t RecvDataLen() const;
-  // True when the packet collected into RecvBuf (Size bytes) has a LEN that fits it and
-  // the current check, and a correct check.
-  bool AcceptPacket(std::size_t size);
+  // True when the packet collected into RecvBuf (Size bytes, MARK through the check) has a
+  // LEN that fits it and the current check, an end-of-line Terminator, and a correct check.
+  bool AcceptPacket(std::size_t size, std::uint8_t terminator);
   void Dispatch();
   std::size_t MaxDataField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
 

@@ -37,8 +37,10 @@ bool TvxKermit::VerifyBlockCheck(const std::uint8_t* packet) {
 }
 
 void TvxKermit::DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isHandled) {
+  // The packet is taken with the end-of-line byte that follows it: a LEN damaged on the
+  // line then shows as a missing terminator instead of passing a short check by chance.
   const int len = UnChar(ch);
-  packet->SetPacketLength(packet->DataSize() + (len >= MinPacketLen(0) ? len : 0));
+  packet->SetPacketLength(packet->DataSize() + (len >= MinPacketLen(0) ? len + 1 : 0));
   isHandled = true;
 }
 
@@ -62,17 +64,23 @@ std::size_t TvxKermit::RecvDataLen() const {
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-bool TvxKermit::AcceptPacket(std::size_t size) {
+bool TvxKermit::AcceptPacket(std::size_t size, std::uint8_t terminator) {
   const int len = UnChar(recv_buf_[kLenPos]);
+  // Any control character but MARK ends a packet: peers differ in their end of line.
+  const bool terminated = terminator < 32 && terminator != kMark;
   return size >= kDataPos && len >= MinPacketLen(check_index_) &&
-         static_cast<std::size_t>(len) + 2 == size && VerifyBlockCheck(recv_buf_.data());
+         static_cast<std::size_t>(len) + 2 == size && terminated &&
+         VerifyBlockCheck(recv_buf_.data());
 }
 
 void TvxKermit::DoPacket(int index) {
   TvxCustomFileTransfer::DoPacket(index);
   if (index != 0) return;
   const TvxDataPacket* packet = Packets().Items(0);
-  const std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(packet->DataSize()), 225);
+  // MARK through the last check byte; the end-of-line byte is looked at, not kept.
+  std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(packet->DataSize()), 226);
+  std::uint8_t terminator = kMark;
+  if (size > kSeqPos) terminator = packet->Data()[--size];
   std::memcpy(recv_buf_.data(), packet->Data(), size);
   std::fill(recv_buf_.begin() + static_cast<std::ptrdiff_t>(size), recv_buf_.end(), 0);
 
@@ -81,7 +89,7 @@ void TvxKermit::DoPacket(int index) {
   const bool isInit = size >= kDataPos && recv_buf_[kTypePos] == 'S';
   const int negotiated = check_index_;
   if (isInit) check_index_ = 0;
-  if (!AcceptPacket(size)) {
+  if (!AcceptPacket(size, terminator)) {
     recv_buf_[kSeqPos] = size > kSeqPos ? static_cast<std::uint8_t>(UnChar(recv_buf_[kSeqPos]) & 63)
                                         : static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63);
     if (isInit && State() != fsListen) check_index_ = negotiated;
