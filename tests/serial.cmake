@@ -1,1 +1,2 @@
 add_vx_test(serial_layer_test LABELS threads)
+add_vx_test(serial_comm_test LABELS threads)

@@ -35,7 +35,7 @@ class TvxSerialDevice {
   // Blocks until an event of the mask happens (Mask gets them), or the mask is set again
   // or Release is called (Mask gets 0). EIO when the device went away.
   virtual int WaitEvent(std::uint32_t& mask) = 0;
-  // Ends a pending WaitEvent with mask 0 (and the next one, if none is pending).
+  // Ends the pending WaitEvent with mask 0, or the next one when none is pending.
   virtual void Release() = 0;
   // MS_* bits; 0 where the line has no modem lines.
   virtual int ModemStatus(std::uint32_t& status) = 0;

@@ -147,8 +147,9 @@ class TtyDevice : public TvxSerialDevice {
   std::condition_variable written_cv_;  // a waited-for write finished
   bool closed_ = false;
   std::uint32_t mask_ = 0;
-  std::uint64_t mask_generation_ = 0;  // bumped by SetMask and Release
-  std::uint32_t rx_level_ = 0;         // input count already reported or left after a read
+  std::uint64_t mask_generation_ = 0;  // bumped by SetMask: ends the pending wait
+  bool release_pending_ = false;       // Release: ends the pending or the next wait
+  std::uint32_t rx_level_ = 0;         // queued input bytes already reported
   std::uint32_t errors_ = 0;           // CE_* flags not yet cleared
   bool errors_new_ = false;            // errors_ got a flag since the last EV_ERR
   bool tx_empty_ = false;              // output ran empty since the last report
@@ -316,8 +317,9 @@ int TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
       break;
     }
   }
+  // Bytes that came in during the read stay new for the event wait.
   std::lock_guard lock(mutex_);
-  rx_level_ = InputCount();
+  rx_level_ = rx_level_ > done ? rx_level_ - done : 0;
   return error;
 }
 
@@ -516,7 +518,7 @@ int TtyDevice::SetMask(std::uint32_t mask) {
 
 void TtyDevice::Release() {
   std::lock_guard lock(mutex_);
-  ++mask_generation_;
+  release_pending_ = true;
   Wake(wait_efd_);
 }
 
@@ -527,6 +529,10 @@ int TtyDevice::WaitEvent(std::uint32_t& mask) {
   for (;;) {
     if (closed_) return EBADF;
     if (generation != mask_generation_) return 0;
+    if (release_pending_) {
+      release_pending_ = false;
+      return 0;
+    }
     std::uint32_t available = InputCount();
     std::uint32_t events = CollectCountersLocked();
     if (available > rx_level_) events |= EV_RXCHAR;

@@ -202,7 +202,7 @@ class VirtualEnd : public TvxSerialDevice {
       else
         cable_->changed.wait_until(lock, until);
     }
-    if (!cable_->gone) Self().rxLevel = cable_->Ready(Self(), Clock::now());
+    if (!cable_->gone) Self().rxLevel = Self().rxLevel > done ? Self().rxLevel - done : 0;
     return error;
   }
 
@@ -249,7 +249,7 @@ class VirtualEnd : public TvxSerialDevice {
 
   void Release() override {
     std::lock_guard lock(cable_->mutex);
-    ++Self().generation;
+    release_pending_ = true;
     cable_->changed.notify_all();
   }
 
@@ -261,6 +261,10 @@ class VirtualEnd : public TvxSerialDevice {
       if (int e = Check()) return e;
       EndState& s = Self();
       if (s.generation != generation) return 0;
+      if (release_pending_) {
+        release_pending_ = false;
+        return 0;
+      }
       Clock::time_point now = Clock::now();
       std::uint32_t ready = cable_->Ready(s, now);
       std::uint32_t events = s.events;
@@ -370,7 +374,8 @@ class VirtualEnd : public TvxSerialDevice {
 
   std::shared_ptr<TvxNullModem::Cable> cable_;
   const int end_;
-  bool closed_ = false;  // guarded by the cable's mutex
+  bool closed_ = false;           // guarded by the cable's mutex
+  bool release_pending_ = false;  // guarded by the cable's mutex
   bool applied_ = false;
 };
 }  // namespace

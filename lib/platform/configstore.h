@@ -1,0 +1,25 @@
+// Binary values in the configuration store (the registry's place here): a root key picks
+// the scope (HKEY_CURRENT_USER the user's, HKEY_LOCAL_MACHINE the system's), a key path
+// with "\" or "/" between its parts names the group, the value name the entry.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using HKEY = std::uintptr_t;
+inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
+inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
+
+struct TvxConfigValue {
+  enum Kind { Missing, Binary, NotBinary };
+  Kind kind = Missing;
+  std::string data;  // the bytes of a binary value
+};
+
+// Reads a value. Throws Exception for an unknown root key.
+TvxConfigValue vxReadConfigValue(HKEY root, const std::string& keyPath,
+                                 const std::string& valueName);
+// Writes Data as a binary value. Throws Exception for an unknown root key or a store that
+// cannot be written.
+void vxWriteConfigBinary(HKEY root, const std::string& keyPath, const std::string& valueName,
+                         const std::string& data);

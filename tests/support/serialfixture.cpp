@@ -1,0 +1,19 @@
+#include "support/serialfixture.h"
+
+#include <cstdlib>
+
+#include "platform/portmap.h"
+#include "support/ptypair.h"
+
+void UsePrivateConfigStore() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  setenv("XDG_CONFIG_HOME", MakeTempDir("serial-store").c_str(), 1);
+}
+
+int MapPort(int number, const std::string& path) {
+  UsePrivateConfigStore();
+  vxWritePortMapping(number, path);
+  return number;
+}

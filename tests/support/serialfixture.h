@@ -1,0 +1,29 @@
+// Shared pieces of the serial component's tests: a private configuration store, a COM
+// number mapped to a device path, and a recorder of notify codes.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "vxcomm.h"
+
+// Points the configuration store at a fresh directory (once per test program).
+void UsePrivateConfigStore();
+// Maps COM<Number> to Path and returns Number.
+int MapPort(int number, const std::string& path);
+
+// Collects the notify codes an I/O component sends.
+struct TvxNotifyRecorder {
+  void Notified(TvxBaseIO*, int code) {
+    std::lock_guard lock(mutex);
+    codes.push_back(code);
+  }
+  TvxIONotifyEvent Handler() { return TvxIONotifyEvent::Of<&TvxNotifyRecorder::Notified>(this); }
+  std::vector<int> Codes() {
+    std::lock_guard lock(mutex);
+    return codes;
+  }
+  std::mutex mutex;
+  std::vector<int> codes;
+};
