@@ -1,2 +1,3 @@
 add_vx_test(serial_layer_test LABELS threads)
 add_vx_test(serial_comm_test LABELS threads)
+add_vx_test(serial_line_test)
