@@ -13,6 +13,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 #include <list>
 #include <memory>
 #include <vector>
@@ -156,7 +157,7 @@ class TvxCustomComm : public TvxBaseIO {
   std::uint16_t buffer_out_size_ = 8192;
   std::uint16_t buffer_in_size_ = 8192;
   std::vector<char> receive_buffer_;  // delivering thread while open; freed when no event runs
-  int processing_ = 0;                // port events being handled (nested by a handler's wait)
+  std::atomic<int> processing_{0};    // port events being handled (nested by a handler's wait)
   bool rs485_mode_ = false;
   bool software_rts_ = true;
   QPointer<QObject> monitor_rlsd_, monitor_ring_, monitor_cts_, monitor_dsr_;

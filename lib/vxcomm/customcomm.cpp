@@ -130,6 +130,13 @@ void TvxCustomComm::Open() {
 }
 
 void TvxCustomComm::Close() {
+  TThread* port_thread = vxCurrentPortThread();
+  if (port_thread && QCoreApplication::instance()) {
+    // A handler on a port thread closes through the main thread, where the port lives;
+    // the close stops this thread, which only finishes the event it is in.
+    port_thread->Synchronize([this] { Close(); });
+    return;
+  }
   if (IsOpen()) {
     try {
       InternalClose(true);
