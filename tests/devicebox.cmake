@@ -1,1 +1,2 @@
 add_vx_test(devicebox_test)
+add_vx_test(devicebox_comm_test)

@@ -1,0 +1,226 @@
+#include "Unit1.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "progressbar.h"
+#include "rtl/formloader.h"
+#include "rtl/uiservices.h"
+#include "ui_Unit1.h"
+
+namespace {
+
+std::string Latin1(const QString& s) {
+  return s.toLatin1().toStdString();
+}
+
+// A button click runs like a framework event: an exception that leaves the handler is
+// shown by the application's standard display, and the window goes on.
+template <typename Handler>
+void Guarded(Handler&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    UIServices().ShowException(error);
+  }
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::TForm1>()) {
+  ui_->setupUi(this);
+  vxDeviceBox1 = ui_->vxDeviceBox1;
+  Memo1 = ui_->Memo1;
+  CheckBox1 = ui_->CheckBox1;
+  eFiles = ui_->eFiles;
+  Button1 = ui_->Button1;
+  Button2 = ui_->Button2;
+  Memo2 = ui_->Memo2;
+  Button3 = ui_->Button3;
+  Label1 = ui_->Label1;
+  Label2 = ui_->Label2;
+  Label3 = ui_->Label3;
+  Label4 = ui_->Label4;
+  Label5 = ui_->Label5;
+  ProgressBar1 = ui_->ProgressBar1;
+  Label6 = ui_->Label6;
+  Button6 = ui_->Button6;
+  Button7 = ui_->Button7;
+
+  // A dialog border around a fixed client area, in the button-face colour.
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(460, 357);
+  QPalette face = palette();
+  face.setColor(QPalette::Window, face.color(QPalette::Button));
+  setPalette(face);
+  setAutoFillBackground(true);
+  QFont font("Sans Serif", 8);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
+  for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label6}) label->adjustSize();
+  ProgressBar1->setRange(0, 0);
+
+  CreateComponents();
+  ConnectControls();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::CreateComponents() {
+  TFormLoader form;
+  vxKermit1 = form.Create<TvxKermit>(this);
+  vxKermit1->SetName("vxKermit1");
+  form.Add(vxDeviceBox1->Component());
+  vxDeviceBox1->Component()->SetName("vxDeviceBox1");
+  vxComm1 = form.Create<TvxComm>(this);
+  vxComm1->SetName("vxComm1");
+  vxLogFile1 = form.Create<TvxLogFile>(this);
+  vxLogFile1->SetName("vxLogFile1");
+
+  // The stored properties, component by component in the order they were written.
+  vxKermit1->SetCrc(crc16bit);
+  vxKermit1->SetActive(true);
+  vxKermit1->SetTimeout(5000);
+  vxKermit1->SetErrorLimit(3);
+  vxKermit1->OnFileStart = [this](TObject* s) { vxKermit1FileStart(s); };
+  vxKermit1->OnFileEnd = [this](TObject* s) { vxKermit1FileEnd(s); };
+  vxKermit1->OnProgress = [this](TObject* s) { vxKermit1Progress(s); };
+  vxKermit1->OnError = [this](TObject* s) { vxKermit1Error(s); };
+  vxKermit1->OnChangeState = [this](TObject* s) { vxKermit1ChangeState(s); };
+  vxKermit1->OnFatalError = [this](TObject* s, Cardinal code, Cardinal detail,
+                                   const std::string& msg, bool& raise) {
+    vxKermit1FatalError(s, code, detail, msg, raise);
+  };
+
+  vxDeviceBox1->SetResetOnChanged(false);
+  vxDeviceBox1->setCurrentText("COM1 (Communications Port)");
+
+  vxComm1->SetActive(false);
+  vxComm1->SetBaudRate(115200);
+  vxComm1->SetParity(pNone);
+  vxComm1->SetStopBits(sbOne);
+  vxComm1->SetByteSize(8);
+  vxComm1->SetComPortNo(1);
+  vxComm1->SetComPort(cpCOM1);
+  vxComm1->SetTraceStates({tsRxChar, tsTxEmpty});
+  vxComm1->SetEventChar('\0');
+  vxComm1->SetStreamProtocol(spHardware);
+  vxComm1->SetBufferInSize(8192);
+  vxComm1->SetBufferOutSize(8192);
+  vxComm1->SetTimeoutRead(0);
+  vxComm1->SetTimeoutWrite(100);
+  vxComm1->SetRS485Mode(false);
+  vxComm1->SetEnumPorts(epFullPresent);
+  vxComm1->SetUseMainThread(true);
+  vxComm1->SetTerminalUsage(tuBoth);
+  vxComm1->SetTerminalEcho(false);
+
+  vxLogFile1->SetSizeLimit(204800);
+  vxLogFile1->SetFileName("duvevoder.log");
+  vxLogFile1->SetDetailLevel(dlDetail);
+  vxLogFile1->SetOptions({loSafeMode, loAutoFileName, loDate, loTime, loDebugOut});
+  vxLogFile1->SetAnsiOnly(true);
+
+  // References, once every component has been read.
+  vxKermit1->SetLog(vxLogFile1);
+  vxKermit1->SetProgressBar(ProgressBar1);
+  vxDeviceBox1->SetvxComm(vxComm1);
+  vxComm1->SetDataProcessor(vxKermit1);
+  vxComm1->SetTerminal(Memo1);
+  vxLogFile1->SetVisualOut(Memo2);
+
+  form.Finish();
+}
+
+void TForm1::ConnectControls() {
+  // clicked fires for the user's clicks only, not for the state set back below.
+  connect(CheckBox1, &QCheckBox::clicked, this, [this] { CheckBox1Click(CheckBox1); });
+  connect(Button1, &QPushButton::clicked, this,
+          [this] { Guarded([this] { Button1Click(Button1); }); });
+  connect(Button2, &QPushButton::clicked, this,
+          [this] { Guarded([this] { Button2Click(Button2); }); });
+  connect(Button3, &QPushButton::clicked, this,
+          [this] { Guarded([this] { Button3Click(Button3); }); });
+  connect(Button6, &QPushButton::clicked, this,
+          [this] { Guarded([this] { Button6Click(Button6); }); });
+  connect(Button7, &QPushButton::clicked, this,
+          [this] { Guarded([this] { Button7Click(Button7); }); });
+}
+
+void TForm1::SetCaption(QLabel* label, const std::string& text) {
+  label->setText(QString::fromLatin1(text.c_str()));
+  label->adjustSize();
+}
+
+void TForm1::CheckBox1Click(QObject*) {
+  try {
+    vxComm1->SetActive(CheckBox1->isChecked());
+  } catch (const std::exception& error) {
+    CheckBox1->setChecked(vxComm1->Active());
+    UIServices().ShowException(error);
+  }
+}
+
+void TForm1::Button2Click(QObject*) {
+  vxComm1->ShowConfigDialog();
+}
+
+void TForm1::Button1Click(QObject*) {
+  vxKermit1->SendFiles(Latin1(eFiles->text()));
+}
+
+void TForm1::Button3Click(QObject*) {
+  vxKermit1->Abort();
+}
+
+void TForm1::Button6Click(QObject*) {
+  vxKermit1->SkipFile(false, false);
+}
+
+void TForm1::Button7Click(QObject*) {
+  vxKermit1->SkipFile(true, false);
+}
+
+void TForm1::vxKermit1ChangeState(TObject* sender) {
+  auto* kermit = static_cast<TvxKermit*>(sender);
+  switch (kermit->State()) {
+    case fsSend:
+      SetCaption(Label3, "Send");
+      break;
+    case fsReceive:
+      SetCaption(Label3, "Receive");
+      break;
+    default:
+      SetCaption(Label3, "Listen");
+  }
+}
+
+void TForm1::vxKermit1FileStart(TObject* sender) {
+  SetCaption(Label4, static_cast<TvxKermit*>(sender)->FileName() + "...");
+  Memo2->appendPlainText(Label4->text());
+}
+
+void TForm1::vxKermit1FileEnd(TObject* sender) {
+  SetCaption(Label4, static_cast<TvxKermit*>(sender)->FileName() + " done.");
+  Memo2->appendPlainText(Label4->text());
+}
+
+void TForm1::vxKermit1Error(TObject* sender) {
+  auto* kermit = static_cast<TvxKermit*>(sender);
+  SetCaption(Label5, " Errors " + std::to_string(kermit->ErrorCount()) + " from " +
+                         std::to_string(kermit->ErrorLimit()));
+}
+
+void TForm1::vxKermit1Progress(TObject*) {
+  SetCaption(Label6, std::to_string(vxKermit1->GetFilePosition()) + " / " +
+                         std::to_string(vxKermit1->TotalSize()));
+}
+
+void TForm1::vxKermit1FatalError(TObject*, Cardinal, Cardinal, const std::string& errorMsg,
+                                 bool& raiseException) {
+  UIServices().ShowMessage(errorMsg);
+  raiseException = false;
+}

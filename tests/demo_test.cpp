@@ -1,0 +1,396 @@
+// The demo window as a user meets it, under the offscreen platform: its start state, the
+// buttons, opening a missing port, and whole Kermit sessions with ckermit over a virtual
+// port pair made by scripts/virtual-port-pair. Saves a screenshot after a transfer.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "Unit1.h"
+#include "platform/portmap.h"
+#include "progressbar.h"
+#include "support/kermitfiles.h"
+#include "support/ptypair.h"
+#include "support/testui.h"
+
+namespace fs = std::filesystem;
+using kermitfiles::ReadAll;
+
+namespace {
+
+std::string TestTmp() {
+  const char* tmp = std::getenv("VXCOMM_TEST_TMP");
+  return tmp ? tmp : "/tmp";
+}
+
+// The window's configuration store belongs to this test; set before Qt reads its location.
+const std::string kConfigHome = [] {
+  std::string dir = TestTmp() + "/demo_test-config";
+  fs::create_directories(dir);
+  setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  return dir;
+}();
+
+std::string Text(const QLabel* label) {
+  return label->text().toStdString();
+}
+std::string Text(const QPlainTextEdit* edit) {
+  return edit->toPlainText().toStdString();
+}
+
+// scripts/virtual-port-pair as a user runs it: COM5 for the window, ckermit on COM6.
+class VirtualPortPair {
+ public:
+  explicit VirtualPortPair(const QStringList& args) {
+    script_.setProgram(QString(VXCOMM_SOURCE_DIR) + "/scripts/virtual-port-pair");
+    script_.setArguments(QStringList{"-n", "5"} + args);
+    script_.setProcessChannelMode(QProcess::MergedChannels);
+    script_.setStandardInputFile(QProcess::nullDevice());
+    script_.start();
+    ready_ = WaitUntil(
+        [this] {
+          output_ += script_.readAll().toStdString();
+          return vxReadPortMap().count(5) && vxReadPortMap().count(6);
+        },
+        10000);
+    // ckermit starts right after the mappings; a packet sent before it listens costs a
+    // reply time-out.
+    QTest::qWait(500);
+  }
+  ~VirtualPortPair() {
+    script_.terminate();  // the script ends ckermit and socat and removes the mappings
+    if (!script_.waitForFinished(5000)) script_.kill();
+  }
+  bool Ready() const { return ready_; }
+  bool Finished() { return script_.state() == QProcess::NotRunning; }
+  std::string Output() { return output_ += script_.readAll().toStdString(); }
+
+ private:
+  QProcess script_;
+  std::string output_;
+  bool ready_ = false;
+};
+
+// Picks the entry starting with Prefix in the device box with the keyboard.
+bool PickDevice(TForm1& form, const QString& prefix) {
+  TvxDeviceBox* box = form.vxDeviceBox1;
+  int target = -1;
+  for (int i = 0; i < box->count(); ++i)
+    if (box->itemText(i).startsWith(prefix)) target = i;
+  if (target < 0) return false;
+  box->setFocus();
+  while (box->currentIndex() < target) QTest::keyClick(box, Qt::Key_Down);
+  while (box->currentIndex() > target) QTest::keyClick(box, Qt::Key_Up);
+  return box->currentIndex() == target;
+}
+
+class DemoWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    form = std::make_unique<TForm1>();
+    form->show();
+  }
+  void TearDown() override {
+    form.reset();
+    QDir::setCurrent(QString::fromStdString(TestTmp()));
+  }
+  void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+  // Runs the event loop until Label3 shows State, recording every state it shows.
+  bool WaitForState(const std::string& state, int timeoutMs) {
+    return WaitUntil(
+        [&] {
+          if (states.empty() || states.back() != Text(form->Label3))
+            states.push_back(Text(form->Label3));
+          return Text(form->Label3) == state;
+        },
+        timeoutMs);
+  }
+  void SaveScreenshot(const std::string& name) {
+    std::string path = TestTmp() + "/../" + name;
+    ASSERT_TRUE(form->grab().save(QString::fromStdString(path)));
+    std::printf("  screenshot: %s\n", fs::weakly_canonical(path).c_str());
+  }
+
+  TvxTestUIServices ui;
+  std::unique_ptr<TForm1> form;
+  std::vector<std::string> states;
+};
+
+}  // namespace
+
+TEST_F(DemoWindow, StartState) {
+  EXPECT_EQ(form->windowTitle(), "Kermit Demo - vxComm Lib");
+  EXPECT_EQ(form->size(), QSize(460, 357));
+  EXPECT_EQ(form->minimumSize(), form->maximumSize());
+  EXPECT_EQ(form->font().pointSize(), 8);
+  struct Placed {
+    QWidget* widget;
+    QRect rect;
+  };
+  for (const Placed& p : {Placed{form->Memo1, {16, 88, 185, 257}},
+                          {form->CheckBox1, {16, 8, 97, 17}},
+                          {form->eFiles, {224, 112, 225, 21}},
+                          {form->Button1, {224, 144, 75, 25}},
+                          {form->Button2, {216, 32, 49, 25}},
+                          {form->Memo2, {224, 248, 225, 97}},
+                          {form->Button3, {376, 144, 75, 25}},
+                          {form->ProgressBar1, {224, 88, 225, 16}},
+                          {form->Button6, {376, 176, 75, 25}},
+                          {form->Button7, {376, 208, 75, 25}},
+                          {form->vxDeviceBox1, {16, 32, 185, 21}}})
+    EXPECT_EQ(p.widget->geometry(), p.rect) << p.widget->objectName().toStdString();
+  for (QLabel* label :
+       {form->Label1, form->Label2, form->Label3, form->Label4, form->Label5, form->Label6})
+    EXPECT_EQ(label->sizeHint().width(), label->width()) << "sized to its text";
+  EXPECT_EQ(form->Label1->pos(), QPoint(16, 64));
+  EXPECT_EQ(form->Label6->pos(), QPoint(304, 64));
+
+  // Tab order: the focus chain from the device box round the window.
+  std::vector<QWidget*> order = {form->vxDeviceBox1, form->Memo1,   form->CheckBox1, form->eFiles,
+                                 form->Button1,      form->Button2, form->Memo2,     form->Button3,
+                                 form->Button6,      form->Button7};
+  std::vector<QWidget*> chain;
+  QWidget* w = form->vxDeviceBox1;
+  do {
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(form.get()) &&
+        w->parent() == form.get())
+      chain.push_back(w);
+    w = w->nextInFocusChain();
+  } while (w != form->vxDeviceBox1 && chain.size() < 40);
+  EXPECT_EQ(chain, order);
+
+  EXPECT_EQ(form->CheckBox1->text(), "Active");
+  EXPECT_FALSE(form->CheckBox1->isChecked());
+  EXPECT_EQ(form->eFiles->text(), "C:\\*.dat");
+  EXPECT_EQ(form->Button1->text(), "Send");
+  EXPECT_EQ(form->Button2->text(), "...");
+  EXPECT_EQ(form->Button3->text(), "Abort");
+  EXPECT_EQ(form->Button6->text(), "Skip File");
+  EXPECT_EQ(form->Button7->text(), "Skip All");
+  EXPECT_EQ(Text(form->Label1), "Terminal");
+  EXPECT_EQ(Text(form->Label2), "Log");
+  for (QLabel* label : {form->Label3, form->Label4, form->Label5, form->Label6})
+    EXPECT_EQ(Text(label), "<>");
+  EXPECT_EQ(form->ProgressBar1->value(), form->ProgressBar1->minimum());
+  EXPECT_LT(form->ProgressBar1->minimum(), form->ProgressBar1->maximum()) << "empty, not busy";
+  EXPECT_EQ(Text(form->Memo1), "");
+  EXPECT_EQ(form->Memo2->toPlainText().split('\n').first().toStdString(), "Memo2");
+  EXPECT_EQ(form->Memo2->lineWrapMode(), QPlainTextEdit::NoWrap);
+
+  // The components as the window stored them.
+  EXPECT_FALSE(form->vxComm1->Active());
+  EXPECT_FALSE(form->vxComm1->IsLoading());
+  EXPECT_EQ(form->vxComm1->BaudRate(), 115200u);
+  EXPECT_EQ(form->vxComm1->ComPortNo(), 1);
+  EXPECT_EQ(form->vxComm1->StreamProtocol(), spHardware);
+  EXPECT_EQ(form->vxComm1->EnumPorts(), epFullPresent);
+  EXPECT_TRUE(form->vxComm1->UseMainThread());
+  EXPECT_EQ(form->vxComm1->DataProcessor(), form->vxKermit1);
+  EXPECT_EQ(form->vxComm1->Terminal(), form->Memo1);
+  EXPECT_EQ(form->vxComm1->TerminalUsage(), tuBoth);
+  EXPECT_EQ(form->vxComm1->Log(), nullptr);
+  EXPECT_EQ(form->vxKermit1->Log(), form->vxLogFile1);
+  EXPECT_EQ(form->vxKermit1->ProgressBar(), form->ProgressBar1);
+  EXPECT_EQ(form->vxKermit1->State(), fsListen);
+  EXPECT_EQ(form->vxKermit1->ErrorLimit(), 3);
+  EXPECT_EQ(form->vxLogFile1->VisualOut(), form->Memo2);
+  EXPECT_EQ(form->vxLogFile1->DetailLevel(), dlDetail);
+  EXPECT_EQ(form->vxDeviceBox1->vxComm(), form->vxComm1);
+  EXPECT_EQ(form->vxDeviceBox1->count(), form->vxComm1->DeviceCount());
+  EXPECT_EQ(form->vxDeviceBox1->currentIndex(), form->vxComm1->GetDeviceIndex());
+}
+
+TEST_F(DemoWindow, SendWithTheDefaultMaskFindsNoFiles) {
+  Click(form->Button1);
+  ASSERT_EQ(ui.messages, std::vector<std::string>{"There are no files for transmission."});
+  EXPECT_TRUE(ui.exceptions.empty());
+  EXPECT_EQ(form->vxKermit1->State(), fsListen);
+  EXPECT_EQ(Text(form->Label3), "<>");
+  Click(form->Button3);  // Abort with nothing running: only a log line
+  EXPECT_TRUE(WaitUntil(
+      [&] { return Text(form->Memo2).find("Transfer aborted. ") != std::string::npos; }, 2000));
+  EXPECT_EQ(ui.messages.size(), 1u);
+}
+
+TEST_F(DemoWindow, ActiveOnAMissingPortShowsTheOpenError) {
+  vxWritePortMapping(1, "/nonexistent/ttyDEMO");
+  Click(form->CheckBox1);
+  vxWritePortMapping(1, "");
+  ASSERT_EQ(ui.exceptions.size(), 1u);
+  EXPECT_NE(ui.exceptions[0].find("Open Error !!!"), std::string::npos) << ui.exceptions[0];
+  EXPECT_FALSE(form->CheckBox1->isChecked());
+  EXPECT_FALSE(form->vxComm1->Active());
+}
+
+TEST_F(DemoWindow, LineSettingsButtonOpensTheDialog) {
+  ui.acceptDialog = true;
+  ui.dialogAnswer = {9600, 7, 2, 2, 0};
+  Click(form->Button2);
+  ASSERT_EQ(ui.dialogDevices.size(), 1u);
+  EXPECT_EQ(form->vxComm1->BaudRate(), 9600u);
+  EXPECT_EQ(form->vxComm1->ByteSize(), 7);
+  EXPECT_EQ(form->vxComm1->Parity(), pEven);
+}
+
+TEST_F(DemoWindow, SendsFilesToCKermit) {
+  std::string dir = MakeTempDir("demo-send"), received = dir + "/received";
+  kermitfiles::WriteAll(dir + "/one.dat", kermitfiles::EveryByte(8));
+  kermitfiles::WriteAll(dir + "/two.dat", kermitfiles::RandomBytes(40000, 7));
+  VirtualPortPair pair({"--receive", QString::fromStdString(received)});
+  ASSERT_TRUE(pair.Ready()) << pair.Output();
+  form = std::make_unique<TForm1>();  // lists the pair as it starts
+  form->show();
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to ")) << "COM5 is not listed";
+  EXPECT_EQ(form->vxComm1->ComPortNo(), 5);
+  Click(form->CheckBox1);
+  ASSERT_TRUE(form->vxComm1->Active()) << (ui.exceptions.empty() ? "" : ui.exceptions[0]);
+
+  form->eFiles->setText(QString::fromStdString(dir + "/*.dat"));
+  Click(form->Button1);
+  ASSERT_TRUE(WaitForState("Send", 5000));
+  ASSERT_TRUE(WaitForState("Listen", 40000)) << pair.Output();
+  EXPECT_EQ(states, (std::vector<std::string>{"Send", "Listen"}));
+  EXPECT_TRUE(ui.messages.empty());
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(received + "/two.dat"); }, 5000));
+  EXPECT_EQ(ReadAll(received + "/one.dat"), kermitfiles::EveryByte(8));
+  EXPECT_EQ(ReadAll(received + "/two.dat"), kermitfiles::RandomBytes(40000, 7));
+  std::string log = Text(form->Memo2);
+  EXPECT_NE(log.find(dir + "/one.dat...\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(dir + "/two.dat done."), std::string::npos) << log;
+  EXPECT_EQ(Text(form->Label4), dir + "/two.dat done.");
+  EXPECT_EQ(Text(form->Label6), "40000 / 40000");
+  EXPECT_EQ(form->ProgressBar1->value(), form->ProgressBar1->maximum());
+  SaveScreenshot("demo-window.png");
+}
+
+TEST_F(DemoWindow, ReceivesFilesFromCKermit) {
+  std::string dir = MakeTempDir("demo-receive"), into = MakeTempDir("demo-received");
+  kermitfiles::WriteAll(dir + "/alpha.bin", kermitfiles::RandomBytes(30000, 11));
+  kermitfiles::WriteAll(dir + "/beta.txt", kermitfiles::Text());
+  QDir::setCurrent(QString::fromStdString(into));  // received files land here
+  form = std::make_unique<TForm1>();
+  form->show();
+  VirtualPortPair pair({"--send", QString::fromStdString(dir + "/alpha.bin"),
+                        QString::fromStdString(dir + "/beta.txt")});
+  ASSERT_TRUE(pair.Ready()) << pair.Output();
+  form->vxComm1->RefreshDevices();  // as a hot-plug notice would
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to ")) << "COM5 is not listed";
+  Click(form->CheckBox1);
+  ASSERT_TRUE(form->vxComm1->Active());
+  ASSERT_TRUE(WaitForState("Receive", 20000)) << pair.Output();
+  ASSERT_TRUE(WaitForState("Listen", 40000)) << pair.Output();
+  EXPECT_TRUE(WaitUntil([&] { return pair.Finished(); }, 5000));
+  EXPECT_EQ(ReadAll(into + "/alpha.bin"), kermitfiles::RandomBytes(30000, 11));
+  EXPECT_EQ(ReadAll(into + "/beta.txt"), kermitfiles::Text());
+  EXPECT_NE(Text(form->Label4).find("beta.txt done."), std::string::npos) << Text(form->Label4);
+  std::string log = Text(form->Memo2);
+  EXPECT_NE(log.find("alpha.bin..."), std::string::npos) << log;
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(DemoWindow, SkipFileSkipAllAndAbortWhileSending) {
+  std::string dir = MakeTempDir("demo-skip"), received = dir + "/received";
+  const std::string big = kermitfiles::RandomBytes(3000000, 3);
+  for (const char* name : {"a.dat", "b.dat", "c.dat"}) kermitfiles::WriteAll(dir + "/" + name, big);
+  VirtualPortPair pair({"--receive", QString::fromStdString(received)});
+  ASSERT_TRUE(pair.Ready()) << pair.Output();
+  form = std::make_unique<TForm1>();
+  form->show();
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+  Click(form->CheckBox1);
+  ASSERT_TRUE(form->vxComm1->Active());
+  form->eFiles->setText(QString::fromStdString(dir + "/*.dat"));
+  auto sending = [&](const std::string& name) {
+    return WaitUntil(
+        [&] {
+          return Text(form->Label4) == dir + "/" + name + "..." &&
+                 form->vxKermit1->GetFilePosition() > 0;
+        },
+        20000);
+  };
+
+  Click(form->Button1);
+  ASSERT_TRUE(sending("a.dat"));
+  Click(form->Button6);  // Skip File: a.dat ends early, b.dat follows
+  ASSERT_TRUE(sending("b.dat"));
+  Click(form->Button7);  // Skip All: b.dat ends early and nothing else is sent
+  ASSERT_TRUE(WaitForState("Listen", 20000));
+  EXPECT_FALSE(fs::exists(received + "/c.dat"));
+  for (const char* name : {"a.dat", "b.dat"}) {
+    if (fs::exists(received + "/" + name)) {
+      EXPECT_LT(fs::file_size(received + "/" + name), big.size()) << name;
+    }
+  }
+
+  QTest::qWait(500);  // the script starts the next ckermit receive
+  Click(form->Button1);
+  ASSERT_TRUE(sending("a.dat"));
+  Click(form->Button3);  // Abort: the session ends at once, without a state-change event
+  EXPECT_EQ(form->vxKermit1->State(), fsListen);
+  EXPECT_TRUE(WaitUntil(
+      [&] { return Text(form->Memo2).find("Transfer aborted. ") != std::string::npos; }, 2000));
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+namespace {
+
+// One Kermit packet with the 1-character block check, as a peer would frame it; Damage
+// flips the check.
+std::string Packet(char type, int seq, const std::string& data, bool damage = false) {
+  std::string body;
+  body += static_cast<char>(32 + 3 + data.size());
+  body += static_cast<char>(32 + seq);
+  body += type;
+  body += data;
+  unsigned sum = 0;
+  for (unsigned char c : body) sum += c;
+  char check = static_cast<char>(32 + ((sum + ((sum & 192) >> 6)) & 63));
+  if (damage) check = static_cast<char>(check == '!' ? '"' : '!');
+  return "\x01" + body + check + "\r";
+}
+
+}  // namespace
+
+TEST_F(DemoWindow, ErrorCountThenTooManyErrors) {
+  std::string into = MakeTempDir("demo-errors");
+  QDir::setCurrent(QString::fromStdString(into));
+  PtyPair peer;  // the test is the sending Kermit
+  vxWritePortMapping(5, peer.slavePath());
+  form = std::make_unique<TForm1>();
+  form->show();
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+  Click(form->CheckBox1);
+  vxWritePortMapping(5, "");
+  ASSERT_TRUE(form->vxComm1->Active());
+
+  // Send-Init: 94-byte packets, 5 s, no padding, CR, '#' prefix, no 8th-bit, 1-char check.
+  peer.Write(Packet('S', 0, "~% @-#N1"));
+  ASSERT_TRUE(WaitForState("Receive", 3000));
+  ASSERT_FALSE(peer.Read(6, 2000).empty()) << "no acknowledgement";
+  peer.Write(Packet('F', 1, "ERR.DAT"));
+  ASSERT_FALSE(peer.Read(6, 2000).empty());
+  std::vector<std::string> labels;
+  for (int i = 0; i < 3; ++i) {
+    peer.Write(Packet('D', 2, "some data", true));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Text(form->Label5) != (labels.empty() ? "<>" : labels.back()); }, 3000))
+        << i;
+    labels.push_back(Text(form->Label5));
+  }
+  EXPECT_EQ(labels,
+            (std::vector<std::string>{" Errors 1 from 3", " Errors 2 from 3", " Errors 3 from 3"}));
+  EXPECT_TRUE(ui.messages.empty());
+  peer.Write(Packet('D', 2, "some data", true));
+  ASSERT_TRUE(WaitUntil([&] { return !ui.messages.empty(); }, 3000));
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"Too many errors."});
+  EXPECT_EQ(Text(form->Label5), " Errors 3 from 3");  // the fourth is no OnError
+  EXPECT_TRUE(ui.exceptions.empty());
+  EXPECT_EQ(form->vxKermit1->State(), fsListen);
+}
