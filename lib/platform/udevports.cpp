@@ -123,12 +123,17 @@ TvxUdevPortInfo vxUdevPortInfo(const std::string& sysPath) {
     if (info.Manufacturer.empty()) info.Manufacturer = db.Manufacturer;
   }
   info.SymbolicName = ByIdLink(*api, tty);
-  if (udev_device* hardware = api->device_get_parent(tty)) {
+  // The hardware is the first ancestor past the serial core's own "port" and "ctrl" devices.
+  udev_device* hardware = api->device_get_parent(tty);
+  auto subsystemOf = [&](udev_device* d) {
+    const char* subsystem = api->device_get_subsystem(d);
+    return std::string(subsystem ? subsystem : "");
+  };
+  while (hardware && subsystemOf(hardware) == "serial-base")
+    hardware = api->device_get_parent(hardware);
+  if (hardware) {
     for (udev_device* d = hardware; d && info.Driver.empty(); d = api->device_get_parent(d))
-      if (const char* driver = api->device_get_driver(d)) {
-        std::string subsystem = api->device_get_subsystem(d) ? api->device_get_subsystem(d) : "";
-        if (subsystem != "serial-base") info.Driver = driver;
-      }
+      if (const char* driver = api->device_get_driver(d)) info.Driver = driver;
     if (const char* devpath = api->device_get_devpath(hardware)) info.InstanceId = devpath;
     info.BusRelations = Children(*api, context.get(), hardware);
   }
