@@ -2,17 +2,12 @@
 
 #include <algorithm>
 
-std::string BuildEntryPrefix(TLogOptions options, const std::string& date, const std::string& time,
-                             int msec) {
+std::string BuildEntryPrefix(TLogOptions options, const std::string& date,
+                             const std::string& time) {
   std::string p;
   if (options.Contains(loDate)) p = date;
   if (options.Contains(loTime)) p += " " + time;
-  if (options.Contains(loMSec)) {
-    p += " +";
-    p += static_cast<char>('0' + msec / 100 % 10);
-    p += static_cast<char>('0' + msec / 10 % 10);
-    p += static_cast<char>('0' + msec % 10);
-  }
+  if (options.Contains(loMSec)) p += " +000";
   if (p.empty()) return p;
   std::size_t first = p.find_first_not_of(' ');
   std::size_t last = p.find_last_not_of(' ');

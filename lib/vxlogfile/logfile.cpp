@@ -59,10 +59,10 @@ void TvxLogFile::AppendPrefix(std::string& out) {
     stamp_second_ = now.seconds;
     stamp_options_ = options_;
     stamp_prefix_ =
-        BuildEntryPrefix(options_, vxShortDateText(now.seconds), vxLongTimeText(now.seconds), 0);
+        BuildEntryPrefix(options_, vxShortDateText(now.seconds), vxLongTimeText(now.seconds));
   }
   out += stamp_prefix_;
-  if (options_.Contains(loMSec)) {  // the prefix ends with "+000] ": put this instant's digits in
+  if (options_.Contains(loMSec)) {  // the prefix ends with "+000] ": this instant's digits go there
     char* digits = out.data() + out.size() - 5;
     digits[0] = static_cast<char>('0' + now.msec / 100 % 10);
     digits[1] = static_cast<char>('0' + now.msec / 10 % 10);
