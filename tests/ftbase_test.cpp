@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/filesearch.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
 #include "vxftbase.h"
@@ -290,4 +291,28 @@ TEST(FtBaseLargeFiles, SizesBeyondTwoGiBAreListedAndScaledForTheBar) {
   EXPECT_GT(bar.maximum(), INT_MAX / 2);
   EXPECT_EQ(bar.value(), bar.maximum());  // at the end of the file: a full bar
   t.ft.CloseTransferFile();
+}
+
+TEST(FtBaseFileList, WildcardsAndPathSplitting) {
+  EXPECT_TRUE(vxMatchWildcard("*", ""));
+  EXPECT_TRUE(vxMatchWildcard("a*b*c", "axxbyybzc"));
+  EXPECT_FALSE(vxMatchWildcard("a*b*c", "axxbyyb"));
+  EXPECT_TRUE(vxMatchWildcard("?.t?t", "x.txt"));
+  EXPECT_FALSE(vxMatchWildcard("?.txt", "xy.txt"));
+  EXPECT_TRUE(vxMatchWildcard("[a].txt", "[a].txt"));  // brackets are plain characters
+  EXPECT_FALSE(vxMatchWildcard("[a].txt", "a.txt"));
+  EXPECT_FALSE(vxMatchWildcard("", "a"));
+  EXPECT_TRUE(vxMatchWildcard("*.*", "a.b.c"));
+  EXPECT_FALSE(vxMatchWildcard("*.txt", "a.TXT"));  // names are case-sensitive here
+  std::string dir, name;
+  vxSplitPath("/tmp/in/*.dat", dir, name);
+  EXPECT_EQ(dir, "/tmp/in/");
+  EXPECT_EQ(name, "*.dat");
+  vxSplitPath("plain", dir, name);
+  EXPECT_EQ(dir, "");
+  EXPECT_EQ(name, "plain");
+  vxSplitPath("trailing/", dir, name);
+  EXPECT_EQ(dir, "trailing/");
+  EXPECT_EQ(name, "");
+  EXPECT_TRUE(vxFindFiles("/no/such/directory/", "*").empty());
 }
