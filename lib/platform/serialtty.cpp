@@ -319,7 +319,10 @@ int TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
   }
   // Bytes that came in during the read stay new for the event wait.
   std::lock_guard lock(mutex_);
-  rx_level_ = rx_level_ > done ? rx_level_ - done : 0;
+  std::uint32_t level = rx_level_ > done ? rx_level_ - done : 0;
+  // A waiter that saw only reported bytes watches for readable input again.
+  if (level != rx_level_) Wake(wait_efd_);
+  rx_level_ = level;
   return error;
 }
 
