@@ -160,10 +160,21 @@ TEST(DebugOutput, EntriesGoOutAsLinesWithoutTheirLineStart) {
     log.SetFileName("");
     log.AddEntry("to the debugger\r");
   }
+  // Entries that no save could write leave through the debugger output at the end.
+  std::string dir = MakeTempDir("logfile-debug");
+  {
+    TestLogFile log;
+    PlainSafeLog(log, dir + "/missing/x.log");
+    log.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) {
+      raise = false;
+    };
+    log.AddEntry("kept");
+  }
   std::fflush(stderr);
   dup2(saved, 2);
   ::close(saved);
   ::close(capture);
   std::string header = "vxComm Lib " VXCOMM_VERSION " on " + GetVersionText("");
-  EXPECT_EQ(ReadBytes(path), "plain\ttext\n" + header + "\nto the debugger\\0Dh\n");
+  EXPECT_EQ(ReadBytes(path), "plain\ttext\n" + header + "\nto the debugger\\0Dh\n" +
+                                 "Unsaved log entries:\r\n" + header + "\r\nkept\n");
 }

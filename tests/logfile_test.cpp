@@ -449,6 +449,19 @@ TEST(LogFileLifecycle, BufferedEntriesReachTheFileOnSaveOrDestruction) {
     log.AddEntry("lost?");
   }
   EXPECT_TRUE(told);
+
+  // In safe mode, entries whose save failed get one more try at destruction.
+  std::string late = dir + "/late";
+  {
+    TestLogFile log;
+    PlainSafeLog(log, late + "/x.log");
+    log.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) {
+      raise = false;
+    };
+    log.AddEntry("waiting");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(late)));
+  }
+  EXPECT_EQ(ReadBytes(late + "/x.log"), "\r\n" + Header() + "\r\nwaiting");
 }
 
 TEST(LogFileLifecycle, ClearLogDeletesTheFileAndKeepsTheHeaderDone) {

@@ -41,7 +41,8 @@ TvxLogFile::TvxLogFile(QObject* owner) : TvxCustomLogFile(owner) {}
 TvxLogFile::~TvxLogFile() {
   Destroying();
   disconnect(pane_destroyed_);
-  if (!Options().Contains(loSafeMode)) {
+  // In safe mode Buffer holds only entries whose save failed: they get one more try.
+  if (!Options().Contains(loSafeMode) || !Buffer().empty()) {
     try {
       SaveToFile();
     } catch (const std::exception&) {

@@ -38,8 +38,9 @@ class TvxLogFile : public TvxCustomLogFile {
                                                loDebugOut};
 
   explicit TvxLogFile(QObject* owner = nullptr);
-  // Saves what is buffered when not in safe mode. A failure of that save reaches
-  // OnFatalError, and the unsaved text goes to the debugger output; it cannot be raised.
+  // Saves what is buffered (in safe mode: what an earlier save failed to write). A
+  // failure of that save reaches OnFatalError, and the unsaved text goes to the debugger
+  // output; it cannot be raised.
   ~TvxLogFile() override;
 
   // Appends Buffer to the log file and empties it. On failure Buffer stays whole and
