@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <QThread>
 
+#include "rtl/mainthread.h"
+
 std::unique_ptr<TvxTextViewBinding> TvxTextViewBinding::Bind(QObject* view) {
   auto* edit = qobject_cast<QPlainTextEdit*>(view);
   if (!edit) return nullptr;
@@ -29,13 +31,11 @@ void TvxTextViewBinding::OnViewThread(std::function<void(QPlainTextEdit*)> fn) {
     if (QPlainTextEdit* edit = Edit()) fn(edit);
     return;
   }
+  // Views live on the main thread; the hand-over goes through the library's main-thread queue.
   QPointer<QObject> view = view_;
-  QMetaObject::invokeMethod(
-      view_.data(),
-      [view, fn] {
-        if (auto* edit = qobject_cast<QPlainTextEdit*>(view.data())) fn(edit);
-      },
-      Qt::QueuedConnection);
+  vxPostToMainThread([view, fn] {
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(view.data())) fn(edit);
+  });
 }
 
 void TvxTextViewBinding::TypeChar(char ch) {
