@@ -137,6 +137,9 @@ class TvxCustomComm : public TvxBaseIO {
   TCOMMCONFIG& MutableCommConfig() { return comm_config_; }
   // Sleeps Ms milliseconds in 1 ms steps, processing the application's events.
   void PumpingSleep(Cardinal ms);
+  // Ends port-event delivery and joins the port threads, leaving the port open. The
+  // most-derived destructor calls it first, before any part of the object goes.
+  void StopEventDelivery();
 
  private:
   std::uint32_t EventMask(TTraceStates states) const;

@@ -79,7 +79,9 @@ void TMsgThread::Execute() {
     if (Terminated()) break;
     TvxCommMsg msg;
     if (!Take(msg)) break;
-    if (!comm_->Active() || Terminated() || msg.Message == vxCommMsgQuitComEvent()) break;
+    // The component stops this thread before its port closes, so the terminate request
+    // also stands for a port that is no longer active.
+    if (Terminated() || msg.Message == vxCommMsgQuitComEvent()) break;
     if (msg.Message != vxCommMsgComEvent()) continue;
     if (QCoreApplication::instance() && comm_->UseMainThread()) {
       msg_ = msg;
@@ -124,5 +126,5 @@ void TCommThread::Execute() {
     }
     if (Terminated()) break;
     if (mask) target_->Post({vxCommMsgComEvent(), mask, 0});
-  } while (!Terminated() && comm_->Active());
+  } while (!Terminated());
 }

@@ -33,6 +33,7 @@ TvxCustomComm::TvxCustomComm(QObject* owner) : TvxBaseIO(owner) {
 }
 
 TvxCustomComm::~TvxCustomComm() {
+  StopEventDelivery();
   Destroying();
   SetTerminal(nullptr);
   SetDataProcessor(nullptr);
@@ -157,6 +158,11 @@ void TvxCustomComm::InternalClose(bool purgeOutput) {
   if (processing_ == 0) std::vector<char>().swap(receive_buffer_);
   TvxBaseIO::Close();
   Notify(1);
+}
+
+void TvxCustomComm::StopEventDelivery() {
+  if (IsOpen()) vxSetCommMask(Handle(), 0);
+  StopThreads();
 }
 
 void TvxCustomComm::StartThreads() {

@@ -20,6 +20,7 @@ TvxCustomSerialComm::TvxCustomSerialComm(QObject* owner) : TvxCustomComm(owner) 
 }
 
 TvxCustomSerialComm::~TvxCustomSerialComm() {
+  StopEventDelivery();
   Destroying();
   // Closed here, while the port name and the device list are still whole.
   SetTerminal(nullptr);
@@ -29,6 +30,9 @@ TvxCustomSerialComm::~TvxCustomSerialComm() {
 }
 
 TvxComm::~TvxComm() {
+  // The port threads go before anything else, free notifications included: a processor
+  // told that we go away must not be fed from a message thread at the same time.
+  StopEventDelivery();
   Destroying();
 }
 
