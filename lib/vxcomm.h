@@ -8,7 +8,9 @@
 // Thread: the component belongs to the main thread; properties are set and the port
 // opened and closed there. Port events are handled on the main thread (UseMainThread,
 // the default) or on the message thread, one at a time; the application's receive,
-// trace, send and error handlers run on that thread.
+// trace, send and error handlers run on that thread. With delivery on the message thread,
+// set the handlers, the processor and the terminal before the port opens. Close joins
+// both port threads; a Close called on a port thread is carried out on the main thread.
 #pragma once
 
 #include <QObject>

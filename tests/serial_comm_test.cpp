@@ -14,6 +14,7 @@
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
 #include "support/testlog.h"
+#include "support/testui.h"
 
 namespace {
 std::string RandomBytes(std::size_t n, unsigned seed) {
@@ -209,6 +210,34 @@ TEST_P(SerialComm, VanishedPeerClosesThePortWithNotifyAndOnClose) {
   EXPECT_EQ(closes, 1);
   comm.RemoveNotifyHandler(notes.Handler());
   comm.OnClose = nullptr;
+}
+
+TEST_P(SerialComm, AnExceptionInAHandlerIsReportedAndShownOnTheMainThread) {
+  TvxTestUIServices ui;
+  std::atomic<int> calls{0};
+  comm.OnAfterReceive = [&](TObject*, const void*, Cardinal) {
+    if (++calls == 1) throw Exception("handler failed");
+  };
+  std::vector<std::string> fatal;
+  comm.OnFatalError = [&](TObject*, Cardinal code, Cardinal, const std::string& msg, bool&) {
+    EXPECT_EQ(code, 1u);
+    EXPECT_TRUE(TThread::IsMainThread());
+    fatal.push_back(msg);
+  };
+  comm.SetActive(true);
+  pty.Write("a");
+  ASSERT_TRUE(WaitUntil([&] { return !ui.exceptions.empty(); }, 5000));
+  EXPECT_EQ(ui.exceptions[0], "handler failed");
+  EXPECT_EQ(fatal, std::vector<std::string>{"handler failed"});
+  bool logged = false;
+  for (const std::string& e : log.Entries())
+    logged |= e.rfind("Fatal Error: 1, ", 0) == 0 && e.ends_with(", handler failed");
+  EXPECT_TRUE(logged);
+  // The port and its threads go on.
+  pty.Write("b");
+  EXPECT_TRUE(WaitUntil([&] { return calls == 2; }, 5000));
+  EXPECT_TRUE(comm.Active());
+  comm.SetActive(false);
 }
 
 INSTANTIATE_TEST_SUITE_P(Delivery, SerialComm, ::testing::Values(true, false),

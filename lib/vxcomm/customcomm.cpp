@@ -244,9 +244,7 @@ void TvxCustomComm::ProcessCommEvent(const TvxCommMsg& msg) {
       }
     }
   } catch (const std::exception& error) {
-    --processing_;
     RaiseFatalError(1, static_cast<Cardinal>(vxSerialLastError()), error.what(), true);
-    ++processing_;
   }
   if (--processing_ == 0 && !IsOpen()) std::vector<char>().swap(receive_buffer_);
 }
