@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <iostream>
 #include <memory>
 
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
-#include "support/ptymedium.h"
+#include "support/kermitside.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
-#include "support/testlog.h"
 #include "vxkermit.h"
 
 using namespace kermitfiles;
@@ -19,40 +17,6 @@ using namespace kermitfiles;
 namespace {
 
 constexpr int kPeerLimitSec = 20;
-
-struct OurSide {
-  explicit OurSide(const std::string& device) {
-    medium.SetDevicePath(device);
-    medium.SetUseMainThread(true);
-    medium.SetDataProcessor(&kermit);
-    kermit.SetActive(true);
-    kermit.SetLog(&log);
-    kermit.SetCrc(crc16bit);
-    kermit.OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg,
-                                 bool& raise) {
-      raise = false;
-      fatal.push_back(msg);
-    };
-    medium.SetActive(true);
-  }
-  ~OurSide() {
-    medium.SetActive(false);
-    if (!::testing::Test::HasFailure()) return;
-    for (const auto& e : log.Entries())
-      if (e.find("DoDataSend") == std::string::npos && e.find("detected") == std::string::npos)
-        std::cerr << "  log: " << e << "\n";
-  }
-  bool HasEntry(const std::string& prefix) const {
-    for (const auto& e : log.Entries())
-      if (e.rfind(prefix, 0) == 0) return true;
-    return false;
-  }
-
-  TvxPtyMedium medium;
-  TvxKermit kermit;
-  TvxTestLog log;
-  std::vector<std::string> fatal;
-};
 
 class KermitPeerControl : public ::testing::Test {
  protected:
@@ -75,7 +39,7 @@ class KermitPeerControl : public ::testing::Test {
 }  // namespace
 
 TEST_F(KermitPeerControl, OurReceiverSkipsOneFileThenTakesTheNext) {
-  OurSide ours(line.A());
+  KermitSide ours(line.A(), 71);
   ours.kermit.SetDefaultPath(dst);
   bool asked = false;
   ours.kermit.OnProgress = [&](TObject*) {
@@ -94,7 +58,7 @@ TEST_F(KermitPeerControl, OurReceiverSkipsOneFileThenTakesTheNext) {
 }
 
 TEST_F(KermitPeerControl, OurReceiverSkipsAll) {
-  OurSide ours(line.A());
+  KermitSide ours(line.A(), 71);
   ours.kermit.SetDefaultPath(dst);
   bool asked = false;
   ours.kermit.OnProgress = [&](TObject*) {
@@ -113,7 +77,7 @@ TEST_F(KermitPeerControl, OurReceiverSkipsAll) {
 }
 
 TEST_F(KermitPeerControl, OurSenderSkipsOneFile) {
-  OurSide ours(line.A());
+  KermitSide ours(line.A(), 71);
   auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, kPeerLimitSec);
   int progress = 0;
   ours.kermit.OnProgress = [&](TObject*) {
@@ -131,7 +95,7 @@ TEST_F(KermitPeerControl, OurSenderSkipsOneFile) {
 }
 
 TEST_F(KermitPeerControl, OurSenderAborts) {
-  OurSide ours(line.A());
+  KermitSide ours(line.A(), 71);
   auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, kPeerLimitSec);
   int progress = 0;
   ours.kermit.OnProgress = [&](TObject*) {
@@ -147,7 +111,7 @@ TEST_F(KermitPeerControl, OurSenderAborts) {
 }
 
 TEST_F(KermitPeerControl, OurReceiverAbortsAndKeepsThePart) {
-  OurSide ours(line.A());
+  KermitSide ours(line.A(), 71);
   ours.kermit.SetDefaultPath(dst);
   int progress = 0;
   ours.kermit.OnProgress = [&](TObject*) {
@@ -164,7 +128,7 @@ TEST_F(KermitPeerControl, OurReceiverAbortsAndKeepsThePart) {
 }
 
 TEST_F(KermitPeerControl, RemoteErrorEndsOurSession) {
-  OurSide ours(line.A());
+  KermitSide ours(line.A(), 71);
   // The peer cannot create the file: a directory of that name stands in its way.
   QDir().mkpath(QString::fromStdString(dst + "/small.txt"));
   auto peer = KermitPeer::Receive(KermitPeer::GKermit, line.B(), dst, kPeerLimitSec);
@@ -176,7 +140,7 @@ TEST_F(KermitPeerControl, RemoteErrorEndsOurSession) {
 }
 
 TEST_F(KermitPeerControl, ErrorLimitAgainstAPeerWeCannotHear) {
-  OurSide ours(line.A());
+  KermitSide ours(line.A(), 71);
   ours.kermit.SetTimeout(300);
   // Mark parity sets the eighth bit of every byte the peer sends: we never see a packet.
   auto peer =

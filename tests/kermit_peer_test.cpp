@@ -2,52 +2,20 @@
 // each block check, the standard file set; skip, abort, remote errors and the error limit.
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <memory>
 
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
-#include "support/ptymedium.h"
+#include "support/kermitside.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
-#include "support/testlog.h"
 #include "vxkermit.h"
 
 using namespace kermitfiles;
 
 namespace {
 
-constexpr int kPeerLimitSec = 15;
-
-// Our end of the line: the Kermit component as the data processor of an I/O component.
-struct OurSide {
-  explicit OurSide(const std::string& device) {
-    medium.SetDevicePath(device);
-    medium.SetUseMainThread(true);
-    medium.SetDataProcessor(&kermit);
-    kermit.SetActive(true);
-    kermit.SetLog(&log);
-    kermit.OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg,
-                                 bool& raise) {
-      raise = false;
-      fatal.push_back(msg);
-    };
-    medium.SetActive(true);
-  }
-  ~OurSide() {
-    medium.SetActive(false);
-    if (!::testing::Test::HasFailure()) return;
-    const auto entries = log.Entries();
-    const std::size_t from = entries.size() > 40 ? entries.size() - 40 : 0;
-    for (std::size_t i = from; i < entries.size(); ++i)
-      std::cerr << "  log: " << entries[i] << "\n";
-  }
-
-  TvxPtyMedium medium;
-  TvxKermit kermit;
-  TvxTestLog log;
-  std::vector<std::string> fatal;
-};
+constexpr int kPeerLimitSec = 90;
 
 struct PeerCase {
   KermitPeer::Program program;
@@ -86,7 +54,7 @@ class KermitPeerTransfer : public ::testing::TestWithParam<PeerCase> {
 }  // namespace
 
 TEST_P(KermitPeerTransfer, OursSendsToPeer) {
-  OurSide ours(line.A());
+  KermitSide ours(line.A(), 70);
   auto peer = KermitPeer::Receive(GetParam().program, line.B(), dst, kPeerLimitSec);
   ours.kermit.SetCrc(GetParam().crc);
   ours.kermit.SendFiles(src + "/*");
@@ -103,7 +71,7 @@ TEST_P(KermitPeerTransfer, OursSendsToPeer) {
 TEST_P(KermitPeerTransfer, PeerSendsToOurs) {
   // gkermit has no block-check setting: it runs once, with its own choice.
   if (GetParam().program == KermitPeer::GKermit && GetParam().crc != crc16bit) GTEST_SKIP();
-  OurSide ours(line.A());
+  KermitSide ours(line.A(), 70);
   ours.kermit.SetDefaultPath(dst);
   std::vector<TvxTransferState> states;
   ours.kermit.OnChangeState = [&](TObject*) { states.push_back(ours.kermit.State()); };

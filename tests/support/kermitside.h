@@ -1,0 +1,28 @@
+// Our end of a serial line for Kermit tests: a TvxKermit as the data processor of a real
+// TvxComm on a device path (mapped to a COM number), with a test log and fatal errors
+// collected instead of raised.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/testlog.h"
+#include "vxcomm.h"
+#include "vxkermit.h"
+
+struct KermitSide {
+  // Opens Device (a pty path or a null-modem end) as COM<PortNumber> at 115200 8N1.
+  KermitSide(const std::string& device, int portNumber);
+  ~KermitSide();
+  KermitSide(const KermitSide&) = delete;
+  KermitSide& operator=(const KermitSide&) = delete;
+
+  bool HasEntry(const std::string& prefix) const;
+  // Prints the protocol entries of the log; for failing tests.
+  void DumpLog() const;
+
+  TvxComm comm;
+  TvxKermit kermit;
+  TvxTestLog log;
+  std::vector<std::string> fatal;
+};
