@@ -4,7 +4,8 @@
 //
 // Latency: one byte written at the far end to its delivery on the main thread (median and
 // 99th percentile of kSamples). Throughput: kBulk bytes written as fast as the line takes
-// them, first write to last delivery. Targets: median within 2x, throughput >= 0.8.
+// them, first write to last delivery. Best of kRounds alternating rounds for each side.
+// Targets: median within 2x, throughput >= 0.8.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -26,6 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kSamples = 400;
 constexpr std::size_t kBulk = 32u << 20;
+constexpr int kRounds = 3;
 
 struct Pair {
   Pair() {
@@ -154,8 +156,17 @@ Figures Baseline() {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  Figures base = Baseline();
-  Figures ours = Component();
+  // Alternating rounds, each side's best kept, so that load from elsewhere on the machine
+  // weighs on both alike.
+  Figures base{1e30, 1e30, 0}, ours{1e30, 1e30, 0};
+  for (int round = 0; round < kRounds; ++round) {
+    for (auto [side, measure] : {std::pair{&base, &Baseline}, std::pair{&ours, &Component}}) {
+      Figures f = measure();
+      side->median_us = std::min(side->median_us, f.median_us);
+      side->p99_us = std::min(side->p99_us, f.p99_us);
+      side->mb_per_s = std::max(side->mb_per_s, f.mb_per_s);
+    }
+  }
   std::printf(
       "latency median: component %.1f us, poll+read baseline %.1f us, ratio %.2f (target <= "
       "2.00)\n",

@@ -3,7 +3,8 @@
 // So the flush and line-control calls below are ioctls rather than tcflush and friends.
 //
 // Line errors and modem-line changes come from the kernel's interrupt counters
-// (TIOCGICOUNT) and a thread blocked in TIOCMIWAIT, not from polling. Drivers without
+// (TIOCGICOUNT) and a thread blocked in TIOCMIWAIT, not from polling; that thread is woken
+// for the close by the real-time signal SIGRTMIN+4, whose handler does nothing. Drivers without
 // the counters (pseudo-terminals among them) report neither, and the layer does not fail
 // for that: modem status reads 0 and DTR/RTS changes are accepted and dropped.
 #include "platform/serialtty.h"

@@ -251,14 +251,31 @@ void TvxCustomComm::ProcessCommEvent(const TvxCommMsg& msg) {
 
 void TvxCustomComm::ReceiveQueued(Cardinal queued) {
   // Everything queued is taken in blocks that leave room for the terminal's end byte;
-  // nothing is written past the buffer and nothing is left for an event that may not come.
+  // nothing is written past the buffer and nothing is left for an event that may not
+  // come. Bytes that arrive meanwhile are taken too, up to a bound, which saves a hand-over
+  // per block while data streams in.
+  constexpr Cardinal kMaxPerEvent = 1u << 18;
+  Cardinal taken = 0;
   while (queued > 0 && IsOpen() && receive_buffer_.size() > 1) {
     Cardinal n = std::min<Cardinal>(queued, static_cast<Cardinal>(receive_buffer_.size() - 1));
     std::uint32_t got = 0;
     if (!vxReadComm(Handle(), receive_buffer_.data(), n, &got) || got == 0) return;
     receive_buffer_[got] = 0;
     DeliverData(receive_buffer_.data(), got);
-    queued -= got;
+    taken += got;
+    queued -= std::min(queued, got);
+    if (queued == 0 && taken < kMaxPerEvent && IsOpen()) {
+      std::uint32_t errors = 0;
+      TCOMSTAT stat;
+      if (!vxClearCommError(Handle(), errors, &stat)) return;
+      com_stat_ = stat;
+      if (errors) {
+        CommError(errors, 0,
+                  TComStateFlags::FromBits(static_cast<std::uint8_t>(stat.Flags & 0x7F)));
+        return;
+      }
+      queued = stat.cbInQue;
+    }
   }
 }
 
