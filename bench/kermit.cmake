@@ -1,0 +1,11 @@
+# Kermit benchmarks: run with `ninja kermit_bench` (peers over a pty pair, the program's
+# memory) and `ninja kermit_nullmodem_bench && bench/kermit_nullmodem_bench` (paced line).
+if(TARGET vxkermit)
+  add_custom_target(kermit_bench
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kermit_bench.sh $<TARGET_FILE:vxkermit>
+    DEPENDS vxkermit USES_TERMINAL)
+endif()
+if(TARGET vxtestsupport)
+  add_executable(kermit_nullmodem_bench kermit_nullmodem_bench.cpp)
+  target_link_libraries(kermit_nullmodem_bench PRIVATE vxtestsupport)
+endif()

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Kermit throughput over a socat pty pair: our engine (the vxkermit program) against
+# ckermit both ways, ours to ours, and ckermit to ckermit restricted to the protocol this
+# engine speaks (the baseline of the ratios) and with its defaults. Medians of RUNS runs
+# of a SIZE_MB random file. Then the program's peak resident memory for a 1 MiB and a
+# 1 GiB file.
+set -euo pipefail
+
+CLI=${1:?usage: kermit_bench.sh path/to/vxkermit}
+RUNS=${RUNS:-3}
+SIZE_MB=${SIZE_MB:-16}
+MEM_SECONDS=${MEM_SECONDS:-20}
+
+work=$(mktemp -d /tmp/kermit-bench.XXXXXX)
+socat_pid=
+cleanup() {
+  [ -n "$socat_pid" ] && kill "$socat_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/src" "$work/dst"
+head -c $((SIZE_MB * 1048576)) /dev/urandom > "$work/src/big.bin"
+size=$(stat -c %s "$work/src/big.bin")
+
+start_pair() {
+  rm -f "$work/A" "$work/B"
+  socat pty,raw,echo=0,link="$work/A" pty,raw,echo=0,link="$work/B" &
+  socat_pid=$!
+  for _ in $(seq 200); do [ -e "$work/A" ] && [ -e "$work/B" ] && return; sleep 0.02; done
+  echo "socat made no pty pair" >&2; exit 1
+}
+stop_pair() { kill "$socat_pid" 2>/dev/null || true; wait "$socat_pid" 2>/dev/null || true; socat_pid=; }
+
+ck_base() {
+  echo "set modem type none, set carrier-watch off, set line $1, set speed 115200, set flow-control none, set parity none, set file type binary, set transfer mode manual, set file names literal, set transfer display none, set exit warning off, set exit hangup off, set file collision overwrite"
+}
+RESTRICT="set streaming off, set reliable off, set clear-channel off, set window 1, set repeat counts off, set prefixing all, set block-check 3"
+
+recv_ours() { "$CLI" receive --quiet "$1" "$work/dst"; }
+send_ours() { "$CLI" send --quiet --check 3 "$1" "$work/src/big.bin"; }
+recv_ck() { (cd "$work/dst" && timeout 600 kermit -Y -H -q -C "$(ck_base "$1")${2:+, $2}, receive, exit \\v(status)" </dev/null >/dev/null); }
+send_ck() { timeout 600 kermit -Y -H -q -C "$(ck_base "$1")${2:+, $2}, send $work/src/big.bin, exit \\v(status)" </dev/null >/dev/null; }
+
+# One run: receiver on A, sender on B; prints payload bytes per second.
+one_run() {
+  local receiver=$1 sender=$2 rextra=${3:-} sextra=${4:-}
+  rm -f "$work/dst/big.bin"
+  start_pair
+  $receiver "$work/A" "$rextra" &
+  local rpid=$!
+  sleep 0.3
+  local t0 t1
+  t0=$(date +%s.%N)
+  $sender "$work/B" "$sextra"
+  wait "$rpid"
+  t1=$(date +%s.%N)
+  stop_pair
+  cmp -s "$work/src/big.bin" "$work/dst/big.bin" || { echo "transfer damaged the file" >&2; exit 1; }
+  echo "$size $t0 $t1" | awk '{ printf "%.0f\n", $1 / ($3 - $2) }'
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+measure() {
+  local name=$1; shift
+  local rates=()
+  for _ in $(seq "$RUNS"); do rates+=("$(one_run "$@")"); done
+  printf '%s\n' "${rates[@]}" | median
+}
+
+echo "Kermit over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
+base=$(measure restricted recv_ck send_ck "$RESTRICT, set receive packet-length 94" "$RESTRICT, set send packet-length 89")
+ours_to_ck=$(measure ours-to-ck recv_ck send_ours)
+ck_to_ours=$(measure ck-to-ours recv_ours send_ck)
+ours_to_ours=$(measure ours-to-ours recv_ours send_ours)
+ck_defaults=$(measure ck-defaults recv_ck send_ck)
+ratio() { awk -v a="$1" -v b="$base" 'BEGIN { printf "%.2f", a / b }'; }
+printf '  %-40s %10s B/s\n' "ckermit -> ckermit, restricted (baseline)" "$base"
+printf '  %-40s %10s B/s  ratio %s (target >= 1.0)\n' "ours -> ckermit" "$ours_to_ck" "$(ratio "$ours_to_ck")"
+printf '  %-40s %10s B/s  ratio %s (target >= 1.0)\n' "ckermit -> ours" "$ck_to_ours" "$(ratio "$ck_to_ours")"
+printf '  %-40s %10s B/s  ratio %s\n' "ours -> ours" "$ours_to_ours" "$(ratio "$ours_to_ours")"
+printf '  %-40s %10s B/s  ratio %s\n' "ckermit -> ckermit, defaults" "$ck_defaults" "$(ratio "$ck_defaults")"
+
+# Peak resident memory of the program, sender and receiver, for a 1 MiB file sent whole
+# and for a 1 GiB file sent for MEM_SECONDS seconds (a stop-and-wait transfer of the whole
+# gigabyte would take most of an hour; the buffers are fixed, so the peak shows early).
+peak_kb() { awk '/VmHWM/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+mem_run() {
+  local file=$1 seconds=$2
+  rm -f "$work/dst/"*
+  start_pair
+  "$CLI" receive --quiet "$work/A" "$work/dst" &
+  local rpid=$!
+  sleep 0.3
+  "$CLI" send --quiet --check 3 "$work/B" "$file" &
+  local spid=$!
+  local rpeak=0 speak=0 waited=0
+  while kill -0 "$spid" 2>/dev/null && [ "$waited" -lt $((seconds * 10)) ]; do
+    speak=$(( $(peak_kb "$spid") > speak ? $(peak_kb "$spid") : speak ))
+    rpeak=$(( $(peak_kb "$rpid") > rpeak ? $(peak_kb "$rpid") : rpeak ))
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  local moved
+  moved=$(stat -c %s "$work/dst/$(basename "$file")" 2>/dev/null || echo 0)
+  kill "$spid" "$rpid" 2>/dev/null || true
+  wait "$spid" "$rpid" 2>/dev/null || true
+  stop_pair
+  echo "$speak $rpeak $moved"
+}
+head -c 1048576 /dev/urandom > "$work/src/small.bin"
+truncate -s 1G "$work/src/huge.bin"
+read -r s1 r1 m1 < <(mem_run "$work/src/small.bin" 60)
+read -r s2 r2 m2 < <(mem_run "$work/src/huge.bin" "$MEM_SECONDS")
+echo "vxkermit peak resident memory (KiB)"
+printf '  %-34s send %7s  receive %7s  (%s bytes moved)\n' "1 MiB file" "$s1" "$r1" "$m1"
+printf '  %-34s send %7s  receive %7s  (%s bytes moved)\n' "1 GiB file, first ${MEM_SECONDS} s" "$s2" "$r2" "$m2"
+printf '  difference: send %s KiB, receive %s KiB (target: within a few MB)\n' "$((s2 - s1))" "$((r2 - r1))"
