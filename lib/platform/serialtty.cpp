@@ -156,6 +156,7 @@ class TtyDevice : public TvxSerialDevice {
   bool tx_empty_ = false;              // output ran empty since the last report
   bool drain_wanted_ = false;          // the writer checks for empty after a write
   bool hangup_seen_ = false;
+  bool waiting_on_reported_ = false;  // WaitEvent polls without POLLIN: a read must wake it
   struct serial_icounter_struct icount_ = {};
   std::uint64_t read_abort_generation_ = 0;
   std::deque<Segment> out_;
@@ -322,7 +323,7 @@ int TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
   std::lock_guard lock(mutex_);
   std::uint32_t level = rx_level_ > done ? rx_level_ - done : 0;
   // A waiter that saw only reported bytes watches for readable input again.
-  if (level != rx_level_) Wake(wait_efd_);
+  if (level != rx_level_ && waiting_on_reported_) Wake(wait_efd_);
   rx_level_ = level;
   return error;
 }
@@ -498,7 +499,9 @@ int TtyDevice::ClearError(std::uint32_t& errors, TCOMSTAT& stat) {
   stat.cbOutQue = OutputCountLocked();
   stat.Flags = 0;
   int lines = 0;
-  if (ioctl(fd_, TIOCMGET, &lines) == 0) {
+  // The hold flags matter only under CTS or DSR flow control.
+  const bool flow = dcb_.Flags & (dcbflag::OutxCtsFlow | dcbflag::OutxDsrFlow);
+  if (flow && ioctl(fd_, TIOCMGET, &lines) == 0) {
     if ((dcb_.Flags & dcbflag::OutxCtsFlow) && !(lines & TIOCM_CTS)) stat.Flags |= 0x01;
     if ((dcb_.Flags & dcbflag::OutxDsrFlow) && !(lines & TIOCM_DSR)) stat.Flags |= 0x02;
   }
@@ -554,6 +557,7 @@ int TtyDevice::WaitEvent(std::uint32_t& mask) {
     // Bytes already reported and still queued make the descriptor readable for good, so
     // their growth is looked for at intervals instead.
     const bool reported = available > 0 && available <= rx_level_;
+    waiting_on_reported_ = reported;
     lock.unlock();
     struct pollfd p[2] = {{fd_, short(reported ? 0 : POLLIN), 0}, {wait_efd_, POLLIN, 0}};
     ::poll(p, 2, reported ? 10 : -1);
