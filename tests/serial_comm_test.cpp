@@ -3,6 +3,8 @@
 // time-outs, a vanishing peer and the open failures with their exact text.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -278,6 +280,15 @@ TEST(SerialOpenErrors, CarryTheDeviceNameAndTheSystemText) {
   comm.SetComPortNo(static_cast<std::uint16_t>(MapPort(43, pty.slavePath())));
   EXPECT_EQ(OpenErrorOf(comm), "Device \"COM43\" Open Error !!!\rDevice or resource busy");
   vxSerialClose(holder);
+  // A refused permission names the group that owns the device.
+  struct stat st;
+  ASSERT_EQ(::stat(pty.slavePath().c_str(), &st), 0);
+  const std::string group = getgrgid(st.st_gid)->gr_name;
+  vxSerialFaults().openError = EACCES;
+  EXPECT_EQ(
+      OpenErrorOf(comm),
+      "Device \"COM43\" Open Error !!!\rPermission denied (the device belongs to the group \"" +
+          group + "\": add the user to that group and log in again)");
   EXPECT_EQ(OpenErrorOf(comm), "(no exception)");
   EXPECT_TRUE(comm.Active());
 
