@@ -32,12 +32,22 @@ class TvxTextViewBinding : public QObject, public TvxTextView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  struct Op {
+    enum Kind { Type, Insert, Set, Append } kind;
+    std::string text;
+  };
+  struct Pending;
+
   explicit TvxTextViewBinding(QPlainTextEdit* view);
-  // Runs Fn on the view's thread, at once when already there.
-  void OnViewThread(std::function<void(QPlainTextEdit*)> fn);
+  // Applies Op on the view's thread: at once when already there, otherwise queued, with
+  // consecutive inserts and appends joined so a busy writer costs the view one edit per turn.
+  void OnViewThread(Op op);
+  static void Apply(QPlainTextEdit* view, const Op& op);
+  static void Flush(const std::shared_ptr<Pending>& pending);
 
   // Held as a QObject: while the widget is being destroyed it is no QPlainTextEdit any more.
   QPointer<QObject> view_;
   QPlainTextEdit* Edit() const;
-  std::function<bool(char)> hook_;  // view's thread only
+  std::function<bool(char)> hook_;    // view's thread only
+  std::shared_ptr<Pending> pending_;  // shared with queued flushes that may outlive us
 };

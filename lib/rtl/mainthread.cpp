@@ -8,15 +8,15 @@ namespace {
 std::mutex queue_mutex;
 std::deque<std::function<void()>> queue;  // guarded by queue_mutex
 
+// Runs what was queued when it started: work posted meanwhile has its own wake-up, so a
+// busy producer cannot keep the main thread in here.
 void Drain() {
-  for (;;) {
-    std::function<void()> fn;
-    {
-      std::lock_guard lock(queue_mutex);
-      if (queue.empty()) return;
-      fn = std::move(queue.front());
-      queue.pop_front();
-    }
+  std::deque<std::function<void()>> batch;
+  {
+    std::lock_guard lock(queue_mutex);
+    batch.swap(queue);
+  }
+  for (auto& fn : batch) {
     try {
       fn();
     } catch (...) {
