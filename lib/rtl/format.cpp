@@ -5,7 +5,7 @@
 
 namespace {
 
-struct Spec {
+struct Directive {
   bool left = false;
   bool zero = false;
   int width = -1;
@@ -17,11 +17,11 @@ struct Spec {
   throw EConvertError("Format '" + fmt + "' invalid or incompatible with argument: " + why);
 }
 
-std::string Pad(std::string text, const Spec& spec) {
-  if (spec.width < 0 || static_cast<int>(text.size()) >= spec.width) return text;
-  std::size_t fill = static_cast<std::size_t>(spec.width) - text.size();
-  if (spec.left) return text + std::string(fill, ' ');
-  if (spec.zero && spec.conversion != 's' && spec.conversion != 'c') {
+std::string Pad(std::string text, const Directive& directive) {
+  if (directive.width < 0 || static_cast<int>(text.size()) >= directive.width) return text;
+  std::size_t fill = static_cast<std::size_t>(directive.width) - text.size();
+  if (directive.left) return text + std::string(fill, ' ');
+  if (directive.zero && directive.conversion != 's' && directive.conversion != 'c') {
     std::size_t sign = (!text.empty() && text[0] == '-') ? 1 : 0;
     return text.substr(0, sign) + std::string(fill, '0') + text.substr(sign);
   }
@@ -32,39 +32,39 @@ bool IsInteger(const TVarRec& a) {
   return a.kind() == TVarRec::Kind::Int || a.kind() == TVarRec::Kind::UInt;
 }
 
-std::string Render(const std::string& fmt, const Spec& spec, const TVarRec& arg) {
+std::string Render(const std::string& fmt, const Directive& directive, const TVarRec& arg) {
   char buf[64];
-  switch (spec.conversion) {
+  switch (directive.conversion) {
     case 'd':
     case 'i':
     case 'u': {
       if (!IsInteger(arg)) Mismatch(fmt, "integer expected");
       std::string digits =
-          spec.conversion == 'u' ? std::to_string(arg.AsUInt()) : std::to_string(arg.AsInt());
-      if (spec.precision > static_cast<int>(digits.size())) {
+          directive.conversion == 'u' ? std::to_string(arg.AsUInt()) : std::to_string(arg.AsInt());
+      if (directive.precision > static_cast<int>(digits.size())) {
         bool neg = digits[0] == '-';
         std::string body = digits.substr(neg ? 1 : 0);
-        body.insert(0, static_cast<std::size_t>(spec.precision) - body.size(), '0');
+        body.insert(0, static_cast<std::size_t>(directive.precision) - body.size(), '0');
         digits = (neg ? "-" : "") + body;
       }
-      return Pad(digits, spec);
+      return Pad(digits, directive);
     }
     case 'x':
     case 'X':
     case 'o': {
       if (!IsInteger(arg)) Mismatch(fmt, "integer expected");
-      const char* f = spec.conversion == 'x'   ? "%" PRIx64
-                      : spec.conversion == 'X' ? "%" PRIX64
-                                               : "%" PRIo64;
+      const char* f = directive.conversion == 'x'   ? "%" PRIx64
+                      : directive.conversion == 'X' ? "%" PRIX64
+                                                    : "%" PRIo64;
       std::snprintf(buf, sizeof buf, f, arg.AsUInt());
       std::string digits = buf;
-      if (spec.precision > static_cast<int>(digits.size()))
-        digits.insert(0, static_cast<std::size_t>(spec.precision) - digits.size(), '0');
-      return Pad(digits, spec);
+      if (directive.precision > static_cast<int>(digits.size()))
+        digits.insert(0, static_cast<std::size_t>(directive.precision) - digits.size(), '0');
+      return Pad(digits, directive);
     }
     case 'c':
-      if (arg.kind() == TVarRec::Kind::Char) return Pad(std::string(1, arg.AsChar()), spec);
-      if (IsInteger(arg)) return Pad(std::string(1, static_cast<char>(arg.AsInt())), spec);
+      if (arg.kind() == TVarRec::Kind::Char) return Pad(std::string(1, arg.AsChar()), directive);
+      if (IsInteger(arg)) return Pad(std::string(1, static_cast<char>(arg.AsInt())), directive);
       Mismatch(fmt, "character expected");
     case 's': {
       std::string s;
@@ -74,9 +74,9 @@ std::string Render(const std::string& fmt, const Spec& spec, const TVarRec& arg)
         s = std::string(1, arg.AsChar());
       else
         Mismatch(fmt, "string expected");
-      if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < s.size())
-        s.resize(static_cast<std::size_t>(spec.precision));
-      return Pad(s, spec);
+      if (directive.precision >= 0 && static_cast<std::size_t>(directive.precision) < s.size())
+        s.resize(static_cast<std::size_t>(directive.precision));
+      return Pad(s, directive);
     }
     case 'f':
     case 'e':
@@ -89,15 +89,16 @@ std::string Render(const std::string& fmt, const Spec& spec, const TVarRec& arg)
                                               : static_cast<double>(arg.AsInt());
       else
         Mismatch(fmt, "number expected");
-      char f[8] = {'%', '.', '*', spec.conversion, 0};
-      std::snprintf(buf, sizeof buf, f, spec.precision < 0 ? 2 : std::min(spec.precision, 30), v);
-      return Pad(buf, spec);
+      char f[8] = {'%', '.', '*', directive.conversion, 0};
+      std::snprintf(buf, sizeof buf, f,
+                    directive.precision < 0 ? 2 : std::min(directive.precision, 30), v);
+      return Pad(buf, directive);
     }
     case 'p':
       if (arg.kind() != TVarRec::Kind::Pointer) Mismatch(fmt, "pointer expected");
       std::snprintf(buf, sizeof buf, "%016" PRIXPTR,
                     reinterpret_cast<std::uintptr_t>(arg.AsPointer()));
-      return Pad(buf, spec);
+      return Pad(buf, directive);
     default:
       Mismatch(fmt, "unknown conversion");
   }
@@ -130,18 +131,18 @@ std::string Format(const std::string& fmt, const TVarRecs& args) {
       out += '%';
       continue;
     }
-    Spec spec;
+    Directive directive;
     for (; i < fmt.size() && (fmt[i] == '-' || fmt[i] == '0'); ++i)
-      (fmt[i] == '-' ? spec.left : spec.zero) = true;
-    if (i < fmt.size() && fmt[i] >= '1' && fmt[i] <= '9') spec.width = ReadNumber(fmt, i);
+      (fmt[i] == '-' ? directive.left : directive.zero) = true;
+    if (i < fmt.size() && fmt[i] >= '1' && fmt[i] <= '9') directive.width = ReadNumber(fmt, i);
     if (i < fmt.size() && fmt[i] == '.') {
       ++i;
-      spec.precision = ReadNumber(fmt, i);
+      directive.precision = ReadNumber(fmt, i);
     }
     if (i >= fmt.size()) Mismatch(fmt, "specifier cut off");
-    spec.conversion = fmt[i];
+    directive.conversion = fmt[i];
     if (next >= args.size()) Mismatch(fmt, "missing argument");
-    out += Render(fmt, spec, args[next++]);
+    out += Render(fmt, directive, args[next++]);
   }
   return out;
 }
