@@ -25,8 +25,8 @@ std::vector<std::string> Messages(int count) {
   std::vector<std::string> out;
   out.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i)
-    out.push_back("vxKermit: packet " + std::to_string(i % 64) + " sent, " + std::to_string(20 + i % 75) +
-                  " bytes, file position " + std::to_string(i * 91));
+    out.push_back("vxKermit: packet " + std::to_string(i % 64) + " sent, " +
+                  std::to_string(20 + i % 75) + " bytes, file position " + std::to_string(i * 91));
   return out;
 }
 
@@ -88,7 +88,8 @@ void PlainOpenAppendClose(const std::string& path, const std::vector<std::string
   for (const std::string& m : messages) {
     std::string line = lines.Line(m);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::abort();
+    if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+      std::abort();
     ::close(fd);
   }
 }
@@ -107,12 +108,15 @@ void PlainBoundedOpenAppendClose(const std::string& path, const std::vector<std:
     if (static_cast<std::size_t>(size) + line.size() > limit) {
       std::size_t keep = limit - line.size();
       tail.resize(keep);
-      if (::pread(fd, tail.data(), keep, size - static_cast<off_t>(keep)) != static_cast<ssize_t>(keep) ||
-          ::pwrite(fd, tail.data(), keep, 0) != static_cast<ssize_t>(keep) || ::ftruncate(fd, keep) != 0)
+      if (::pread(fd, tail.data(), keep, size - static_cast<off_t>(keep)) !=
+              static_cast<ssize_t>(keep) ||
+          ::pwrite(fd, tail.data(), keep, 0) != static_cast<ssize_t>(keep) ||
+          ::ftruncate(fd, keep) != 0)
         std::abort();
       size = static_cast<off_t>(keep);
     }
-    if (::pwrite(fd, line.data(), line.size(), size) != static_cast<ssize_t>(line.size())) std::abort();
+    if (::pwrite(fd, line.data(), line.size(), size) != static_cast<ssize_t>(line.size()))
+      std::abort();
     ::close(fd);
   }
 }
@@ -129,22 +133,24 @@ void PlainBuffered(const std::string& path, const std::vector<std::string>& mess
 }
 
 void Report(const char* what, int entries, double ours, double plain) {
-  std::printf("%-44s ours %10.0f entries/s   plain %10.0f entries/s   ratio ours/plain %.2f\n", what,
-              entries / ours, entries / plain, ours / plain);
+  std::printf("%-44s ours %10.0f entries/s   plain %10.0f entries/s   ratio ours/plain %.2f\n",
+              what, entries / ours, entries / plain, ours / plain);
 }
 
 }  // namespace
 
 int main() {
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("vxlogbench-" + std::to_string(::getpid()));
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vxlogbench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::string ours = (dir / "ours.log").string();
   std::string plain = (dir / "plain.log").string();
   std::vector<std::string> messages = Messages(kEntries);
   std::vector<std::string> few(messages.begin(), messages.begin() + kBoundedEntries);
 
-  std::printf("log file: %d entries of about %zu bytes, best of %d rounds (time ratio: lower is better)\n",
-              kEntries, messages[kEntries / 2].size() + 23, kRounds);
+  std::printf(
+      "log file: %d entries of about %zu bytes, best of %d rounds (time ratio: lower is better)\n",
+      kEntries, messages[kEntries / 2].size() + 23, kRounds);
   double safe = Best(ours, [&] { OursSafe(ours, messages, 0); });
   double perLine = Best(plain, [&] { PlainOpenAppendClose(plain, messages); });
   Report("safe mode vs open/append/close per line", kEntries, safe, perLine);
@@ -154,7 +160,8 @@ int main() {
   Report("buffered + one save vs buffered stream", kEntries, buffered, stream);
 
   double bounded = Best(ours, [&] { OursSafe(ours, few, TvxLogFile::kDefaultSizeLimit / 4); });
-  double plainBounded = Best(plain, [&] { PlainBoundedOpenAppendClose(plain, few, TvxLogFile::kDefaultSizeLimit / 4); });
+  double plainBounded = Best(
+      plain, [&] { PlainBoundedOpenAppendClose(plain, few, TvxLogFile::kDefaultSizeLimit / 4); });
   Report("safe mode, 51200-byte bound, full file", kBoundedEntries, bounded, plainBounded);
 
   std::filesystem::remove_all(dir);

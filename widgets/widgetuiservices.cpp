@@ -7,7 +7,9 @@
 #include "textviewbinding.h"
 
 namespace {
-QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+QString Latin1(const std::string& s) {
+  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
 }  // namespace
 
 void TvxWidgetUIServices::ShowError(const std::string& text, const std::string& caption) {
@@ -15,11 +17,13 @@ void TvxWidgetUIServices::ShowError(const std::string& text, const std::string& 
 }
 
 void TvxWidgetUIServices::ShowMessage(const std::string& text) {
-  QMessageBox::information(QApplication::activeWindow(), QApplication::applicationName(), Latin1(text));
+  QMessageBox::information(QApplication::activeWindow(), QApplication::applicationName(),
+                           Latin1(text));
 }
 
 void TvxWidgetUIServices::ShowException(const std::exception& error) {
-  QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(), Latin1(error.what()));
+  QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(),
+                        Latin1(error.what()));
 }
 
 bool TvxWidgetUIServices::EditLineSettings(const std::string& device, TvxLineSettings& settings) {
