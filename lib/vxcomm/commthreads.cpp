@@ -125,6 +125,18 @@ void TCommThread::Execute() {
       break;
     }
     if (Terminated()) break;
-    if (mask) target_->Post({vxCommMsgComEvent(), mask, 0});
+    if (!mask) continue;
+    const TvxCommMsg msg{vxCommMsgComEvent(), mask, 0};
+    if (QCoreApplication::instance() && comm_->UseMainThread()) {
+      // Delivery on the main thread goes straight from here: the hop through the message
+      // thread would cost one more wake-up per event. Events that come while the main
+      // thread works are found by the next wait.
+      TvxCustomComm* comm = comm_;
+      Synchronize([this, comm, msg] {
+        if (!Terminated()) comm->ProcessCommEvent(msg);
+      });
+    } else {
+      target_->Post(msg);
+    }
   } while (!Terminated());
 }

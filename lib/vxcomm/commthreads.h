@@ -1,6 +1,6 @@
-// The two threads of an open serial port: the event thread waits on the port and posts
-// each event mask; the message thread takes them in order and has the component handle
-// them, on itself or (UseMainThread) on the main thread.
+// The two threads of an open serial port: the event thread waits on the port; with
+// UseMainThread it has the main thread handle each event mask and waits for it, otherwise
+// it posts the mask to the message thread, which takes them in order and handles them.
 //
 // Ownership: the component owns both objects and joins them when it closes, so neither
 // ever outlives the state it reads. A delivery waiting for the main thread is released by
