@@ -273,10 +273,9 @@ int TtyDevice::GetState(TDCB& dcb) {
 int TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
   done = 0;
   const TCOMMTIMEOUTS t = Timeouts();
-  const bool immediate = t.ReadIntervalTimeout == 0xFFFFFFFFu &&
-                         t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
-  const std::uint64_t total =
-      std::uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
+  const TReadBudget budget = ReadBudget(t, count);
+  const bool immediate = budget.immediate;
+  const std::uint64_t total = budget.totalMs;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(total);
   const bool interval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != 0xFFFFFFFFu;
   std::uint64_t abort_generation;

@@ -51,6 +51,19 @@ static_assert(sizeof(TDCB) == 28);
 static_assert(sizeof(TCOMMCONFIG) == 52);
 static_assert(sizeof(TCOMMTIMEOUTS) == 20);
 
+// The rule every device applies to a read of Count bytes: an all-ones interval with no
+// totals returns at once with what is there; otherwise the totals give a bound in
+// milliseconds, 0 meaning none.
+struct TReadBudget {
+  bool immediate;
+  std::uint64_t totalMs;
+};
+inline TReadBudget ReadBudget(const TCOMMTIMEOUTS& t, std::uint32_t count) {
+  return {t.ReadIntervalTimeout == 0xFFFFFFFFu && t.ReadTotalTimeoutMultiplier == 0 &&
+              t.ReadTotalTimeoutConstant == 0,
+          std::uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant};
+}
+
 // The port status: hold flags (the low seven bits of Flags) and the queue counts.
 struct TCOMSTAT {
   std::uint32_t Flags = 0;

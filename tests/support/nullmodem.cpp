@@ -176,10 +176,9 @@ class VirtualEnd : public TvxSerialDevice {
   int Read(void* buffer, std::uint32_t count, std::uint32_t& done) override {
     done = 0;
     const TCOMMTIMEOUTS t = Timeouts();
-    const bool immediate = t.ReadIntervalTimeout == 0xFFFFFFFFu &&
-                           t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
-    const std::uint64_t total =
-        std::uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
+    const TReadBudget budget = ReadBudget(t, count);
+    const bool immediate = budget.immediate;
+    const std::uint64_t total = budget.totalMs;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(total);
     std::unique_lock lock(cable_->mutex);
     const std::uint64_t abort = Self().readAbort;
