@@ -11,6 +11,9 @@
 // trace, send and error handlers run on that thread. With delivery on the message thread,
 // set the handlers, the processor and the terminal before the port opens. Close joins
 // both port threads; a Close called on a port thread is carried out on the main thread.
+// A port opened on the main thread with UseMainThread whose device offers an event
+// descriptor has no port threads: the main thread's event loop watches the port
+// (TCommWatcher). Which way a port delivers is settled when it opens.
 #pragma once
 
 #include <QObject>
@@ -25,6 +28,7 @@
 #include "vxclasses.h"
 #include "vxcomm/commthreads.h"
 #include "vxcomm/commtypes.h"
+#include "vxcomm/commwatcher.h"
 #include "vxcomm/portenum.h"
 
 class TvxCustomComm : public TvxBaseIO {
@@ -153,7 +157,9 @@ class TvxCustomComm : public TvxBaseIO {
   std::unique_ptr<TMsgThread> msg_thread_;
   std::unique_ptr<TCommThread> comm_thread_;
   std::list<std::unique_ptr<TThread>> retired_;  // stopped from their own thread; joined later
-  TCOMSTAT com_stat_;                            // delivering thread
+  std::unique_ptr<TCommWatcher> watcher_;
+  std::unique_ptr<TCommWatcher> retired_watcher_;  // stopped from inside its event; freed later
+  TCOMSTAT com_stat_;                              // delivering thread
   TCOMMTIMEOUTS timeouts_;
   std::string last_error_text_;
   int open_error_ = 0;

@@ -316,3 +316,50 @@ TEST(FtBaseFileList, WildcardsAndPathSplitting) {
   EXPECT_EQ(name, "");
   EXPECT_TRUE(vxFindFiles("/no/such/directory/", "*").empty());
 }
+
+TEST(FtBaseFileStream, BufferedReadsSeeksAndWritesMatchTheFileByteForByte) {
+  const std::string path = MakeTempDir("ftbase-stream") + "/s.bin";
+  std::string expected(200000, '\0');
+  for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<char>(i * 7 % 251);
+  std::ofstream(path, std::ios::binary) << expected;
+  {
+    TvxFileStream f(path, fmOpenReadWrite);
+    char buf[100];
+    ASSERT_EQ(f.Read(buf, 90), 90);
+    EXPECT_EQ(std::string(buf, 90), expected.substr(0, 90));
+    f.Seek(50);  // back inside what was read ahead
+    ASSERT_EQ(f.Read(buf, 10), 10);
+    EXPECT_EQ(std::string(buf, 10), expected.substr(50, 10));
+    EXPECT_EQ(f.Position(), 60);
+    f.Seek(150000);  // beyond it
+    ASSERT_EQ(f.Read(buf, 5), 5);
+    EXPECT_EQ(std::string(buf, 5), expected.substr(150000, 5));
+    f.Write("xyz", 3);  // lands where the reading stopped, not where the read-ahead did
+    expected.replace(150005, 3, "xyz");
+    EXPECT_EQ(f.Position(), 150008);
+    ASSERT_EQ(f.Read(buf, 2), 2);
+    EXPECT_EQ(std::string(buf, 2), expected.substr(150008, 2));
+    EXPECT_EQ(f.Size(), 200000);
+    f.Seek(200000);
+    const std::string large(100000, 'L');  // larger than the buffer: written through
+    f.Write(large.data(), static_cast<std::int64_t>(large.size()));
+    f.Write("tail", 4);
+    expected += large + "tail";
+    EXPECT_EQ(f.Size(), 300004);
+    EXPECT_EQ(f.Position(), 300004);
+    f.Seek(0);
+    std::string all(expected.size() + 10, '\0');
+    ASSERT_EQ(f.Read(all.data(), static_cast<std::int64_t>(all.size())), 300004);
+    all.resize(300004);
+    EXPECT_EQ(all, expected);
+    f.Write("end", 3);  // left buffered for the destructor
+    expected += "end";
+  }
+  EXPECT_EQ(ReadAll(path), expected);
+
+  // A full disk: the buffered write succeeds, the flush reports it, the destructor is quiet.
+  TvxFileStream full("/dev/full", fmOpenWrite);
+  full.Write("data", 4);
+  EXPECT_THROW(full.Flush(), EWriteError);
+  full.Flush();  // reported once
+}

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #include <QElapsedTimer>
 #include <cerrno>
@@ -245,6 +246,44 @@ TEST_F(SerialLayer, EventWaitReportsNewInputOnceAndIsReleased) {
   ASSERT_TRUE(vxWriteComm(handle, "out", 3, true));
   EXPECT_EQ(waiter().get(), EV_TXEMPTY);
   EXPECT_EQ(pty.Read(3, 2000), "out");
+}
+
+// True when Fd turns readable within TimeoutMs.
+bool Readable(int fd, int timeoutMs) {
+  struct pollfd p = {fd, POLLIN, 0};
+  return ::poll(&p, 1, timeoutMs) == 1 && (p.revents & POLLIN);
+}
+
+TEST_F(SerialLayer, PolledEventsShowOnTheEventDescriptorOnceEachAndSoDoesTheHangUp) {
+  const int fd = vxCommEventFd(handle);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(vxSetCommMask(handle, EV_RXCHAR | EV_TXEMPTY));
+  std::uint32_t mask = 1;
+  ASSERT_TRUE(Readable(fd, 0));  // setting the mask asks for a first look
+  ASSERT_TRUE(vxPollCommEvent(handle, mask));
+  EXPECT_EQ(mask, 0u);
+  EXPECT_FALSE(Readable(fd, 0));
+  pty.Write("ab");
+  ASSERT_TRUE(Readable(fd, 2000));
+  ASSERT_TRUE(vxPollCommEvent(handle, mask));
+  EXPECT_EQ(mask, static_cast<std::uint32_t>(EV_RXCHAR));
+  // Reported and left unread, the bytes neither show again nor keep the descriptor busy.
+  EXPECT_FALSE(Readable(fd, 50));
+  ASSERT_TRUE(vxPollCommEvent(handle, mask));
+  EXPECT_EQ(mask, 0u);
+  pty.Write("c");  // growth beside them is new
+  ASSERT_TRUE(Readable(fd, 2000));
+  ASSERT_TRUE(vxPollCommEvent(handle, mask));
+  EXPECT_EQ(mask, static_cast<std::uint32_t>(EV_RXCHAR));
+  ASSERT_TRUE(vxWriteComm(handle, "out", 3, true));
+  EXPECT_EQ(pty.Read(3, 2000), "out");
+  ASSERT_TRUE(Readable(fd, 2000));
+  ASSERT_TRUE(vxPollCommEvent(handle, mask));
+  EXPECT_EQ(mask, static_cast<std::uint32_t>(EV_TXEMPTY));
+  pty.CloseMaster();
+  ASSERT_TRUE(Readable(fd, 2000));
+  EXPECT_FALSE(vxPollCommEvent(handle, mask));
+  EXPECT_EQ(vxSerialLastError(), EIO);
 }
 
 TEST_F(SerialLayer, VanishedPeerFailsTheWaitWithAnIOError) {

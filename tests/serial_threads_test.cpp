@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <QCoreApplication>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -86,6 +87,38 @@ TEST(PortThreadsMain, CloseUnderAPendingMainThreadDeliveryNeitherWaitsNorDeliver
   EXPECT_FALSE(comm.Active());
   WaitUntil([] { return false; }, 100);
   EXPECT_EQ(deliveries, 0);
+}
+
+TEST(PortThreadsMain, MainThreadDeliveryOnATerminalWatchesInTheLoopAndNeverNests) {
+  PtyPair pty;
+  TvxComm comm;
+  comm.SetStreamProtocol(spNone);
+  comm.SetComPortNo(static_cast<std::uint16_t>(MapPort(73, pty.slavePath())));
+  int depth = 0, deepest = 0;
+  std::string seen;
+  comm.OnAfterReceive = [&](TObject*, const void* b, Cardinal n) {
+    deepest = std::max(deepest, ++depth);
+    const bool first = seen.empty();
+    seen.append(static_cast<const char*>(b), n);
+    if (first) {
+      // More input while the handler runs the event loop: it waits for this event.
+      pty.Write("second");
+      WaitUntil([] { return false; }, 100);
+    }
+    --depth;
+  };
+  comm.SetActive(true);
+  ASSERT_TRUE(comm.Active());
+  EXPECT_EQ(comm.CommThread(), nullptr);
+  EXPECT_EQ(comm.MsgThread(), nullptr);
+  pty.Write("first");
+  ASSERT_TRUE(WaitUntil([&] { return seen.size() >= 11; }, 5000)) << seen;
+  EXPECT_EQ(seen, "firstsecond");
+  EXPECT_EQ(deepest, 1);
+  // The far end hangs up: the port closes itself on the main thread.
+  pty.CloseMaster();
+  EXPECT_TRUE(WaitUntil([&] { return !comm.Active(); }, 5000));
+  comm.OnAfterReceive = nullptr;
 }
 
 INSTANTIATE_TEST_SUITE_P(Delivery, PortThreads, ::testing::Values(true, false),

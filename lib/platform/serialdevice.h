@@ -6,6 +6,7 @@
 // synchronous Write at a time.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <mutex>
 
@@ -37,6 +38,14 @@ class TvxSerialDevice {
   virtual int WaitEvent(std::uint32_t& mask) = 0;
   // Ends the pending WaitEvent with mask 0, or the next one when none is pending.
   virtual void Release() = 0;
+  // For a caller that waits in its own event loop instead of in WaitEvent: a descriptor
+  // that turns readable when PollEvent may have events, or -1 when the device has none.
+  virtual int EventFd() const { return -1; }
+  // WaitEvent without the wait: Mask gets 0 when nothing happened. Only with an EventFd.
+  virtual int PollEvent(std::uint32_t& mask) {
+    mask = 0;
+    return ENOSYS;
+  }
   // MS_* bits; 0 where the line has no modem lines.
   virtual int ModemStatus(std::uint32_t& status) = 0;
   // SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK.

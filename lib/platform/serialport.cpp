@@ -199,6 +199,19 @@ void vxReleaseCommWait(THandle h) {
   if (auto device = vxSerialDevice(h)) device->Release();
 }
 
+int vxCommEventFd(THandle h) {
+  auto device = vxSerialDevice(h);
+  return device ? device->EventFd() : -1;
+}
+
+bool vxPollCommEvent(THandle h, std::uint32_t& mask) {
+  mask = 0;
+  return WithDevice(h, [&](TvxSerialDevice& d) {
+    if (int fault = TakeFault(vxSerialFaults().waitError)) return fault;
+    return d.PollEvent(mask);
+  });
+}
+
 bool vxGetCommModemStatus(THandle h, std::uint32_t& status) {
   status = 0;
   return WithDevice(h, [&](TvxSerialDevice& d) { return d.ModemStatus(status); });

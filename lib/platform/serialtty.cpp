@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -73,6 +74,20 @@ class TtyDevice : public TvxSerialDevice {
     wait_efd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     read_efd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     write_efd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // Input is watched edge-triggered: every arrival shows, even beside bytes already
+    // reported and not yet read, and bytes left unread never keep the loop busy.
+    epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
+    struct epoll_event input = {};
+    input.events = EPOLLIN | EPOLLET;
+    input.data.fd = fd_;
+    struct epoll_event wake = {};
+    wake.events = EPOLLIN;
+    wake.data.fd = wait_efd_;
+    if (epoll_fd_ >= 0 && (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd_, &input) != 0 ||
+                           epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wait_efd_, &wake) != 0)) {
+      ::close(epoll_fd_);
+      epoll_fd_ = -1;
+    }
     struct serial_icounter_struct counters = {};
     has_icount_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
     icount_ = counters;
@@ -90,6 +105,7 @@ class TtyDevice : public TvxSerialDevice {
     ::close(wait_efd_);
     ::close(read_efd_);
     ::close(write_efd_);
+    if (epoll_fd_ >= 0) ::close(epoll_fd_);
   }
 
   bool Valid() const { return wait_efd_ >= 0 && read_efd_ >= 0 && write_efd_ >= 0; }
@@ -102,6 +118,8 @@ class TtyDevice : public TvxSerialDevice {
   int SetMask(std::uint32_t mask) override;
   int WaitEvent(std::uint32_t& mask) override;
   void Release() override;
+  int EventFd() const override { return epoll_fd_; }
+  int PollEvent(std::uint32_t& mask) override;
   int ModemStatus(std::uint32_t& status) override;
   int Escape(int function) override;
   int Purge(std::uint32_t flags) override;
@@ -130,6 +148,8 @@ class TtyDevice : public TvxSerialDevice {
   }
   std::uint32_t OutputCountLocked() const;
   std::uint32_t CollectCountersLocked();
+  // The events of the mask that happened since the last report; they count as reported.
+  std::uint32_t TakeEventsLocked(std::uint32_t available);
   void FinishLocked(Segment& segment, int error);
   void WriterLoop();
   void ModemLoop();
@@ -141,6 +161,7 @@ class TtyDevice : public TvxSerialDevice {
   int wait_efd_ = -1;   // wakes WaitEvent
   int read_efd_ = -1;   // wakes Read
   int write_efd_ = -1;  // wakes the writer's poll
+  int epoll_fd_ = -1;   // input and wait_efd_, for PollEvent's callers; -1 if unavailable
   bool has_icount_ = false;
 
   mutable std::mutex mutex_;            // guards everything below
@@ -342,9 +363,12 @@ int TtyDevice::Write(const void* buffer, std::uint32_t len, bool wait) {
     if (n < 0 && errno != EAGAIN && errno != EINTR) return errno;
     if (n > 0) written = static_cast<std::size_t>(n);
   }
-  drain_wanted_ = true;
+  // The writer watches the output drain only for a waiter on EV_TXEMPTY; waking it for
+  // every write would cost a thread switch per packet.
+  const bool drain = mask_ & EV_TXEMPTY;
+  if (drain) drain_wanted_ = true;
   if (written == len) {
-    out_cv_.notify_one();
+    if (drain) out_cv_.notify_one();
     return 0;
   }
   Segment segment;
@@ -539,16 +563,8 @@ int TtyDevice::WaitEvent(std::uint32_t& mask) {
       release_pending_ = false;
       return 0;
     }
-    std::uint32_t available = InputCount();
-    std::uint32_t events = CollectCountersLocked();
-    if (available > rx_level_) events |= EV_RXCHAR;
-    if (tx_empty_) events |= EV_TXEMPTY;
-    if (errors_new_) events |= EV_ERR;
-    tx_empty_ = false;
-    errors_new_ = false;
-    events &= mask_;
-    if (events) {
-      if (events & EV_RXCHAR) rx_level_ = available;
+    const std::uint32_t available = InputCount();
+    if (std::uint32_t events = TakeEventsLocked(available)) {
       mask = events;
       return 0;
     }
@@ -565,6 +581,42 @@ int TtyDevice::WaitEvent(std::uint32_t& mask) {
     // A vanished device: what it left is reported first, the failure at the next round.
     if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) hangup_seen_ = true;
   }
+}
+
+std::uint32_t TtyDevice::TakeEventsLocked(std::uint32_t available) {
+  std::uint32_t events = CollectCountersLocked();
+  if (available > rx_level_) events |= EV_RXCHAR;
+  if (tx_empty_) events |= EV_TXEMPTY;
+  if (errors_new_) events |= EV_ERR;
+  tx_empty_ = false;
+  errors_new_ = false;
+  events &= mask_;
+  if (events & EV_RXCHAR) rx_level_ = available;
+  return events;
+}
+
+int TtyDevice::PollEvent(std::uint32_t& mask) {
+  mask = 0;
+  if (epoll_fd_ < 0) return ENOSYS;
+  // Taking the ready list first re-arms the edge: input arriving from here on shows again.
+  struct epoll_event ready[2];
+  const int n = epoll_wait(epoll_fd_, ready, 2, 0);
+  bool hangup = false;
+  for (int i = 0; i < n; ++i) {
+    if (ready[i].data.fd == wait_efd_) Drain(wait_efd_);
+    if (ready[i].data.fd == fd_ && (ready[i].events & (EPOLLHUP | EPOLLERR))) hangup = true;
+  }
+  std::lock_guard lock(mutex_);
+  if (closed_) return EBADF;
+  if (hangup) hangup_seen_ = true;
+  waiting_on_reported_ = false;
+  mask = TakeEventsLocked(InputCount());
+  if (mask) {
+    // What a vanished device left is reported first; the failure needs one more round.
+    if (hangup_seen_) Wake(wait_efd_);
+    return 0;
+  }
+  return hangup_seen_ ? EIO : 0;
 }
 
 int TtyDevice::ModemStatus(std::uint32_t& status) {

@@ -167,6 +167,11 @@ void TvxCustomComm::StopEventDelivery() {
 
 void TvxCustomComm::StartThreads() {
   JoinRetiredThreads();
+  const int event_fd = UseMainThread() && OnAppThread() ? vxCommEventFd(Handle()) : -1;
+  if (event_fd >= 0) {
+    if (!watcher_) watcher_ = std::make_unique<TCommWatcher>(this, Handle(), event_fd);
+    return;
+  }
   if (!msg_thread_) {
     msg_thread_ = std::make_unique<TMsgThread>(this);
     msg_thread_->Start();
@@ -178,6 +183,11 @@ void TvxCustomComm::StartThreads() {
 }
 
 void TvxCustomComm::StopThreads() {
+  if (watcher_) {
+    watcher_->Stop();
+    if (watcher_->InEvent()) retired_watcher_ = std::move(watcher_);
+    watcher_.reset();
+  }
   // The event thread goes first, so that nothing posts to a stopped message thread.
   if (comm_thread_) {
     comm_thread_->Stop();
@@ -201,6 +211,7 @@ void TvxCustomComm::JoinRetiredThreads() {
     (*it)->WaitFor();
     it = retired_.erase(it);
   }
+  if (retired_watcher_ && !retired_watcher_->InEvent()) retired_watcher_.reset();
 }
 
 void TvxCustomComm::RaiseFatalError(Cardinal errorCode, Cardinal detail,

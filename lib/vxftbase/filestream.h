@@ -1,5 +1,7 @@
 // The open transfer file: a binary file stream with 64-bit positions whose failures are
-// exceptions naming the file.
+// exceptions naming the file. Reads and writes go through one fixed buffer, so a packet's
+// worth of data costs no system call; a write failure may show at a later call or at
+// Flush, never not at all.
 //
 // Thread: none; the owner's thread.
 #pragma once
@@ -8,6 +10,7 @@
 #include <QFile>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "rtl/sysutils.h"
 
@@ -41,26 +44,42 @@ class EWriteError : public EFileStreamError {
 
 class TvxFileStream : public TObject {
  public:
+  static constexpr std::size_t BufferSize = 64 * 1024;
+
   // Throws EFOpenError (or EFCreateError with fmCreate) with the system's reason.
   TvxFileStream(const std::string& fileName, std::uint16_t mode);
   TvxFileStream(const TvxFileStream&) = delete;
   TvxFileStream& operator=(const TvxFileStream&) = delete;
+  // Writes what is still buffered; a failure here is lost, so callers that must know
+  // call Flush first.
+  ~TvxFileStream() override;
 
   const std::string& FileName() const { return file_name_; }
   // Up to Count bytes; fewer only at the end of the file. Throws EReadError on failure.
   std::int64_t Read(void* buffer, std::int64_t count);
   // All Count bytes or EWriteError.
   void Write(const void* buffer, std::int64_t count);
-  std::int64_t Position() const { return file_.pos(); }
+  // Hands the buffered writes to the file; throws EWriteError on failure.
+  void Flush();
+  std::int64_t Position() const;
   // Throws EFileStreamError when the position cannot be reached.
   void Seek(std::int64_t position);
-  std::int64_t Size() const { return file_.size(); }
+  std::int64_t Size() const;
   // Truncates or extends the file; throws EWriteError on failure.
   void SetSize(std::int64_t size);
   // The file's modification time; throws EFileStreamError on failure.
   void SetFileDate(const QDateTime& dateTime);
 
  private:
+  // Gives the file back its logical position: pending writes written, read-ahead dropped.
+  void Settle();
+
   std::string file_name_;
   QFile file_;
+  std::vector<char> buffer_;  // BufferSize bytes once the first read or write needs them
+  // Either read-ahead (buffer_[read_pos_, read_end_) lies before the file's position) or
+  // pending writes (write_len_ bytes to go at the file's position); never both.
+  std::size_t read_pos_ = 0;
+  std::size_t read_end_ = 0;
+  std::size_t write_len_ = 0;
 };

@@ -77,6 +77,15 @@ bool TvxKermit::ReceiveFileData() {
 }
 
 void TvxKermit::ReceiveEOF() {
+  if (TvxFileStream* file = FileStream()) {
+    try {
+      file->Flush();
+    } catch (const EFileStreamError& e) {
+      // The end is acknowledged only for a file that is on disk whole.
+      AbortTransfer(e.Message());
+      return;
+    }
+  }
   const std::string name = FileName();
   std::string text = "EOF [Z] Packet. Close File:  " + name;
   CloseTransferFile();
