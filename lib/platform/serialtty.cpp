@@ -172,10 +172,14 @@ class TtyDevice : public TvxSerialDevice {
   std::uint64_t mask_generation_ = 0;  // bumped by SetMask: ends the pending wait
   bool release_pending_ = false;       // Release: ends the pending or the next wait
   std::uint32_t rx_level_ = 0;         // queued input bytes already reported
-  std::uint32_t errors_ = 0;           // CE_* flags not yet cleared
-  bool errors_new_ = false;            // errors_ got a flag since the last EV_ERR
-  bool tx_empty_ = false;              // output ran empty since the last report
-  bool drain_wanted_ = false;          // the writer checks for empty after a write
+  // The queue length PollEvent read, standing for the ClearError that follows it until a
+  // read or purge: input arriving since is a new event of its own.
+  std::uint32_t peeked_input_ = 0;
+  bool input_peeked_ = false;
+  std::uint32_t errors_ = 0;   // CE_* flags not yet cleared
+  bool errors_new_ = false;    // errors_ got a flag since the last EV_ERR
+  bool tx_empty_ = false;      // output ran empty since the last report
+  bool drain_wanted_ = false;  // the writer checks for empty after a write
   bool hangup_seen_ = false;
   bool waiting_on_reported_ = false;  // WaitEvent polls without POLLIN: a read must wake it
   struct serial_icounter_struct icount_ = {};
@@ -341,6 +345,7 @@ int TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
   }
   // Bytes that came in during the read stay new for the event wait.
   std::lock_guard lock(mutex_);
+  input_peeked_ = false;
   std::uint32_t level = rx_level_ > done ? rx_level_ - done : 0;
   // A waiter that saw only reported bytes watches for readable input again.
   if (level != rx_level_ && waiting_on_reported_) Wake(wait_efd_);
@@ -518,7 +523,8 @@ int TtyDevice::ClearError(std::uint32_t& errors, TCOMSTAT& stat) {
   CollectCountersLocked();
   errors = errors_;
   errors_ = 0;
-  stat.cbInQue = InputCount();
+  stat.cbInQue = input_peeked_ ? peeked_input_ : InputCount();
+  input_peeked_ = false;
   stat.cbOutQue = OutputCountLocked();
   stat.Flags = 0;
   int lines = 0;
@@ -610,7 +616,9 @@ int TtyDevice::PollEvent(std::uint32_t& mask) {
   if (closed_) return EBADF;
   if (hangup) hangup_seen_ = true;
   waiting_on_reported_ = false;
-  mask = TakeEventsLocked(InputCount());
+  peeked_input_ = InputCount();
+  input_peeked_ = true;
+  mask = TakeEventsLocked(peeked_input_);
   if (mask) {
     // What a vanished device left is reported first; the failure needs one more round.
     if (hangup_seen_) Wake(wait_efd_);
@@ -664,6 +672,7 @@ int TtyDevice::Purge(std::uint32_t flags) {
   }
   if (flags & PURGE_RXCLEAR) {
     ioctl(fd_, TCFLSH, TCIFLUSH);
+    input_peeked_ = false;
     rx_level_ = 0;
   }
   if (flags & PURGE_RXABORT) {

@@ -307,12 +307,12 @@ void TvxBaseIO::LogMsg(TDetailLevel level, const std::string& msg) {
   if (!log_) return;
   if (msg.empty())
     log_->AddHeader();
-  else
+  else if (log_->Admits(level))
     log_->AddEntryAt(level, LogPrefix() + msg);
 }
 
 void TvxBaseIO::LogFmt(TDetailLevel level, const std::string& fmt, const TVarRecs& args) {
-  if (log_) log_->AddFormattedAt(level, LogPrefix() + fmt, args);
+  if (Logs(level)) log_->AddFormattedAt(level, LogPrefix() + fmt, args);
 }
 
 std::string TvxBaseIO::LogPrefix() const {

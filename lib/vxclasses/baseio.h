@@ -116,6 +116,8 @@ class TvxBaseIO : public TComponent {
   virtual bool HandleDeviceChange(const TvxDeviceChange& message);
 
   void LogMsg(TDetailLevel level, const std::string& msg);
+  // True when the log takes entries at Level: per-block entries are built only then.
+  bool Logs(TDetailLevel level) const { return log_ && log_->Admits(level); }
   void LogFmt(TDetailLevel level, const std::string& fmt, const TVarRecs& args);
   TvxDevice* GetDevice(int index) const;
   int DeviceCount() const { return devices_.Count(); }

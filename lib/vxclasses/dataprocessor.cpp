@@ -57,7 +57,7 @@ void TvxCustomDataProcessor::DoDataSend(const void* buffer, Cardinal len) {
     } else if (io_component_) {
       io_component_->SendData(buffer, len);
     }
-    LogFmt(dlDebug, "DoDataSend: %u bytes", {len});
+    if (Logs(dlDebug)) LogFmt(dlDebug, "DoDataSend: %u bytes", {len});
   } catch (...) {
     // Failures of the medium are the I/O component's to report.
   }
@@ -111,12 +111,12 @@ void TvxCustomDataProcessor::DataReceived(const void* buffer, Cardinal len) {
 void TvxCustomDataProcessor::DoAfterSend(bool&) {}
 
 void TvxCustomDataProcessor::LogMsg(TDetailLevel level, const std::string& msg) {
-  if (log_) log_->AddEntryAt(level, log_prefix_ + msg);
+  if (Logs(level)) log_->AddEntryAt(level, log_prefix_ + msg);
 }
 
 void TvxCustomDataProcessor::LogFmt(TDetailLevel level, const std::string& fmt,
                                     const TVarRecs& args) {
-  if (log_) log_->AddFormattedAt(level, log_prefix_ + fmt, args);
+  if (Logs(level)) log_->AddFormattedAt(level, log_prefix_ + fmt, args);
 }
 
 void TvxCustomDataProcessor::SetLog(TvxCustomLogFile* value) {

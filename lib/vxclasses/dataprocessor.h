@@ -56,6 +56,8 @@ class TvxCustomDataProcessor : public TComponent {
   virtual void DoAfterSend(bool& handled);
 
   void LogMsg(TDetailLevel level, const std::string& msg);
+  // True when the log takes entries at Level: per-packet entries are built only then.
+  bool Logs(TDetailLevel level) const { return log_ && log_->Admits(level); }
   void LogFmt(TDetailLevel level, const std::string& fmt, const TVarRecs& args);
 
   void Notification(TComponent* component, TOperation operation) override;

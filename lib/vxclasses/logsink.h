@@ -26,6 +26,8 @@ class TvxCustomLogFile : public TComponent {
   virtual void AddFormattedAt(TDetailLevel, const std::string&, const TVarRecs&) {
     AbstractError();
   }
+  // False when an entry at Level would be dropped, so callers can skip building it.
+  virtual bool Admits(TDetailLevel) const { return true; }
 
   TOnFatalErrorEvent OnFatalError;
 };

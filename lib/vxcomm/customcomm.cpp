@@ -263,9 +263,11 @@ void TvxCustomComm::ProcessCommEvent(const TvxCommMsg& msg) {
 void TvxCustomComm::ReceiveQueued(Cardinal queued) {
   // Everything queued is taken in blocks that leave room for the terminal's end byte;
   // nothing is written past the buffer and nothing is left for an event that may not
-  // come. Bytes that arrive meanwhile are taken too, up to a bound, which saves a hand-over
-  // per block while data streams in.
+  // come. Under the port threads bytes that arrive meanwhile are taken too, up to a bound,
+  // which saves a hand-over per block while data streams in; a port the main loop watches
+  // gets its next event as cheaply as that look.
   constexpr Cardinal kMaxPerEvent = 1u << 18;
+  const bool look_again = !watcher_;
   Cardinal taken = 0;
   while (queued > 0 && IsOpen() && receive_buffer_.size() > 1) {
     Cardinal n = std::min<Cardinal>(queued, static_cast<Cardinal>(receive_buffer_.size() - 1));
@@ -275,7 +277,7 @@ void TvxCustomComm::ReceiveQueued(Cardinal queued) {
     DeliverData(receive_buffer_.data(), got);
     taken += got;
     queued -= std::min(queued, got);
-    if (queued == 0 && taken < kMaxPerEvent && IsOpen()) {
+    if (queued == 0 && look_again && taken < kMaxPerEvent && IsOpen()) {
       std::uint32_t errors = 0;
       TCOMSTAT stat;
       if (!vxClearCommError(Handle(), errors, &stat)) return;
@@ -300,8 +302,10 @@ void TvxCustomComm::CommError(Cardinal commCode, Cardinal sysError, TComStateFla
 
 void TvxCustomComm::SendChar(char ch) {
   if (!IsOpen()) return;
-  LogFmt(dlDebug, "Try to send char %2Xh ...",
-         {static_cast<unsigned>(static_cast<unsigned char>(ch))});
+  // The argument list is built only for a log that takes it: sends are per packet.
+  if (Logs(dlDebug))
+    LogFmt(dlDebug, "Try to send char %2Xh ...",
+           {static_cast<unsigned>(static_cast<unsigned char>(ch))});
   if (rs485_mode_ && software_rts_) SetRTS(true);
   if (!vxWriteComm(Handle(), &ch, 1, true))
     CommError(0, static_cast<Cardinal>(vxSerialLastError()), {});
@@ -309,7 +313,7 @@ void TvxCustomComm::SendChar(char ch) {
 
 void TvxCustomComm::SendString(const std::string& s) {
   if (!IsOpen() || s.empty()) return;
-  LogFmt(dlDebug, "Try to send string %s ...", {s});
+  if (Logs(dlDebug)) LogFmt(dlDebug, "Try to send string %s ...", {s});
   if (rs485_mode_ && software_rts_) SetRTS(true);
   if (!vxWriteComm(Handle(), s.data(), static_cast<std::uint32_t>(s.size()), true))
     CommError(0, static_cast<Cardinal>(vxSerialLastError()), {});
@@ -317,7 +321,7 @@ void TvxCustomComm::SendString(const std::string& s) {
 
 void TvxCustomComm::SendData(const void* buffer, Cardinal len) {
   if (!IsOpen()) return;
-  LogFmt(dlDebug, "Try to send the data with %d length ...", {len});
+  if (Logs(dlDebug)) LogFmt(dlDebug, "Try to send the data with %d length ...", {len});
   if (rs485_mode_ && software_rts_) SetRTS(true);
   // The layer copies the block, so the caller may reuse it at once.
   if (vxWriteComm(Handle(), buffer, len, false))

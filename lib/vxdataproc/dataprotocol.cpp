@@ -73,7 +73,7 @@ void TvxDataProtocol::DoPacket(int index) {
   TvxDataPacket* packet = packets_.Items(index);
   if (!Log() && !OnDataPacket) return;
   const std::string name = packet->DisplayName();
-  LogMsg(dlDebug, "DataPacket is detected: " + name);
+  if (Logs(dlDebug)) LogMsg(dlDebug, "DataPacket is detected: " + name);
   if (!OnDataPacket) return;
   try {
     OnDataPacket(this, packet);

@@ -245,7 +245,8 @@ void TvxKermit::SendAck() {
   const bool withSkip = RecvType() == 'D' && skip_code_.size() == 1;
   SendPacket('Y', skip_code_.data(), withSkip ? 1 : 0);
   skip_code_.clear();
-  LogMsg(dlDebug, "Answer ACK " + std::to_string(received) + " = " + std::to_string(received));
+  if (Logs(dlDebug))
+    LogMsg(dlDebug, "Answer ACK " + std::to_string(received) + " = " + std::to_string(received));
 }
 
 void TvxKermit::SendNak() {

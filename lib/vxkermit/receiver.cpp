@@ -72,7 +72,7 @@ bool TvxKermit::ReceiveFileData() {
     }
   }
   DoProgress();
-  LogMsg(dlDebug, "DATA [D] Packet! ");
+  if (Logs(dlDebug)) LogMsg(dlDebug, "DATA [D] Packet! ");
   return true;
 }
 

@@ -91,7 +91,7 @@ void TvxKermit::SendBreak() {
 }
 
 void TvxKermit::ReceiveAck() {
-  LogMsg(dlDebug, "ACK [Y] Packet!");
+  if (Logs(dlDebug)) LogMsg(dlDebug, "ACK [Y] Packet!");
   // An acknowledgement of an earlier packet (a late answer to a repeat) moves nothing on.
   if (RecvSeq() != ((send_seq_ - 1) & 63)) return;
   switch (last_sent_type_) {

@@ -276,6 +276,11 @@ void TvxLogFile::DropPane() {
   }
 }
 
+bool TvxLogFile::Admits(TDetailLevel level) const {
+  std::lock_guard lock(lock_);
+  return level <= detail_level_;
+}
+
 TDetailLevel TvxLogFile::DetailLevel() const {
   std::lock_guard lock(lock_);
   return detail_level_;

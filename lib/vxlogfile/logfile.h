@@ -58,6 +58,7 @@ class TvxLogFile : public TvxCustomLogFile {
   // A format that does not fit its arguments adds "Log format ERROR!!!" instead.
   void AddFormatted(const std::string& fmt, const TVarRecs& args) override;
   void AddFormattedAt(TDetailLevel level, const std::string& fmt, const TVarRecs& args) override;
+  bool Admits(TDetailLevel level) const override;
 
   // Bytes the file may hold after an append; 0 for no bound. Default 204800.
   Cardinal SizeLimit() const;
