@@ -60,19 +60,24 @@ one_run() {
   echo "$size $t0 $t1" | awk '{ printf "%.0f\n", $1 / ($3 - $2) }'
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-measure() {
-  local name=$1; shift
-  local rates=()
-  for _ in $(seq "$RUNS"); do rates+=("$(one_run "$@")"); done
-  printf '%s\n' "${rates[@]}" | median
-}
 
+# The configurations take turns, run by run, so that a machine that drifts during the
+# benchmark moves the baseline and the others alike.
 echo "Kermit over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
-base=$(measure restricted recv_ck send_ck "$RESTRICT, set receive packet-length 94" "$RESTRICT, set send packet-length 89")
-ours_to_ck=$(measure ours-to-ck recv_ck send_ours)
-ck_to_ours=$(measure ck-to-ours recv_ours send_ck)
-ours_to_ours=$(measure ours-to-ours recv_ours send_ours)
-ck_defaults=$(measure ck-defaults recv_ck send_ck)
+declare -a base_r ours_ck_r ck_ours_r ours_ours_r ck_def_r
+for _ in $(seq "$RUNS"); do
+  base_r+=("$(one_run recv_ck send_ck "$RESTRICT, set receive packet-length 94" "$RESTRICT, set send packet-length 89")")
+  ours_ck_r+=("$(one_run recv_ck send_ours)")
+  ck_ours_r+=("$(one_run recv_ours send_ck)")
+  ours_ours_r+=("$(one_run recv_ours send_ours)")
+  ck_def_r+=("$(one_run recv_ck send_ck)")
+done
+med() { printf '%s\n' "$@" | median; }
+base=$(med "${base_r[@]}")
+ours_to_ck=$(med "${ours_ck_r[@]}")
+ck_to_ours=$(med "${ck_ours_r[@]}")
+ours_to_ours=$(med "${ours_ours_r[@]}")
+ck_defaults=$(med "${ck_def_r[@]}")
 ratio() { awk -v a="$1" -v b="$base" 'BEGIN { printf "%.2f", a / b }'; }
 printf '  %-40s %10s B/s\n' "ckermit -> ckermit, restricted (baseline)" "$base"
 printf '  %-40s %10s B/s  ratio %s (target >= 1.0)\n' "ours -> ckermit" "$ours_to_ck" "$(ratio "$ours_to_ck")"

@@ -3,6 +3,7 @@
 // and hostile or damaged input from the peer.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QCoreApplication>
 #include <memory>
 
@@ -323,6 +324,17 @@ TEST_F(KermitEngine, FileThatCannotBeCreatedEndsTheSessionOnBothSides) {
   EXPECT_TRUE(HasEntryStartingWith(recvLog, "vxKermit: Transfer aborted. Cannot create file"));
   EXPECT_TRUE(HasEntryStartingWith(
       sendLog, "vxKermit: Transfer aborted. Remote end reports fatal error: Cannot create"));
+}
+
+TEST_F(KermitEngine, FullDiskFailsTheFileInsteadOfAcknowledgingItsEnd) {
+  WriteAll(src + "/a.bin", std::string(3000, 'x'));  // held back by the file buffer until Z
+  ASSERT_EQ(::symlink("/dev/full", (dst + "/a.bin").c_str()), 0);
+  sender.SendFiles(src + "/a.bin");
+  ASSERT_TRUE(RunSession());
+  EXPECT_TRUE(HasEntryStartingWith(recvLog, "vxKermit: Transfer aborted. Stream write error"));
+  EXPECT_TRUE(HasEntryStartingWith(
+      sendLog, "vxKermit: Transfer aborted. Remote end reports fatal error: Stream write error"));
+  EXPECT_EQ(CountEntries(sendLog, "vxKermit: Answer BREAK"), 0);
 }
 
 TEST_F(KermitEngine, FileThatCannotBeOpenedEndsTheSession) {

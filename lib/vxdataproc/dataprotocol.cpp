@@ -71,10 +71,9 @@ void TvxDataProtocol::DoTimer(TObject* sender) {
 void TvxDataProtocol::DoPacket(int index) {
   if (index < 0 || index >= packets_.Count()) return;
   TvxDataPacket* packet = packets_.Items(index);
-  if (!Log() && !OnDataPacket) return;
-  const std::string name = packet->DisplayName();
-  if (Logs(dlDebug)) LogMsg(dlDebug, "DataPacket is detected: " + name);
+  if (Logs(dlDebug)) LogMsg(dlDebug, "DataPacket is detected: " + packet->DisplayName());
   if (!OnDataPacket) return;
+  const std::string name = packet->DisplayName();  // the handler may delete the definition
   try {
     OnDataPacket(this, packet);
   } catch (const Exception& e) {
