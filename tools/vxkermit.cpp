@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 #include <iostream>
@@ -201,8 +202,11 @@ int main(int argc, char** argv) {
   kermit.OnChangeState = [&](TObject*) {
     if (kermit.State() != fsListen)
       sessionStarted = true;
-    else if (sessionStarted)
+    else if (sessionStarted) {
       sessionEnded = true;
+      // Out of the loop at once, but not from inside the packet handling.
+      QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
   };
 
   comm.SetActive(true);
@@ -212,7 +216,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // The session ends through OnChangeState, or silently through an abort (no event).
+  // The session ends through OnChangeState; an abort (no event) and the rest are looked for.
   QTimer poll;
   QElapsedTimer waited;
   waited.start();
@@ -238,9 +242,14 @@ int main(int argc, char** argv) {
     }
   }
   app.exec();
-  // Let the last answer (the acknowledgement of the break) leave the line.
-  QTimer::singleShot(100, &app, &QCoreApplication::quit);
-  app.exec();
+  // The last answer (the break or its acknowledgement) leaves the line before the close,
+  // which would purge it; a slow line gets the time its bytes need, within bounds.
+  QElapsedTimer draining;
+  draining.start();
+  while (comm.Active() && comm.OutQueueCount() > 0 && draining.elapsed() < 5000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(1);
+  }
   comm.SetActive(false);
 
   const bool ok = sessionEnded && kermit.failure.empty() && fatal.empty();

@@ -38,14 +38,19 @@ class TvxSerialDevice {
   virtual int WaitEvent(std::uint32_t& mask) = 0;
   // Ends the pending WaitEvent with mask 0, or the next one when none is pending.
   virtual void Release() = 0;
-  // For a caller that waits in its own event loop instead of in WaitEvent: a descriptor
-  // that turns readable when PollEvent may have events, or -1 when the device has none.
-  virtual int EventFd() const { return -1; }
-  // WaitEvent without the wait: Mask gets 0 when nothing happened. Only with an EventFd.
+  // For a caller that waits in its own event loop instead of in WaitEvent: Input turns
+  // readable with received bytes, Wake when anything else may have happened. -1 for both
+  // when the device has none.
+  virtual TvxEventFds EventFds() const { return {}; }
+  // WaitEvent without the wait: Mask gets 0 when nothing happened. Only with EventFds.
   virtual int PollEvent(std::uint32_t& mask) {
     mask = 0;
     return ENOSYS;
   }
+  // True while input already reported is still queued. The input descriptor stays readable
+  // then: the caller stops watching it until Wake fires (a read took the bytes), and looks
+  // for growth at intervals meanwhile.
+  virtual bool InputReportedUnread() { return false; }
   // MS_* bits; 0 where the line has no modem lines.
   virtual int ModemStatus(std::uint32_t& status) = 0;
   // SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK.

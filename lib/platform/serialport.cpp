@@ -199,9 +199,14 @@ void vxReleaseCommWait(THandle h) {
   if (auto device = vxSerialDevice(h)) device->Release();
 }
 
-int vxCommEventFd(THandle h) {
+TvxEventFds vxCommEventFds(THandle h) {
   auto device = vxSerialDevice(h);
-  return device ? device->EventFd() : -1;
+  return device ? device->EventFds() : TvxEventFds{};
+}
+
+bool vxCommInputReportedUnread(THandle h) {
+  auto device = vxSerialDevice(h);
+  return device && device->InputReportedUnread();
 }
 
 bool vxPollCommEvent(THandle h, std::uint32_t& mask) {

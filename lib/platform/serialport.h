@@ -54,10 +54,12 @@ bool vxClearCommError(THandle handle, std::uint32_t& errors, TCOMSTAT* stat);
 bool vxSetCommMask(THandle handle, std::uint32_t mask);
 bool vxWaitCommEvent(THandle handle, std::uint32_t& mask);
 void vxReleaseCommWait(THandle handle);
-// The descriptor an event loop watches for the port's events, or -1 when it has none.
-int vxCommEventFd(THandle handle);
+// The descriptors an event loop watches for the port's events; -1 when it has none.
+TvxEventFds vxCommEventFds(THandle handle);
 // vxWaitCommEvent that returns at once, Mask 0 when nothing happened.
 bool vxPollCommEvent(THandle handle, std::uint32_t& mask);
+// True while reported input is still queued: the input descriptor is not to be watched.
+bool vxCommInputReportedUnread(THandle handle);
 bool vxGetCommModemStatus(THandle handle, std::uint32_t& status);
 bool vxEscapeCommFunction(THandle handle, int function);
 bool vxPurgeComm(THandle handle, std::uint32_t flags);

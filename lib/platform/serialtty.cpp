@@ -16,7 +16,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -74,20 +73,6 @@ class TtyDevice : public TvxSerialDevice {
     wait_efd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     read_efd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     write_efd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    // Input is watched edge-triggered: every arrival shows, even beside bytes already
-    // reported and not yet read, and bytes left unread never keep the loop busy.
-    epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
-    struct epoll_event input = {};
-    input.events = EPOLLIN | EPOLLET;
-    input.data.fd = fd_;
-    struct epoll_event wake = {};
-    wake.events = EPOLLIN;
-    wake.data.fd = wait_efd_;
-    if (epoll_fd_ >= 0 && (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd_, &input) != 0 ||
-                           epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wait_efd_, &wake) != 0)) {
-      ::close(epoll_fd_);
-      epoll_fd_ = -1;
-    }
     struct serial_icounter_struct counters = {};
     has_icount_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
     icount_ = counters;
@@ -105,7 +90,6 @@ class TtyDevice : public TvxSerialDevice {
     ::close(wait_efd_);
     ::close(read_efd_);
     ::close(write_efd_);
-    if (epoll_fd_ >= 0) ::close(epoll_fd_);
   }
 
   bool Valid() const { return wait_efd_ >= 0 && read_efd_ >= 0 && write_efd_ >= 0; }
@@ -118,8 +102,9 @@ class TtyDevice : public TvxSerialDevice {
   int SetMask(std::uint32_t mask) override;
   int WaitEvent(std::uint32_t& mask) override;
   void Release() override;
-  int EventFd() const override { return epoll_fd_; }
+  TvxEventFds EventFds() const override { return {fd_, wait_efd_}; }
   int PollEvent(std::uint32_t& mask) override;
+  bool InputReportedUnread() override;
   int ModemStatus(std::uint32_t& status) override;
   int Escape(int function) override;
   int Purge(std::uint32_t flags) override;
@@ -148,6 +133,10 @@ class TtyDevice : public TvxSerialDevice {
   }
   std::uint32_t OutputCountLocked() const;
   std::uint32_t CollectCountersLocked();
+  void WakeWaiterLocked() {
+    wait_signalled_ = true;
+    Wake(wait_efd_);
+  }
   // The events of the mask that happened since the last report; they count as reported.
   std::uint32_t TakeEventsLocked(std::uint32_t available);
   void FinishLocked(Segment& segment, int error);
@@ -161,7 +150,6 @@ class TtyDevice : public TvxSerialDevice {
   int wait_efd_ = -1;   // wakes WaitEvent
   int read_efd_ = -1;   // wakes Read
   int write_efd_ = -1;  // wakes the writer's poll
-  int epoll_fd_ = -1;   // input and wait_efd_, for PollEvent's callers; -1 if unavailable
   bool has_icount_ = false;
 
   mutable std::mutex mutex_;            // guards everything below
@@ -181,7 +169,8 @@ class TtyDevice : public TvxSerialDevice {
   bool tx_empty_ = false;      // output ran empty since the last report
   bool drain_wanted_ = false;  // the writer checks for empty after a write
   bool hangup_seen_ = false;
-  bool waiting_on_reported_ = false;  // WaitEvent polls without POLLIN: a read must wake it
+  bool waiting_on_reported_ = false;  // the waiter ignores queued input: a read must wake it
+  bool wait_signalled_ = false;       // wait_efd_ may hold a count: PollEvent drains it
   struct serial_icounter_struct icount_ = {};
   std::uint64_t read_abort_generation_ = 0;
   std::deque<Segment> out_;
@@ -348,7 +337,7 @@ int TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
   input_peeked_ = false;
   std::uint32_t level = rx_level_ > done ? rx_level_ - done : 0;
   // A waiter that saw only reported bytes watches for readable input again.
-  if (level != rx_level_ && waiting_on_reported_) Wake(wait_efd_);
+  if (level != rx_level_ && waiting_on_reported_) WakeWaiterLocked();
   rx_level_ = level;
   return error;
 }
@@ -401,7 +390,7 @@ void TtyDevice::FinishLocked(Segment& segment, int error) {
     // Nobody waits for this write: the loss shows at the next error query.
     errors_ |= CE_TXFULL;
     errors_new_ = true;
-    Wake(wait_efd_);
+    WakeWaiterLocked();
   }
 }
 
@@ -432,7 +421,7 @@ void TtyDevice::WriterLoop() {
       if (empty && out_.empty()) {
         drain_wanted_ = false;
         tx_empty_ = true;
-        Wake(wait_efd_);
+        WakeWaiterLocked();
       } else if (!empty) {
         out_cv_.wait_for(lock, std::chrono::milliseconds(1));
       }
@@ -481,7 +470,7 @@ void TtyDevice::ModemLoop() {
     int error = errno;
     std::lock_guard lock(mutex_);
     if (closed_) break;
-    if (r == 0 || error != EINTR) Wake(wait_efd_);
+    if (r == 0 || error != EINTR) WakeWaiterLocked();
     if (r != 0 && error != EINTR) break;  // no longer supported, or the device went away
   }
   std::lock_guard lock(mutex_);
@@ -537,7 +526,7 @@ int TtyDevice::ClearError(std::uint32_t& errors, TCOMSTAT& stat) {
   if (errors && stat.cbInQue) {
     // Bytes left queued beside an error get a receive event of their own.
     rx_level_ = 0;
-    Wake(wait_efd_);
+    WakeWaiterLocked();
   }
   return 0;
 }
@@ -547,7 +536,7 @@ int TtyDevice::SetMask(std::uint32_t mask) {
   if (closed_) return EBADF;
   mask_ = mask;
   ++mask_generation_;
-  Wake(wait_efd_);
+  WakeWaiterLocked();
   if (mask & EV_TXEMPTY) out_cv_.notify_one();
   return 0;
 }
@@ -555,7 +544,7 @@ int TtyDevice::SetMask(std::uint32_t mask) {
 void TtyDevice::Release() {
   std::lock_guard lock(mutex_);
   release_pending_ = true;
-  Wake(wait_efd_);
+  WakeWaiterLocked();
 }
 
 int TtyDevice::WaitEvent(std::uint32_t& mask) {
@@ -603,28 +592,37 @@ std::uint32_t TtyDevice::TakeEventsLocked(std::uint32_t available) {
 
 int TtyDevice::PollEvent(std::uint32_t& mask) {
   mask = 0;
-  if (epoll_fd_ < 0) return ENOSYS;
-  // Taking the ready list first re-arms the edge: input arriving from here on shows again.
-  struct epoll_event ready[2];
-  const int n = epoll_wait(epoll_fd_, ready, 2, 0);
-  bool hangup = false;
-  for (int i = 0; i < n; ++i) {
-    if (ready[i].data.fd == wait_efd_) Drain(wait_efd_);
-    if (ready[i].data.fd == fd_ && (ready[i].events & (EPOLLHUP | EPOLLERR))) hangup = true;
-  }
   std::lock_guard lock(mutex_);
   if (closed_) return EBADF;
-  if (hangup) hangup_seen_ = true;
-  waiting_on_reported_ = false;
-  peeked_input_ = InputCount();
+  if (wait_signalled_) {
+    wait_signalled_ = false;
+    Drain(wait_efd_);
+  }
+  int queued = 0;
+  if (ioctl(fd_, FIONREAD, &queued) != 0) {
+    // A hung-up terminal fails every query.
+    if (errno == EIO) hangup_seen_ = true;
+    queued = 0;
+  } else if (queued == 0 && !hangup_seen_) {
+    // Readable with nothing queued: the line may have hung up.
+    struct pollfd p = {fd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) hangup_seen_ = true;
+  }
+  peeked_input_ = static_cast<std::uint32_t>(std::max(queued, 0));
   input_peeked_ = true;
   mask = TakeEventsLocked(peeked_input_);
   if (mask) {
     // What a vanished device left is reported first; the failure needs one more round.
-    if (hangup_seen_) Wake(wait_efd_);
+    if (hangup_seen_) WakeWaiterLocked();
     return 0;
   }
   return hangup_seen_ ? EIO : 0;
+}
+
+bool TtyDevice::InputReportedUnread() {
+  std::lock_guard lock(mutex_);
+  waiting_on_reported_ = rx_level_ > 0;
+  return waiting_on_reported_;
 }
 
 int TtyDevice::ModemStatus(std::uint32_t& status) {

@@ -5,26 +5,53 @@
 #include "platform/serialport.h"
 #include "vxcomm.h"
 
-TCommWatcher::TCommWatcher(TvxCustomComm* comm, THandle portHandle, int eventFd)
-    : comm_(comm), port_handle_(portHandle), notifier_(eventFd, QSocketNotifier::Read) {
-  // Input queued before the watch began shows too: setting the event mask at the open
-  // leaves the descriptor readable.
-  QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { Activated(); });
+TCommWatcher::TCommWatcher(TvxCustomComm* comm, THandle portHandle, TvxEventFds fds)
+    : comm_(comm),
+      port_handle_(portHandle),
+      input_(fds.input, QSocketNotifier::Read),
+      wake_(fds.wake, QSocketNotifier::Read) {
+  // Input queued before the watch began shows too: the input descriptor is readable.
+  QObject::connect(&input_, &QSocketNotifier::activated, [this] { Activated(&input_); });
+  QObject::connect(&wake_, &QSocketNotifier::activated, [this] { Activated(&wake_); });
+  look_again_.setInterval(10);
+  QObject::connect(&look_again_, &QTimer::timeout, [this] { Activated(nullptr); });
 }
 
 void TCommWatcher::Stop() {
   stopped_ = true;
-  notifier_.setEnabled(false);
+  input_.setEnabled(false);
+  wake_.setEnabled(false);
+  look_again_.stop();
 }
 
-void TCommWatcher::Activated() {
+void TCommWatcher::Activated(QSocketNotifier* source) {
   if (in_event_) {
     // A handler waits and runs the event loop: the next event waits until this one ends.
-    // (Switching the notifier for every event would cost the loop a wake-up each time.)
-    notifier_.setEnabled(false);
+    // (Switching a notifier for every event would cost the loop a wake-up each time.)
+    if (source) {
+      source->setEnabled(false);
+      held_.push_back(source);
+    }
     return;
   }
   in_event_ = true;
+  HandleEvent();
+  in_event_ = false;
+  if (stopped_) return;
+  for (QSocketNotifier* held : held_)
+    if (held == &wake_) wake_.setEnabled(true);
+  held_.clear();
+  const bool watch_input = !vxCommInputReportedUnread(port_handle_);
+  if (input_.isEnabled() != watch_input) input_.setEnabled(watch_input);
+  if (watch_input == look_again_.isActive()) {
+    if (watch_input)
+      look_again_.stop();
+    else
+      look_again_.start();
+  }
+}
+
+void TCommWatcher::HandleEvent() {
   std::uint32_t mask = 0;
   if (!vxPollCommEvent(port_handle_, mask)) {
     const int error = vxSerialLastError();
@@ -34,6 +61,4 @@ void TCommWatcher::Activated() {
   } else if (mask) {
     comm_->ProcessCommEvent({vxCommMsgComEvent(), mask, 0});
   }
-  in_event_ = false;
-  if (!stopped_ && !notifier_.isEnabled()) notifier_.setEnabled(true);
 }

@@ -1,20 +1,23 @@
 // Port events on the main thread without port threads: the main thread's event loop
-// watches the port's event descriptor and each event is handled where the loop wakes,
-// which saves the two thread switches of the port threads' hand-over on every event.
+// watches the port's descriptors and each event is handled where the loop wakes, which
+// saves the two thread switches of the port threads' hand-over on every event.
 //
 // Thread: main thread only. The component owns the watcher; one stopped from inside its
 // own event is kept by the component until that event has returned.
 #pragma once
 
 #include <QSocketNotifier>
+#include <QTimer>
+#include <vector>
 
+#include "platform/serialtypes.h"
 #include "vxclasses/types.h"
 
 class TvxCustomComm;
 
 class TCommWatcher {
  public:
-  TCommWatcher(TvxCustomComm* comm, THandle portHandle, int eventFd);
+  TCommWatcher(TvxCustomComm* comm, THandle portHandle, TvxEventFds fds);
   TCommWatcher(const TCommWatcher&) = delete;
   TCommWatcher& operator=(const TCommWatcher&) = delete;
 
@@ -23,11 +26,18 @@ class TCommWatcher {
   bool InEvent() const { return in_event_; }
 
  private:
-  void Activated();
+  // Source is the notifier that fired, or null for the look-again timer.
+  void Activated(QSocketNotifier* source);
+  void HandleEvent();
 
   TvxCustomComm* const comm_;
   const THandle port_handle_;
-  QSocketNotifier notifier_;
+  QSocketNotifier input_;
+  QSocketNotifier wake_;
+  // While reported input sits unread the input descriptor stays readable and is not
+  // watched; more input beside it is looked for at this timer's intervals.
+  QTimer look_again_;
+  std::vector<QSocketNotifier*> held_;  // fired during an event: switched on after it
   bool in_event_ = false;
   bool stopped_ = false;
 };

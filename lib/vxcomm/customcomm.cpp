@@ -167,9 +167,10 @@ void TvxCustomComm::StopEventDelivery() {
 
 void TvxCustomComm::StartThreads() {
   JoinRetiredThreads();
-  const int event_fd = UseMainThread() && OnAppThread() ? vxCommEventFd(Handle()) : -1;
-  if (event_fd >= 0) {
-    if (!watcher_) watcher_ = std::make_unique<TCommWatcher>(this, Handle(), event_fd);
+  const TvxEventFds fds =
+      UseMainThread() && OnAppThread() ? vxCommEventFds(Handle()) : TvxEventFds{};
+  if (fds.input >= 0 && fds.wake >= 0) {
+    if (!watcher_) watcher_ = std::make_unique<TCommWatcher>(this, Handle(), fds);
     return;
   }
   if (!msg_thread_) {
