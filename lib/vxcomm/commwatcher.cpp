@@ -28,27 +28,23 @@ void TCommWatcher::Activated(QSocketNotifier* source) {
   if (in_event_) {
     // A handler waits and runs the event loop: the next event waits until this one ends.
     // (Switching a notifier for every event would cost the loop a wake-up each time.)
-    if (source) {
-      source->setEnabled(false);
-      held_.push_back(source);
-    }
+    // The input notifier comes back on with the look at the end of the event.
+    if (source) source->setEnabled(false);
+    if (source == &wake_) wake_held_ = true;
     return;
   }
   in_event_ = true;
   HandleEvent();
   in_event_ = false;
   if (stopped_) return;
-  for (QSocketNotifier* held : held_)
-    if (held == &wake_) wake_.setEnabled(true);
-  held_.clear();
+  if (wake_held_) wake_.setEnabled(true);
+  wake_held_ = false;
   const bool watch_input = !vxCommInputReportedUnread(port_handle_);
   if (input_.isEnabled() != watch_input) input_.setEnabled(watch_input);
-  if (watch_input == look_again_.isActive()) {
-    if (watch_input)
-      look_again_.stop();
-    else
-      look_again_.start();
-  }
+  if (watch_input)
+    look_again_.stop();
+  else if (!look_again_.isActive())
+    look_again_.start();
 }
 
 void TCommWatcher::HandleEvent() {

@@ -8,7 +8,6 @@
 
 #include <QSocketNotifier>
 #include <QTimer>
-#include <vector>
 
 #include "platform/serialtypes.h"
 #include "vxclasses/types.h"
@@ -37,7 +36,7 @@ class TCommWatcher {
   // While reported input sits unread the input descriptor stays readable and is not
   // watched; more input beside it is looked for at this timer's intervals.
   QTimer look_again_;
-  std::vector<QSocketNotifier*> held_;  // fired during an event: switched on after it
+  bool wake_held_ = false;  // the wake descriptor fired during an event: on again after it
   bool in_event_ = false;
   bool stopped_ = false;
 };

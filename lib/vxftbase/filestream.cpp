@@ -56,13 +56,12 @@ std::int64_t TvxFileStream::Read(void* buffer, std::int64_t count) {
       // A request as large as the buffer goes straight to the file.
       if (count - done >= static_cast<std::int64_t>(BufferSize)) {
         qint64 got = file_.read(out + done, count - done);
-        if (got < 0)
-          throw EReadError("Stream read error: \"" + file_name_ + "\". " + Reason(file_));
+        if (got < 0) throw EReadError(Failure("Stream read error"));
         return done + got;
       }
       buffer_.resize(BufferSize);
       qint64 got = file_.read(buffer_.data(), static_cast<qint64>(BufferSize));
-      if (got < 0) throw EReadError("Stream read error: \"" + file_name_ + "\". " + Reason(file_));
+      if (got < 0) throw EReadError(Failure("Stream read error"));
       read_pos_ = 0;
       read_end_ = static_cast<std::size_t>(got);
       if (got == 0) break;
@@ -80,12 +79,11 @@ void TvxFileStream::Write(const void* buffer, std::int64_t count) {
   // Refused at once, not at the flush: nothing of the file is writable.
   if (!(file_.openMode() & QIODevice::WriteOnly))
     throw EWriteError("Stream write error: \"" + file_name_ + "\". File not open for writing");
-  if (read_end_ != 0) Settle();
+  if (read_end_ != 0) MoveTo(Position());
   const char* in = static_cast<const char*>(buffer);
   if (write_len_ + static_cast<std::size_t>(count) > BufferSize) Flush();
   if (static_cast<std::size_t>(count) >= BufferSize) {
-    if (file_.write(in, count) != count)
-      throw EWriteError("Stream write error: \"" + file_name_ + "\". " + Reason(file_));
+    if (file_.write(in, count) != count) throw EWriteError(Failure("Stream write error"));
     return;
   }
   buffer_.resize(BufferSize);
@@ -98,20 +96,17 @@ void TvxFileStream::Flush() {
   const qint64 n = static_cast<qint64>(write_len_);
   // Cleared first: a failed flush is reported once, not again by the destructor.
   write_len_ = 0;
-  if (file_.write(buffer_.data(), n) != n)
-    throw EWriteError("Stream write error: \"" + file_name_ + "\". " + Reason(file_));
+  if (file_.write(buffer_.data(), n) != n) throw EWriteError(Failure("Stream write error"));
 }
 
-void TvxFileStream::Settle() {
+void TvxFileStream::MoveTo(std::int64_t position) {
   Flush();
-  if (read_pos_ == read_end_) {
-    read_pos_ = read_end_ = 0;
-    return;
-  }
-  const std::int64_t position = Position();
   read_pos_ = read_end_ = 0;
-  if (!file_.seek(position))
-    throw EFileStreamError("Stream seek error: \"" + file_name_ + "\". " + Reason(file_));
+  if (!file_.seek(position)) throw EFileStreamError(Failure("Stream seek error"));
+}
+
+std::string TvxFileStream::Failure(const char* what) const {
+  return std::string(what) + ": \"" + file_name_ + "\". " + Reason(file_);
 }
 
 std::int64_t TvxFileStream::Position() const {
@@ -127,10 +122,7 @@ void TvxFileStream::Seek(std::int64_t position) {
     read_pos_ = static_cast<std::size_t>(position - bufferStart);
     return;
   }
-  Flush();
-  read_pos_ = read_end_ = 0;
-  if (!file_.seek(position))
-    throw EFileStreamError("Stream seek error: \"" + file_name_ + "\". " + Reason(file_));
+  MoveTo(position);
 }
 
 std::int64_t TvxFileStream::Size() const {
@@ -138,9 +130,8 @@ std::int64_t TvxFileStream::Size() const {
 }
 
 void TvxFileStream::SetSize(std::int64_t size) {
-  Settle();
-  if (!file_.resize(size))
-    throw EWriteError("Stream size error: \"" + file_name_ + "\". " + Reason(file_));
+  MoveTo(Position());
+  if (!file_.resize(size)) throw EWriteError(Failure("Stream size error"));
 }
 
 void TvxFileStream::SetFileDate(const QDateTime& dateTime) {

@@ -71,8 +71,10 @@ class TvxFileStream : public TObject {
   void SetFileDate(const QDateTime& dateTime);
 
  private:
-  // Gives the file back its logical position: pending writes written, read-ahead dropped.
-  void Settle();
+  // Writes what is pending, drops the read-ahead and puts the file at Position.
+  void MoveTo(std::int64_t position);
+  // Text for an exception: What, the file name and the system's reason.
+  std::string Failure(const char* what) const;
 
   std::string file_name_;
   QFile file_;
