@@ -59,6 +59,15 @@ class TvxDataPacket : public TCollectionItem {
   // Whole packet length, begin marker included; 0 or less means no fixed length.
   int PacketLength() const { return packet_length_; }
   void SetPacketLength(int value) { packet_length_ = value; }
+  // A one-byte begin marker inside a packet starts a new packet there: what was collected is
+  // dropped, so a packet cut short never swallows the one after it. Off by default.
+  bool RestartOnBegin() const { return restart_on_begin_; }
+  void SetRestartOnBegin(bool value) { restart_on_begin_ = value; }
+  // Bytes that never occur inside a packet after its begin marker: one of them ends the
+  // packet where it stands (it is the last byte collected), so that the handler sees a
+  // packet shorter than announced at once instead of waiting for bytes that will not come.
+  const std::string& BodyBreaks() const { return body_breaks_text_; }
+  void SetBodyBreaks(const std::string& value);
   bool PacketEndByTimeout() const { return packet_end_by_timeout_; }
   void SetPacketEndByTimeout(bool value) { packet_end_by_timeout_ = value; }
   // Must not add or delete definitions of the collection.
@@ -76,7 +85,8 @@ class TvxDataPacket : public TCollectionItem {
   std::string ClassName() const override { return "TvxDataPacket"; }
   // Caption when it is not blank, otherwise the class name.
   std::string DisplayName() const override;
-  // From another definition: Active, ResetOthers, Caption and both markers, PacketLength.
+  // From another definition: Active, ResetOthers, Caption and both markers, PacketLength,
+  // RestartOnBegin and BodyBreaks.
   void Assign(const TPersistent& source) override;
 
   // Detection steps, driven by the collection.
@@ -97,6 +107,13 @@ class TvxDataPacket : public TCollectionItem {
 
  private:
   TvxPacketPhase BeginBody();
+  // True in the phases that collect a packet's body after a begin marker.
+  bool InBody() const {
+    return !packet_begin_.empty() &&
+           (phase_ == TvxPacketPhase::WaitLength || phase_ == TvxPacketPhase::WaitEnd);
+  }
+  // Starts the packet again with its one-byte begin marker as the only byte collected.
+  void RestartAtBegin();
 
   std::string caption_;
   std::string packet_begin_;
@@ -110,6 +127,9 @@ class TvxDataPacket : public TCollectionItem {
   std::unique_ptr<std::uint8_t[]> data_;
   int data_size_ = 0;
   bool packet_end_by_timeout_ = false;
+  bool restart_on_begin_ = false;
+  std::string body_breaks_text_;
+  std::array<bool, 256> body_breaks_{};
   // OnPacketLength is still to be asked for the current packet.
   bool length_pending_ = false;
   int tag_ = 0;
@@ -161,6 +181,9 @@ class TvxDataProtocol : public TvxCustomDataProcessor {
   // Silence in ms after the last received block until the timer fires; 0 or less: never.
   int Timeout() const { return timeout_; }
   void SetTimeout(int value) { timeout_ = value; }
+  // The silence after a received block that fires the timer: Timeout, unless a protocol
+  // adapts it to the line.
+  virtual int SilenceTimeout() const { return timeout_; }
   // While True, every examined block is reported Handled (not echoed to the terminal).
   bool ConsumeData() const { return consume_data_; }
   void SetConsumeData(bool value) { consume_data_ = value; }

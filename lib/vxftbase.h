@@ -53,6 +53,11 @@ class TvxCustomFileTransfer : public TvxDataProtocol {
   int ErrorLimit() const { return error_limit_; }
   void SetErrorLimit(int value) { error_limit_ = value; }
   int ErrorCount() const { return error_count_; }
+  // Consecutive failures allowed for one packet (the one outstanding or expected); 0: no
+  // limit. Passing it ends the transfer with fatal error 17/8 "Too many retries.".
+  int RetryLimit() const { return retry_limit_; }
+  void SetRetryLimit(int value) { retry_limit_ = value; }
+  int RetryCount() const { return retry_count_; }
   // Bytes the progress range covers: the listed sizes' sum after BuildFileList, the
   // current file's size during a transfer.
   std::int64_t TotalSize() const { return total_size_; }
@@ -79,8 +84,12 @@ class TvxCustomFileTransfer : public TvxDataProtocol {
   virtual void SetTransferFileDate(const QDateTime& dateTime);
   // Posts the position to the progress bar, then fires OnProgress.
   virtual void DoProgress();
-  // Counts an error: True and OnError while within ErrorLimit, else fatal error 17/7.
+  // Counts an error: True and OnError while within ErrorLimit, else fatal error 17/7. The
+  // error is a failure of the current packet as well (see CountRetry).
   virtual bool CountError();
+  // Counts a failure of the current packet that is not an error of the session (a peer's
+  // NAK): True while within RetryLimit, else fatal error 17/8.
+  bool CountRetry();
   // Stores State and fires OnChangeState when it changes.
   virtual void SetState(TvxTransferState value);
   // Stores TotalSize and posts the progress range.
@@ -93,6 +102,8 @@ class TvxCustomFileTransfer : public TvxDataProtocol {
 
  protected:
   void SetErrorCount(int value) { error_count_ = value; }
+  // The current packet got through: its failures no longer count.
+  void ResetRetries() { retry_count_ = 0; }
   void SetReceivedSize(std::int64_t value) { received_size_ = value; }
 
  private:
@@ -110,6 +121,8 @@ class TvxCustomFileTransfer : public TvxDataProtocol {
   TvxTransferState state_ = fsListen;
   int error_limit_ = 3;
   int error_count_ = 0;
+  int retry_limit_ = 0;
+  int retry_count_ = 0;
   std::int64_t total_size_ = 0;
   std::int64_t received_size_ = 0;
 };

@@ -14,6 +14,7 @@
 
 #include "vxftbase.h"
 #include "vxkermit/packet.h"
+#include "vxkermit/roundtrip.h"
 #include "vxkermit/sendinit.h"
 
 // The block check this side proposes: types 1, 2 and 3.
@@ -35,6 +36,20 @@ class TvxKermit : public TvxCustomFileTransfer {
 
   TvxKermitCrc Crc() const { return crc_; }
   void SetCrc(TvxKermitCrc value) { crc_ = value; }
+  // The QBIN this side puts in its Send-Init and, as a receiver, asks for when the sender
+  // only agrees: "Y" (the default) prefixes bytes with the eighth bit set only when the
+  // peer asks for it; a prefix character (normally "&") asks for it, for a 7-bit line.
+  std::uint8_t EighthBitPrefix() const { return qbin_proposal_; }
+  void SetEighthBitPrefix(std::uint8_t value) { qbin_proposal_ = value; }
+  // Off by default: the reply time-out is always Timeout. On: it follows the measured
+  // round trip (four times the smoothed round trip, at least MinReplyTimeoutMs, at most
+  // Timeout), and a damaged reply makes the sender repeat its packet at once, so a bad
+  // line costs a round trip per fault instead of a whole Timeout.
+  bool AdaptiveTimeout() const { return adaptive_timeout_; }
+  void SetAdaptiveTimeout(bool value) { adaptive_timeout_ = value; }
+  static constexpr int MinReplyTimeoutMs = 100;
+  // The eighth-bit prefix in force for this session; 0 when none.
+  std::uint8_t Qbin() const { return qbin_; }
 
   // Session state, read-only for applications and tests.
   const std::uint8_t* RecvBuf() const { return recv_buf_.data(); }
@@ -60,6 +75,8 @@ class TvxKermit : public TvxCustomFileTransfer {
 
   void DoPacket(int index) override;
   void DoTimeout() override;
+  // Timeout, or with AdaptiveTimeout during a session the time-out the round trip gives.
+  int SilenceTimeout() const override;
   // The detector stops the timer after every tick; while a session runs the packet sent on
   // a time-out needs its own reply time-out, so the timer runs again.
   void DoTimer(TObject* sender) override;
@@ -117,6 +134,15 @@ class TvxKermit : public TvxCustomFileTransfer {
   // LEN that fits it and the current check, an end-of-line Terminator, and a correct check.
   bool AcceptPacket(std::size_t size, std::uint8_t terminator);
   void Dispatch();
+  // Receiving: acts only on the packet expected; the previous one is answered again, any
+  // other is refused with a NAK for the one expected.
+  void DispatchReceived(std::uint8_t type);
+  // Sending: what the acknowledgement of the outstanding packet (with its data field) makes
+  // the sender do next.
+  void AdvanceOnAck(const std::uint8_t* data, std::size_t len);
+  std::uint8_t ExpectedSeq() const { return static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63); }
+  std::uint8_t OutstandingSeq() const { return static_cast<std::uint8_t>((send_seq_ - 1) & 63); }
+  void StartReplyTimer();
   std::size_t MaxDataField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
 
   std::array<std::uint8_t, RecvBufSize> recv_buf_{};
@@ -135,4 +161,8 @@ class TvxKermit : public TvxCustomFileTransfer {
   // peer that clears its input before it answers never saw it: every packet the peer sends
   // before a new session gets the E again.
   bool answer_with_error_ = false;
+  std::uint8_t qbin_proposal_ = 'Y';
+  std::uint8_t qbin_ = 0;
+  bool adaptive_timeout_ = false;
+  vxkermit::TRoundTrip round_trip_;
 };

@@ -1,5 +1,7 @@
 add_vx_test(kermit_packet_test)
+add_vx_test(kermit_filename_test)
 add_vx_test(kermit_engine_test)
+add_vx_test(kermit_sequence_test)
 add_vx_test(kermit_peer_test LABELS peers TIMEOUT 600)
 add_vx_test(kermit_peer_control_test LABELS peers TIMEOUT 300)
 add_vx_test(kermit_fault_test TIMEOUT 300)

@@ -9,22 +9,16 @@
 
 #include "support/kermitfiles.h"
 #include "support/kermitlink.h"
+#include "support/kermitwire.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
 #include "vxkermit.h"
 #include "vxkermit/packet.h"
 
 using namespace kermitfiles;
+using kermitwire::Packet;
 
 namespace {
-
-std::string Packet(char type, unsigned seq, const std::string& data, int checkIndex) {
-  std::uint8_t buf[vxkermit::kPacketImageSize];
-  std::size_t n = vxkermit::FramePacket(buf, static_cast<std::uint8_t>(type), seq,
-                                        reinterpret_cast<const std::uint8_t*>(data.data()),
-                                        data.size(), checkIndex);
-  return std::string(reinterpret_cast<char*>(buf), n);
-}
 
 bool HasEntryStartingWith(const TvxTestLog& log, const std::string& prefix) {
   for (const auto& e : log.Entries())
@@ -399,7 +393,7 @@ TEST_F(KermitReceiverInput, NamesFromThePeerStayInTheReceivingDirectory) {
 TEST_F(KermitReceiverInput, AnswerToAFullFeaturedSendInitPromisesOnlyWhatWeDo) {
   Init("~* @-#&3~_*W!<");
   ASSERT_EQ(replies.size(), 1u);
-  EXPECT_EQ(replies[0], Packet('Y', 0, "~* @-#N3 (", 0));
+  EXPECT_EQ(replies[0], Packet('Y', 0, "~* @-#&3 (", 0));
   // A Send-Init repeated in the session is answered again, and the negotiated check stays.
   Init("~* @-#&3~_*W!<");
   EXPECT_EQ(replies[1], replies[0]);

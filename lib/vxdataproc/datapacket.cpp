@@ -27,6 +27,21 @@ void TvxDataPacket::Assign(const TPersistent& source) {
   packet_begin_ = other->packet_begin_;
   packet_end_ = other->packet_end_;
   packet_length_ = other->packet_length_;
+  restart_on_begin_ = other->restart_on_begin_;
+  SetBodyBreaks(other->body_breaks_text_);
+}
+
+void TvxDataPacket::SetBodyBreaks(const std::string& value) {
+  body_breaks_text_ = value;
+  body_breaks_.fill(false);
+  for (char c : value) body_breaks_[static_cast<std::uint8_t>(c)] = true;
+}
+
+void TvxDataPacket::RestartAtBegin() {
+  data_[0] = static_cast<std::uint8_t>(packet_begin_[0]);
+  data_size_ = 1;
+  length_pending_ = static_cast<bool>(OnPacketLength);
+  phase_ = BeginBody();
 }
 
 void TvxDataPacket::Reset() {
@@ -52,6 +67,17 @@ TvxPacketPhase TvxDataPacket::BeginBody() {
 
 bool TvxDataPacket::AddByte(std::uint8_t ch) {
   if (!active_ || phase_ == TvxPacketPhase::Idle) return false;
+  if (InBody()) {
+    if (restart_on_begin_ && packet_begin_.size() == 1 &&
+        ch == static_cast<std::uint8_t>(packet_begin_[0])) {
+      RestartAtBegin();
+      return false;
+    }
+    if (body_breaks_[ch] && data_size_ < buffer_size_) {
+      data_[static_cast<std::size_t>(data_size_++)] = ch;
+      return true;
+    }
+  }
   if (phase_ != TvxPacketPhase::WaitBegin) {
     // An over-long packet drops the byte and collects again from the buffer's start.
     if (data_size_ >= buffer_size_)
@@ -106,6 +132,10 @@ std::size_t TvxDataPacket::InertRoom(std::array<bool, 256>& stops,
   // Storing never reaches the buffer's end inside a run: the restart is the full step's.
   const auto space = static_cast<std::size_t>(buffer_size_ - data_size_);
   if (!active_) return unlimited;
+  if (InBody()) {
+    if (restart_on_begin_ && packet_begin_.size() == 1) stopAt(packet_begin_[0]);
+    for (char c : body_breaks_text_) stopAt(c);
+  }
   switch (phase_) {
     case TvxPacketPhase::Idle:
       return unlimited;

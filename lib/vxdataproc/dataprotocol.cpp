@@ -33,7 +33,8 @@ void TvxDataProtocol::DeliverPacket(int index) {
 
 void TvxDataProtocol::DoDataReceived(const void* buffer, Cardinal len, bool& handled) {
   if (Active() && packets_.Count() > 0) {
-    Cardinal interval = timeout_ > 0 ? static_cast<Cardinal>(timeout_) : 0;
+    const int silence = SilenceTimeout();
+    Cardinal interval = silence > 0 ? static_cast<Cardinal>(silence) : 0;
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::size_t at = 0;
     while (bytes && at < len) {

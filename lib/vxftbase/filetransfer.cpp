@@ -62,11 +62,19 @@ void TvxCustomFileTransfer::DoProgress() {
 
 bool TvxCustomFileTransfer::CountError() {
   ++error_count_;
-  if (error_count_ <= error_limit_) {
-    if (OnError) OnError(this);
-    return true;
+  if (error_count_ > error_limit_) {
+    RaiseFatalError(17, 7, "Too many errors.");
+    return false;
   }
-  RaiseFatalError(17, 7, "Too many errors.");
+  if (!CountRetry()) return false;
+  if (OnError) OnError(this);
+  return true;
+}
+
+bool TvxCustomFileTransfer::CountRetry() {
+  ++retry_count_;
+  if (retry_limit_ <= 0 || retry_count_ <= retry_limit_) return true;
+  RaiseFatalError(17, 8, "Too many retries.");
   return false;
 }
 

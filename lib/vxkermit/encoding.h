@@ -1,5 +1,6 @@
-// Control-prefix encoding of file bytes into a D data field and its decoding. Bytes with
-// the eighth bit set travel as they are; no repeat counts are sent or understood.
+// Prefix encoding of bytes into a packet's data field and its decoding: control prefixing
+// always, eighth-bit prefixing when a QBIN is in force. No repeat counts are sent or
+// understood. Pure functions, callable from any thread.
 #pragma once
 
 #include <cstddef>
@@ -7,30 +8,68 @@
 
 namespace vxkermit {
 
-// The quote of "#" with the eighth bit set: taken literally after the prefix, whatever
-// the prefix character is.
+// The quote of "#" with the eighth bit set: taken literally after the control prefix,
+// whatever the prefix character is.
 inline constexpr std::uint8_t kQuotedHigh = 163;
 
-// True for bytes that travel behind the control prefix: 0..31, 127, 255 and the prefix.
+// The most characters one byte can take in a data field: QBIN, QCTL and the character.
+inline constexpr std::size_t kMaxEncodedByte = 3;
+
+// Without eighth-bit prefixing: true for bytes that travel behind the control prefix,
+// 0..31, 127, 255 and the prefix itself.
 constexpr bool NeedsPrefix(std::uint8_t b, std::uint8_t qctl) {
   return b < 32 || b == 127 || b == 255 || b == qctl;
 }
 
-// Appends the encoding of B at Out (one or two characters); returns how many were written.
-inline std::size_t EncodeByte(std::uint8_t b, std::uint8_t qctl, std::uint8_t* out) {
-  if (!NeedsPrefix(b, qctl)) {
-    out[0] = b;
-    return 1;
+// How many characters EncodeByte writes for B (1..kMaxEncodedByte).
+constexpr std::size_t EncodedLength(std::uint8_t b, std::uint8_t qctl, std::uint8_t qbin) {
+  if (qbin == 0) return NeedsPrefix(b, qctl) ? 2 : 1;
+  const std::uint8_t low = b & 0x7F;
+  const bool prefixed = low < 32 || low == 127 || low == qctl || low == qbin;
+  return (b & 0x80 ? 1 : 0) + (prefixed ? 2 : 1);
+}
+
+// Writes the encoding of B at Out (room for kMaxEncodedByte) and returns its length.
+// Qctl is the control prefix; Qbin the eighth-bit prefix in force, 0 for none. Without
+// one, bytes with the eighth bit set travel as they are (255 behind the control prefix);
+// with one, they travel as Qbin and the encoding of their low seven bits, so every
+// character written is 7-bit. Qbin must differ from Qctl.
+constexpr std::size_t EncodeByte(std::uint8_t b, std::uint8_t qctl, std::uint8_t qbin,
+                                 std::uint8_t* out) {
+  std::size_t n = 0;
+  if (qbin != 0) {
+    if (b & 0x80) out[n++] = qbin;
+    b &= 0x7F;
   }
-  out[0] = qctl;
-  out[1] = b == qctl ? b : static_cast<std::uint8_t>(b ^ 64);
-  return 2;
+  if (b < 32 || b == 127 || (qbin == 0 && b == 255)) {
+    out[n++] = qctl;
+    out[n++] = static_cast<std::uint8_t>(b ^ 64);
+  } else if (b == qctl || (qbin != 0 && b == qbin)) {
+    out[n++] = qctl;
+    out[n++] = b;
+  } else {
+    out[n++] = b;
+  }
+  return n;
+}
+
+// The same without eighth-bit prefixing, for callers that predate it.
+constexpr std::size_t EncodeByte(std::uint8_t b, std::uint8_t qctl, std::uint8_t* out) {
+  return EncodeByte(b, qctl, 0, out);
 }
 
 // Decodes Len characters of a data field into Out (room for Len bytes); returns the number
 // of bytes, or -1 when the field ends in a lone prefix (no sender produces that, so the
-// field is damaged and none of it may be written).
+// field is damaged and Out must not be used). After Qctl a character whose low seven bits
+// are Qctl or Qbin, or that is kQuotedHigh, is taken as it is, any other is flipped back
+// (XOR 64). With Qbin (not 0) a Qbin sets the eighth bit of the byte that follows it.
 std::ptrdiff_t DecodeField(const std::uint8_t* in, std::size_t len, std::uint8_t qctl,
-                           std::uint8_t* out);
+                           std::uint8_t qbin, std::uint8_t* out);
+
+// The same without eighth-bit prefixing, for callers that predate it.
+inline std::ptrdiff_t DecodeField(const std::uint8_t* in, std::size_t len, std::uint8_t qctl,
+                                  std::uint8_t* out) {
+  return DecodeField(in, len, qctl, 0, out);
+}
 
 }  // namespace vxkermit

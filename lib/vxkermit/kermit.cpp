@@ -17,6 +17,10 @@ TvxKermit::TvxKermit(QObject* owner) : TvxCustomFileTransfer(owner) {
   packet->OnPacketLength = [this](TvxDataPacket* p, std::uint8_t ch, bool& isHandled) {
     DoPacketLength(p, ch, isHandled);
   };
+  // SOH always begins a packet, and a peer's end of line inside one means it was cut short:
+  // either way the detector never swallows the next packet into a damaged one.
+  packet->SetRestartOnBegin(true);
+  packet->SetBodyBreaks(std::string(1, static_cast<char>(kEol)));
   // Live at once, so a component attached to an open medium listens without a reopen.
   packet->Reset();
   SetTimeout(5000);
@@ -50,13 +54,25 @@ void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len)
   last_sent_type_ = type;
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
   ++send_seq_;
-  StartTimer(static_cast<Cardinal>(std::max(0, Timeout())));
+  round_trip_.Sent();
+  StartReplyTimer();
 }
 
 void TvxKermit::ResendLastPacket() {
   if (last_sent_size_ == 0) return;
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
-  StartTimer(static_cast<Cardinal>(std::max(0, Timeout())));
+  // A reply to a repeat cannot tell which copy it answers: it is not timed.
+  round_trip_.Repeated();
+  StartReplyTimer();
+}
+
+int TvxKermit::SilenceTimeout() const {
+  if (!adaptive_timeout_ || State() == fsListen) return Timeout();
+  return round_trip_.ReplyTimeout(MinReplyTimeoutMs, Timeout());
+}
+
+void TvxKermit::StartReplyTimer() {
+  StartTimer(static_cast<Cardinal>(std::max(0, SilenceTimeout())));
 }
 
 std::size_t TvxKermit::RecvDataLen() const {
@@ -98,6 +114,7 @@ void TvxKermit::DoPacket(int index) {
   }
   recv_buf_[kLenPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kLenPos]));
   recv_buf_[kSeqPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kSeqPos]) & 63);
+  round_trip_.Replied();
   const TvxTransferState before = State();
   Dispatch();
   if (isInit && before != fsListen && State() == before) check_index_ = negotiated;
@@ -109,15 +126,14 @@ void TvxKermit::Dispatch() {
     if (State() != fsListen) ReceiveError();
     return;
   }
-  if (type == 'B') {
-    SendAck();
-    EndSession();
-    return;
-  }
   switch (State()) {
     case fsListen:
       if (type == 'S') {
         ReceiveInit();
+        SendAck();
+        last_recv_seq_ = RecvSeq();
+      } else if (type == 'B') {
+        // The peer missed the answer to its break: the session is over here already.
         SendAck();
       } else if (answer_with_error_) {
         ResendLastPacket();
@@ -131,34 +147,71 @@ void TvxKermit::Dispatch() {
         ReceiveNak();
       break;
     case fsReceive:
-      switch (type) {
-        case 'F':
-          ReceiveFileHeader();
-          break;
-        case 'A':
-          ReceiveAttributes();
-          break;
-        case 'D':
-          // A refused packet must not count as received, or its repeat would be dropped.
-          if (!ReceiveFileData()) return;
-          break;
-        case 'Z':
-          ReceiveEOF();
-          break;
-        default:
-          break;
-      }
-      // A local failure has ended the session and told the peer instead.
-      if (State() == fsReceive) SendAck();
+      DispatchReceived(type);
       break;
   }
-  last_recv_seq_ = RecvSeq();
+}
+
+void TvxKermit::DispatchReceived(std::uint8_t type) {
+  const std::uint8_t seq = RecvSeq();
+  if (seq == last_recv_seq_) {
+    // The peer missed the answer: it gets it again, and nothing is done twice.
+    if (!CountRetry()) return;
+    SendAck();
+    return;
+  }
+  if (seq != ExpectedSeq()) {
+    // Neither the packet expected nor its predecessor: a stray or a replay.
+    if (!CountError()) return;
+    LogMsg(dlDetail, "Out of sequence: " + std::to_string(seq) + " instead of " +
+                         std::to_string(ExpectedSeq()));
+    SendNak();
+    return;
+  }
+  const bool fileOpen = FileStream() != nullptr;
+  switch (type) {
+    case 'F':
+      if (fileOpen) return AbortTransfer("File header before the end of the open file.");
+      ReceiveFileHeader();
+      break;
+    case 'A':
+      if (!fileOpen) return AbortTransfer("Attributes for no open file.");
+      ReceiveAttributes();
+      break;
+    case 'D':
+      if (!fileOpen) return AbortTransfer("Data for no open file.");
+      // A refused packet must not count as received, or its repeat would be dropped.
+      if (!ReceiveFileData()) return;
+      break;
+    case 'Z':
+      if (!fileOpen) return AbortTransfer("End of file for no open file.");
+      ReceiveEOF();
+      break;
+    case 'B':
+      if (fileOpen) return AbortTransfer("Break before the end of the open file.");
+      last_recv_seq_ = seq;
+      SendAck();
+      EndSession();
+      return;
+    default:
+      break;
+  }
+  // A local failure has ended the session and told the peer instead.
+  if (State() != fsReceive) return;
+  last_recv_seq_ = seq;
+  ResetRetries();
+  SendAck();
 }
 
 void TvxKermit::BadCheck() {
+  // Outside a transfer there is nothing to repeat and no session to fail.
+  if (State() == fsListen) return;
   if (!CountError()) return;
   LogMsg(dlDetail, "Bad check sum! " + std::to_string(check_index_));
-  if (State() == fsReceive) SendNak();
+  if (State() == fsReceive)
+    SendNak();
+  else if (adaptive_timeout_)
+    ResendLastPacket();
 }
 
 void TvxKermit::ResetSession(TvxTransferState state) {
@@ -168,7 +221,10 @@ void TvxKermit::ResetSession(TvxTransferState state) {
   data_pos_ = 0;
   file_index_ = 0;
   answer_with_error_ = false;
+  qbin_ = 0;
+  round_trip_.Reset();
   SetErrorCount(0);
+  ResetRetries();
   SetConsumeData(false);
   SetState(state);
   StartTimer(0);
@@ -180,6 +236,9 @@ void TvxKermit::StartSession(TvxTransferState state) {
 }
 
 void TvxKermit::ResetPackets() {
+  // The line opened or closed under a running transfer: what was received stays on disk,
+  // and the session ends as failed, never as done.
+  if (State() != fsListen) AbortTransfer("The line closed during the transfer.");
   ResetSession(fsListen);
   TvxCustomFileTransfer::ResetPackets();
 }
@@ -200,7 +259,7 @@ void TvxKermit::DoTimeout() {
 
 void TvxKermit::DoTimer(TObject* sender) {
   TvxCustomFileTransfer::DoTimer(sender);
-  if (State() != fsListen) StartTimer(static_cast<Cardinal>(std::max(0, Timeout())));
+  if (State() != fsListen) StartReplyTimer();
 }
 
 void TvxKermit::AbortTransfer(const std::string& reason) {
@@ -250,10 +309,11 @@ void TvxKermit::SendAck() {
 }
 
 void TvxKermit::SendNak() {
-  const int received = RecvSeq();
-  send_seq_ = received;
+  // Whatever arrived, the NAK names the packet this side waits for.
+  const int expected = ExpectedSeq();
+  send_seq_ = expected;
   SendPacket('N', nullptr, 0);
-  LogMsg(dlDebug, "Answer NACK " + std::to_string(received) + " = " + std::to_string(received));
+  LogMsg(dlDebug, "Answer NACK " + std::to_string(expected) + " = " + std::to_string(RecvSeq()));
 }
 
 void TvxKermit::SkipFile(bool skipAll, bool deleteFile) {

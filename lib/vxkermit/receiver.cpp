@@ -30,9 +30,10 @@ void TvxKermit::ReceiveInit() {
   for (std::size_t i = 0; i + 2 < len; ++i)
     line += std::to_string(data[i]) + "/" + Hex2(data[i]) + " ";
   LogMsg(dlDebug, line);
-  init_params_ = AnswerSendInit(sender);
+  init_params_ = AnswerSendInit(sender, qbin_proposal_);
   check_index_ = CheckIndexOf(init_params_);
   StartSession(fsReceive);
+  qbin_ = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
 }
 
 void TvxKermit::ReceiveFileHeader() {
@@ -54,10 +55,9 @@ void TvxKermit::ReceiveAttributes() {
 }
 
 bool TvxKermit::ReceiveFileData() {
-  if (RecvSeq() == last_recv_seq_) return true;  // a repeat: written already
   std::array<std::uint8_t, kPacketImageSize> bytes;
   const std::ptrdiff_t n =
-      DecodeField(RecvData(), RecvDataLen(), QctlOf(init_params_), bytes.data());
+      DecodeField(RecvData(), RecvDataLen(), QctlOf(init_params_), qbin_, bytes.data());
   if (n < 0) {
     BadCheck();
     return false;

@@ -14,7 +14,7 @@ void TvxKermit::SendFiles(const std::string& mask) {
 
 void TvxKermit::SendInit() {
   check_index_ = 0;
-  init_params_ = OwnProposal(Timeout(), crc_);
+  init_params_ = OwnProposal(Timeout(), crc_, qbin_proposal_);
   StartSession(fsSend);
   SendPacket('S', init_params_.data(), init_params_.size());
   LogMsg(dlDebug, "Answer Init");
@@ -57,8 +57,8 @@ void TvxKermit::SendFileData() {
       std::int64_t used = 0;
       while (used < n) {
         const std::uint8_t b = raw[static_cast<std::size_t>(used)];
-        if (field + (NeedsPrefix(b, qctl) ? 2 : 1) > max) break;
-        field += EncodeByte(b, qctl, out + field);
+        if (field + EncodedLength(b, qctl, qbin_) > max) break;
+        field += EncodeByte(b, qctl, qbin_, out + field);
         ++used;
       }
       // What did not fit goes into the next packet.
@@ -93,13 +93,33 @@ void TvxKermit::SendBreak() {
 void TvxKermit::ReceiveAck() {
   if (Logs(dlDebug)) LogMsg(dlDebug, "ACK [Y] Packet!");
   // An acknowledgement of an earlier packet (a late answer to a repeat) moves nothing on.
-  if (RecvSeq() != ((send_seq_ - 1) & 63)) return;
+  if (RecvSeq() != OutstandingSeq()) return;
+  AdvanceOnAck(RecvData(), RecvDataLen());
+}
+
+void TvxKermit::ReceiveNak() {
+  LogMsg(dlDebug, "NACK [N] Packet! ");
+  const std::uint8_t seq = RecvSeq();
+  // The receiver waits for the packet after the outstanding one: it has that one. A
+  // Send-Init needs its answer's parameters, so only a Y moves it on.
+  if (seq == ((OutstandingSeq() + 1) & 63) && last_sent_type_ != 'S') {
+    AdvanceOnAck(nullptr, 0);
+  } else if (seq == OutstandingSeq()) {
+    if (CountRetry()) ResendLastPacket();
+  }
+}
+
+void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
+  ResetRetries();
   switch (last_sent_type_) {
-    case 'S':
-      init_params_ = ReadInitParams(RecvData(), RecvDataLen());
+    case 'S': {
+      const std::uint8_t proposed = init_params_[ipQbin];
+      init_params_ = ReadInitParams(data, len);
       check_index_ = CheckIndexOf(init_params_);
+      qbin_ = AgreedQbin(proposed, init_params_[ipQbin]);
       SendFileHeader();
       break;
+    }
     case 'F':
       // Attributes go only to a peer that said it takes them.
       if (UnChar(init_params_[ipCapas]) & kCapasAttributes)
@@ -111,8 +131,8 @@ void TvxKermit::ReceiveAck() {
       SendFileData();
       break;
     case 'D':
-      if (RecvDataLen() > 0 && (RecvData()[0] == 'X' || RecvData()[0] == 'Z'))
-        SkipFile(RecvData()[0] == 'Z', true);
+      if (len > 0 && (data[0] == 'X' || data[0] == 'Z'))
+        SkipFile(data[0] == 'Z', true);
       else
         SendFileData();
       break;
@@ -125,9 +145,4 @@ void TvxKermit::ReceiveAck() {
     default:
       break;
   }
-}
-
-void TvxKermit::ReceiveNak() {
-  LogMsg(dlDebug, "NACK [N] Packet! ");
-  ResendLastPacket();
 }

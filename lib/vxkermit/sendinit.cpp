@@ -10,20 +10,17 @@ namespace {
 constexpr TInitParams kDefaults = {ToChar(80), ToChar(5), ToChar(0), 64,  ToChar(13),
                                    '#',        'N',       '1',       ' ', ToChar(0)};
 
-constexpr bool IsPrefixChar(std::uint8_t c) {
-  return (c >= 33 && c <= 62) || (c >= 96 && c <= 126);
-}
-
 }  // namespace
 
-TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal) {
+TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbin) {
   std::int64_t t = timeoutMs / 1000;
   if (t < 1) t = 5;
   if (t > 60) t = 60;
+  if (qbin != 'N' && (!IsPrefixChar(qbin) || qbin == '#')) qbin = 'Y';
   return {ToChar(94), ToChar(static_cast<unsigned>(t)),
           ' ',        64,
           ToChar(13), '#',
-          'Y',        static_cast<std::uint8_t>('1' + crcOrdinal),
+          qbin,       static_cast<std::uint8_t>('1' + crcOrdinal),
           ' ',        ToChar(kCapasAttributes)};
 }
 
@@ -35,13 +32,16 @@ TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len) {
   if (UnChar(p[ipMaxl]) > 94) p[ipMaxl] = ToChar(94);
   if (!IsPrefixChar(p[ipQctl])) p[ipQctl] = kDefaults[ipQctl];
   if (p[ipChkt] < '1' || p[ipChkt] > '3') p[ipChkt] = '1';
+  // A prefix that is also the control prefix could not be told apart from it.
+  const std::uint8_t qbin = p[ipQbin];
+  if (qbin != 'Y' && (!IsPrefixChar(qbin) || qbin == p[ipQctl])) p[ipQbin] = 'N';
   return p;
 }
 
-TInitParams AnswerSendInit(const TInitParams& sender) {
+TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin) {
   TInitParams p = sender;
   p[ipRept] = ' ';
-  if (IsPrefixChar(p[ipQbin])) p[ipQbin] = 'N';
+  if (p[ipQbin] == 'Y' && IsPrefixChar(ownQbin) && ownQbin != p[ipQctl]) p[ipQbin] = ownQbin;
   const int capas = UnChar(p[ipCapas]);
   p[ipCapas] = ToChar(capas > 0 ? static_cast<unsigned>(capas) & kCapasAttributes : 0);
   return p;

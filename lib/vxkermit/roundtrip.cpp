@@ -1,0 +1,32 @@
+#include "vxkermit/roundtrip.h"
+
+#include <algorithm>
+
+namespace vxkermit {
+
+void TRoundTrip::Sent() {
+  sent_at_ = std::chrono::steady_clock::now();
+  timing_ = true;
+}
+
+void TRoundTrip::Replied() {
+  if (!timing_) return;
+  timing_ = false;
+  const double us = static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                            std::chrono::steady_clock::now() - sent_at_)
+                                            .count());
+  smoothed_us_ = smoothed_us_ == 0 ? us : smoothed_us_ + (us - smoothed_us_) / 8;
+}
+
+void TRoundTrip::Reset() {
+  timing_ = false;
+  smoothed_us_ = 0;
+}
+
+int TRoundTrip::ReplyTimeout(int minMs, int maxMs) const {
+  if (smoothed_us_ == 0) return maxMs;
+  const int ms = static_cast<int>(4 * smoothed_us_ / 1000);
+  return std::max(minMs, std::min(ms, maxMs));
+}
+
+}  // namespace vxkermit

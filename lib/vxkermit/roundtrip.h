@@ -1,0 +1,29 @@
+// The round trip of a packet and its reply, smoothed, and the reply time-out it gives: a
+// bad line then costs a few round trips per lost packet instead of a fixed time-out.
+//
+// Thread: none; the Kermit component's thread.
+#pragma once
+
+#include <chrono>
+
+namespace vxkermit {
+
+class TRoundTrip {
+ public:
+  // A packet went out for the first time: its reply will be timed.
+  void Sent();
+  // The packet went out again: a reply can no longer be matched to one copy.
+  void Repeated() { timing_ = false; }
+  // A verified packet arrived: the reply to what was sent last, when one was being timed.
+  void Replied();
+  void Reset();
+  // Four times the smoothed round trip, within [MinMs, MaxMs]; MaxMs until one was measured.
+  int ReplyTimeout(int minMs, int maxMs) const;
+
+ private:
+  std::chrono::steady_clock::time_point sent_at_{};
+  bool timing_ = false;
+  double smoothed_us_ = 0;  // 0 until the first measurement
+};
+
+}  // namespace vxkermit
