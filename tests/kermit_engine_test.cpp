@@ -100,6 +100,27 @@ TEST_F(KermitEngine, WholeSessionWithEachBlockCheck) {
   }
 }
 
+TEST_F(KermitEngine, EighthBitPrefixingKeepsTheLineSevenBitWhicheverSideAsks) {
+  WriteAll(src + "/allbytes.bin", EveryByte(6));
+  WriteAll(src + "/ampersand.txt", "AT&T and R&D \xe9\xff\x80 ##&&");
+  for (TvxKermit* asking : {&receiver, &sender}) {
+    SCOPED_TRACE(asking == &sender ? "sender asks" : "receiver asks");
+    asking->SetEighthBitPrefix('&');
+    link.sentByA.clear();
+    link.sentByB.clear();
+    sender.SetCrc(crc16bit);
+    sender.SendFiles(src + "/*");
+    ASSERT_TRUE(RunSession());
+    EXPECT_EQ(ReadAll(dst + "/allbytes.bin"), EveryByte(6));
+    EXPECT_EQ(ReadAll(dst + "/ampersand.txt"), ReadAll(src + "/ampersand.txt"));
+    for (const auto* blocks : {&link.sentByA, &link.sentByB})
+      for (const std::string& b : *blocks)
+        for (char c : b) ASSERT_EQ(static_cast<unsigned char>(c) & 0x80, 0) << b;
+    asking->SetEighthBitPrefix('Y');
+  }
+  EXPECT_TRUE(fatal.empty());
+}
+
 TEST_F(KermitEngine, SendInitAndAnswerOnTheWire) {
   WriteAll(src + "/one.txt", "hello");
   sender.SetTimeout(5000);

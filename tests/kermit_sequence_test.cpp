@@ -225,3 +225,26 @@ TEST_F(KermitByHand, SenderTakesANakForTheNextPacketAsTheAcknowledgement) {
   EXPECT_EQ(Last(), attributes);
   EXPECT_EQ(k.State(), fsSend);
 }
+
+TEST_F(KermitByHand, DamagedReplyIsAnsweredByARepeatOnlyWithAdaptiveTimeout) {
+  WriteAll(dir + "/out.txt", "payload");
+  k.SetCrc(crc16bit);
+  k.SetTimeout(5000);
+  for (bool adaptive : {false, true}) {
+    SCOPED_TRACE(adaptive);
+    k.SetAdaptiveTimeout(adaptive);
+    k.SendFiles(dir + "/out.txt");
+    Feed(Packet('Y', 0, "~% @-#Y3 (", 0));
+    const std::string header = Last();
+    ASSERT_EQ(header[3], 'F');
+    const std::size_t before = sent.size();
+    std::string damaged = Y(1);
+    damaged[4] ^= 2;
+    Feed(damaged);
+    // The round trip of the Send-Init was measured: the reply time-out follows it.
+    EXPECT_EQ(k.SilenceTimeout() < k.Timeout(), adaptive);
+    ASSERT_EQ(sent.size(), before + (adaptive ? 1 : 0));
+    EXPECT_EQ(Last(), header);
+    k.Abort();
+  }
+}

@@ -15,18 +15,20 @@ void TRoundTrip::Replied() {
   const double us = static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(
                                             std::chrono::steady_clock::now() - sent_at_)
                                             .count());
-  smoothed_us_ = smoothed_us_ == 0 ? us : smoothed_us_ + (us - smoothed_us_) / 8;
+  smoothed_us_ = measured_ ? smoothed_us_ + (us - smoothed_us_) / 8 : us;
+  measured_ = true;
 }
 
 void TRoundTrip::Reset() {
   timing_ = false;
+  measured_ = false;
   smoothed_us_ = 0;
 }
 
 int TRoundTrip::ReplyTimeout(int minMs, int maxMs) const {
-  if (smoothed_us_ == 0) return maxMs;
+  if (!measured_) return maxMs;
   const int ms = static_cast<int>(4 * smoothed_us_ / 1000);
-  return std::max(minMs, std::min(ms, maxMs));
+  return std::min(maxMs, std::max(minMs, ms));
 }
 
 }  // namespace vxkermit

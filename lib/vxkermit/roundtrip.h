@@ -17,13 +17,15 @@ class TRoundTrip {
   // A verified packet arrived: the reply to what was sent last, when one was being timed.
   void Replied();
   void Reset();
-  // Four times the smoothed round trip, within [MinMs, MaxMs]; MaxMs until one was measured.
+  // Four times the smoothed round trip, at least MinMs, never above MaxMs; MaxMs until a
+  // round trip was measured.
   int ReplyTimeout(int minMs, int maxMs) const;
 
  private:
   std::chrono::steady_clock::time_point sent_at_{};
   bool timing_ = false;
-  double smoothed_us_ = 0;  // 0 until the first measurement
+  bool measured_ = false;
+  double smoothed_us_ = 0;
 };
 
 }  // namespace vxkermit
