@@ -160,7 +160,9 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
     SendAck();
     return;
   }
-  if (seq != ExpectedSeq()) {
+  // Only what a sender sends in a transfer moves the receiver on.
+  const bool actionable = type == 'F' || type == 'A' || type == 'D' || type == 'Z' || type == 'B';
+  if (seq != ExpectedSeq() || !actionable) {
     // Neither the packet expected nor its predecessor: a stray or a replay.
     if (!CountError()) return;
     LogMsg(dlDetail, "Out of sequence: " + std::to_string(seq) + " instead of " +
@@ -193,8 +195,6 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
       SendAck();
       EndSession();
       return;
-    default:
-      break;
   }
   // A local failure has ended the session and told the peer instead.
   if (State() != fsReceive) return;
