@@ -111,7 +111,8 @@ class TvxKermit : public TvxCustomFileTransfer {
   void SendNak();
 
   void ReceiveInit();
-  void ReceiveFileHeader();
+  // False when the name field is damaged: refused like a bad check, not acknowledged.
+  bool ReceiveFileHeader();
   void ReceiveAttributes();
   // False when the data field is damaged: refused like a bad check, not acknowledged.
   bool ReceiveFileData();

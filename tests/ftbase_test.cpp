@@ -1,15 +1,23 @@
 // The file-transfer base on real files: lists from masks, the open file, state, the error
-// limit, abort and skip, and progress to a real progress bar through queued calls.
+// limit, abort and skip, progress to a real progress bar through queued calls, and file
+// names taken as the bytes they are.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
+#include "platform/fileopen.h"
 #include "platform/filesearch.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
@@ -362,4 +370,143 @@ TEST(FtBaseFileStream, BufferedReadsSeeksAndWritesMatchTheFileByteForByte) {
   full.Write("data", 4);
   EXPECT_THROW(full.Flush(), EWriteError);
   full.Flush();  // reported once
+}
+
+namespace {
+
+// The entry names of Dir exactly as the system stores them.
+std::vector<std::string> RawEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string OpenFailure(const std::string& name, std::uint16_t mode) {
+  try {
+    TvxFileStream f(name, mode);
+  } catch (const EFileStreamError& e) {
+    return e.Message();
+  }
+  return "opened";
+}
+
+// Latin-1 "café.txt": not valid UTF-8, so no QString holds it.
+const std::string kLatin1Name = "caf\xe9.txt";
+
+}  // namespace
+
+TEST(FtBaseFileNames, ANameThatIsNotUtf8IsListedOpenedAndReadAsItsBytes) {
+  const std::string dir = MakeTempDir("ftbase-raw");
+  std::ofstream(dir + "/" + kLatin1Name, std::ios::binary) << "latin-1 named";
+  Transfer t;
+  t.ft.BuildFileList(dir + "/caf?.txt");
+  ASSERT_EQ(Names(t.ft), (std::vector<std::string>{dir + "/" + kLatin1Name}));
+  EXPECT_EQ(t.ft.FileList().Sizes(0), 13);
+  t.ft.BuildFileList(dir + "/caf\xe9.*");  // the byte itself in the mask
+  ASSERT_EQ(Names(t.ft), (std::vector<std::string>{dir + "/" + kLatin1Name}));
+
+  t.ft.OpenTransferFile(t.ft.FileList().Strings(0), fmOpenRead);
+  EXPECT_EQ(t.ft.FileName(), dir + "/" + kLatin1Name);
+  char buf[32] = {};
+  ASSERT_EQ(t.ft.FileStream()->Read(buf, sizeof buf), 13);
+  EXPECT_EQ(std::string(buf, 13), "latin-1 named");
+  t.ft.CloseTransferFile();
+
+  // A missing file of such a name is reported under the very same bytes.
+  EXPECT_EQ(OpenFailure(dir + "/caf\xe9-gone.txt", fmOpenRead),
+            "Cannot open file \"" + dir + "/caf\xe9-gone.txt\". No such file or directory");
+}
+
+TEST(FtBaseFileNames, AReceivedNameIsCreatedUnderItsBytesAndTakesItsDate) {
+  const std::string dir = MakeTempDir("ftbase-rawcreate");
+  Transfer t;
+  t.ft.SetDefaultPath(dir);
+  t.ft.OpenTransferFile(kLatin1Name, fmCreate);
+  t.ft.FileStream()->Write("received", 8);
+  t.ft.SetTransferFileDate(QDateTime::fromSecsSinceEpoch(1'234'567'890));
+  t.ft.CloseTransferFile();
+  // Exactly one entry, the name's own bytes: no replacement character (EF BF BD).
+  EXPECT_EQ(RawEntries(dir), (std::vector<std::string>{kLatin1Name}));
+  struct stat st {};
+  ASSERT_EQ(::stat((dir + "/" + kLatin1Name).c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 8);
+  EXPECT_EQ(st.st_mtime, 1'234'567'890);
+  EXPECT_EQ(ReadAll(dir + "/" + kLatin1Name), "received");
+
+  // Created again: emptied, not appended to.
+  t.ft.OpenTransferFile(kLatin1Name, fmCreate);
+  t.ft.FileStream()->Write("new", 3);
+  t.ft.CloseTransferFile();
+  EXPECT_EQ(ReadAll(dir + "/" + kLatin1Name), "new");
+
+  // A new file gets 0666 less the umask, as any program's.
+  const mode_t mask = ::umask(022);
+  t.ft.OpenTransferFile("perm.bin", fmCreate);
+  t.ft.CloseTransferFile();
+  ::umask(mask);
+  ASSERT_EQ(::stat((dir + "/perm.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST(FtBaseFileNames, ADirectoryIsRefusedInEveryMode) {
+  const std::string dir = MakeTempDir("ftbase-rawdir");
+  const std::string sub = dir + "/caf\xe9.d";
+  ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
+  EXPECT_EQ(OpenFailure(sub, fmOpenRead), "Cannot open file \"" + sub + "\". Is a directory");
+  EXPECT_EQ(OpenFailure(sub, fmOpenWrite), "Cannot open file \"" + sub + "\". Is a directory");
+  EXPECT_EQ(OpenFailure(sub, fmOpenReadWrite), "Cannot open file \"" + sub + "\". Is a directory");
+  EXPECT_EQ(OpenFailure(sub, fmCreate), "Cannot create file \"" + sub + "\". Is a directory");
+  EXPECT_THROW(TvxFileStream(sub, fmCreate), EFCreateError);
+  EXPECT_THROW(TvxFileStream(sub, fmOpenRead), EFOpenError);
+  struct stat st {};
+  ASSERT_EQ(::stat(sub.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode)) << "left as it was";
+}
+
+TEST(FtBaseFileNames, AFileThatCannotBeCreatedOrOpenedNamesTheReason) {
+  const std::string dir = MakeTempDir("ftbase-rawfail");
+  EXPECT_EQ(OpenFailure(dir + "/no/such/caf\xe9", fmCreate),
+            "Cannot create file \"" + dir + "/no/such/caf\xe9\". No such file or directory");
+  std::ofstream(dir + "/plain", std::ios::binary) << "x";
+  EXPECT_EQ(OpenFailure(dir + "/plain/inside", fmCreate),
+            "Cannot create file \"" + dir + "/plain/inside\". Not a directory");
+  EXPECT_EQ(OpenFailure(dir + "/missing", fmOpenWrite),
+            "Cannot open file \"" + dir + "/missing\". No such file or directory");
+  EXPECT_EQ(OpenFailure("", fmOpenRead), "Cannot open file \"\". No such file or directory");
+  // A NUL would hide the rest of the name from the system: "plain" must not be opened.
+  const std::string withNul = dir + "/plain" + std::string(1, '\0') + "x";
+  EXPECT_EQ(OpenFailure(withNul, fmOpenRead),
+            "Cannot open file \"" + dir + "/plain\\0x\". Invalid argument");
+  EXPECT_EQ(OpenFailure(withNul, fmCreate),
+            "Cannot create file \"" + dir + "/plain\\0x\". Invalid argument");
+  EXPECT_EQ(ReadAll(dir + "/plain"), "x");
+}
+
+TEST(FtBaseFileNames, RemoveExistsAndWritableDirectoryTakeRawNames) {
+  const std::string dir = MakeTempDir("ftbase-rawremove");
+  const std::string file = dir + "/" + kLatin1Name;
+  std::ofstream(file, std::ios::binary) << "x";
+  EXPECT_TRUE(vxFileExists(file));
+  EXPECT_FALSE(vxFileExists(dir + "/caf\xef\xbf\xbd.txt"));
+  EXPECT_FALSE(vxFileExists(file + std::string(1, '\0')));
+  EXPECT_FALSE(vxRemoveFile(file + std::string(1, '\0') + "x"));
+  EXPECT_TRUE(vxRemoveFile(file));
+  EXPECT_FALSE(vxFileExists(file));
+  EXPECT_FALSE(vxRemoveFile(file)) << "gone already";
+  EXPECT_FALSE(vxRemoveFile(dir)) << "a directory stays";
+  EXPECT_TRUE(vxFileExists(dir));
+
+  std::string reason;
+  EXPECT_TRUE(vxWritableDirectory(dir, reason)) << reason;
+  EXPECT_FALSE(vxWritableDirectory(dir + "/none", reason));
+  EXPECT_EQ(reason, "No such file or directory");
+  std::ofstream(file, std::ios::binary) << "x";
+  EXPECT_FALSE(vxWritableDirectory(file, reason));
+  EXPECT_EQ(reason, "Not a directory");
 }

@@ -1,8 +1,14 @@
 // The vxkermit program as a user runs it: help, sending to and receiving from a standard
-// Kermit peer over a pty pair, and the exit status of each failure.
+// Kermit peer over a pty pair, the exit status of each failure, what --quiet leaves out,
+// and file names that are bytes rather than text.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QProcess>
+#include <algorithm>
 
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
@@ -34,6 +40,33 @@ CliRun RunCli(const QStringList& args, int timeoutMs = 60000) {
   return r;
 }
 
+// Starts a receiving vxkermit and waits until it has opened its line (it logs the open),
+// so that the sender's first packet is not sent into an unopened line.
+bool StartReceiver(QProcess& cli, const QStringList& args) {
+  cli.setReadChannel(QProcess::StandardError);
+  cli.start(VXKERMIT_BIN, args);
+  if (!cli.waitForStarted(5000)) return false;
+  QByteArray err;
+  while (!err.contains("is opened succesfully")) {
+    if (!cli.waitForReadyRead(30000)) return false;
+    err += cli.readAllStandardError();
+  }
+  return true;
+}
+
+std::vector<std::string> RawEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace
 
 TEST(KermitCli, HelpDocumentsBothCommands) {
@@ -43,6 +76,16 @@ TEST(KermitCli, HelpDocumentsBothCommands) {
   EXPECT_NE(r.out.find("vxkermit receive [options] DEVICE [DIR]"), std::string::npos);
   EXPECT_NE(r.out.find("--check"), std::string::npos);
   EXPECT_NE(r.out.find("Exit status"), std::string::npos);
+  EXPECT_NE(r.out.find("--retry-limit <n>"), std::string::npos);
+  EXPECT_NE(r.out.find("(default 10; 0: no limit)"), std::string::npos);
+  EXPECT_NE(r.out.find("whole session (default 0: no limit)"), std::string::npos);
+  EXPECT_NE(r.out.find("--fixed-timeout"), std::string::npos);
+  EXPECT_NE(r.out.find("Print nothing but errors"), std::string::npos);
+  EXPECT_NE(r.out.find("0  every file was transferred"), std::string::npos);
+  EXPECT_NE(r.out.find("no session started in time"), std::string::npos);
+  EXPECT_NE(r.out.find("2  a usage error, a device that cannot be opened, or a directory"),
+            std::string::npos);
+  EXPECT_EQ(r.err, "");
 }
 
 TEST(KermitCli, SendsToAndReceivesFromAPeer) {
@@ -75,8 +118,8 @@ TEST(KermitCli, SendsToAndReceivesFromAPeer) {
     // Our side may have ended while the event loop waited for the peer.
     EXPECT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(10000));
     EXPECT_EQ(cli.exitCode(), 0);
-    EXPECT_EQ(cli.readAllStandardError().toStdString().find("vxKermit"), std::string::npos)
-        << "--quiet";
+    EXPECT_EQ(cli.readAllStandardError().toStdString(), "") << "--quiet";
+    EXPECT_EQ(cli.readAllStandardOutput().toStdString(), "") << "--quiet";
     EXPECT_EQ(ReadAll(back + "/one.bin"), ReadAll(src + "/one.bin"));
     EXPECT_EQ(ReadAll(back + "/two.txt"), ReadAll(src + "/two.txt"));
   }
@@ -96,10 +139,16 @@ TEST(KermitCli, FailuresHaveTheirExitStatus) {
   EXPECT_EQ(noFiles.code, 1);
   EXPECT_NE(noFiles.err.find("There are no files for transmission."), std::string::npos)
       << noFiles.err;
+  // No session within --wait is a failed transfer, reported even under --quiet.
   const CliRun nobody = RunCli(
       {"receive", "--wait", "1", QString::fromStdString(line.A()), QString::fromStdString(src)});
   EXPECT_EQ(nobody.code, 1);
   EXPECT_NE(nobody.err.find("no session started"), std::string::npos) << nobody.err;
+  const CliRun nobodyQuiet =
+      RunCli({"receive", "--quiet", "--wait", "1", QString::fromStdString(line.A()),
+              QString::fromStdString(src)});
+  EXPECT_EQ(nobodyQuiet.code, 1);
+  EXPECT_EQ(nobodyQuiet.err, "vxkermit: no session started\n");
   // A peer that never answers: the error limit ends the send with status 1.
   WriteAll(src + "/a.txt", "abc");
   const CliRun silent =
@@ -107,4 +156,165 @@ TEST(KermitCli, FailuresHaveTheirExitStatus) {
               QString::fromStdString(src + "/a.txt")});
   EXPECT_EQ(silent.code, 1);
   EXPECT_NE(silent.err.find("Too many errors."), std::string::npos) << silent.err;
+}
+
+TEST(KermitCli, ABadReceiveDirectoryIsAUsageErrorFoundBeforeTheLineIsOpened) {
+  const std::string base = MakeTempDir("cli-dir");
+  WriteAll(base + "/file", "x");
+  // The device does not exist either: the directory is looked at first.
+  const CliRun missing =
+      RunCli({"receive", "/nonexistent/tty", QString::fromStdString(base + "/none")});
+  EXPECT_EQ(missing.code, 2);
+  EXPECT_EQ(missing.err,
+            "vxkermit: cannot receive into " + base + "/none: No such file or directory\n");
+  const CliRun file =
+      RunCli({"receive", "/nonexistent/tty", QString::fromStdString(base + "/file")});
+  EXPECT_EQ(file.code, 2);
+  EXPECT_EQ(file.err, "vxkermit: cannot receive into " + base + "/file: Not a directory\n");
+  // On a working line it does not listen first: it ends (a listening receiver never would).
+  SocatPair line;
+  const CliRun onLine = RunCli({"receive", "--quiet", QString::fromStdString(line.A()),
+                                QString::fromStdString(base + "/none")},
+                               30000);
+  EXPECT_EQ(onLine.code, 2);
+  EXPECT_EQ(onLine.err,
+            "vxkermit: cannot receive into " + base + "/none: No such file or directory\n");
+}
+
+TEST(KermitCli, AReceiveDirectoryThatCannotBeWrittenIsAUsageError) {
+  const std::string dir = MakeTempDir("cli-rodir");
+  SocatPair line;
+  CliRun r;
+  if (geteuid() != 0) {
+    ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
+    r = RunCli({"receive", QString::fromStdString(line.A()), QString::fromStdString(dir)}, 30000);
+    ::chmod(dir.c_str(), 0755);
+    EXPECT_EQ(r.err, "vxkermit: cannot receive into " + dir + ": Permission denied\n");
+  } else {
+    // Permissions do not stop root; a read-only mount of the directory does.
+    QProcess p;
+    p.start("unshare",
+            {"-m", "sh", "-c",
+             "mount --bind -o ro \"$1\" \"$1\" || exit 99; exec \"$0\" receive \"$2\" \"$1\"",
+             VXKERMIT_BIN, QString::fromStdString(dir), QString::fromStdString(line.A())});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    ASSERT_TRUE(p.waitForFinished(30000));
+    r.code = p.exitCode();
+    r.err = p.readAllStandardError().toStdString();
+    if (r.code == 99) GTEST_SKIP() << "no private mount for a read-only directory: " << r.err;
+    EXPECT_EQ(r.err, "vxkermit: cannot receive into " + dir + ": Read-only file system\n");
+  }
+  EXPECT_EQ(r.code, 2);
+}
+
+TEST(KermitCli, BadOptionValuesAreUsageErrors) {
+  const std::string dir = MakeTempDir("cli-options");
+  const QStringList bad[] = {
+      {"--retry-limit", "-1"},
+      {"--retry-limit", "x"},
+      {"--error-limit", "-5"},
+      {"--error-limit", ""},
+      {"--timeout", "0"},
+      {"--timeout", "61"},
+      {"--speed", "10"},
+      {"--data-bits", "9"},
+      {"--wait", "-1"},
+      {"--parity", "weird"},
+      {"--flow", "rts"},
+      {"--log-level", "loud"},
+      {"--bogus"},
+      {"--check=0"},
+      {"-x"},
+  };
+  for (const QStringList& options : bad) {
+    QStringList args = {"receive"};
+    args << options << "/nonexistent/tty" << QString::fromStdString(dir);
+    const CliRun r = RunCli(args);
+    EXPECT_EQ(r.code, 2) << options.join(' ').toStdString() << "\n" << r.err;
+    EXPECT_EQ(r.err.rfind("vxkermit: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find("cannot open"), std::string::npos) << "the line was not tried";
+    EXPECT_EQ(r.out, "");
+  }
+  // An option without its value.
+  const CliRun noValue = RunCli({"receive", "/nonexistent/tty", "--speed"});
+  EXPECT_EQ(noValue.code, 2);
+  EXPECT_NE(noValue.err.find("--speed"), std::string::npos) << noValue.err;
+  // Zero is a value: no limit.
+  const CliRun zero = RunCli({"receive", "--retry-limit", "0", "--error-limit", "0",
+                              "/nonexistent/tty", QString::fromStdString(dir)});
+  EXPECT_EQ(zero.code, 2);
+  EXPECT_NE(zero.err.find("cannot open /nonexistent/tty"), std::string::npos) << zero.err;
+}
+
+TEST(KermitCli, QuietPrintsNothingOnSuccess) {
+  const std::string src = MakeTempDir("cli-quiet-src"), dst = MakeTempDir("cli-quiet-dst");
+  WriteAll(src + "/data.bin", RandomBytes(30000, 7));
+  SocatPair line;
+  auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 30);
+  // A Send-Init that reaches the peer before it has opened its line is lost; a short
+  // time-out repeats it sooner.
+  const CliRun r = RunCli({"send", "--quiet", "--timeout", "2", QString::fromStdString(line.A()),
+                           QString::fromStdString(src + "/data.bin")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(peer->Wait(10000));
+  EXPECT_EQ(ReadAll(dst + "/data.bin"), ReadAll(src + "/data.bin"));
+}
+
+TEST(KermitCli, TheRetryLimitEndsASendToASilentPeer) {
+  const std::string src = MakeTempDir("cli-retry");
+  WriteAll(src + "/a.txt", "abc");
+  SocatPair line;
+  // No session limit by default: the packet's own limit ends it.
+  const CliRun r =
+      RunCli({"send", "--quiet", "--timeout", "1", "--retry-limit", "2",
+              QString::fromStdString(line.A()), QString::fromStdString(src + "/a.txt")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "vxkermit: transfer failed: Too many retries.\n");
+}
+
+TEST(KermitCli, ANameThatIsNotUtf8CrossesTheLineAsItsBytes) {
+  const std::string src = MakeTempDir("cli-raw-src"), dst = MakeTempDir("cli-raw-dst");
+  const std::string name = "caf\xe9.txt";  // Latin-1: no QString, so no argument, holds it
+  WriteAll(src + "/" + name, "latin-1");
+  SocatPair line;
+  QProcess receiver;
+  ASSERT_TRUE(StartReceiver(
+      receiver, {"receive", QString::fromStdString(line.B()), QString::fromStdString(dst)}));
+  const CliRun sent = RunCli({"send", "--quiet", QString::fromStdString(line.A()),
+                              QString::fromStdString(src + "/caf?.txt")});
+  EXPECT_EQ(sent.code, 0) << sent.err;
+  EXPECT_TRUE(receiver.state() == QProcess::NotRunning || receiver.waitForFinished(10000));
+  EXPECT_EQ(receiver.exitCode(), 0) << receiver.readAllStandardError().toStdString();
+  EXPECT_EQ(RawEntries(dst), (std::vector<std::string>{name}));
+  EXPECT_EQ(ReadAll(dst + "/" + name), "latin-1");
+}
+
+TEST(KermitCli, ASevenBitLineCarriesEveryByteValue) {
+  const std::string src = MakeTempDir("cli-7bit-src"), dst = MakeTempDir("cli-7bit-dst");
+  WriteAll(src + "/all.bin", EveryByte(4));
+  SocatPair line;
+  auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 30);
+  const CliRun r =
+      RunCli({"send", "--quiet", "--timeout", "2", "--data-bits", "7",
+              QString::fromStdString(line.A()), QString::fromStdString(src + "/all.bin")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(peer->Wait(10000));
+  EXPECT_EQ(ReadAll(dst + "/all.bin"), ReadAll(src + "/all.bin"));
+}
+
+TEST(KermitCli, AFileTheReceiverRefusesIsNotTransferred) {
+  const std::string src = MakeTempDir("cli-skip-src"), dst = MakeTempDir("cli-skip-dst");
+  WriteAll(src + "/f.txt", "new");
+  WriteAll(dst + "/f.txt", "old");
+  SocatPair line;
+  auto peer =
+      KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 30, "set file collision discard");
+  const CliRun r = RunCli({"send", "--quiet", "--timeout", "2", QString::fromStdString(line.A()),
+                           QString::fromStdString(src + "/f.txt")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "vxkermit: transfer failed: 1 of 1 file skipped by the receiver\n");
+  EXPECT_TRUE(peer->Wait(10000));
+  EXPECT_EQ(ReadAll(dst + "/f.txt"), "old");
 }

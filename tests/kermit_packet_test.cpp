@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vxkermit/attributes.h"
@@ -50,7 +51,7 @@ TEST(KermitBlockCheck, Type1FoldsTheTopBitsAndType2KeepsTwelve) {
 }
 
 TEST(KermitPacket, WorkedExamplesComeOutByteForByte) {
-  const TInitParams init = OwnProposal(5000, 2);
+  const TInitParams init = OwnProposal(5000, 2, 'Y');
   EXPECT_EQ(Frame('S', 0, std::string(init.begin(), init.end()), 0),
             Bytes({0x01, 0x2D, 0x20, 0x53, 0x7E, 0x25, 0x20, 0x40, 0x2D, 0x23, 0x59, 0x33, 0x20,
                    0x28, 0x2A, 0x0D}));
@@ -115,16 +116,16 @@ TEST(KermitEncoding, PrefixesControlsDelAnd255) {
                                                      {0x23, 0x23}, {0x7F, 0x3F}, {0xFF, 0xBF}};
   for (auto [b, second] : prefixed) {
     std::uint8_t out[2] = {};
-    ASSERT_EQ(EncodeByte(static_cast<std::uint8_t>(b), q, out), 2u) << b;
+    ASSERT_EQ(EncodeByte(static_cast<std::uint8_t>(b), q, 0, out), 2u) << b;
     EXPECT_EQ(out[0], q);
     EXPECT_EQ(out[1], second) << b;
     std::uint8_t back = 0;
-    EXPECT_EQ(DecodeField(out, 2, q, &back), 1);
+    EXPECT_EQ(DecodeField(out, 2, q, 0, &back), 1);
     EXPECT_EQ(back, b);
   }
   for (int b : {0x80, 0xA3, 0x41, 0x20, 0x7E}) {
     std::uint8_t out[2] = {};
-    EXPECT_EQ(EncodeByte(static_cast<std::uint8_t>(b), q, out), 1u) << b;
+    EXPECT_EQ(EncodeByte(static_cast<std::uint8_t>(b), q, 0, out), 1u) << b;
     EXPECT_EQ(out[0], b);
   }
 }
@@ -134,9 +135,9 @@ TEST(KermitEncoding, EveryByteValueRoundTrips) {
     std::vector<std::uint8_t> field(512);
     std::size_t n = 0;
     for (int b = 0; b < 256; ++b)
-      n += EncodeByte(static_cast<std::uint8_t>(b), q, field.data() + n);
+      n += EncodeByte(static_cast<std::uint8_t>(b), q, 0, field.data() + n);
     std::vector<std::uint8_t> back(n);
-    ASSERT_EQ(DecodeField(field.data(), n, q, back.data()), 256);
+    ASSERT_EQ(DecodeField(field.data(), n, q, 0, back.data()), 256);
     for (int b = 0; b < 256; ++b) EXPECT_EQ(back[static_cast<std::size_t>(b)], b);
   }
 }
@@ -144,23 +145,142 @@ TEST(KermitEncoding, EveryByteValueRoundTrips) {
 TEST(KermitEncoding, DecodingTakesQuotedHighLiterallyAndRefusesALonePrefix) {
   const std::vector<std::uint8_t> f = Bytes({'&', 163, 'a', '&'});
   std::uint8_t out[4];
-  EXPECT_EQ(DecodeField(f.data(), 2, '&', out), 1);
+  EXPECT_EQ(DecodeField(f.data(), 2, '&', 0, out), 1);
   EXPECT_EQ(out[0], 163);
-  EXPECT_EQ(DecodeField(f.data(), f.size(), '&', out), -1);
+  EXPECT_EQ(DecodeField(f.data(), f.size(), '&', 0, out), -1);
   const std::vector<std::uint8_t> c1 = Bytes({'#', 0xC1, '#', 0xBF});  // 8-bit controls from a peer
-  EXPECT_EQ(DecodeField(c1.data(), c1.size(), '#', out), 2);
+  EXPECT_EQ(DecodeField(c1.data(), c1.size(), '#', 0, out), 2);
   EXPECT_EQ(out[0], 0x81);
   EXPECT_EQ(out[1], 0xFF);
 }
 
+std::string Encoded(int b, std::uint8_t qctl, std::uint8_t qbin) {
+  std::uint8_t out[kMaxEncodedByte] = {};
+  const std::size_t n = EncodeByte(static_cast<std::uint8_t>(b), qctl, qbin, out);
+  return std::string(reinterpret_cast<const char*>(out), n);
+}
+
+TEST(KermitEncoding, EighthBitPrefixTable) {
+  struct Case {
+    int b;
+    std::string with;     // qctl '#', qbin '&'
+    std::string without;  // qctl '#', no qbin: as before eighth-bit prefixing
+  };
+  const std::vector<Case> cases = {
+      {'A', "A", "A"},       {' ', " ", " "},       {'~', "~", "~"},       {0x00, "#@", "#@"},
+      {0x0D, "#M", "#M"},    {0x1F, "#_", "#_"},    {0x7F, "#?", "#?"},    {'#', "##", "##"},
+      {'&', "#&", "&"},      {0xC1, "&A", "\xC1"},  {0xE9, "&i", "\xE9"},  {0xA0, "& ", "\xA0"},
+      {0x80, "&#@", "\x80"}, {0x8D, "&#M", "\x8D"}, {0x9F, "&#_", "\x9F"}, {0xFF, "&#?", "#\xBF"},
+      {0xA3, "&##", "\xA3"}, {0xA6, "&#&", "\xA6"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Encoded(c.b, '#', '&'), c.with) << c.b;
+    EXPECT_EQ(EncodedLength(static_cast<std::uint8_t>(c.b), '#', '&'), c.with.size()) << c.b;
+    EXPECT_EQ(Encoded(c.b, '#', 0), c.without) << c.b;
+    EXPECT_EQ(EncodedLength(static_cast<std::uint8_t>(c.b), '#', 0), c.without.size()) << c.b;
+  }
+}
+
+TEST(KermitEncoding, EveryByteRoundTripsSevenBitWithAnEighthBitPrefix) {
+  const std::vector<std::pair<std::uint8_t, std::uint8_t>> prefixes = {
+      {'#', '&'}, {'#', '`'}, {'!', '~'}, {'&', '#'}};
+  for (auto [qctl, qbin] : prefixes) {
+    std::vector<std::uint8_t> field(256 * kMaxEncodedByte);
+    std::size_t n = 0;
+    for (int b = 0; b < 256; ++b) {
+      const auto byte = static_cast<std::uint8_t>(b);
+      const std::size_t len = EncodeByte(byte, qctl, qbin, field.data() + n);
+      EXPECT_EQ(len, EncodedLength(byte, qctl, qbin)) << b;
+      EXPECT_GE(len, 1u);
+      EXPECT_LE(len, kMaxEncodedByte);
+      // Each byte on its own decodes back to itself.
+      std::uint8_t one = 0;
+      EXPECT_EQ(DecodeField(field.data() + n, len, qctl, qbin, &one), 1) << b;
+      EXPECT_EQ(one, byte) << b;
+      n += len;
+    }
+    for (std::size_t i = 0; i < n; ++i) ASSERT_LT(field[i], 0x80) << qbin << " at " << i;
+    std::vector<std::uint8_t> back(n);
+    ASSERT_EQ(DecodeField(field.data(), n, qctl, qbin, back.data()), 256) << qbin;
+    for (int b = 0; b < 256; ++b) EXPECT_EQ(back[static_cast<std::size_t>(b)], b) << qbin;
+  }
+}
+
+TEST(KermitEncoding, EighthBitDecodingOfWhatPeersSend) {
+  struct Case {
+    std::vector<std::uint8_t> field;
+    std::vector<std::uint8_t> bytes;  // empty: refused
+  };
+  const std::vector<Case> cases = {
+      {Bytes({'&', 'A'}), Bytes({0xC1})},
+      {Bytes({'&', '#', 'M'}), Bytes({0x8D})},
+      {Bytes({'&', '#', '#'}), Bytes({0xA3})},
+      {Bytes({'&', '#', '&'}), Bytes({0xA6})},
+      {Bytes({'#', '&'}), Bytes({'&'})},
+      // The prefixes quoted with the top bit set are taken as they are, and so is 163.
+      {Bytes({'#', 0xA3}), Bytes({0xA3})},
+      {Bytes({'#', 0xA6}), Bytes({0xA6})},
+      {Bytes({'&', '#', 0xA6}), Bytes({0xA6})},
+      // 8-bit controls quoted by a peer, and bytes that arrive with the top bit set.
+      {Bytes({'#', 0xC1}), Bytes({0x81})},
+      {Bytes({'&', '#', 0xC1}), Bytes({0x81})},
+      {Bytes({0xE9, 'x'}), Bytes({0xE9, 'x'})},
+      {Bytes({'&', '&'}), Bytes({0xA6})},
+      {Bytes({'a', '&'}), {}},
+      {Bytes({'a', '&', '#'}), {}},
+      {Bytes({'a', '#'}), {}},
+      {Bytes({'&'}), {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> out(c.field.size() + 1, 0x55);
+    const std::ptrdiff_t n = DecodeField(c.field.data(), c.field.size(), '#', '&', out.data());
+    if (c.bytes.empty()) {
+      EXPECT_EQ(n, -1);
+    } else {
+      ASSERT_EQ(n, static_cast<std::ptrdiff_t>(c.bytes.size()));
+      EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + n), c.bytes);
+    }
+    EXPECT_EQ(out.back(), 0x55) << "written past the field's length";
+  }
+  // Without a QBIN in force "&" is an ordinary character and a quoted character is taken
+  // as it is only when it is the prefix itself or 163.
+  const std::vector<std::uint8_t> plain = Bytes({'&', 'A', '&', 0xA6});
+  std::uint8_t out[4];
+  ASSERT_EQ(DecodeField(plain.data(), 2, '#', 0, out), 2);
+  EXPECT_EQ(out[0], '&');
+  ASSERT_EQ(DecodeField(plain.data() + 2, 2, '&', 0, out), 1);
+  EXPECT_EQ(out[0], 0xA6 ^ 64);
+}
+
+TEST(KermitEncoding, AnyShortFieldDecodesWithinItsLength) {
+  // Every field of up to three characters from the ones that matter to the decoder.
+  const std::vector<std::uint8_t> alphabet = Bytes({'#', '&', 0xA3, 0xA6, 'A', 0x00, 0xC1, 0xFF});
+  for (std::uint8_t qbin : {std::uint8_t(0), std::uint8_t('&')}) {
+    for (std::size_t len = 0; len <= 3; ++len) {
+      std::size_t combos = 1;
+      for (std::size_t i = 0; i < len; ++i) combos *= alphabet.size();
+      for (std::size_t k = 0; k < combos; ++k) {
+        std::vector<std::uint8_t> field;
+        for (std::size_t i = 0, r = k; i < len; ++i, r /= alphabet.size())
+          field.push_back(alphabet[r % alphabet.size()]);
+        std::vector<std::uint8_t> out(len + 1, 0x55);
+        const std::ptrdiff_t n = DecodeField(field.data(), len, '#', qbin, out.data());
+        EXPECT_GE(n, -1);
+        EXPECT_LE(n, static_cast<std::ptrdiff_t>(len));
+        EXPECT_EQ(out.back(), 0x55);
+      }
+    }
+  }
+}
+
 TEST(KermitSendInit, ProposalTimeField) {
-  EXPECT_EQ(OwnProposal(0, 0)[ipTime], ToChar(5));
-  EXPECT_EQ(OwnProposal(999, 0)[ipTime], ToChar(5));
-  EXPECT_EQ(OwnProposal(1000, 0)[ipTime], ToChar(1));
-  EXPECT_EQ(OwnProposal(60999, 0)[ipTime], ToChar(60));
-  EXPECT_EQ(OwnProposal(61000, 0)[ipTime], ToChar(60));
-  EXPECT_EQ(OwnProposal(5000, 0)[ipChkt], '1');
-  EXPECT_EQ(OwnProposal(5000, 1)[ipChkt], '2');
+  EXPECT_EQ(OwnProposal(0, 0, 'Y')[ipTime], ToChar(5));
+  EXPECT_EQ(OwnProposal(999, 0, 'Y')[ipTime], ToChar(5));
+  EXPECT_EQ(OwnProposal(1000, 0, 'Y')[ipTime], ToChar(1));
+  EXPECT_EQ(OwnProposal(60999, 0, 'Y')[ipTime], ToChar(60));
+  EXPECT_EQ(OwnProposal(61000, 0, 'Y')[ipTime], ToChar(60));
+  EXPECT_EQ(OwnProposal(5000, 0, 'Y')[ipChkt], '1');
+  EXPECT_EQ(OwnProposal(5000, 1, 'Y')[ipChkt], '2');
 }
 
 TEST(KermitSendInit, ShortBlocksTakeDefaults) {
@@ -196,18 +316,94 @@ TEST(KermitSendInit, AnswerPromisesOnlyWhatThisEngineDoes) {
   // window and extended-length fields.
   const std::vector<std::uint8_t> s =
       Bytes({'~', '%', ' ', '@', '-', '#', '&', '3', '~', '_', '*', 'W', '!', '<'});
-  TInitParams a = AnswerSendInit(ReadInitParams(s.data(), s.size()));
+  TInitParams a = AnswerSendInit(ReadInitParams(s.data(), s.size()), 'Y');
   EXPECT_EQ(a.size(), 10u);
-  EXPECT_EQ(a[ipQbin], 'N');
+  EXPECT_EQ(a[ipQbin], '&');
   EXPECT_EQ(a[ipRept], ' ');
   EXPECT_EQ(a[ipCapas], '(');
   EXPECT_EQ(a[ipChkt], '3');
   EXPECT_EQ(a[ipMaxl], '~');
   // No attribute capability offered: none answered; QBIN "Y" stays.
   const std::vector<std::uint8_t> plain = Bytes({'~', '%', ' ', '@', '-', '#', 'Y', '1', ' ', '"'});
-  a = AnswerSendInit(ReadInitParams(plain.data(), plain.size()));
+  a = AnswerSendInit(ReadInitParams(plain.data(), plain.size()), 'Y');
   EXPECT_EQ(a[ipCapas], ' ');
   EXPECT_EQ(a[ipQbin], 'Y');
+}
+
+TEST(KermitSendInit, ProposalQbin) {
+  const std::vector<std::pair<int, int>> cases = {{'Y', 'Y'}, {'N', 'N'}, {'&', '&'},
+                                                  {'`', '`'}, {'#', 'Y'}, {' ', 'Y'},
+                                                  {0, 'Y'},   {'y', 'y'}, {0xA6, 'Y'}};
+  for (auto [asked, sent] : cases)
+    EXPECT_EQ(OwnProposal(5000, 0, static_cast<std::uint8_t>(asked))[ipQbin], sent) << asked;
+}
+
+TEST(KermitSendInit, ReadQbinRefusesWhatCannotBeAPrefix) {
+  const std::vector<std::tuple<int, int, int>> cases = {
+      // QCTL, QBIN sent, QBIN read
+      {'#', 'Y', 'Y'}, {'#', 'N', 'N'}, {'#', '&', '&'}, {'#', '#', 'N'},  {'!', '!', 'N'},
+      {' ', '#', 'N'}, {'#', ' ', 'N'}, {'#', 'A', 'N'}, {'#', 0xA6, 'N'}, {'#', '~', '~'}};
+  for (auto [qctl, qbin, read] : cases) {
+    const std::vector<std::uint8_t> s = Bytes({'~', '%', ' ', '@', '-', qctl, qbin, '1'});
+    EXPECT_EQ(ReadInitParams(s.data(), s.size())[ipQbin], read) << qctl << " " << qbin;
+  }
+  // A block that stops before QBIN does not offer to prefix.
+  const std::vector<std::uint8_t> shortBlock = Bytes({'~', '%', ' ', '@', '-', '#'});
+  EXPECT_EQ(ReadInitParams(shortBlock.data(), shortBlock.size())[ipQbin], 'N');
+}
+
+TEST(KermitSendInit, AnswerQbin) {
+  const std::vector<std::tuple<int, int, int>> cases = {
+      // sender's QBIN, this side's choice, answer
+      {'&', 'Y', '&'}, {'&', '&', '&'}, {'&', '`', '&'}, {'&', 'N', '&'},
+      {'Y', '&', '&'}, {'Y', '`', '`'}, {'Y', 'Y', 'Y'}, {'Y', 'N', 'Y'},
+      {'Y', '#', 'Y'}, {'Y', 0, 'Y'},   {'N', '&', 'N'}, {'N', 'Y', 'N'}};
+  for (auto [theirs, ours, answer] : cases) {
+    const std::vector<std::uint8_t> s =
+        Bytes({'~', '%', ' ', '@', '-', '#', theirs, '1', ' ', ' '});
+    EXPECT_EQ(
+        AnswerSendInit(ReadInitParams(s.data(), s.size()), static_cast<std::uint8_t>(ours))[ipQbin],
+        answer)
+        << theirs << " " << ours;
+  }
+}
+
+TEST(KermitSendInit, AgreedQbin) {
+  const std::vector<std::tuple<int, int, int>> cases = {
+      // sent, received, in force
+      {'&', 'Y', '&'}, {'Y', '&', '&'}, {'&', '&', '&'}, {'`', 'Y', '`'},
+      {'Y', '~', '~'}, {'&', '`', 0},   {'Y', 'Y', 0},   {'N', '&', 0},
+      {'&', 'N', 0},   {'Y', 'N', 0},   {'N', 'N', 0},   {' ', '&', 0},
+      {'&', ' ', 0},   {0, '&', 0},     {'&', 0, 0},     {'#', 'Y', '#'}};
+  for (auto [sent, received, agreed] : cases)
+    EXPECT_EQ(AgreedQbin(static_cast<std::uint8_t>(sent), static_cast<std::uint8_t>(received)),
+              agreed)
+        << sent << " " << received;
+}
+
+TEST(KermitSendInit, BothSidesAgreeOnTheEighthBitPrefix) {
+  // Two engines: the sender proposes, the receiver answers; each then computes what is in
+  // force from what it sent and what it read back.
+  const std::vector<std::uint8_t> choices = {'Y', 'N', '&', '`', '#'};
+  for (std::uint8_t senderChoice : choices) {
+    for (std::uint8_t receiverChoice : choices) {
+      const TInitParams s = OwnProposal(5000, 2, senderChoice);
+      const TInitParams got = ReadInitParams(s.data(), s.size());
+      const TInitParams y = AnswerSendInit(got, receiverChoice);
+      const TInitParams back = ReadInitParams(y.data(), y.size());
+      const std::uint8_t atSender = AgreedQbin(s[ipQbin], back[ipQbin]);
+      const std::uint8_t atReceiver = AgreedQbin(y[ipQbin], got[ipQbin]);
+      EXPECT_EQ(atSender, atReceiver) << senderChoice << " " << receiverChoice;
+      const bool asked = IsPrefixChar(senderChoice) && senderChoice != '#';
+      const bool askedBack = IsPrefixChar(receiverChoice) && receiverChoice != '#';
+      // A receiver never refuses a prefix the sender asks for: it can always decode it.
+      const bool wanted = asked || (s[ipQbin] == 'Y' && askedBack);
+      EXPECT_EQ(atSender != 0, wanted) << senderChoice << " " << receiverChoice;
+      if (atSender != 0) {
+        EXPECT_NE(atSender, QctlOf(got));
+      }
+    }
+  }
 }
 
 TEST(KermitAttributes, ExactLengthWinsOverLengthInK) {

@@ -151,6 +151,34 @@ TEST_F(SerialLayer, UnsupportedFramingIsRefusedAndLeavesTheLine) {
   EXPECT_EQ(SlaveTermios(pty.slavePath()).c_ospeed, 38400u);
 }
 
+// A 7-bit line hands over bytes with the eighth bit cleared, as a UART in 7 bits does,
+// also where the driver does not frame (a pseudo-terminal) or the peer adds parity in
+// software; an 8-bit line hands them over intact.
+TEST_F(SerialLayer, SevenDataBitsClearTheEighthBitOfInput) {
+  TCOMMTIMEOUTS t;
+  t.ReadTotalTimeoutConstant = 10000;  // bounds a read that would otherwise wait for ever
+  ASSERT_TRUE(vxSetCommTimeouts(handle, t));
+  std::string high;
+  for (int b = 0x80; b <= 0xFF; ++b) high += static_cast<char>(b);
+  for (std::uint8_t size : {7, 6, 5, 8}) {
+    TDCB dcb;
+    dcb.ByteSize = size;
+    dcb.Parity = size == 7 ? 2 : 0;
+    ASSERT_TRUE(vxSetCommState(handle, dcb)) << int(size);
+    EXPECT_EQ((SlaveTermios(pty.slavePath()).c_iflag & ISTRIP) != 0, size < 8) << int(size);
+    pty.Write(high);
+    std::string got(high.size(), '\0');
+    std::uint32_t done = 0;
+    ASSERT_TRUE(vxReadComm(handle, got.data(), static_cast<std::uint32_t>(got.size()), &done));
+    ASSERT_EQ(done, high.size()) << int(size);
+    for (std::size_t i = 0; i < high.size(); ++i) {
+      const auto sent = static_cast<std::uint8_t>(high[i]);
+      const auto expected = static_cast<std::uint8_t>(size < 8 ? sent & 0x7F : sent);
+      EXPECT_EQ(static_cast<std::uint8_t>(got[i]), expected) << int(size) << " byte " << int(sent);
+    }
+  }
+}
+
 TEST_F(SerialLayer, ReadsAreBoundedByTheTimeouts) {
   TCOMMTIMEOUTS t;
   t.ReadTotalTimeoutMultiplier = 20;

@@ -8,9 +8,14 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <map>
 
+#include "platform/debugout.h"
+#include "platform/fileopen.h"
 #include "vxcomm.h"
 #include "vxkermit.h"
 #include "vxlogfile.h"
@@ -25,9 +30,16 @@ const char* kDescription =
     "\n"
     "DEVICE is a device path (/dev/ttyUSB0) or a port name (COM1, mapped in the\n"
     "configuration store). A mask may hold the wildcards * and ?; several masks may also\n"
-    "be given in one argument, separated by ',' or ';'.\n"
-    "Exit status: 0 when every file was transferred, 1 when the transfer failed,\n"
-    "2 for a usage error or a device that cannot be opened.";
+    "be given in one argument, separated by ',' or ';'. File names are used as the bytes\n"
+    "they are, whatever their encoding.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every file was transferred;\n"
+    "  1  the transfer failed: the session ended early, a file was skipped or discarded,\n"
+    "     no file matched the masks, or (receive --wait) no session started in time;\n"
+    "  2  a usage error, a device that cannot be opened, or a directory that does not\n"
+    "     exist, is not a directory or cannot be written (checked before the line is\n"
+    "     opened).";
 
 // A serial component that opens a device path as well as a COM number.
 class TCliComm : public TvxComm {
@@ -37,14 +49,20 @@ class TCliComm : public TvxComm {
   std::string GetDeviceName() override { return path.empty() ? TvxComm::GetDeviceName() : path; }
 };
 
-// The Kermit component, remembering why a session ended early.
+// The Kermit component, remembering why a session ended early and what it skipped.
 class TCliKermit : public TvxKermit {
  public:
   std::string failure;
+  int skipped = 0;
   ~TCliKermit() override { Destroying(); }
   void AbortTransfer(const std::string& reason) override {
     if (failure.empty()) failure = reason.empty() ? "aborted" : reason;
     TvxKermit::AbortTransfer(reason);
+  }
+  // Called when the receiving peer asks to skip the file (or the rest of them).
+  void SkipFile(bool skipAll, bool deleteFile) override {
+    if (State() != fsListen) ++skipped;
+    TvxKermit::SkipFile(skipAll, deleteFile);
   }
 };
 
@@ -68,6 +86,47 @@ bool ParseNumber(const QString& text, int low, int high, int& out) {
   return true;
 }
 
+// The command line as the bytes it was given: Qt decodes arguments to QStrings, which
+// cannot hold a file name that is not valid in the locale.
+struct RawArguments {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> values;  // an option's last value, by its long name
+};
+
+// Splits Argv the way QCommandLineParser does for options that have long names only:
+// "--name value", "--name=value", "--" ending the options, "-" alone a positional argument.
+RawArguments SplitRaw(int argc, char** argv, const QList<QCommandLineOption>& options) {
+  std::map<std::string, bool> takesValue;
+  for (const QCommandLineOption& o : options)
+    for (const QString& name : o.names()) takesValue[name.toStdString()] = !o.valueName().isEmpty();
+  RawArguments raw;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+      raw.positional.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg.compare(0, 2, "--") == 0) {
+      const std::size_t eq = arg.find('=');
+      const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
+      if (eq != std::string::npos)
+        raw.values[name] = arg.substr(eq + 1);
+      else if (takesValue[name] && i + 1 < argc)
+        raw.values[name] = argv[++i];
+    }
+  }
+  return raw;
+}
+
+// The bytes of Decoded as given on the command line: Raw when it decodes to Decoded, else
+// Decoded in the locale's encoding.
+std::string Bytes(const std::string* raw, const QString& decoded) {
+  if (raw && QString::fromLocal8Bit(raw->data(), static_cast<qsizetype>(raw->size())) == decoded)
+    return *raw;
+  return decoded.toLocal8Bit().toStdString();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,44 +148,66 @@ int main(int argc, char** argv) {
                                 "f", "none");
   const QCommandLineOption check(
       "check", "Block check proposed when sending: 1, 2 or 3 (default 3).", "n", "3");
-  const QCommandLineOption timeout("timeout", "Reply time-out in seconds (default 5).", "s", "5");
-  const QCommandLineOption errorLimit("error-limit", "Errors allowed in a session (default 3).",
-                                      "n", "3");
+  const QCommandLineOption timeout(
+      "timeout",
+      "Longest wait for a reply in seconds (default 5). Below it the wait follows the "
+      "line's measured round trip, unless --fixed-timeout.",
+      "s", "5");
+  const QCommandLineOption fixedTimeout("fixed-timeout",
+                                        "Wait the whole --timeout for every reply.");
+  const QCommandLineOption retryLimit(
+      "retry-limit",
+      "Failures in a row allowed for one packet before the transfer fails (default 10; "
+      "0: no limit).",
+      "n", "10");
+  const QCommandLineOption errorLimit(
+      "error-limit", "Errors allowed in a whole session (default 0: no limit).", "n", "0");
   const QCommandLineOption wait("wait",
-                                "receive: give up when no session has started after this many "
-                                "seconds (default 0: wait for ever).",
+                                "receive: give up, with status 1, when no session has started "
+                                "after this many seconds (default 0: wait for ever).",
                                 "s", "0");
   const QCommandLineOption logFile("log", "Write the log to this file as well.", "file");
   const QCommandLineOption level(
       "log-level", "Log detail: simple, detail or debug (default simple).", "level", "simple");
-  const QCommandLineOption quiet("quiet", "No progress and no log on standard error.");
-  parser.addOptions({speed, dataBits, parity, stopBits, flow, check, timeout, errorLimit, wait,
-                     logFile, level, quiet});
+  const QCommandLineOption quiet("quiet", "Print nothing but errors: no progress, log or summary.");
+  const QList<QCommandLineOption> options = {speed, dataBits, parity,       stopBits,   flow,
+                                             check, timeout,  fixedTimeout, retryLimit, errorLimit,
+                                             wait,  logFile,  level,        quiet};
+  parser.addOptions(options);
   parser.addPositionalArgument("command", "send or receive");
   parser.addPositionalArgument("DEVICE", "the serial device");
   parser.addPositionalArgument("MASK.../DIR", "files to send, or the directory to receive into");
-  parser.process(app);
+  // Not process(): it ends the program with status 1 on an unknown option.
+  if (!parser.parse(QCoreApplication::arguments())) return Usage(parser, parser.errorText());
+  if (parser.isSet("help") || parser.isSet("help-all")) parser.showHelp(0);
 
   const QStringList args = parser.positionalArguments();
+  const RawArguments raw = SplitRaw(argc, argv, options);
+  const bool rawMatches = raw.positional.size() == static_cast<std::size_t>(args.size());
+  auto positional = [&](int i) {
+    return Bytes(rawMatches ? &raw.positional[static_cast<std::size_t>(i)] : nullptr, args[i]);
+  };
   Options o;
   if (args.size() < 2) return Usage(parser, "a command and a device are needed");
   if (args[0] == "send") {
     o.send = true;
     if (args.size() < 3) return Usage(parser, "send needs at least one mask");
-    for (int i = 2; i < args.size(); ++i) o.masks.push_back(args[i].toLocal8Bit().toStdString());
+    for (int i = 2; i < args.size(); ++i) o.masks.push_back(positional(i));
   } else if (args[0] == "receive") {
     if (args.size() > 3) return Usage(parser, "receive takes one directory");
-    o.dir = args.size() == 3 ? args[2].toLocal8Bit().toStdString() : "";
+    o.dir = args.size() == 3 ? positional(2) : "";
   } else {
     return Usage(parser, "unknown command " + args[0]);
   }
-  o.device = args[1].toLocal8Bit().toStdString();
+  o.device = positional(1);
 
-  int bps = 0, bits = 0, crc = 0, timeoutSec = 0, limit = 0, waitSec = 0;
+  int bps = 0, bits = 0, crc = 0, timeoutSec = 0, retries = 0, limit = 0, waitSec = 0;
   if (!ParseNumber(parser.value(speed), 50, 4000000, bps)) return Usage(parser, "bad --speed");
   if (!ParseNumber(parser.value(dataBits), 5, 8, bits)) return Usage(parser, "bad --data-bits");
   if (!ParseNumber(parser.value(check), 1, 3, crc)) return Usage(parser, "bad --check");
   if (!ParseNumber(parser.value(timeout), 1, 60, timeoutSec)) return Usage(parser, "bad --timeout");
+  if (!ParseNumber(parser.value(retryLimit), 0, 1000000, retries))
+    return Usage(parser, "bad --retry-limit");
   if (!ParseNumber(parser.value(errorLimit), 0, 1000000, limit))
     return Usage(parser, "bad --error-limit");
   if (!ParseNumber(parser.value(wait), 0, 100000000, waitSec)) return Usage(parser, "bad --wait");
@@ -141,13 +222,29 @@ int main(int argc, char** argv) {
   if (!flows.contains(fl)) return Usage(parser, "bad --flow");
   if (!levels.contains(lv)) return Usage(parser, "bad --log-level");
   const bool loud = !parser.isSet(quiet);
+  // The components' debug lines would reach the terminal; the journal may keep them.
+  if (!loud && !vxDebugOutputToJournal()) vxSetDebugOutputEnabled(false);
+
+  // A bad directory is a usage error, found before the line is opened or anyone waits.
+  if (!o.send) {
+    const std::string dir = o.dir.empty() ? std::string(".") : o.dir;
+    std::string reason;
+    if (!vxWritableDirectory(dir, reason)) {
+      std::cerr << "vxkermit: cannot receive into " << dir << ": " << reason << "\n";
+      return 2;
+    }
+  }
 
   TvxLogFile log;
   log.SetOptions(parser.isSet(logFile) ? TLogOptions{loSafeMode, loDate, loTime, loMSec}
                                        : TLogOptions{});
   log.SetSizeLimit(0);
   log.SetDetailLevel(static_cast<TDetailLevel>(levels.indexOf(lv)));
-  if (parser.isSet(logFile)) log.SetFileName(parser.value(logFile).toLocal8Bit().toStdString());
+  if (parser.isSet(logFile)) {
+    const auto given = raw.values.find("log");
+    log.SetFileName(
+        Bytes(given == raw.values.end() ? nullptr : &given->second, parser.value(logFile)));
+  }
   const bool toFile = parser.isSet(logFile);
   log.OnLogEntry = [&](TObject*, std::string& entry) {
     if (loud) std::cerr << entry << "\n";
@@ -176,7 +273,11 @@ int main(int argc, char** argv) {
   kermit.SetActive(true);
   kermit.SetCrc(static_cast<TvxKermitCrc>(crc - 1));
   kermit.SetTimeout(timeoutSec * 1000);
-  kermit.SetErrorLimit(limit);
+  kermit.SetAdaptiveTimeout(!parser.isSet(fixedTimeout));
+  kermit.SetRetryLimit(retries);
+  kermit.SetErrorLimit(limit == 0 ? INT_MAX : limit);
+  // A line without an eighth data bit carries such bytes only with a prefix.
+  if (bits < 8) kermit.SetEighthBitPrefix('&');
   kermit.SetDefaultPath(o.dir);
 
   std::string fatal;
@@ -188,10 +289,14 @@ int main(int argc, char** argv) {
   kermit.OnFatalError = onFatal;
 
   int files = 0;
+  std::vector<std::string> received;
   bool sessionStarted = false, sessionEnded = false;
   QElapsedTimer shown;
   shown.start();
-  kermit.OnFileEnd = [&](TObject*) { ++files; };
+  kermit.OnFileEnd = [&](TObject*) {
+    ++files;
+    if (!o.send) received.push_back(kermit.FileName());
+  };
   kermit.OnProgress = [&](TObject*) {
     if (!loud || shown.elapsed() < 250) return;
     shown.restart();
@@ -228,6 +333,7 @@ int main(int argc, char** argv) {
   });
   poll.start(50);
 
+  int listed = 0;
   if (o.send) {
     std::string masks;
     for (const auto& m : o.masks) masks += (masks.empty() ? "" : ";") + m;
@@ -236,6 +342,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
       if (fatal.empty()) fatal = e.what();
     }
+    listed = kermit.FileList().Count();
     if (!fatal.empty() && !sessionStarted) {
       std::cerr << "vxkermit: " << fatal << "\n";
       return 1;
@@ -252,16 +359,37 @@ int main(int argc, char** argv) {
   }
   comm.SetActive(false);
 
-  const bool ok = sessionEnded && kermit.failure.empty() && fatal.empty();
-  if (loud) {
-    if (ok)
+  // A file the receiver skipped, or one the sender discarded at its end (the receiving
+  // side removed it), was not transferred although its session ended well.
+  std::string incomplete;
+  if (o.send && kermit.skipped > 0)
+    incomplete = std::to_string(kermit.skipped) + " of " + std::to_string(listed) +
+                 (listed == 1 ? " file" : " files") + " skipped by the receiver";
+  else if (o.send && files < listed)
+    incomplete = std::to_string(listed - files) + " of " + std::to_string(listed) +
+                 (listed == 1 ? " file" : " files") + " not sent";
+  int discarded = 0;
+  for (const std::string& name : received)
+    if (!vxFileExists(name)) ++discarded;
+  if (discarded > 0)
+    incomplete = std::to_string(discarded) + (discarded == 1 ? " file" : " files") +
+                 " discarded by the sender";
+
+  const bool ok = sessionEnded && kermit.failure.empty() && fatal.empty() && incomplete.empty();
+  // Success is news only for a user who asked for output; a failure is an error.
+  if (ok) {
+    if (loud)
       std::cerr << "vxkermit: " << files << (files == 1 ? " file " : " files ")
                 << (o.send ? "sent" : "received") << "\n";
-    else if (!sessionStarted)
-      std::cerr << "vxkermit: no session started\n";
-    else
-      std::cerr << "vxkermit: transfer failed: "
-                << (kermit.failure.empty() ? fatal : kermit.failure) << "\n";
+  } else if (!sessionStarted) {
+    std::cerr << "vxkermit: " << (fatal.empty() ? "no session started" : fatal) << "\n";
+  } else {
+    std::cerr << "vxkermit: transfer failed: "
+              << (!kermit.failure.empty() ? kermit.failure
+                  : !fatal.empty()        ? fatal
+                  : !incomplete.empty()   ? incomplete
+                                          : "the session did not end")
+              << "\n";
   }
   return ok ? 0 : 1;
 }

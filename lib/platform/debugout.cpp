@@ -3,8 +3,15 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
+
+namespace {
+
+std::atomic<bool> debug_output_enabled{true};
+
+}  // namespace
 
 bool vxDebugOutputToJournal() {
   // journald's native socket is there exactly while it runs; it also serves syslog(3).
@@ -16,7 +23,12 @@ bool vxDebugOutputToJournal() {
   return journal;
 }
 
+void vxSetDebugOutputEnabled(bool enabled) {
+  debug_output_enabled.store(enabled);
+}
+
 void vxOutputDebugString(const std::string& text) {
+  if (!debug_output_enabled.load(std::memory_order_relaxed)) return;
   if (vxDebugOutputToJournal()) {
     syslog(LOG_DEBUG, "%.*s", static_cast<int>(text.size()), text.data());
     return;

@@ -6,7 +6,11 @@
 
 #include <string>
 
-// Writes Text as one record or line; control characters go as they are.
+// Writes Text as one record or line; control characters go as they are. Nothing while
+// debug output is turned off.
 void vxOutputDebugString(const std::string& text);
+// Turns this process's debug output off or back on (it starts on), from any thread: a
+// command-line program whose standard error belongs to its user turns it off.
+void vxSetDebugOutputEnabled(bool enabled);
 // True when vxOutputDebugString writes to the journal, false for standard error.
 bool vxDebugOutputToJournal();

@@ -195,6 +195,9 @@ int TtyDevice::SetState(const TDCB& dcb) {
   if (f & dcbflag::Parity) tio.c_iflag |= INPCK;
   if (f & dcbflag::OutX) tio.c_iflag |= IXON;
   if (f & dcbflag::InX) tio.c_iflag |= IXOFF;
+  // A UART in 7 bits or less hands over no eighth bit; stripping makes a line that does
+  // not frame (a pseudo-terminal) or that carries software parity read the same.
+  if (dcb.ByteSize < 8) tio.c_iflag |= ISTRIP;
   tio.c_oflag = 0;
   tio.c_lflag = 0;
   tio.c_cflag &= ~(CBAUD | CBAUDEX | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);

@@ -1,41 +1,53 @@
 #include "vxftbase/filestream.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 
-namespace {
+#include "platform/fileopen.h"
+#include "platform/handles.h"
 
-QString LocalName(const std::string& name) {
-  return QFile::decodeName(QByteArray::fromStdString(name));
-}
+namespace {
 
 std::string Reason(const QFile& file) {
   return file.errorString().toLocal8Bit().toStdString();
 }
 
+// The name for a message, which ends at its first NUL byte: such a byte shows as "\0".
+std::string Shown(const std::string& name) {
+  std::string shown;
+  for (char c : name) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+  return shown;
+}
+
 }  // namespace
 
 TvxFileStream::TvxFileStream(const std::string& fileName, std::uint16_t mode)
-    : file_name_(fileName), file_(LocalName(fileName)) {
+    : file_name_(fileName) {
+  // The name goes to the system as the bytes it is; a QFile by name would go through a
+  // QString, which has no room for a name that is not valid in the locale.
+  int fdMode = vxOpenRead;
   QIODevice::OpenMode qmode = QIODevice::ReadOnly;
+  if (mode == fmCreate) {
+    fdMode = vxOpenCreate;
+    qmode = QIODevice::ReadWrite;
+  } else if ((mode & 3) == fmOpenWrite) {
+    fdMode = vxOpenWrite;
+    qmode = QIODevice::WriteOnly;
+  } else if ((mode & 3) == fmOpenReadWrite) {
+    fdMode = vxOpenReadWrite;
+    qmode = QIODevice::ReadWrite;
+  }
+  std::string error;
+  const int fd = vxOpenFile(fileName, fdMode, error);
+  if (fd >= 0) {
+    if (file_.open(fd, qmode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) return;
+    // Not adopted: the descriptor is still ours to close.
+    error = Reason(file_);
+    vxCloseHandle(fd);
+  }
   if (mode == fmCreate)
-    qmode = QIODevice::ReadWrite | QIODevice::Truncate;
-  else if ((mode & 3) == fmOpenWrite)
-    qmode = QIODevice::WriteOnly | QIODevice::ExistingOnly;
-  else if ((mode & 3) == fmOpenReadWrite)
-    qmode = QIODevice::ReadWrite | QIODevice::ExistingOnly;
-  // A directory opens as a file on Linux; it cannot be transferred.
-  if (QFileInfo::exists(file_.fileName()) && QFileInfo(file_.fileName()).isDir()) {
-    if (mode == fmCreate)
-      throw EFCreateError("Cannot create file \"" + fileName + "\". Is a directory");
-    throw EFOpenError("Cannot open file \"" + fileName + "\". Is a directory");
-  }
-  if (!file_.open(qmode | QIODevice::Unbuffered)) {
-    if (mode == fmCreate)
-      throw EFCreateError("Cannot create file \"" + fileName + "\". " + Reason(file_));
-    throw EFOpenError("Cannot open file \"" + fileName + "\". " + Reason(file_));
-  }
+    throw EFCreateError("Cannot create file \"" + Shown(fileName) + "\". " + error);
+  throw EFOpenError("Cannot open file \"" + Shown(fileName) + "\". " + error);
 }
 
 TvxFileStream::~TvxFileStream() {

@@ -46,7 +46,10 @@ class TvxFileStream : public TObject {
  public:
   static constexpr std::size_t BufferSize = 64 * 1024;
 
-  // Throws EFOpenError (or EFCreateError with fmCreate) with the system's reason.
+  // FileName is the file's name as the system's bytes, whatever their encoding; a
+  // directory is refused. Throws EFOpenError (or EFCreateError with fmCreate) with the
+  // system's reason: Cannot open file "NAME". No such file or directory (a NUL byte, which
+  // no file name holds, shows there as "\0").
   TvxFileStream(const std::string& fileName, std::uint16_t mode);
   TvxFileStream(const TvxFileStream&) = delete;
   TvxFileStream& operator=(const TvxFileStream&) = delete;

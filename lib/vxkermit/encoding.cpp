@@ -2,6 +2,16 @@
 
 namespace vxkermit {
 
+std::string EncodeText(const std::string& bytes, std::uint8_t qctl, std::uint8_t qbin) {
+  std::string out;
+  std::uint8_t one[kMaxEncodedByte];
+  for (char c : bytes) {
+    const std::size_t n = EncodeByte(static_cast<std::uint8_t>(c), qctl, qbin, one);
+    out.append(reinterpret_cast<const char*>(one), n);
+  }
+  return out;
+}
+
 namespace {
 
 // The byte a quoted character D stands for.

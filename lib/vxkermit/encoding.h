@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vxkermit {
 
@@ -53,10 +54,9 @@ constexpr std::size_t EncodeByte(std::uint8_t b, std::uint8_t qctl, std::uint8_t
   return n;
 }
 
-// The same without eighth-bit prefixing, for callers that predate it.
-constexpr std::size_t EncodeByte(std::uint8_t b, std::uint8_t qctl, std::uint8_t* out) {
-  return EncodeByte(b, qctl, 0, out);
-}
+// The encoding of every byte of Bytes, as EncodeByte gives it: file names travel so, like
+// file data.
+std::string EncodeText(const std::string& bytes, std::uint8_t qctl, std::uint8_t qbin);
 
 // Decodes Len characters of a data field into Out (room for Len bytes); returns the number
 // of bytes, or -1 when the field ends in a lone prefix (no sender produces that, so the
@@ -65,11 +65,5 @@ constexpr std::size_t EncodeByte(std::uint8_t b, std::uint8_t qctl, std::uint8_t
 // (XOR 64). With Qbin (not 0) a Qbin sets the eighth bit of the byte that follows it.
 std::ptrdiff_t DecodeField(const std::uint8_t* in, std::size_t len, std::uint8_t qctl,
                            std::uint8_t qbin, std::uint8_t* out);
-
-// The same without eighth-bit prefixing, for callers that predate it.
-inline std::ptrdiff_t DecodeField(const std::uint8_t* in, std::size_t len, std::uint8_t qctl,
-                                  std::uint8_t* out) {
-  return DecodeField(in, len, qctl, 0, out);
-}
 
 }  // namespace vxkermit

@@ -7,7 +7,11 @@
 
 namespace vxkermit {
 
-// The file-name part of Path, cut to its first MaxLength characters.
+// The file-name part of Path (after its last "/"), as bytes, at most MaxLength of them. A
+// longer name is cut in its stem so that its extension survives: the part from the last
+// "." when that dot is not the name's first byte, the part is at most 16 bytes and some
+// of the stem still fits ("long...name.tar.gz" keeps ".gz"). Otherwise the name is cut at
+// MaxLength. A cut never splits a UTF-8 character unless nothing would be left before it.
 std::string SentFileName(const std::string& path, std::size_t maxLength);
 
 // A peer's file name reduced to one path component that stays inside the receiving

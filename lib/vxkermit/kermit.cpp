@@ -174,7 +174,7 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
   switch (type) {
     case 'F':
       if (fileOpen) return AbortTransfer("File header before the end of the open file.");
-      ReceiveFileHeader();
+      if (!ReceiveFileHeader()) return;
       break;
     case 'A':
       if (!fileOpen) return AbortTransfer("Attributes for no open file.");

@@ -1,6 +1,6 @@
 // The receiving side of TvxKermit: the Send-Init answer, file header, attributes, data and
 // end of file; every accepted packet is acknowledged by the dispatch.
-#include <QFile>
+#include "platform/fileopen.h"
 
 #include "vxkermit.h"
 #include "vxkermit/attributes.h"
@@ -36,8 +36,15 @@ void TvxKermit::ReceiveInit() {
   qbin_ = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
 }
 
-void TvxKermit::ReceiveFileHeader() {
-  const std::string sent(reinterpret_cast<const char*>(RecvData()), RecvDataLen());
+bool TvxKermit::ReceiveFileHeader() {
+  std::array<std::uint8_t, kPacketImageSize> bytes;
+  const std::ptrdiff_t n =
+      DecodeField(RecvData(), RecvDataLen(), QctlOf(init_params_), qbin_, bytes.data());
+  if (n < 0) {
+    BadCheck();
+    return false;
+  }
+  const std::string sent(reinterpret_cast<const char*>(bytes.data()), static_cast<std::size_t>(n));
   const std::string name = sent.substr(0, sent.find('\0'));
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
   try {
@@ -45,6 +52,7 @@ void TvxKermit::ReceiveFileHeader() {
   } catch (const EFileStreamError& e) {
     AbortTransfer(e.Message());
   }
+  return true;
 }
 
 void TvxKermit::ReceiveAttributes() {
@@ -90,8 +98,7 @@ void TvxKermit::ReceiveEOF() {
   std::string text = "EOF [Z] Packet. Close File:  " + name;
   CloseTransferFile();
   if (RecvDataLen() > 0 && RecvData()[0] == 'D' && !name.empty()) {
-    const QString path = QFile::decodeName(QByteArray::fromStdString(name));
-    if (QFile::exists(path) && QFile::remove(path)) text += " with deletion!";
+    if (vxRemoveFile(name)) text += " with deletion!";
   }
   LogMsg(dlDebug, text);
 }

@@ -32,9 +32,13 @@ void TvxKermit::SendFileHeader() {
     return;
   }
   SetTotalSize(FileList().Sizes(file_index_));
-  // Never longer than the peer's MAXL allows.
-  const std::string name = SentFileName(FileName(), std::min(MaxFileNameLength, MaxDataField()));
-  SendPacket('F', name.data(), name.size());
+  // Encoded like data, as peers read it, and never longer than the peer's MAXL allows.
+  std::string field;
+  for (std::size_t n = std::min(MaxFileNameLength, MaxDataField()); n > 0; --n) {
+    field = EncodeText(SentFileName(FileName(), n), QctlOf(init_params_), qbin_);
+    if (field.size() <= MaxDataField()) break;
+  }
+  SendPacket('F', field.data(), field.size());
   LogMsg(dlDebug, "Answer File");
 }
 

@@ -39,10 +39,6 @@ constexpr bool IsPrefixChar(std::uint8_t c) {
 // set if the peer asks), "N" (never) or a prefix character (asks for it); anything else,
 // the control prefix "#" included, proposes "Y".
 TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbin);
-// The same with QBIN "Y", for callers that predate the choice.
-inline TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal) {
-  return OwnProposal(timeoutMs, crcOrdinal, 'Y');
-}
 
 // Reads the block of a received S or of the Y that answers one. Fields the peer left out,
 // and MAXL, QCTL or CHKT values this engine cannot use, take Kermit's defaults (MAXL 80,
@@ -56,10 +52,6 @@ TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len);
 // proposed one; OwnQbin (this side's choice, as for OwnProposal) when the sender said "Y"
 // and OwnQbin is a prefix character other than the sender's QCTL; else the sender's value.
 TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin);
-// The same with this side's choice "Y", for callers that predate the choice.
-inline TInitParams AnswerSendInit(const TInitParams& sender) {
-  return AnswerSendInit(sender, 'Y');
-}
 
 // The eighth-bit prefix in force after an exchange of Send-Init blocks, from the QBIN this
 // side sent and the one it received: a prefix character on one side and "Y" or the same
