@@ -84,8 +84,10 @@ bool TvxKermit::AcceptPacket(std::size_t size, std::uint8_t terminator) {
   const int len = UnChar(recv_buf_[kLenPos]);
   // Any control character but MARK ends a packet: peers differ in their end of line.
   const bool terminated = terminator < 32 && terminator != kMark;
+  // SEQ is tochar of 0..63: any other byte is damage, whatever the check says.
+  const int seq = size > kSeqPos ? UnChar(recv_buf_[kSeqPos]) : -1;
   return size >= kDataPos && len >= MinPacketLen(check_index_) &&
-         static_cast<std::size_t>(len) + 2 == size && terminated &&
+         static_cast<std::size_t>(len) + 2 == size && terminated && seq >= 0 && seq < 64 &&
          VerifyBlockCheck(recv_buf_.data());
 }
 
