@@ -24,6 +24,12 @@ class TvxKermit : public TvxCustomFileTransfer {
   Q_OBJECT
 
  public:
+  // Details of fatal error 17 besides those of the file-transfer base: a file that cannot
+  // be opened, created, read or written; a peer that breaks the protocol (file data for no
+  // open file, a break inside a file). Either ends the session with an E packet first.
+  static constexpr Cardinal kFileFailure = 9;
+  static constexpr Cardinal kProtocolViolation = 10;
+
   static constexpr std::size_t RecvBufSize = vxkermit::kPacketImageSize;
   static constexpr std::size_t SendBufSize = 2 * vxkermit::kPacketImageSize;
   // Where SendBuf keeps the encoded data field of a D packet before framing.
@@ -42,9 +48,10 @@ class TvxKermit : public TvxCustomFileTransfer {
   std::uint8_t EighthBitPrefix() const { return qbin_proposal_; }
   void SetEighthBitPrefix(std::uint8_t value) { qbin_proposal_ = value; }
   // Off by default: the reply time-out is always Timeout. On: it follows the measured
-  // round trip (four times the smoothed round trip, at least MinReplyTimeoutMs, at most
-  // Timeout), and a damaged reply makes the sender repeat its packet at once, so a bad
-  // line costs a round trip per fault instead of a whole Timeout.
+  // round trip (four times the smoothed round trip, at least MinReplyTimeoutMs, doubled for
+  // each failure of the same packet, at most Timeout), and a damaged reply makes the sender
+  // repeat its packet at once, so a bad line costs a round trip per fault instead of a
+  // whole Timeout.
   bool AdaptiveTimeout() const { return adaptive_timeout_; }
   void SetAdaptiveTimeout(bool value) { adaptive_timeout_ = value; }
   static constexpr int MinReplyTimeoutMs = 100;

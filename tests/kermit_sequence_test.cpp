@@ -248,3 +248,20 @@ TEST_F(KermitByHand, DamagedReplyIsAnsweredByARepeatOnlyWithAdaptiveTimeout) {
     k.Abort();
   }
 }
+
+TEST_F(KermitByHand, AdaptiveWaitDoublesWithEachFailureOfOnePacket) {
+  k.SetAdaptiveTimeout(true);
+  k.SetTimeout(5000);
+  k.SetErrorLimit(INT_MAX);
+  Init();
+  Feed(Packet('F', 1, "slow.txt", 2));
+  const int base = k.SilenceTimeout();  // the round trip was measured: well below Timeout
+  ASSERT_GE(base, TvxKermit::MinReplyTimeoutMs);
+  ASSERT_LT(base, 1000);
+  for (int i = 1; i <= 8; ++i) {
+    k.DoTimeout();
+    EXPECT_EQ(k.SilenceTimeout(), std::min(base << i, 5000)) << i;
+  }
+  Feed(Packet('D', 2, "x", 2));  // got through: back to the round trip
+  EXPECT_LT(k.SilenceTimeout(), 2 * base);
+}

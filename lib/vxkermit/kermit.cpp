@@ -68,7 +68,11 @@ void TvxKermit::ResendLastPacket() {
 
 int TvxKermit::SilenceTimeout() const {
   if (!adaptive_timeout_ || State() == fsListen) return Timeout();
-  return round_trip_.ReplyTimeout(MinReplyTimeoutMs, Timeout());
+  // Each failure of the same packet doubles the wait, so the retries outlast a peer that
+  // recovers only by its own, longer time-out.
+  const std::int64_t base = round_trip_.ReplyTimeout(MinReplyTimeoutMs, Timeout());
+  const std::int64_t backedOff = base << std::min(RetryCount(), 16);
+  return static_cast<int>(std::min<std::int64_t>(backedOff, Timeout()));
 }
 
 void TvxKermit::StartReplyTimer() {
@@ -175,24 +179,28 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
   const bool fileOpen = FileStream() != nullptr;
   switch (type) {
     case 'F':
-      if (fileOpen) return AbortTransfer("File header before the end of the open file.");
+      if (fileOpen)
+        return RaiseFatalError(17, kProtocolViolation,
+                               "File header before the end of the open file.");
       if (!ReceiveFileHeader()) return;
       break;
     case 'A':
-      if (!fileOpen) return AbortTransfer("Attributes for no open file.");
+      if (!fileOpen) return RaiseFatalError(17, kProtocolViolation, "Attributes for no open file.");
       ReceiveAttributes();
       break;
     case 'D':
-      if (!fileOpen) return AbortTransfer("Data for no open file.");
+      if (!fileOpen) return RaiseFatalError(17, kProtocolViolation, "Data for no open file.");
       // A refused packet must not count as received, or its repeat would be dropped.
       if (!ReceiveFileData()) return;
       break;
     case 'Z':
-      if (!fileOpen) return AbortTransfer("End of file for no open file.");
+      if (!fileOpen)
+        return RaiseFatalError(17, kProtocolViolation, "End of file for no open file.");
       ReceiveEOF();
       break;
     case 'B':
-      if (fileOpen) return AbortTransfer("Break before the end of the open file.");
+      if (fileOpen)
+        return RaiseFatalError(17, kProtocolViolation, "Break before the end of the open file.");
       last_recv_seq_ = seq;
       SendAck();
       EndSession();

@@ -50,7 +50,7 @@ bool TvxKermit::ReceiveFileHeader() {
   try {
     OpenTransferFile(ReceivedFileName(name), fmCreate);
   } catch (const EFileStreamError& e) {
-    AbortTransfer(e.Message());
+    RaiseFatalError(17, kFileFailure, e.Message());
   }
   return true;
 }
@@ -75,7 +75,7 @@ bool TvxKermit::ReceiveFileData() {
       file->Write(bytes.data(), n);
     } catch (const EFileStreamError& e) {
       // Dropping the data would let the peer believe the file arrived whole.
-      AbortTransfer(e.Message());
+      RaiseFatalError(17, kFileFailure, e.Message());
       return true;
     }
   }
@@ -90,7 +90,7 @@ void TvxKermit::ReceiveEOF() {
       file->Flush();
     } catch (const EFileStreamError& e) {
       // The end is acknowledged only for a file that is on disk whole.
-      AbortTransfer(e.Message());
+      RaiseFatalError(17, kFileFailure, e.Message());
       return;
     }
   }

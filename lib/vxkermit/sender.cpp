@@ -28,7 +28,7 @@ void TvxKermit::SendFileHeader() {
   try {
     OpenTransferFile(FileList().Strings(file_index_), fmOpenRead);
   } catch (const EFileStreamError& e) {
-    AbortTransfer(e.Message());
+    RaiseFatalError(17, kFileFailure, e.Message());
     return;
   }
   SetTotalSize(FileList().Sizes(file_index_));
@@ -69,7 +69,7 @@ void TvxKermit::SendFileData() {
       if (used < n) file->Seek(data_pos_ + used);
     } catch (const EFileStreamError& e) {
       // Ending the file here would hand the peer a short file as complete.
-      AbortTransfer(e.Message());
+      RaiseFatalError(17, kFileFailure, e.Message());
       return;
     }
   }
