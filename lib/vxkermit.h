@@ -48,10 +48,10 @@ class TvxKermit : public TvxCustomFileTransfer {
   std::uint8_t EighthBitPrefix() const { return qbin_proposal_; }
   void SetEighthBitPrefix(std::uint8_t value) { qbin_proposal_ = value; }
   // Off by default: the reply time-out is always Timeout. On: it follows the measured
-  // round trip (four times the smoothed round trip, at least MinReplyTimeoutMs, doubled for
-  // each failure of the same packet, at most Timeout), and a damaged reply makes the sender
-  // repeat its packet at once, so a bad line costs a round trip per fault instead of a
-  // whole Timeout.
+  // round trip (four times the smoothed round trip, at least MinReplyTimeoutMs, at most
+  // Timeout; doubled for each failure of the same packet up to twice Timeout), and a
+  // damaged reply makes the sender repeat its packet at once, so a bad line costs a round
+  // trip per fault instead of a whole Timeout.
   bool AdaptiveTimeout() const { return adaptive_timeout_; }
   void SetAdaptiveTimeout(bool value) { adaptive_timeout_ = value; }
   static constexpr int MinReplyTimeoutMs = 100;
@@ -138,6 +138,9 @@ class TvxKermit : public TvxCustomFileTransfer {
   std::uint8_t RecvType() const { return recv_buf_[vxkermit::kTypePos]; }
   const std::uint8_t* RecvData() const { return recv_buf_.data() + vxkermit::kDataPos; }
   std::size_t RecvDataLen() const;
+  // Decodes the data field into Out (RecvBufSize bytes): the byte count, or -1 for a
+  // damaged field, which is refused like a bad check.
+  std::ptrdiff_t DecodeReceived(std::uint8_t* out);
   // True when the packet collected into RecvBuf (Size bytes, MARK through the check) has a
   // LEN that fits it and the current check, an end-of-line Terminator, and a correct check.
   bool AcceptPacket(std::size_t size, std::uint8_t terminator);

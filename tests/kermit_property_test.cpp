@@ -337,6 +337,24 @@ class Watched : public TvxKermit {
   }
 };
 
+// Follows a sending component: Sending once its session started, SendError once it failed.
+void WatchSender(Watched& s, bool& sending, bool& sendError) {
+  s.onAbort = [&](const std::string& reason) {
+    TRACE("   sender aborts: %s", reason.c_str());
+    if (sending) sendError = true;
+  };
+  s.OnFatalError = [&](TObject*, Cardinal code, Cardinal detail, const std::string& msg,
+                       bool& raise) {
+    raise = false;
+    TRACE("   sender fatal error %u/%u: %s", code, detail, msg.c_str());
+    sendError = true;
+  };
+  s.OnChangeState = [&](TObject*) {
+    TRACE("   sender state %d", s.State());
+    if (s.State() == fsSend) sending = true;
+  };
+}
+
 // The program's settings, or now and then the component's own; the block check the side
 // proposes, now and then eighth-bit prefixing and the adaptive reply time-out.
 void Configure(Watched& k, Rng& rng, const std::string& dir, const char* side) {
@@ -856,20 +874,7 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   ReceiverWatch rw(r, ws.in, files, o.failures);
   bool sending = false, sendError = false;
   int sendEnds = 0;
-  s.onAbort = [&](const std::string& reason) {
-    TRACE("   sender aborts: %s", reason.c_str());
-    if (sending) sendError = true;
-  };
-  s.OnFatalError = [&](TObject*, Cardinal code, Cardinal detail, const std::string& msg,
-                       bool& raise) {
-    raise = false;
-    TRACE("   sender fatal error %u/%u: %s", code, detail, msg.c_str());
-    sendError = true;
-  };
-  s.OnChangeState = [&](TObject*) {
-    TRACE("   sender state %d", s.State());
-    if (s.State() == fsSend) sending = true;
-  };
+  WatchSender(s, sending, sendError);
   auto afterStep = [&] {
     rw.AfterStep();
     if (!sending || Running(s)) return;
@@ -1343,20 +1348,7 @@ Outcome RunSenderStream(std::uint64_t seed, const Workspace& ws) {
     }
     if (type != 'B') answer(type, seq);
   };
-  s.onAbort = [&](const std::string& reason) {
-    TRACE("   sender aborts: %s", reason.c_str());
-    if (sending) sendError = true;
-  };
-  s.OnFatalError = [&](TObject*, Cardinal code, Cardinal detail, const std::string& msg,
-                       bool& raise) {
-    raise = false;
-    TRACE("   sender fatal error %u/%u: %s", code, detail, msg.c_str());
-    sendError = true;
-  };
-  s.OnChangeState = [&](TObject*) {
-    TRACE("   sender state %d", s.State());
-    if (s.State() == fsSend) sending = true;
-  };
+  WatchSender(s, sending, sendError);
 
   try {
     s.SendFiles(ws.out + "/*");

@@ -260,7 +260,7 @@ TEST_F(KermitByHand, AdaptiveWaitDoublesWithEachFailureOfOnePacket) {
   ASSERT_LT(base, 1000);
   for (int i = 1; i <= 8; ++i) {
     k.DoTimeout();
-    EXPECT_EQ(k.SilenceTimeout(), std::min(base << i, 5000)) << i;
+    EXPECT_EQ(k.SilenceTimeout(), std::min(base << i, 10000)) << i;
   }
   Feed(Packet('D', 2, "x", 2));  // got through: back to the round trip
   EXPECT_LT(k.SilenceTimeout(), 2 * base);

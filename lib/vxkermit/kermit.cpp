@@ -68,11 +68,12 @@ void TvxKermit::ResendLastPacket() {
 
 int TvxKermit::SilenceTimeout() const {
   if (!adaptive_timeout_ || State() == fsListen) return Timeout();
-  // Each failure of the same packet doubles the wait, so the retries outlast a peer that
-  // recovers only by its own, longer time-out.
+  // Each failure of the same packet doubles the wait, up to twice the time-out this side
+  // announced: a peer that lost its way in a damaged packet recovers only by that
+  // time-out, and each repeat sent before it runs out would start its wait anew.
   const std::int64_t base = round_trip_.ReplyTimeout(MinReplyTimeoutMs, Timeout());
   const std::int64_t backedOff = base << std::min(RetryCount(), 16);
-  return static_cast<int>(std::min<std::int64_t>(backedOff, Timeout()));
+  return static_cast<int>(std::min<std::int64_t>(backedOff, 2 * std::int64_t{Timeout()}));
 }
 
 void TvxKermit::StartReplyTimer() {

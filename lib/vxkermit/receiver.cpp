@@ -36,14 +36,16 @@ void TvxKermit::ReceiveInit() {
   qbin_ = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
 }
 
+std::ptrdiff_t TvxKermit::DecodeReceived(std::uint8_t* out) {
+  const std::ptrdiff_t n = DecodeField(RecvData(), RecvDataLen(), QctlOf(init_params_), qbin_, out);
+  if (n < 0) BadCheck();
+  return n;
+}
+
 bool TvxKermit::ReceiveFileHeader() {
   std::array<std::uint8_t, kPacketImageSize> bytes;
-  const std::ptrdiff_t n =
-      DecodeField(RecvData(), RecvDataLen(), QctlOf(init_params_), qbin_, bytes.data());
-  if (n < 0) {
-    BadCheck();
-    return false;
-  }
+  const std::ptrdiff_t n = DecodeReceived(bytes.data());
+  if (n < 0) return false;
   const std::string sent(reinterpret_cast<const char*>(bytes.data()), static_cast<std::size_t>(n));
   const std::string name = sent.substr(0, sent.find('\0'));
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
@@ -64,12 +66,8 @@ void TvxKermit::ReceiveAttributes() {
 
 bool TvxKermit::ReceiveFileData() {
   std::array<std::uint8_t, kPacketImageSize> bytes;
-  const std::ptrdiff_t n =
-      DecodeField(RecvData(), RecvDataLen(), QctlOf(init_params_), qbin_, bytes.data());
-  if (n < 0) {
-    BadCheck();
-    return false;
-  }
+  const std::ptrdiff_t n = DecodeReceived(bytes.data());
+  if (n < 0) return false;
   if (TvxFileStream* file = FileStream()) {
     try {
       file->Write(bytes.data(), n);
