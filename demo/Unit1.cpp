@@ -17,14 +17,14 @@ std::string Latin1(const QString& s) {
   return s.toLatin1().toStdString();
 }
 
-// A button click runs like a framework event: an exception that leaves the handler is
-// shown by the application's standard display, and the window goes on.
+// A control's signal runs like a framework event: an exception of any type that leaves
+// the handler is shown by the application's standard display, and the window goes on.
 template <typename Handler>
 void Guarded(Handler&& handler) {
   try {
     handler();
-  } catch (const std::exception& error) {
-    UIServices().ShowException(error);
+  } catch (...) {
+    ShowCurrentException();
   }
 }
 
@@ -62,12 +62,21 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::TFor
   setFont(font);
   for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label6}) label->adjustSize();
   ProgressBar1->setRange(0, 0);
+  // A top-level window's stored place; a window manager may still put it elsewhere.
+  move(235, 150);
 
   CreateComponents();
   ConnectControls();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  vxComm1->RemoveNotifyHandler(TvxIONotifyEvent::Of<&TForm1::vxComm1Notify>(this));
+  // The components go while the controls their events write to are still there; the
+  // port's close ends a running transfer, which the Kermit component logs.
+  delete vxComm1;
+  delete vxKermit1;
+  delete vxLogFile1;
+}
 
 void TForm1::CreateComponents() {
   TFormLoader form;
@@ -133,11 +142,15 @@ void TForm1::CreateComponents() {
   vxLogFile1->SetVisualOut(Memo2);
 
   form.Finish();
+  // After the processors, so that the Kermit component has reset itself when the form
+  // reads its state on an open or a close.
+  vxComm1->AddNotifyHandler(TvxIONotifyEvent::Of<&TForm1::vxComm1Notify>(this));
 }
 
 void TForm1::ConnectControls() {
   // clicked fires for the user's clicks only, not for the state set back below.
-  connect(CheckBox1, &QCheckBox::clicked, this, [this] { CheckBox1Click(CheckBox1); });
+  connect(CheckBox1, &QCheckBox::clicked, this,
+          [this] { Guarded([this] { CheckBox1Click(CheckBox1); }); });
   connect(Button1, &QPushButton::clicked, this,
           [this] { Guarded([this] { Button1Click(Button1); }); });
   connect(Button2, &QPushButton::clicked, this,
@@ -158,10 +171,18 @@ void TForm1::SetCaption(QLabel* label, const std::string& text) {
 void TForm1::CheckBox1Click(QObject*) {
   try {
     vxComm1->SetActive(CheckBox1->isChecked());
-  } catch (const std::exception& error) {
+  } catch (...) {
     CheckBox1->setChecked(vxComm1->Active());
-    UIServices().ShowException(error);
+    throw;
   }
+}
+
+void TForm1::vxComm1Notify(TvxBaseIO*, int code) {
+  if (code != 1 && code != 2) return;
+  // The port also opens and closes without the check box: a device that vanished, a
+  // device picked in the box.
+  CheckBox1->setChecked(vxComm1->Active());
+  FollowState();
 }
 
 void TForm1::Button2Click(QObject*) {
@@ -174,6 +195,7 @@ void TForm1::Button1Click(QObject*) {
 
 void TForm1::Button3Click(QObject*) {
   vxKermit1->Abort();
+  FollowState();
 }
 
 void TForm1::Button6Click(QObject*) {
@@ -185,8 +207,16 @@ void TForm1::Button7Click(QObject*) {
 }
 
 void TForm1::vxKermit1ChangeState(TObject* sender) {
-  auto* kermit = static_cast<TvxKermit*>(sender);
-  switch (kermit->State()) {
+  state_shown_ = true;
+  ShowState(static_cast<TvxKermit*>(sender)->State());
+}
+
+void TForm1::FollowState() {
+  if (state_shown_) ShowState(vxKermit1->State());
+}
+
+void TForm1::ShowState(TvxTransferState state) {
+  switch (state) {
     case fsSend:
       SetCaption(Label3, "Send");
       break;
@@ -204,8 +234,12 @@ void TForm1::vxKermit1FileStart(TObject* sender) {
 }
 
 void TForm1::vxKermit1FileEnd(TObject* sender) {
-  SetCaption(Label4, static_cast<TvxKermit*>(sender)->FileName() + " done.");
+  auto* kermit = static_cast<TvxKermit*>(sender);
+  // A file closed by a session that already ended was cut off, not done.
+  const bool aborted = kermit->State() == fsListen;
+  SetCaption(Label4, kermit->FileName() + (aborted ? " aborted." : " done."));
   Memo2->appendPlainText(Label4->text());
+  if (aborted) FollowState();
 }
 
 void TForm1::vxKermit1Error(TObject* sender) {
@@ -221,6 +255,8 @@ void TForm1::vxKermit1Progress(TObject*) {
 
 void TForm1::vxKermit1FatalError(TObject*, Cardinal, Cardinal, const std::string& errorMsg,
                                  bool& raiseException) {
+  // The component has ended a running transfer without a state change event.
+  FollowState();
   UIServices().ShowMessage(errorMsg);
   raiseException = false;
 }

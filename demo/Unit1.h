@@ -66,12 +66,20 @@ class TForm1 : public QWidget {
   void vxKermit1Progress(TObject* sender);
   void vxKermit1FatalError(TObject* sender, Cardinal errorCode, Cardinal detail,
                            const std::string& errorMsg, bool& raiseException);
+  // vxComm1's notify handler: on an open or a close the check box shows whether the port
+  // is open, and the state label the Kermit component's state.
+  void vxComm1Notify(TvxBaseIO* sender, int code);
 
  private:
   void CreateComponents();
   void ConnectControls();
   // Sets a label's text and sizes the label to it.
   static void SetCaption(QLabel* label, const std::string& text);
+  void ShowState(TvxTransferState state);
+  // The Kermit component ends a transfer on an abort, a fatal error or a closing port
+  // without OnChangeState: the state label follows it there, once it shows a state at all.
+  void FollowState();
 
   std::unique_ptr<Ui::TForm1> ui_;
+  bool state_shown_ = false;
 };

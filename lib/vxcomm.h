@@ -6,14 +6,19 @@
 // identification and the saved configuration; TvxComm publishes the properties.
 //
 // Thread: the component belongs to the main thread; properties are set and the port
-// opened and closed there. Port events are handled on the main thread (UseMainThread,
-// the default) or on the message thread, one at a time; the application's receive,
-// trace, send and error handlers run on that thread. With delivery on the message thread,
-// set the handlers, the processor and the terminal before the port opens. Close joins
-// both port threads; a Close called on a port thread is carried out on the main thread.
-// A port opened on the main thread with UseMainThread whose device offers an event
-// descriptor has no port threads: the main thread's event loop watches the port
-// (TCommWatcher). Which way a port delivers is settled when it opens.
+// opened and closed there. Port events are handled one at a time, in order, on one of two
+// roads settled when the port opens: with UseMainThread (the default) and the port opened
+// on the main thread, the main thread's event loop watches the port and handles each event
+// where it wakes (TCommWatcher); otherwise a port thread waits and handles them itself
+// (TCommThread). A change of UseMainThread takes effect at the next open. The
+// application's receive, trace, send and error handlers run on that thread; with delivery
+// on the port thread, set the handlers, the processor and the terminal before the port
+// opens. Close joins the port thread; a Close called on it is carried out on the main
+// thread. Whatever a handler throws is caught there and reported (fatal error 1, shown,
+// never raised), and delivery goes on.
+//
+// The port itself is a device object of the serial layer (platform/serialdevice.h) that
+// the component holds while the port is open; Handle is a number naming it.
 #pragma once
 
 #include <QObject>
@@ -24,6 +29,7 @@
 #include <vector>
 
 #include "platform/configstore.h"
+#include "platform/serialdevice.h"
 #include "platform/serialtypes.h"
 #include "vxclasses.h"
 #include "vxcomm/commthreads.h"
@@ -38,11 +44,13 @@ class TvxCustomComm : public TvxBaseIO {
   explicit TvxCustomComm(QObject* owner = nullptr);
   ~TvxCustomComm() override;
 
-  // Queue sizes the driver is asked for (the kernel sizes its own queues; recorded).
+  // Queue sizes the device is asked for, at once when open: BufferInSize bounds the input
+  // the device keeps queued for ReadBuffer (the kernel sizes its own queues). The receive
+  // buffer is sized from BufferInSize at each open, at least 8192 bytes.
   std::uint16_t BufferInSize() const { return buffer_in_size_; }
-  void SetBufferInSize(std::uint16_t value) { buffer_in_size_ = value; }
+  void SetBufferInSize(std::uint16_t value);
   std::uint16_t BufferOutSize() const { return buffer_out_size_; }
-  void SetBufferOutSize(std::uint16_t value) { buffer_out_size_ = value; }
+  void SetBufferOutSize(std::uint16_t value);
   // Per-byte read and write time-outs in ms; applied at once when open.
   Cardinal TimeoutRead();
   void SetTimeoutRead(Cardinal value);
@@ -108,10 +116,15 @@ class TvxCustomComm : public TvxBaseIO {
   void PurgeOut() override;
   void PurgeAll() override;
 
-  // Handles one port-event message; runs on the delivering thread.
-  void ProcessCommEvent(const TvxCommMsg& msg);
-  // The closing steps of Close; also run when the device fails under the event thread.
+  // Looks at the port once (events, line errors, queue counts and the received bytes, in
+  // one step) and handles what happened; runs on the delivering thread. False when the
+  // device failed (it went away): the caller closes the port.
+  bool ProcessCommEvent();
+  // The closing steps of Close; also run when the device fails under event delivery.
   void InternalClose(bool purgeOutput);
+  // InternalClose(false) for a device that failed under the port's event loop; an
+  // exception of a handler (OnClose, a notify handler) is reported as a port event's is.
+  void CloseOnDeviceFailure();
   void TraceStateChanged(TObject* sender, TTraceStates states);
   void SetDTR(bool value);
   void SetRTS(bool value);
@@ -131,30 +144,34 @@ class TvxCustomComm : public TvxBaseIO {
   // The line-settings dialog of the installed UI services; applied when accepted.
   void ShowConfigDialog();
 
-  TMsgThread* MsgThread() const { return msg_thread_.get(); }
+  // The port thread while the port delivers on it (it is both threads), null otherwise.
+  TMsgThread* MsgThread() const { return comm_thread_.get(); }
   TCommThread* CommThread() const { return comm_thread_.get(); }
 
  protected:
-  // The system error of the last failed open, for the open message.
-  void SetOpenError(int error, const std::string& path) {
-    open_error_ = error;
-    open_path_ = path;
-  }
+  // The error text of the last failed open, for the open message.
+  void SetOpenError(const std::string& text) { open_error_text_ = text; }
+  // Opens the port Name names (see vxOpenSerialPort) as the component's device: its handle,
+  // or INVALID_HANDLE_VALUE with the open error kept for the message.
+  THandle OpenDevice(const std::string& name);
+  // The open device, or null.
+  TvxSerialDevice* Device() const { return device_.get(); }
   TCOMMCONFIG& MutableCommConfig() { return comm_config_; }
   // Sleeps Ms milliseconds in 1 ms steps, processing the application's events.
   void PumpingSleep(Cardinal ms);
-  // Ends port-event delivery and joins the port threads, leaving the port open. The
+  // Ends port-event delivery and joins the port thread, leaving the port open. The
   // most-derived destructor calls it first, before any part of the object goes.
   void StopEventDelivery();
 
  private:
   std::uint32_t EventMask(TTraceStates states) const;
-  void ReceiveQueued(Cardinal queued);
+  // Reports an exception caught in the port's loop (fatal error 1, shown, never raised).
+  void ReportEventException(const std::string& message);
   void JoinRetiredThreads();
   void SetMonitor(QObject* monitor, bool checked);
 
   // Main thread, except where noted.
-  std::unique_ptr<TMsgThread> msg_thread_;
+  std::shared_ptr<TvxSerialDevice> device_;  // while open; the port thread uses it too
   std::unique_ptr<TCommThread> comm_thread_;
   std::list<std::unique_ptr<TThread>> retired_;  // stopped from their own thread; joined later
   std::unique_ptr<TCommWatcher> watcher_;
@@ -162,8 +179,7 @@ class TvxCustomComm : public TvxBaseIO {
   TCOMSTAT com_stat_;                              // delivering thread
   TCOMMTIMEOUTS timeouts_;
   std::string last_error_text_;
-  int open_error_ = 0;
-  std::string open_path_;
+  std::string open_error_text_;
   std::atomic<std::uint16_t> trace_states_{0};  // written on main, read by the delivering thread
   std::uint16_t buffer_out_size_ = 8192;
   std::uint16_t buffer_in_size_ = 8192;

@@ -2,3 +2,6 @@ include(${PROJECT_SOURCE_DIR}/demo/form.cmake)
 add_vx_test(demo_test LABELS gui TIMEOUT 120)
 target_link_libraries(demo_test PRIVATE vurizoziza_form)
 target_compile_definitions(demo_test PRIVATE VXCOMM_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+# Two minutes of random use by default (VXCOMM_MONKEY_SECONDS), plus the transfers' ends.
+add_vx_test(demo_monkey_test LABELS gui monkey TIMEOUT 900)
+target_link_libraries(demo_monkey_test PRIVATE vurizoziza_form)

@@ -1,8 +1,13 @@
 // The demo window as a user meets it, under the offscreen platform: its start state, the
 // buttons, opening a missing port, and whole Kermit sessions with ckermit over a virtual
 // port pair made by scripts/virtual-port-pair. Saves a screenshot after a transfer.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
@@ -10,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <filesystem>
 
@@ -90,6 +96,50 @@ bool PickDevice(TForm1& form, const QString& prefix) {
   while (box->currentIndex() > target) QTest::keyClick(box, Qt::Key_Up);
   return box->currentIndex() == target;
 }
+
+// Picks the entry starting with Prefix in the device box with the mouse, through its list.
+bool PickDeviceWithMouse(TForm1& form, const QString& prefix) {
+  TvxDeviceBox* box = form.vxDeviceBox1;
+  int target = -1;
+  for (int i = 0; i < box->count(); ++i)
+    if (box->itemText(i).startsWith(prefix)) target = i;
+  if (target < 0) return false;
+  box->showPopup();
+  QAbstractItemView* list = box->view();
+  if (!WaitUntil([&] { return list->isVisible(); }, 2000)) return false;
+  QRect item = list->visualRect(list->model()->index(target, 0));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+  return box->currentIndex() == target;
+}
+
+// A COM number mapped to a device for the life of the object.
+class PortMapping {
+ public:
+  PortMapping(int number, const std::string& path) : number_(number) {
+    vxWritePortMapping(number, path);
+  }
+  ~PortMapping() { vxWritePortMapping(number_, ""); }
+  PortMapping(const PortMapping&) = delete;
+  PortMapping& operator=(const PortMapping&) = delete;
+
+ private:
+  int number_;
+};
+
+// Another program's hold on a device: an open descriptor with the exclusive lock that
+// serial programs take.
+class HeldDevice {
+ public:
+  explicit HeldDevice(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+  ~HeldDevice() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Held() const { return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
+
+ private:
+  int fd_;
+};
 
 class DemoWindow : public testing::Test {
  protected:
@@ -182,7 +232,9 @@ TEST_F(DemoWindow, StartState) {
   EXPECT_LT(form->ProgressBar1->minimum(), form->ProgressBar1->maximum()) << "empty, not busy";
   EXPECT_EQ(Text(form->Memo1), "");
   EXPECT_EQ(form->Memo2->toPlainText().split('\n').first().toStdString(), "Memo2");
-  EXPECT_EQ(form->Memo2->lineWrapMode(), QPlainTextEdit::NoWrap);
+  // The log pane breaks long entries instead of hiding all but their date, time and prefix.
+  EXPECT_EQ(form->Memo2->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(form->Memo2->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
 
   // The components as the window stored them.
   EXPECT_FALSE(form->vxComm1->Active());
@@ -205,6 +257,47 @@ TEST_F(DemoWindow, StartState) {
   EXPECT_EQ(form->vxDeviceBox1->vxComm(), form->vxComm1);
   EXPECT_EQ(form->vxDeviceBox1->count(), form->vxComm1->DeviceCount());
   EXPECT_EQ(form->vxDeviceBox1->currentIndex(), form->vxComm1->GetDeviceIndex());
+  EXPECT_EQ(form->pos(), QPoint(235, 150)) << "the window's stored place";
+}
+
+// Tab walks the tab order through the whole window, the terminal and the log pane
+// included, and a Tab in the terminal moves on instead of going to the port.
+TEST_F(DemoWindow, TabWalksTheTabOrder) {
+  PtyPair line;
+  PortMapping com5(5, line.slavePath());
+  form = std::make_unique<TForm1>();
+  form->show();
+  QApplication::setActiveWindow(form.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+  Click(form->CheckBox1);
+  ASSERT_TRUE(form->vxComm1->Active());
+
+  form->vxDeviceBox1->setFocus();
+  std::vector<QWidget*> visited;
+  for (int i = 0; i < 11; ++i) {
+    visited.push_back(QApplication::focusWidget());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  std::vector<QWidget*> order = {form->vxDeviceBox1, form->Memo1,       form->CheckBox1,
+                                 form->eFiles,       form->Button1,     form->Button2,
+                                 form->Memo2,        form->Button3,     form->Button6,
+                                 form->Button7,      form->vxDeviceBox1};
+  EXPECT_EQ(visited, order);
+  form->eFiles->setFocus();
+  QTest::keyClick(form->eFiles, Qt::Key_Tab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), form->CheckBox1) << "Shift+Tab walks back";
+
+  // In the terminal: a key goes to the port, Tab only moves the focus.
+  form->Memo1->setFocus();
+  QTest::keyClick(form->Memo1, Qt::Key_A);
+  QTest::keyClick(form->Memo1, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), form->CheckBox1);
+  QTest::keyClick(form->CheckBox1, Qt::Key_Tab, Qt::ShiftModifier);
+  ASSERT_EQ(QApplication::focusWidget(), form->Memo1);
+  QTest::keyClick(form->Memo1, Qt::Key_B);
+  EXPECT_EQ(line.Read(2, 5000), "ab");
+  EXPECT_EQ(Text(form->Memo1), "") << "typed keys are sent, not shown";
 }
 
 TEST_F(DemoWindow, SendWithTheDefaultMaskFindsNoFiles) {
@@ -227,6 +320,88 @@ TEST_F(DemoWindow, ActiveOnAMissingPortShowsTheOpenError) {
   EXPECT_NE(ui.exceptions[0].find("Open Error !!!"), std::string::npos) << ui.exceptions[0];
   EXPECT_FALSE(form->CheckBox1->isChecked());
   EXPECT_FALSE(form->vxComm1->Active());
+}
+
+// The device box's selection goes into the port: a port that cannot be opened is shown by
+// the standard exception display, with the keyboard and with the mouse, and the window goes on.
+TEST_F(DemoWindow, PickingABusyPortWhileActiveShowsTheOpenError) {
+  PtyPair free, busy;
+  PortMapping com5(5, free.slavePath()), com6(6, busy.slavePath());
+  form = std::make_unique<TForm1>();  // lists both as it starts
+  form->show();
+  HeldDevice holder(busy.slavePath());
+  ASSERT_TRUE(holder.Held());
+
+  for (bool mouse : {false, true}) {
+    SCOPED_TRACE(mouse ? "mouse" : "keyboard");
+    auto pick = [&](const char* prefix) {
+      return mouse ? PickDeviceWithMouse(*form, prefix) : PickDevice(*form, prefix);
+    };
+    ui.exceptions.clear();
+    ASSERT_TRUE(pick("COM5 (mapped to "));
+    if (!form->CheckBox1->isChecked()) Click(form->CheckBox1);
+    ASSERT_TRUE(form->vxComm1->Active());
+    ASSERT_TRUE(ui.exceptions.empty()) << ui.exceptions[0];
+
+    ASSERT_TRUE(pick("COM6 (mapped to "));
+    ASSERT_EQ(ui.exceptions.size(), 1u);
+    EXPECT_NE(ui.exceptions[0].find("Device \"COM6\" Open Error !!!"), std::string::npos)
+        << ui.exceptions[0];
+    EXPECT_FALSE(form->vxComm1->Active());
+    EXPECT_FALSE(form->CheckBox1->isChecked()) << "the check box follows the port";
+    EXPECT_EQ(form->vxComm1->ComPortNo(), 6);
+    EXPECT_EQ(form->vxDeviceBox1->currentIndex(), form->vxComm1->GetDeviceIndex());
+  }
+
+  // The window is still usable: back to the free port, and it opens.
+  ui.exceptions.clear();
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+  Click(form->CheckBox1);
+  EXPECT_TRUE(form->vxComm1->Active());
+  EXPECT_TRUE(form->CheckBox1->isChecked());
+  EXPECT_TRUE(ui.exceptions.empty());
+}
+
+// A port whose device goes away closes by itself: "Active" unticks, and a transfer that
+// was running ends in the state label and is not reported done.
+TEST_F(DemoWindow, ThePortClosingByItselfUnticksActive) {
+  {
+    PtyPair line;
+    PortMapping com5(5, line.slavePath());
+    form = std::make_unique<TForm1>();
+    form->show();
+    ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+    Click(form->CheckBox1);
+    ASSERT_TRUE(form->CheckBox1->isChecked());
+    line.CloseMaster();  // the far end is gone: the line hangs up
+    EXPECT_TRUE(WaitUntil([&] { return !form->vxComm1->Active(); }, 10000));
+    EXPECT_FALSE(form->CheckBox1->isChecked());
+    Click(form->CheckBox1);  // ticking again reports the port as it is now
+    EXPECT_EQ(form->CheckBox1->isChecked(), form->vxComm1->Active());
+  }
+
+  std::string dir = MakeTempDir("demo-vanish"), received = dir + "/received";
+  kermitfiles::WriteAll(dir + "/big.dat", kermitfiles::RandomBytes(4000000, 5));
+  auto pair =
+      std::make_unique<VirtualPortPair>(QStringList{"--receive", QString::fromStdString(received)});
+  ASSERT_TRUE(pair->Ready()) << pair->Output();
+  form = std::make_unique<TForm1>();
+  form->show();
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+  Click(form->CheckBox1);
+  ASSERT_TRUE(form->CheckBox1->isChecked());
+  ui.exceptions.clear();
+  form->eFiles->setText(QString::fromStdString(dir + "/big.dat"));
+  Click(form->Button1);
+  ASSERT_TRUE(WaitUntil([&] { return form->vxKermit1->GetFilePosition() > 0; }, 20000));
+  ASSERT_EQ(Text(form->Label3), "Send");
+  pair.reset();  // the pair is removed under the transfer
+  EXPECT_TRUE(WaitUntil([&] { return !form->CheckBox1->isChecked(); }, 10000));
+  EXPECT_FALSE(form->vxComm1->Active());
+  EXPECT_EQ(Text(form->Label3), "Listen");
+  EXPECT_EQ(Text(form->Label4), dir + "/big.dat aborted.");
+  EXPECT_EQ(Text(form->Memo2).find("big.dat done."), std::string::npos);
+  EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(DemoWindow, LineSettingsButtonOpensTheDialog) {
@@ -393,4 +568,102 @@ TEST_F(DemoWindow, ErrorCountThenTooManyErrors) {
   EXPECT_EQ(Text(form->Label5), " Errors 3 from 3");  // the fourth is no OnError
   EXPECT_TRUE(ui.exceptions.empty());
   EXPECT_EQ(form->vxKermit1->State(), fsListen);
+  EXPECT_EQ(Text(form->Label3), "Listen") << "the label follows the ended transfer";
+}
+
+namespace {
+
+// True when the whole of the log pane's line holding Text is in view: it is there, and
+// nothing of any line lies beyond the pane's right edge.
+bool LogLineInView(TForm1& form, const std::string& text) {
+  return Text(form.Memo2).find(text) != std::string::npos &&
+         form.Memo2->horizontalScrollBar()->maximum() == 0;
+}
+
+// A send from the window to ckermit over the virtual pair, ready to be started.
+class DemoSend : public DemoWindow {
+ protected:
+  void SetUp() override {
+    DemoWindow::SetUp();
+    dir = MakeTempDir("demo-unreadable");
+    received = dir + "/received";
+    pair = std::make_unique<VirtualPortPair>(
+        QStringList{"--receive", QString::fromStdString(received)});
+    ASSERT_TRUE(pair->Ready()) << pair->Output();
+    form = std::make_unique<TForm1>();
+    form->show();
+    ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+    Click(form->CheckBox1);
+    ASSERT_TRUE(form->vxComm1->Active());
+  }
+  void TearDown() override {
+    form.reset();
+    pair.reset();
+    DemoWindow::TearDown();
+  }
+  // Sends a.dat and b.dat; b.dat is removed while a.dat goes out, so it cannot be opened.
+  void SendWithAVanishingFile() {
+    kermitfiles::WriteAll(dir + "/a.dat", kermitfiles::RandomBytes(200000, 9));
+    kermitfiles::WriteAll(dir + "/b.dat", kermitfiles::RandomBytes(1000, 10));
+    form->eFiles->setText(QString::fromStdString(dir + "/*.dat"));
+    Click(form->Button1);
+    ASSERT_TRUE(WaitUntil([&] { return form->vxKermit1->GetFilePosition() > 0; }, 20000));
+    fs::remove(dir + "/b.dat");
+    ASSERT_TRUE(WaitForLog("Transfer aborted. " + CannotOpenB())) << Text(form->Memo2);
+  }
+  std::string CannotOpenB() const {
+    return "Cannot open file \"" + dir + "/b.dat\". No such file or directory";
+  }
+  bool WaitForLog(const std::string& text) {
+    return WaitUntil([&] { return Text(form->Memo2).find(text) != std::string::npos; }, 30000);
+  }
+
+  std::string dir, received;
+  std::unique_ptr<VirtualPortPair> pair;
+};
+
+}  // namespace
+
+// A file that cannot be opened ends the send: the files before it arrive whole, the reason
+// is in the log pane in full, and the file is not reported done.
+TEST_F(DemoSend, AFileThatCannotBeOpenedEndsTheSend) {
+  SendWithAVanishingFile();
+  EXPECT_TRUE(LogLineInView(*form, "Transfer aborted. " + CannotOpenB())) << Text(form->Memo2);
+  EXPECT_EQ(form->vxKermit1->State(), fsListen);
+  EXPECT_NE(Text(form->Memo2).find(dir + "/a.dat done."), std::string::npos);
+  EXPECT_EQ(Text(form->Memo2).find("b.dat done."), std::string::npos);
+  EXPECT_EQ(ReadAll(received + "/a.dat"), kermitfiles::RandomBytes(200000, 9));
+  EXPECT_TRUE(ui.exceptions.empty());
+}
+
+// A file the system lets us open but not read: the session ends at the failed read, the
+// state label follows it back and the file shows as aborted, not done.
+TEST_F(DemoSend, AFileThatCannotBeReadEndsTheSend) {
+  form->eFiles->setText("/proc/self/mem");
+  Click(form->Button1);
+  ASSERT_TRUE(WaitForLog("Transfer aborted. ")) << Text(form->Memo2);
+  EXPECT_EQ(form->vxKermit1->State(), fsListen);
+  EXPECT_EQ(Text(form->Label3), "Listen");
+  EXPECT_EQ(Text(form->Label4), "/proc/self/mem aborted.");
+  EXPECT_EQ(Text(form->Memo2).find("mem done."), std::string::npos);
+  EXPECT_TRUE(LogLineInView(*form, "Transfer aborted. ")) << Text(form->Memo2);
+  EXPECT_TRUE(ui.exceptions.empty());
+}
+
+// Both failures are fatal errors of the transfer: a message box with the reason, and the
+// state label back at "Listen". Needs the Kermit component to report them through
+// OnFatalError; it only logs them so far.
+TEST_F(DemoSend, AFileThatCannotBeOpenedIsShownInAMessageBox) {
+  SendWithAVanishingFile();
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].find(CannotOpenB()), std::string::npos) << ui.messages[0];
+  EXPECT_EQ(Text(form->Label3), "Listen");
+}
+
+TEST_F(DemoSend, AFileThatCannotBeReadIsShownInAMessageBox) {
+  form->eFiles->setText("/proc/self/mem");
+  Click(form->Button1);
+  ASSERT_TRUE(WaitUntil([&] { return !ui.messages.empty(); }, 20000)) << Text(form->Memo2);
+  EXPECT_NE(ui.messages[0].find("/proc/self/mem"), std::string::npos) << ui.messages[0];
+  EXPECT_EQ(Text(form->Label3), "Listen");
 }

@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/portdatabase.h"
 #include "platform/portmap.h"
 #include "platform/sysfsports.h"
 #include "support/ptypair.h"
 #include "vxclasses/baseio.h"
 #include "vxcomm/enumdevices.h"
+#include "vxcomm/portdatabase.h"
 
 namespace fs = std::filesystem;
 

@@ -275,11 +275,12 @@ TEST(SerialOpenErrors, CarryTheDeviceNameAndTheSystemText) {
   EXPECT_EQ(OpenErrorOf(comm), "Device \"COM42\" Open Error !!!\rInappropriate ioctl for device");
 
   PtyPair pty;
-  THandle holder = vxSerialOpen(pty.slavePath());
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  std::shared_ptr<TvxSerialDevice> holder = vxOpenSerialPort(pty.slavePath()).device;
+  ASSERT_TRUE(holder);
   comm.SetComPortNo(static_cast<std::uint16_t>(MapPort(43, pty.slavePath())));
   EXPECT_EQ(OpenErrorOf(comm), "Device \"COM43\" Open Error !!!\rDevice or resource busy");
-  vxSerialClose(holder);
+  holder->Close();
+  holder.reset();
   // A refused permission names the group that owns the device.
   struct stat st;
   ASSERT_EQ(::stat(pty.slavePath().c_str(), &st), 0);

@@ -1,5 +1,6 @@
-// The serial layer over real pseudo-terminals: exclusive open, the control block on the
-// line, time-outs, the event wait, purges, a vanished peer and the failure seam.
+// The serial layer's terminal device over real pseudo-terminals: exclusive open, the control
+// block on the line, time-outs, the one-step look at what happened, the input queue, purges,
+// a vanished peer and the failure seam.
 #include <asm/termbits.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -25,70 +26,92 @@ struct termios2 SlaveTermios(const std::string& path) {
   return tio;
 }
 
+// True when Fd turns readable within TimeoutMs.
+bool Readable(int fd, int timeoutMs) {
+  struct pollfd p = {fd, POLLIN, 0};
+  return ::poll(&p, 1, timeoutMs) == 1 && (p.revents & (POLLIN | POLLHUP));
+}
+
 class SerialLayer : public ::testing::Test {
  protected:
   void SetUp() override {
-    handle = vxSerialOpen(pty.slavePath());
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE) << vxSerialLastError();
+    TvxSerialOpen opened = vxOpenSerialPort(pty.slavePath());
+    ASSERT_TRUE(opened.device) << opened.error.text;
+    device = opened.device;
   }
-  void TearDown() override { vxSerialClose(handle); }
+  void TearDown() override {
+    if (device) device->Close();
+  }
+  // Waits until the device's input descriptor is readable, then looks.
+  TvxLineReport LookWhenReadable(void* buffer, std::uint32_t size) {
+    EXPECT_TRUE(Readable(device->EventFds().input, 5000));
+    return device->Look(buffer, size);
+  }
   PtyPair pty;
-  THandle handle = INVALID_HANDLE_VALUE;
+  std::shared_ptr<TvxSerialDevice> device;
 };
 }  // namespace
 
 TEST(SerialOpen, RefusesWhatIsNoPortWithTheSystemError) {
-  EXPECT_EQ(vxSerialOpen("/dev/does-not-exist-42"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialLastError(), ENOENT);
-  EXPECT_EQ(vxSerialOpen("/dev/null"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialLastError(), ENOTTY);
+  EXPECT_EQ(vxOpenSerialPort("/dev/does-not-exist-42").error.code, ENOENT);
+  TvxSerialOpen null = vxOpenSerialPort("/dev/null");
+  EXPECT_FALSE(null.device);
+  EXPECT_EQ(null.error.code, ENOTTY);
+  EXPECT_EQ(null.error.text, "Inappropriate ioctl for device");
   std::string file = MakeTempDir("serial-open") + "/plain";
   std::ofstream(file) << "x";
-  EXPECT_EQ(vxSerialOpen(file), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialLastError(), ENOTTY);
-  EXPECT_EQ(vxSerialOpen(""), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialOpen("LPT1"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialLastError(), ENOENT);
+  EXPECT_EQ(vxOpenSerialPort(file).error.code, ENOTTY);
+  EXPECT_EQ(vxOpenSerialPort("").error.code, ENOENT);
+  EXPECT_EQ(vxOpenSerialPort("LPT1").error.code, ENOENT);
 }
 
 TEST(SerialOpen, IsExclusiveUntilClosed) {
   PtyPair pty;
-  THandle first = vxSerialOpen(pty.slavePath());
-  ASSERT_NE(first, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialOpen(pty.slavePath()), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialLastError(), EBUSY);
-  vxSerialClose(first);
-  THandle again = vxSerialOpen(pty.slavePath());
-  EXPECT_NE(again, INVALID_HANDLE_VALUE);
-  vxSerialClose(again);
-  // A closed handle is refused, never reused for another device.
-  EXPECT_FALSE(vxSetCommMask(first, EV_RXCHAR));
-  EXPECT_EQ(vxSerialLastError(), EBADF);
+  std::shared_ptr<TvxSerialDevice> first = vxOpenSerialPort(pty.slavePath()).device;
+  ASSERT_TRUE(first);
+  TvxSerialOpen second = vxOpenSerialPort(pty.slavePath());
+  EXPECT_FALSE(second.device);
+  EXPECT_EQ(second.error.code, EBUSY);
+  EXPECT_EQ(second.error.text, "Device or resource busy");
+  first->Close();
+  first.reset();
+  std::shared_ptr<TvxSerialDevice> again = vxOpenSerialPort(pty.slavePath()).device;
+  EXPECT_TRUE(again);
+  again->Close();
+  // A closed device refuses every call.
+  EXPECT_EQ(again->SetMask(EV_RXCHAR).code, EBADF);
+  EXPECT_EQ(again->Write("x", 1, true).code, EBADF);
+  char b;
+  EXPECT_EQ(again->Look(&b, 1).failure.code, EBADF);
 }
 
 TEST(SerialOpen, ComNamesResolveThroughThePortMap) {
   setenv("XDG_CONFIG_HOME", MakeTempDir("serial-portmap").c_str(), 1);
   PtyPair pty;
   vxWritePortMapping(31, pty.slavePath());
-  EXPECT_EQ(vxSerialPath("\\\\?\\COM31"), pty.slavePath());
-  THandle h = vxSerialOpen("\\\\?\\COM31");
-  EXPECT_NE(h, INVALID_HANDLE_VALUE);
-  vxSerialClose(h);
+  EXPECT_EQ(vxSerialPath("COM31"), pty.slavePath());
+  TvxSerialOpen opened = vxOpenSerialPort("COM31");
+  ASSERT_TRUE(opened.device);
+  opened.device->Close();
   EXPECT_EQ(vxSerialPath("COM200"), "/dev/ttyS199");
+  EXPECT_EQ(vxSerialPath("ttyUSB3"), "/dev/ttyUSB3");
+  EXPECT_EQ(vxSerialPath("\\\\?\\COM31"), "") << "a prefixed name is no port name";
 }
 
-TEST(SerialOpen, PermissionTextNamesTheOwningGroup) {
+TEST(SerialOpen, PermissionTextNamesTheOwningGroupAndTheSeamFailsOneOpen) {
   PtyPair pty;
   std::string text = vxSerialErrorText(EACCES, pty.slavePath());
   EXPECT_EQ(text.rfind("Permission denied (the device belongs to the group \"", 0), 0) << text;
   EXPECT_NE(text.find("add the user to that group"), std::string::npos);
   EXPECT_EQ(vxSerialErrorText(ENOENT, pty.slavePath()), "No such file or directory");
   vxSerialFaults().openError = EACCES;
-  EXPECT_EQ(vxSerialOpen(pty.slavePath()), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialLastError(), EACCES);
-  THandle h = vxSerialOpen(pty.slavePath());  // the fault was taken by one call
-  EXPECT_NE(h, INVALID_HANDLE_VALUE);
-  vxSerialClose(h);
+  TvxSerialOpen refused = vxOpenSerialPort(pty.slavePath());
+  EXPECT_FALSE(refused.device);
+  EXPECT_EQ(refused.error.code, EACCES);
+  EXPECT_EQ(refused.error.text, text);
+  TvxSerialOpen opened = vxOpenSerialPort(pty.slavePath());  // the fault was taken by one open
+  ASSERT_TRUE(opened.device);
+  opened.device->Close();
 }
 
 TEST_F(SerialLayer, ControlBlockReachesTheLine) {
@@ -98,7 +121,7 @@ TEST_F(SerialLayer, ControlBlockReachesTheLine) {
   dcb.Parity = 3;  // mark
   dcb.StopBits = 2;
   dcb.Flags = 0x2015 | dcbflag::Parity;
-  ASSERT_TRUE(vxSetCommState(handle, dcb));
+  ASSERT_FALSE(device->SetState(dcb));
   struct termios2 tio = SlaveTermios(pty.slavePath());
   EXPECT_EQ(tio.c_ospeed, 250000u);
   EXPECT_EQ(tio.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
@@ -112,7 +135,7 @@ TEST_F(SerialLayer, ControlBlockReachesTheLine) {
   EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO));
 
   TDCB back;
-  ASSERT_TRUE(vxGetCommState(handle, back));
+  ASSERT_FALSE(device->GetState(back));
   EXPECT_EQ(back.BaudRate, 250000u);
   EXPECT_EQ(back.ByteSize, 8);  // what the line runs, not what was asked
   EXPECT_EQ(back.Parity, 0);
@@ -125,7 +148,7 @@ TEST_F(SerialLayer, ControlBlockReachesTheLine) {
   dcb.Flags = 0x1311;
   dcb.XonChar = 0x01;
   dcb.XoffChar = 0x02;
-  ASSERT_TRUE(vxSetCommState(handle, dcb));
+  ASSERT_FALSE(device->SetState(dcb));
   tio = SlaveTermios(pty.slavePath());
   EXPECT_EQ(tio.c_cflag & (PARODD | CMSPAR), static_cast<tcflag_t>(PARODD));
   EXPECT_FALSE(tio.c_cflag & (CSTOPB | CRTSCTS));
@@ -137,17 +160,18 @@ TEST_F(SerialLayer, ControlBlockReachesTheLine) {
 TEST_F(SerialLayer, UnsupportedFramingIsRefusedAndLeavesTheLine) {
   TDCB dcb;
   dcb.BaudRate = 38400;
-  ASSERT_TRUE(vxSetCommState(handle, dcb));
+  ASSERT_FALSE(device->SetState(dcb));
   TDCB bad = dcb;
   bad.ByteSize = 4;
-  EXPECT_FALSE(vxSetCommState(handle, bad));
-  EXPECT_EQ(vxSerialLastError(), EINVAL);
+  TvxSerialError error = device->SetState(bad);
+  EXPECT_EQ(error.code, EINVAL);
+  EXPECT_EQ(error.text, "Invalid argument");
   bad = dcb;
   bad.BaudRate = 0;
-  EXPECT_FALSE(vxSetCommState(handle, bad));
+  EXPECT_TRUE(device->SetState(bad));
   bad = dcb;
   bad.Parity = 5;
-  EXPECT_FALSE(vxSetCommState(handle, bad));
+  EXPECT_TRUE(device->SetState(bad));
   EXPECT_EQ(SlaveTermios(pty.slavePath()).c_ospeed, 38400u);
 }
 
@@ -157,19 +181,19 @@ TEST_F(SerialLayer, UnsupportedFramingIsRefusedAndLeavesTheLine) {
 TEST_F(SerialLayer, SevenDataBitsClearTheEighthBitOfInput) {
   TCOMMTIMEOUTS t;
   t.ReadTotalTimeoutConstant = 10000;  // bounds a read that would otherwise wait for ever
-  ASSERT_TRUE(vxSetCommTimeouts(handle, t));
+  device->SetTimeouts(t);
   std::string high;
   for (int b = 0x80; b <= 0xFF; ++b) high += static_cast<char>(b);
   for (std::uint8_t size : {7, 6, 5, 8}) {
     TDCB dcb;
     dcb.ByteSize = size;
     dcb.Parity = size == 7 ? 2 : 0;
-    ASSERT_TRUE(vxSetCommState(handle, dcb)) << int(size);
+    ASSERT_FALSE(device->SetState(dcb)) << int(size);
     EXPECT_EQ((SlaveTermios(pty.slavePath()).c_iflag & ISTRIP) != 0, size < 8) << int(size);
     pty.Write(high);
     std::string got(high.size(), '\0');
     std::uint32_t done = 0;
-    ASSERT_TRUE(vxReadComm(handle, got.data(), static_cast<std::uint32_t>(got.size()), &done));
+    ASSERT_FALSE(device->Read(got.data(), static_cast<std::uint32_t>(got.size()), done));
     ASSERT_EQ(done, high.size()) << int(size);
     for (std::size_t i = 0; i < high.size(); ++i) {
       const auto sent = static_cast<std::uint8_t>(high[i]);
@@ -182,39 +206,39 @@ TEST_F(SerialLayer, SevenDataBitsClearTheEighthBitOfInput) {
 TEST_F(SerialLayer, ReadsAreBoundedByTheTimeouts) {
   TCOMMTIMEOUTS t;
   t.ReadTotalTimeoutMultiplier = 20;
-  ASSERT_TRUE(vxSetCommTimeouts(handle, t));
+  device->SetTimeouts(t);
   char buffer[8];
   std::uint32_t done = 99;
   QElapsedTimer clock;
   clock.start();
-  EXPECT_TRUE(vxReadComm(handle, buffer, 5, &done));  // 5 x 20 ms, nothing arrives
+  EXPECT_FALSE(device->Read(buffer, 5, done));  // 5 x 20 ms, nothing arrives
   EXPECT_EQ(done, 0u);
   EXPECT_GE(clock.elapsed(), 90);
   pty.Write("abc");
-  EXPECT_TRUE(vxReadComm(handle, buffer, 3, &done));
+  EXPECT_FALSE(device->Read(buffer, 3, done));
   EXPECT_EQ(std::string(buffer, done), "abc");
 
   // All zero: the read waits until every byte has arrived.
-  ASSERT_TRUE(vxSetCommTimeouts(handle, TCOMMTIMEOUTS{}));
+  device->SetTimeouts(TCOMMTIMEOUTS{});
   auto later = std::async(std::launch::async, [&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     pty.Write("1234");
   });
-  EXPECT_TRUE(vxReadComm(handle, buffer, 4, &done));
+  EXPECT_FALSE(device->Read(buffer, 4, done));
   EXPECT_EQ(std::string(buffer, done), "1234");
   later.get();
 }
 
 TEST_F(SerialLayer, PurgeOfTheInputReleasesAWaitingRead) {
-  ASSERT_TRUE(vxSetCommTimeouts(handle, TCOMMTIMEOUTS{}));
+  device->SetTimeouts(TCOMMTIMEOUTS{});
   auto reader = std::async(std::launch::async, [&] {
     char buffer[4];
     std::uint32_t done = 0;
-    vxReadComm(handle, buffer, 4, &done);
+    device->Read(buffer, 4, done);
     return done;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  ASSERT_TRUE(vxPurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR));
+  ASSERT_FALSE(device->Purge(PURGE_RXABORT | PURGE_RXCLEAR));
   ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(reader.get(), 0u);
 }
@@ -222,13 +246,14 @@ TEST_F(SerialLayer, PurgeOfTheInputReleasesAWaitingRead) {
 TEST_F(SerialLayer, WriteTimeoutEndsAWriteNobodyReads) {
   TCOMMTIMEOUTS t;
   t.WriteTotalTimeoutConstant = 200;
-  ASSERT_TRUE(vxSetCommTimeouts(handle, t));
+  device->SetTimeouts(t);
   std::string block(1 << 20, 'x');
   QElapsedTimer clock;
   clock.start();
-  EXPECT_FALSE(vxWriteComm(handle, block.data(), static_cast<std::uint32_t>(block.size()), true));
-  EXPECT_EQ(vxSerialLastError(), ETIMEDOUT);
-  EXPECT_LT(clock.elapsed(), 3000);
+  TvxSerialError error =
+      device->Write(block.data(), static_cast<std::uint32_t>(block.size()), true);
+  EXPECT_EQ(error.code, ETIMEDOUT);
+  EXPECT_EQ(error.text, "Connection timed out");
   EXPECT_GE(clock.elapsed(), 150);
 }
 
@@ -237,145 +262,151 @@ TEST_F(SerialLayer, UnwaitedWritesGoOutInOrder) {
   for (int i = 0; i < 200; ++i) {
     std::string block(1000, static_cast<char>('a' + i % 26));
     expected += block;
-    ASSERT_TRUE(vxWriteComm(handle, block.data(), static_cast<std::uint32_t>(block.size()), false));
+    ASSERT_FALSE(device->Write(block.data(), static_cast<std::uint32_t>(block.size()), false));
   }
   EXPECT_EQ(pty.Read(expected.size(), 10000), expected);
 }
 
-TEST_F(SerialLayer, EventWaitReportsNewInputOnceAndIsReleased) {
-  ASSERT_TRUE(vxSetCommMask(handle, EV_RXCHAR | EV_TXEMPTY));
-  auto waiter = [&] {
-    return std::async(std::launch::async, [&] {
-      std::uint32_t mask = 0;
-      bool ok = vxWaitCommEvent(handle, mask);
-      return ok ? mask : 0xFFFFFFFFu;
-    });
-  };
-  pty.Write("x");
-  EXPECT_EQ(waiter().get(), EV_RXCHAR);
-  // The same byte, still queued, is not reported again: setting the mask ends the wait.
-  auto pending = waiter();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
-  ASSERT_TRUE(vxSetCommMask(handle, EV_RXCHAR | EV_TXEMPTY));
-  EXPECT_EQ(pending.get(), 0u);
-  pending = waiter();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  vxReleaseCommWait(handle);
-  EXPECT_EQ(pending.get(), 0u);
-  // Growth of a queue already reported is a new event.
-  pty.Write("y");
-  EXPECT_EQ(waiter().get(), EV_RXCHAR);
-  std::uint32_t errors = 1;
-  TCOMSTAT stat;
-  ASSERT_TRUE(vxClearCommError(handle, errors, &stat));
-  EXPECT_EQ(errors, 0u);
-  EXPECT_EQ(stat.cbInQue, 2u);
-  ASSERT_TRUE(vxWriteComm(handle, "out", 3, true));
-  EXPECT_EQ(waiter().get(), EV_TXEMPTY);
-  EXPECT_EQ(pty.Read(3, 2000), "out");
-}
-
-// True when Fd turns readable within TimeoutMs.
-bool Readable(int fd, int timeoutMs) {
-  struct pollfd p = {fd, POLLIN, 0};
-  return ::poll(&p, 1, timeoutMs) == 1 && (p.revents & POLLIN);
-}
-
-TEST_F(SerialLayer, PolledEventsReportInputOnceWakeForTheRestAndShowTheHangUp) {
-  const TvxEventFds fds = vxCommEventFds(handle);
+TEST_F(SerialLayer, ALookTakesWhatArrivedInOneStepAndLeavesNothingToReport) {
+  ASSERT_FALSE(device->SetMask(EV_RXCHAR | EV_TXEMPTY));
+  const TvxEventFds fds = device->EventFds();
   ASSERT_GE(fds.input, 0);
   ASSERT_GE(fds.wake, 0);
-  ASSERT_TRUE(vxSetCommMask(handle, EV_RXCHAR | EV_TXEMPTY));
-  std::uint32_t mask = 1;
-  ASSERT_TRUE(Readable(fds.wake, 0));  // setting the mask asks for a first look
-  ASSERT_TRUE(vxPollCommEvent(handle, mask));
-  EXPECT_EQ(mask, 0u);
-  EXPECT_FALSE(Readable(fds.wake, 0));
+  char buffer[64];
   pty.Write("ab");
-  ASSERT_TRUE(Readable(fds.input, 2000));
-  ASSERT_TRUE(vxPollCommEvent(handle, mask));
-  EXPECT_EQ(mask, static_cast<std::uint32_t>(EV_RXCHAR));
-  // Reported and left unread: not reported again, and the input is not to be watched.
-  ASSERT_TRUE(vxPollCommEvent(handle, mask));
-  EXPECT_EQ(mask, 0u);
-  EXPECT_TRUE(vxCommInputReportedUnread(handle));
-  pty.Write("c");  // growth beside them is new
-  for (int i = 0; i < 200 && vxPollCommEvent(handle, mask) && mask == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(mask, static_cast<std::uint32_t>(EV_RXCHAR));
-  // A read of reported bytes wakes the caller, who then watches the input again.
-  char buf[3];
-  std::uint32_t got = 0;
-  ASSERT_TRUE(vxReadComm(handle, buf, 3, &got));
-  EXPECT_EQ(std::string(buf, got), "abc");
-  EXPECT_TRUE(Readable(fds.wake, 0));
-  EXPECT_FALSE(vxCommInputReportedUnread(handle));
-  ASSERT_TRUE(vxPollCommEvent(handle, mask));
-  EXPECT_EQ(mask, 0u);
-  EXPECT_FALSE(Readable(fds.wake, 0));
-  ASSERT_TRUE(vxWriteComm(handle, "out", 3, true));
+  TvxLineReport report = LookWhenReadable(buffer, sizeof buffer);
+  EXPECT_EQ(report.events, static_cast<std::uint32_t>(EV_RXCHAR));
+  EXPECT_EQ(std::string(buffer, report.taken), "ab");
+  EXPECT_EQ(report.errors, 0u);
+  EXPECT_EQ(report.stat.cbInQue, 0u);
+  EXPECT_FALSE(report.failure);
+  // Taken: nothing is readable, and another look has nothing to tell.
+  EXPECT_FALSE(Readable(fds.input, 0));
+  report = device->Look(buffer, sizeof buffer);
+  EXPECT_EQ(report.events, 0u);
+  EXPECT_EQ(report.taken, 0u);
+  // A buffer smaller than what arrived takes the first part; the rest is the next look's.
+  pty.Write("0123456789");
+  ASSERT_TRUE(Readable(fds.input, 5000));
+  while (device->Status().stat.cbInQue < 10) std::this_thread::yield();
+  report = device->Look(buffer, 4);
+  EXPECT_EQ(std::string(buffer, report.taken), "0123");
+  EXPECT_EQ(report.stat.cbInQue, 6u);
+  report = LookWhenReadable(buffer, sizeof buffer);
+  EXPECT_EQ(std::string(buffer, report.taken), "456789");
+  // The output ran empty after a write: the wake descriptor tells, the look reports it.
+  ASSERT_FALSE(device->Write("out", 3, true));
   EXPECT_EQ(pty.Read(3, 2000), "out");
-  ASSERT_TRUE(Readable(fds.wake, 2000));
-  ASSERT_TRUE(vxPollCommEvent(handle, mask));
-  EXPECT_EQ(mask, static_cast<std::uint32_t>(EV_TXEMPTY));
-  pty.CloseMaster();
-  ASSERT_TRUE(Readable(fds.input, 2000));
-  EXPECT_FALSE(vxPollCommEvent(handle, mask));
-  EXPECT_EQ(vxSerialLastError(), EIO);
+  ASSERT_TRUE(Readable(fds.wake, 5000));
+  report = device->Look(buffer, sizeof buffer);
+  EXPECT_EQ(report.events, static_cast<std::uint32_t>(EV_TXEMPTY));
+  EXPECT_FALSE(Readable(fds.wake, 0)) << "the look takes the wake";
 }
 
-TEST_F(SerialLayer, VanishedPeerFailsTheWaitWithAnIOError) {
-  ASSERT_TRUE(vxSetCommMask(handle, EV_RXCHAR));
-  auto waiter = std::async(std::launch::async, [&] {
-    std::uint32_t mask = 0;
-    bool ok = vxWaitCommEvent(handle, mask);
-    return ok ? 0 : vxSerialLastError();
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  pty.CloseMaster();
-  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(waiter.get(), EIO);
+TEST_F(SerialLayer, TheEventCharacterRaisesRxFlagWhenInTheMask) {
+  TDCB dcb;
+  dcb.EvtChar = '\n';
+  ASSERT_FALSE(device->SetState(dcb));
+  ASSERT_FALSE(device->SetMask(EV_RXCHAR | EV_RXFLAG));
+  char buffer[64];
+  pty.Write("no end");
+  EXPECT_EQ(LookWhenReadable(buffer, sizeof buffer).events, static_cast<std::uint32_t>(EV_RXCHAR));
+  pty.Write("line\n");
+  EXPECT_EQ(LookWhenReadable(buffer, sizeof buffer).events,
+            static_cast<std::uint32_t>(EV_RXCHAR | EV_RXFLAG));
+  // Queued rather than taken, the character is seen as the bytes arrive.
+  pty.Write("queued\n");
+  TvxLineReport report = LookWhenReadable(nullptr, 0);
+  EXPECT_EQ(report.events, static_cast<std::uint32_t>(EV_RXCHAR | EV_RXFLAG));
+  EXPECT_EQ(report.taken, 0u);
+  ASSERT_FALSE(device->SetMask(EV_RXCHAR));
+  pty.Write("\n");
+  EXPECT_EQ(LookWhenReadable(nullptr, 0).events, static_cast<std::uint32_t>(EV_RXCHAR));
 }
 
-TEST_F(SerialLayer, CloseReleasesEveryWaiter) {
-  ASSERT_TRUE(vxSetCommMask(handle, EV_RXCHAR));
-  ASSERT_TRUE(vxSetCommTimeouts(handle, TCOMMTIMEOUTS{}));
-  auto wait = std::async(std::launch::async, [&] {
-    std::uint32_t mask = 0;
-    return vxWaitCommEvent(handle, mask) ? 0 : vxSerialLastError();
-  });
+TEST_F(SerialLayer, WithoutABufferInputIsQueuedForReadAndNotWatchedWhenFull) {
+  ASSERT_FALSE(device->SetMask(EV_RXCHAR));
+  device->SetQueueSizes(4096, 4096);
+  const TvxEventFds fds = device->EventFds();
+  pty.Write("abc");
+  TvxLineReport report = LookWhenReadable(nullptr, 0);
+  EXPECT_EQ(report.events, static_cast<std::uint32_t>(EV_RXCHAR));
+  EXPECT_EQ(report.stat.cbInQue, 3u);
+  EXPECT_FALSE(Readable(fds.input, 0)) << "moved into the device's queue";
+  EXPECT_EQ(device->Look(nullptr, 0).events, 0u) << "reported once";
+  EXPECT_EQ(device->Status().stat.cbInQue, 3u);
+  // The queue fills: the input is not to be watched until a read makes room.
+  std::string sent = "abc";
+  for (int i = 0; device->WatchInput() && i < 100; ++i) {
+    const std::string block(1000, static_cast<char>('d' + i % 20));
+    pty.Write(block);
+    sent += block;
+    ASSERT_TRUE(Readable(fds.input, 5000) || !device->WatchInput());
+    device->Look(nullptr, 0);
+  }
+  ASSERT_FALSE(device->WatchInput());
+  EXPECT_GE(device->Status().stat.cbInQue, 4096u);
+  TCOMMTIMEOUTS t;
+  t.ReadTotalTimeoutConstant = 5000;
+  device->SetTimeouts(t);
+  std::string got(sent.size(), '\0');
+  std::uint32_t done = 0;
+  ASSERT_FALSE(device->Read(got.data(), static_cast<std::uint32_t>(got.size()), done));
+  EXPECT_EQ(done, sent.size());
+  EXPECT_TRUE(got == sent) << "in order, nothing lost";
+  EXPECT_TRUE(device->WatchInput());
+  EXPECT_TRUE(Readable(fds.wake, 0)) << "room again: the waiter looks again";
+}
+
+TEST_F(SerialLayer, AVanishedPeerFailsTheLookOnceWhatItLeftIsTaken) {
+  ASSERT_FALSE(device->SetMask(EV_RXCHAR));
+  pty.Write("bye");
+  ASSERT_TRUE(Readable(device->EventFds().input, 5000));
+  pty.CloseMaster();
+  char buffer[16];
+  TvxLineReport report = device->Look(buffer, sizeof buffer);
+  if (report.taken > 0) {
+    EXPECT_EQ(std::string(buffer, report.taken), "bye");
+    EXPECT_FALSE(report.failure);
+    report = LookWhenReadable(buffer, sizeof buffer);
+  }
+  EXPECT_EQ(report.failure.code, EIO);
+  EXPECT_EQ(report.failure.text, "Input/output error");
+}
+
+TEST_F(SerialLayer, CloseReleasesAWaitingRead) {
+  device->SetTimeouts(TCOMMTIMEOUTS{});
   auto read = std::async(std::launch::async, [&] {
     char b[4];
     std::uint32_t done = 0;
-    return vxReadComm(handle, b, 4, &done) ? 0 : vxSerialLastError();
+    return device->Read(b, 4, done).code;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  vxSerialClose(handle);
-  handle = INVALID_HANDLE_VALUE;
-  EXPECT_EQ(wait.get(), EBADF);
-  EXPECT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  device->Close();
+  ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(read.get(), EBADF);
+  EXPECT_TRUE(Readable(device->EventFds().wake, 0)) << "a waiter on the device is woken";
 }
 
 TEST_F(SerialLayer, PseudoTerminalsHaveNoModemLinesAndDoNotFail) {
   std::uint32_t status = 0xFF;
-  EXPECT_TRUE(vxGetCommModemStatus(handle, status));
-  EXPECT_TRUE(vxEscapeCommFunction(handle, SETDTR));
-  EXPECT_TRUE(vxEscapeCommFunction(handle, CLRRTS));
-  EXPECT_FALSE(vxEscapeCommFunction(handle, 77));
+  EXPECT_FALSE(device->ModemStatus(status));
+  EXPECT_EQ(status, 0u);
+  EXPECT_FALSE(device->Escape(SETDTR));
+  EXPECT_FALSE(device->Escape(CLRRTS));
+  EXPECT_EQ(device->Escape(77).code, EINVAL);
   TDCB dcb;
   dcb.Flags = 0x3011;  // RTS toggle: the pty has no RS-485, so the component switches RTS
-  EXPECT_TRUE(vxSetCommState(handle, dcb));
-  EXPECT_FALSE(vxKernelRS485(handle));
+  EXPECT_FALSE(device->SetState(dcb));
+  EXPECT_FALSE(device->KernelRS485());
 }
 
-TEST_F(SerialLayer, FaultSeamFailsWriteAndWaitOnce) {
+TEST_F(SerialLayer, FaultSeamFailsOneWriteAndOneLook) {
   vxSerialFaults().writeError = EIO;
-  EXPECT_FALSE(vxWriteComm(handle, "a", 1, true));
-  EXPECT_EQ(vxSerialLastError(), EIO);
-  EXPECT_TRUE(vxWriteComm(handle, "a", 1, true));
-  vxSerialFaults().waitError = ENXIO;
-  std::uint32_t mask = 0;
-  EXPECT_FALSE(vxWaitCommEvent(handle, mask));
-  EXPECT_EQ(vxSerialLastError(), ENXIO);
+  EXPECT_EQ(device->Write("a", 1, true).code, EIO);
+  EXPECT_FALSE(device->Write("a", 1, true));
+  vxSerialFaults().lookError = ENXIO;
+  char b[4];
+  EXPECT_EQ(device->Look(b, sizeof b).failure.code, ENXIO);
+  EXPECT_FALSE(device->Look(b, sizeof b).failure);
 }

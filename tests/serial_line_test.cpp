@@ -259,11 +259,11 @@ class NullModemLine : public ::testing::Test {
   void TearDown() override {
     comm.OnTraceState = nullptr;
     comm.SetActive(false);
-    if (far != INVALID_HANDLE_VALUE) vxSerialClose(far);
+    if (far) far->Close();
   }
   void OpenFar() {
-    far = vxSerialOpen(modem.Name(1));
-    ASSERT_NE(far, INVALID_HANDLE_VALUE);
+    far = vxOpenSerialPort(modem.Name(1)).device;
+    ASSERT_TRUE(far);
   }
   bool Traced(TTraceState state) {
     for (TTraceStates s : traces)
@@ -274,7 +274,7 @@ class NullModemLine : public ::testing::Test {
   TvxTestLog log;
   std::vector<TTraceStates> traces;
   TvxComm comm;
-  THandle far = INVALID_HANDLE_VALUE;
+  std::shared_ptr<TvxSerialDevice> far;
 };
 }  // namespace
 
@@ -290,14 +290,14 @@ TEST_F(NullModemLine, ModemLinesReachSignalsTracesAndMonitors) {
   OpenFar();
   EXPECT_TRUE(comm.ModemSignals().Empty());
   traces.clear();
-  vxEscapeCommFunction(far, SETDTR);
+  far->Escape(SETDTR);
   ASSERT_TRUE(WaitUntil([&] { return Traced(tsDSR); }, 5000));
   EXPECT_TRUE(Traced(tsRLSD));
   EXPECT_TRUE(comm.ModemSignals() == (TModemSignals{msDSR, msRLSD}));
   EXPECT_TRUE(dsr.isChecked());
   EXPECT_TRUE(rlsd.isChecked());
   EXPECT_FALSE(cts.isChecked());
-  vxEscapeCommFunction(far, SETRTS);
+  far->Escape(SETRTS);
   ASSERT_TRUE(WaitUntil([&] { return Traced(tsCTS); }, 5000));
   EXPECT_TRUE(cts.isChecked());
   EXPECT_TRUE(comm.WaitForModemSignal(msCTS, 0));
@@ -306,7 +306,7 @@ TEST_F(NullModemLine, ModemLinesReachSignalsTracesAndMonitors) {
   ASSERT_TRUE(WaitUntil([&] { return Traced(tsRing); }, 5000));
   EXPECT_TRUE(ring.isChecked());
   WaitUntil([] { return false; }, 40);
-  vxEscapeCommFunction(far, CLRDTR);
+  far->Escape(CLRDTR);
   ASSERT_TRUE(WaitUntil([&] { return !dsr.isChecked(); }, 5000));
   EXPECT_TRUE(ring.isChecked()) << "the ring indicator is latched";
   comm.SetMonitorCTS(&plain);
@@ -377,7 +377,7 @@ TEST_F(NullModemLine, TestConnectionBothWays) {
   EXPECT_EQ(ErrorOf([&] { comm.TestConnection(); }), "Device Connect Initialization Error");
   EXPECT_TRUE(log.Has("Fatal Error: 1, 0, Device Connect Initialization Error"));
   OpenFar();
-  vxEscapeCommFunction(far, SETDTR);
+  far->Escape(SETDTR);
   EXPECT_EQ(ErrorOf([&] { comm.TestConnection(); }), "(no exception)");
   EXPECT_TRUE(log.Has("vxComm: The device connection was succesful tested"));
   EXPECT_TRUE(modem.Dtr(0));
@@ -414,7 +414,7 @@ TEST_F(NullModemLine, ReadPnPIdWithoutAnswerOrDsr) {
   EXPECT_FALSE(comm.Active());
   // DSR but silence through both tries.
   OpenFar();
-  vxEscapeCommFunction(far, SETDTR);
+  far->Escape(SETDTR);
   comm.SetBaudRate(9600);
   EXPECT_EQ(comm.ReadPnPId(), "");
   EXPECT_FALSE(comm.Active());
@@ -432,45 +432,46 @@ TEST_F(NullModemLine, SoftwareRtsFramesEachSendInRs485Mode) {
   EXPECT_TRUE(WaitUntil([&] { return !modem.Rts(0); }, 5000));
   char buffer[5];
   std::uint32_t done = 0;
-  ASSERT_TRUE(vxReadComm(far, buffer, 5, &done));
+  ASSERT_FALSE(far->Read(buffer, 5, done));
   EXPECT_EQ(std::string(buffer, done), "frame");
 }
 
 TEST(NullModem, FaultsPacingAndVanishing) {
   TvxNullModem modem("/virtual/faults-A", "/virtual/faults-B");
-  THandle a = vxSerialOpen(modem.Name(0));
-  THandle b = vxSerialOpen(modem.Name(1));
-  ASSERT_NE(a, INVALID_HANDLE_VALUE);
-  ASSERT_NE(b, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialOpen(modem.Name(0)), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(vxSerialLastError(), EBUSY);
+  std::shared_ptr<TvxSerialDevice> a = vxOpenSerialPort(modem.Name(0)).device;
+  std::shared_ptr<TvxSerialDevice> b = vxOpenSerialPort(modem.Name(1)).device;
+  ASSERT_TRUE(a);
+  ASSERT_TRUE(b);
+  TvxSerialOpen again = vxOpenSerialPort(modem.Name(0));
+  EXPECT_FALSE(again.device);
+  EXPECT_EQ(again.error.code, EBUSY);
   TCOMMTIMEOUTS immediate;
   immediate.ReadIntervalTimeout = 0xFFFFFFFFu;
-  vxSetCommTimeouts(b, immediate);
+  b->SetTimeouts(immediate);
 
   TvxNullModem::Faults faults;
   faults.dropRate = 0.5;
   modem.SetFaults(0, faults);
   std::string block(2000, 'd');
-  vxWriteComm(a, block.data(), 2000, true);
+  a->Write(block.data(), 2000, true);
   char buffer[4096];
   std::uint32_t done = 0;
-  vxReadComm(b, buffer, sizeof buffer, &done);
+  b->Read(buffer, sizeof buffer, done);
   EXPECT_GT(done, 800u);
   EXPECT_LT(done, 1200u);
 
   faults = {};
   faults.duplicateRate = 1;
   modem.SetFaults(0, faults);
-  vxWriteComm(a, "ab", 2, true);
-  vxReadComm(b, buffer, sizeof buffer, &done);
+  a->Write("ab", 2, true);
+  b->Read(buffer, sizeof buffer, done);
   EXPECT_EQ(std::string(buffer, done), "aabb");
 
   faults = {};
   faults.flipRate = 1;
   modem.SetFaults(0, faults);
-  vxWriteComm(a, "\x00", 1, true);
-  vxReadComm(b, buffer, sizeof buffer, &done);
+  a->Write("\x00", 1, true);
+  b->Read(buffer, sizeof buffer, done);
   ASSERT_EQ(done, 1u);
   EXPECT_EQ(__builtin_popcount(static_cast<unsigned char>(buffer[0])), 1);
 
@@ -478,18 +479,16 @@ TEST(NullModem, FaultsPacingAndVanishing) {
   modem.SetPacing(true);
   TDCB slow;
   slow.BaudRate = 9600;  // about 1 ms a byte at 8N1
-  vxSetCommState(a, slow);
+  a->SetState(slow);
   QElapsedTimer clock;
   clock.start();
-  vxWriteComm(a, std::string(50, 'p').data(), 50, true);
+  a->Write(std::string(50, 'p').data(), 50, true);
   EXPECT_GE(clock.elapsed(), 45);
-  vxReadComm(b, buffer, sizeof buffer, &done);
+  b->Read(buffer, sizeof buffer, done);
   EXPECT_EQ(done, 50u);
 
   modem.Vanish(1);
-  std::uint32_t mask = 0;
-  EXPECT_FALSE(vxWaitCommEvent(b, mask));
-  EXPECT_EQ(vxSerialLastError(), EIO);
-  vxSerialClose(a);
-  vxSerialClose(b);
+  EXPECT_EQ(b->Look(buffer, sizeof buffer).failure.code, EIO);
+  a->Close();
+  b->Close();
 }

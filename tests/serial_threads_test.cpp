@@ -70,6 +70,7 @@ TEST_P(PortThreads, AHandlerMayCloseThePortFromInsideAnEvent) {
   EXPECT_EQ(seen.substr(0, 4), "last");
   comm.SetActive(true);  // and it opens again
   EXPECT_TRUE(comm.Active());
+  comm.SetActive(false);
   comm.OnAfterReceive = nullptr;
 }
 

@@ -1,1 +1,2 @@
 add_vx_test(widgets_test)
+add_vx_test(textview_test)

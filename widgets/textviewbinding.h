@@ -1,8 +1,14 @@
-// Binds the core's text-view interface to a QPlainTextEdit or QTextEdit.
+// Binds the core's text-view interface to a Qt text widget: a QPlainTextEdit, a QTextEdit
+// or a QLineEdit.
+//
+// A QLineEdit shows one line, the current one: a line break (CR or LF, received or typed
+// by TypeChar) starts it afresh, and a line longer than the edit's maxLength keeps its
+// newest characters.
 //
 // Thread: the operations may be called from any thread; off the view's thread they are
 // queued to it (never blocking, so no thread waits for the GUI). The key hook runs on the
-// view's thread, from an event filter that sees key presses before the view.
+// view's thread, from an event filter that sees key presses before the view; what it
+// throws is shown by the UI services' exception display and the key is swallowed.
 #pragma once
 
 #include <QObject>
@@ -12,20 +18,24 @@
 
 #include "rtl/textview.h"
 
-class QPlainTextEdit;
+class QWidget;
 
 class TvxTextViewBinding : public QObject, public TvxTextView {
   Q_OBJECT
 
  public:
-  // Null unless View is a QPlainTextEdit.
+  // Null unless View is a QPlainTextEdit, a QTextEdit or a QLineEdit.
   static std::unique_ptr<TvxTextViewBinding> Bind(QObject* view);
+  // True when Bind takes View.
+  static bool CanBind(QObject* view);
   ~TvxTextViewBinding() override;
 
   void TypeChar(char ch) override;
   void InsertText(const std::string& text) override;
   void SetText(const std::string& text) override;
   void AppendText(const std::string& text) override;
+  // A Tab goes to the hook only where it does not move the focus (a multi-line view
+  // without tabChangesFocus).
   void SetKeyHook(std::function<bool(char)> hook) override;
 
  protected:
@@ -38,16 +48,18 @@ class TvxTextViewBinding : public QObject, public TvxTextView {
   };
   struct Pending;
 
-  explicit TvxTextViewBinding(QPlainTextEdit* view);
+  explicit TvxTextViewBinding(QWidget* view);
   // Applies Op on the view's thread: at once when already there, otherwise queued, with
   // consecutive inserts and appends joined so a busy writer costs the view one edit per turn.
   void OnViewThread(Op op);
-  static void Apply(QPlainTextEdit* view, const Op& op);
+  // Applies Op to View, whichever of the bound kinds it is; nothing once it is gone.
+  static void Apply(QObject* view, const Op& op);
   static void Flush(const std::shared_ptr<Pending>& pending);
+  // True when a Tab key in View moves the focus instead of typing.
+  bool TabMovesFocus() const;
 
-  // Held as a QObject: while the widget is being destroyed it is no QPlainTextEdit any more.
+  // Held as a QObject: while the widget is being destroyed it is no text widget any more.
   QPointer<QObject> view_;
-  QPlainTextEdit* Edit() const;
   std::function<bool(char)> hook_;    // view's thread only
   std::shared_ptr<Pending> pending_;  // shared with queued flushes that may outlive us
 };

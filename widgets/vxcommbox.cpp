@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/udevmonitor.h"
 #include "rtl/stringlist.h"
+#include "rtl/uiservices.h"
+#include "vxcomm/portenum.h"
 
 // Receives the free notification of the linked component on the box's behalf: the box is a
 // widget, and a QObject cannot also be a component.
@@ -23,32 +24,25 @@ class TvxDeviceBox::Peer : public TComponent {
 
 namespace {
 
-// The boxes that have a link, and the udev monitor that serves them while there are any.
-// Main thread only.
+// The boxes that have a link, and their subscription to the port changes of the
+// enumeration while there are any. Main thread only.
 std::vector<TvxDeviceBox*>& LinkedBoxes() {
   static std::vector<TvxDeviceBox*> boxes;
   return boxes;
 }
-std::unique_ptr<TvxUdevMonitor>& Monitor() {
-  static std::unique_ptr<TvxUdevMonitor> monitor;
-  return monitor;
+std::unique_ptr<TvxPortChangeSubscription>& PortChanges() {
+  static std::unique_ptr<TvxPortChangeSubscription> subscription;
+  return subscription;
 }
 
 void Track(TvxDeviceBox* box, bool linked) {
   auto& boxes = LinkedBoxes();
   std::erase(boxes, box);
   if (linked) boxes.push_back(box);
-  if (boxes.empty()) {
-    Monitor().reset();
-  } else if (!Monitor()) {
-    Monitor() = std::make_unique<TvxUdevMonitor>();
-    Monitor()->OnPortChange = [](bool arrived, const std::string&) {
-      TvxDeviceChange change;
-      change.event = arrived ? TvxDeviceChange::Arrival : TvxDeviceChange::RemoveComplete;
-      change.isPort = true;
-      TvxDeviceBox::BroadcastDeviceChange(change);
-    };
-  }
+  if (boxes.empty())
+    PortChanges().reset();
+  else if (!PortChanges())
+    PortChanges() = vxSubscribePortChanges(&TvxDeviceBox::BroadcastDeviceChange);
 }
 
 TvxIONotifyEvent Handler(TvxDeviceBox* box) {
@@ -61,7 +55,7 @@ TvxDeviceBox::TvxDeviceBox(QWidget* parent)
     : QComboBox(parent), component_(std::make_unique<Peer>(this)) {
   setEditable(false);
   // activated fires for the user's picks only, never for the box's own refills.
-  connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { Change(); });
+  connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { Picked(); });
 }
 
 TvxDeviceBox::~TvxDeviceBox() {
@@ -121,6 +115,27 @@ void TvxDeviceBox::Change() {
   if (!link_) return;
   link_->SelectDevice(currentIndex());
   if (OnChange) OnChange(this);
+}
+
+void TvxDeviceBox::Picked() {
+  // The pick runs into the link, which may fail to open its port under the new number: the
+  // failure is shown like any exception that leaves an event, and the window goes on.
+  try {
+    Change();
+  } catch (...) {
+    ShowLinkSelection();
+    ShowCurrentException();
+  }
+}
+
+void TvxDeviceBox::ShowLinkSelection() {
+  // A pick the link took only halfway (a new port number, its port not open) skipped the
+  // notice that refills the boxes.
+  try {
+    setCurrentIndex(link_ ? link_->GetDeviceIndex() : -1);
+  } catch (...) {
+    setCurrentIndex(-1);
+  }
 }
 
 void TvxDeviceBox::Notification(TComponent* component, TOperation operation) {

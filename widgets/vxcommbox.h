@@ -3,8 +3,9 @@
 //
 // The items are the component's display names in its list order, so an item's index is the
 // device's index. The box follows its link through notify code 3 and drops the link when
-// the component is destroyed. While any box is linked, serial hot-plug notices from udev
-// reach every linked component's HandleDeviceChange, whose refresh then refills the boxes.
+// the component is destroyed. While any box is linked, the port changes the enumeration
+// watches (udev's hot-plug notices, the port map in the configuration store) reach every
+// linked component's HandleDeviceChange, whose refresh then refills the boxes.
 // Thread: GUI thread only.
 #pragma once
 
@@ -50,13 +51,17 @@ class TvxDeviceBox : public QComboBox, public TObject {
   TNotifyEvent OnChange;
 
  protected:
-  // The user picked the item at currentIndex().
+  // The user picked the item at currentIndex(); what the link throws goes to the caller.
   virtual void Change();
   virtual void Notification(TComponent* component, TOperation operation);
 
  private:
   class Peer;
   void Unlink();
+  // A user's pick: Change, with what it throws shown by the UI services' exception display.
+  void Picked();
+  // Selects the link's current device, or nothing.
+  void ShowLinkSelection();
 
   TvxBaseIO* link_ = nullptr;
   bool reset_on_changed_ = false;

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "linesettingsdialog.h"
+#include "rtl/sysutils.h"
 #include "textviewbinding.h"
 
 namespace {
@@ -35,4 +36,12 @@ bool TvxWidgetUIServices::EditLineSettings(const std::string& device, TvxLineSet
 
 std::unique_ptr<TvxTextView> TvxWidgetUIServices::BindTextView(QObject* view) {
   return TvxTextViewBinding::Bind(view);
+}
+
+void TvxWidgetUIServices::CheckTextView(QObject* view) {
+  if (!view || TvxTextViewBinding::CanBind(view)) return;
+  throw Exception("A " + std::string(view->metaObject()->className()) + " (\"" +
+                  view->objectName().toStdString() +
+                  "\") cannot show text: a terminal is a QPlainTextEdit, a QTextEdit or a "
+                  "QLineEdit.");
 }

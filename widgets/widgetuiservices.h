@@ -11,5 +11,8 @@ class TvxWidgetUIServices : public TvxUIServices {
   void ShowException(const std::exception& error) override;
   // The modal line-settings dialog over the active window.
   bool EditLineSettings(const std::string& device, TvxLineSettings& settings) override;
+  // A QPlainTextEdit, a QTextEdit or a QLineEdit.
   std::unique_ptr<TvxTextView> BindTextView(QObject* view) override;
+  // Refuses any object but a QPlainTextEdit, a QTextEdit or a QLineEdit.
+  void CheckTextView(QObject* view) override;
 };

@@ -2,15 +2,15 @@
 
 #include <QByteArray>
 #include <QSettings>
+#include <stdexcept>
 
 #include "platform/configscope.h"
-#include "rtl/sysutils.h"
 
 namespace {
 QSettings::Scope ScopeOf(HKEY root) {
   if (root == HKEY_CURRENT_USER) return QSettings::UserScope;
   if (root == HKEY_LOCAL_MACHINE) return QSettings::SystemScope;
-  throw Exception("Unknown root key of the configuration store");
+  throw std::invalid_argument("Unknown root key of the configuration store");
 }
 
 QString KeyOf(const std::string& keyPath, const std::string& valueName) {
@@ -45,5 +45,5 @@ void vxWriteConfigBinary(HKEY root, const std::string& keyPath, const std::strin
                      QByteArray(data.data(), static_cast<qsizetype>(data.size())));
   settings->sync();
   if (settings->status() != QSettings::NoError || !settings->isWritable())
-    throw Exception("The configuration store cannot be written");
+    throw std::runtime_error("The configuration store cannot be written");
 }

@@ -16,10 +16,10 @@ struct TvxConfigValue {
   std::string data;  // the bytes of a binary value
 };
 
-// Reads a value. Throws Exception for an unknown root key.
+// Reads a value. Throws std::invalid_argument for an unknown root key.
 TvxConfigValue vxReadConfigValue(HKEY root, const std::string& keyPath,
                                  const std::string& valueName);
-// Writes Data as a binary value. Throws Exception for an unknown root key or a store that
-// cannot be written.
+// Writes Data as a binary value. Throws std::invalid_argument for an unknown root key,
+// std::runtime_error for a store that cannot be written.
 void vxWriteConfigBinary(HKEY root, const std::string& keyPath, const std::string& valueName,
                          const std::string& data);

@@ -47,12 +47,11 @@ void vxWritePortMapping(int number, const std::string& path) {
 }
 
 std::string vxResolvePortName(const std::string& name) {
-  std::string s = name.rfind("\\\\?\\", 0) == 0 ? name.substr(4) : name;
-  if (!s.empty() && s[0] == '/') return s;
+  if (!name.empty() && name[0] == '/') return name;
   // A kernel port without a COM number (ttyUSB0, ttyACM0) is listed under its own name.
-  if (s.rfind("tty", 0) == 0 && s.size() > 3 && s.find('/') == std::string::npos)
-    return "/dev/" + s;
-  int n = ComNumber(s);
+  if (name.rfind("tty", 0) == 0 && name.size() > 3 && name.find('/') == std::string::npos)
+    return "/dev/" + name;
+  int n = ComNumber(name);
   if (n <= 0) return {};
   auto map = vxReadPortMap();
   auto it = map.find(n);

@@ -1,12 +1,12 @@
-// termios2 comes from the kernel's own header, not glibc's <termios.h>: only termios2
-// with BOTHER sets an arbitrary speed, and the two headers cannot be included together.
-// So the flush and line-control calls below are ioctls rather than tcflush and friends.
-//
-// Line errors and modem-line changes come from the kernel's interrupt counters
-// (TIOCGICOUNT) and a thread blocked in TIOCMIWAIT, not from polling; that thread is woken
-// for the close by the real-time signal SIGRTMIN+4, whose handler does nothing. Drivers without
-// the counters (pseudo-terminals among them) report neither, and the layer does not fail
-// for that: modem status reads 0 and DTR/RTS changes are accepted and dropped.
+// A terminal device as the serial layer's device. Kernel quirks met here:
+// - termios2 and BOTHER (arbitrary speeds) come from <asm/termbits.h>, which cannot live
+//   beside glibc's <termios.h>; so the flush and line calls are ioctls, not tcflush and the
+//   like, and the mapping itself is in serialtermios.cpp.
+// - TIOCSRS485: a driver reverts what it cannot do, so only its read-back (TIOCGRS485) says
+//   whether the kernel switches RTS; otherwise the component does.
+// - USB adapters hold received bytes back for up to 16 ms unless ASYNC_LOW_LATENCY is set.
+// - A vanished device (a USB adapter pulled, the far end of a pseudo-terminal closed) makes
+//   reads fail with EIO (or end with 0) once what it left is read.
 #include "platform/serialtty.h"
 
 #include <asm/termbits.h>
@@ -15,46 +15,25 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <csignal>
-#include <deque>
-#include <string>
-#include <thread>
+#include <utility>
+
+#include "platform/portlock.h"
+#include "platform/serialevents.h"
+#include "platform/serialtermios.h"
+#include "platform/serialwriter.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// The signal that ends a thread's TIOCMIWAIT; its handler does nothing.
-int WakeSignal() {
-  return SIGRTMIN + 4;
-}
-
-void InstallWakeSignal() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction action = {};
-    action.sa_handler = [](int) {};
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: the ioctl must return EINTR
-    sigaction(WakeSignal(), &action, nullptr);
-  });
-}
-
-void Wake(int efd) {
-  std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(efd, &one, sizeof one);
-}
-
-void Drain(int efd) {
-  std::uint64_t value;
-  [[maybe_unused]] ssize_t n = ::read(efd, &value, sizeof value);
-}
+// The input queue holds at least this much, whatever the recommended size.
+constexpr std::uint32_t kMinInputQueue = 4096;
 
 // Milliseconds from now until Deadline, at least 0, for poll.
 int MsUntil(Clock::time_point deadline) {
@@ -67,579 +46,335 @@ bool Unsupported(int error) {
   return error == ENOTTY || error == EINVAL || error == ENOSYS;
 }
 
-class TtyDevice : public TvxSerialDevice {
+void Poke(int efd) {
+  std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(efd, &one, sizeof one);
+}
+
+void Drain(int efd) {
+  std::uint64_t value;
+  [[maybe_unused]] ssize_t n = ::read(efd, &value, sizeof value);
+}
+
+class TtyDevice final : public TvxSerialDevice {
  public:
-  TtyDevice(int fd) : fd_(fd) {
-    wait_efd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    read_efd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    write_efd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    struct serial_icounter_struct counters = {};
-    has_icount_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
-    icount_ = counters;
-    writer_ = std::thread([this] { WriterLoop(); });
-    if (has_icount_) {
-      InstallWakeSignal();
-      modem_ = std::thread([this] { ModemLoop(); });
-    }
-  }
+  TtyDevice(int fd, std::unique_ptr<TvxPortLock> lock)
+      : fd_(fd),
+        lock_(std::move(lock)),
+        events_(fd),
+        writer_(fd, [this] { events_.Wake(); }),
+        read_wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
   ~TtyDevice() override {
     Close();
     ioctl(fd_, TIOCNXCL);
     ::close(fd_);
-    ::close(wait_efd_);
-    ::close(read_efd_);
-    ::close(write_efd_);
+    if (read_wake_ >= 0) ::close(read_wake_);
   }
 
-  bool Valid() const { return wait_efd_ >= 0 && read_efd_ >= 0 && write_efd_ >= 0; }
+  bool Valid() const { return events_.Valid() && writer_.Valid() && read_wake_ >= 0; }
 
-  int SetState(const TDCB& dcb) override;
-  int GetState(TDCB& dcb) override;
-  int Read(void* buffer, std::uint32_t count, std::uint32_t& done) override;
-  int Write(const void* buffer, std::uint32_t len, bool wait) override;
-  int ClearError(std::uint32_t& errors, TCOMSTAT& stat) override;
-  int SetMask(std::uint32_t mask) override;
-  int WaitEvent(std::uint32_t& mask) override;
-  void Release() override;
-  TvxEventFds EventFds() const override { return {fd_, wait_efd_}; }
-  int PollEvent(std::uint32_t& mask) override;
-  bool InputReportedUnread() override;
-  int ModemStatus(std::uint32_t& status) override;
-  int Escape(int function) override;
-  int Purge(std::uint32_t flags) override;
+  TvxSerialError SetState(const TDCB& dcb) override;
+  TvxSerialError GetState(TDCB& dcb) override;
+  void SetQueueSizes(std::uint32_t in, std::uint32_t) override {
+    std::lock_guard lock(input_mutex_);
+    const bool was_full = queue_.size() >= capacity_;
+    capacity_ = std::max(in, kMinInputQueue);
+    if (was_full && queue_.size() < capacity_) events_.Wake();
+  }
+  TvxSerialError SetMask(std::uint32_t mask) override {
+    if (closed_) return vxSerialError(EBADF);
+    mask_ = mask;
+    writer_.WatchDrain(mask & EV_TXEMPTY);
+    return {};
+  }
+  TvxEventFds EventFds() const override { return {fd_, events_.WakeFd()}; }
+  bool WatchInput() override {
+    std::lock_guard lock(input_mutex_);
+    return !closed_ && queue_.size() < capacity_;
+  }
+  void Wake() override { events_.Wake(); }
+  TvxLineStatus Status() override;
+  TvxSerialError Read(void* buffer, std::uint32_t count, std::uint32_t& done) override;
+  TvxSerialError ModemStatus(std::uint32_t& status) override;
+  TvxSerialError Escape(int function) override;
+  TvxSerialError Purge(std::uint32_t flags) override;
   bool KernelRS485() const override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(state_mutex_);
     return kernel_rs485_;
   }
   void Close() override;
+  std::intptr_t Token() const override { return fd_; }
+
+ protected:
+  TvxLineReport DoLook(void* buffer, std::uint32_t size) override;
+  TvxSerialError DoWrite(const void* buffer, std::uint32_t len, bool wait) override {
+    if (closed_) return vxSerialError(EBADF);
+    return vxSerialError(writer_.Write(buffer, len, wait, Timeouts()));
+  }
 
  private:
-  struct WriteResult {
-    bool done = false;
-    int error = 0;
-  };
-  struct Segment {
-    std::string data;
-    std::size_t offset = 0;
-    bool timed = false;
-    Clock::time_point deadline;
-    std::shared_ptr<WriteResult> result;  // null for a write nobody waits for
-  };
-
-  std::uint32_t InputCount() const {
-    int n = 0;
-    return ioctl(fd_, FIONREAD, &n) == 0 && n > 0 ? static_cast<std::uint32_t>(n) : 0;
-  }
-  std::uint32_t OutputCountLocked() const;
-  std::uint32_t CollectCountersLocked();
-  void WakeWaiterLocked() {
-    wait_signalled_ = true;
-    Wake(wait_efd_);
-  }
-  // The events of the mask that happened since the last report; they count as reported.
-  std::uint32_t TakeEventsLocked(std::uint32_t available);
-  void FinishLocked(Segment& segment, int error);
-  void WriterLoop();
-  void ModemLoop();
-  bool TransmitterEmpty() const;
-  int ApplyRS485Locked(bool enable);
-  void SetLine(int bit, bool on);
+  // Moves what the line holds into the input queue, as far as it has room; the read's
+  // errno (EIO for a vanished device) or 0.
+  int FillQueueLocked();
+  // Reads from the line into Out until it has Size bytes or the line is empty (Empty then
+  // tells so).
+  int ReadLineLocked(char* out, std::uint32_t size, std::uint32_t& done, bool* empty = nullptr);
+  // Takes up to Size queued bytes into Out; Wake fires when that made room in a full queue.
+  std::uint32_t TakeQueuedLocked(char* out, std::uint32_t size);
+  // The status; with LineEmpty the kernel's input queue is known to be empty.
+  TCOMSTAT StatLocked(bool lineEmpty = false) const;
+  TvxSerialError ApplyRS485Locked(bool enable);
+  void SetLine(int bit, bool on) { ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit); }
 
   const int fd_;
-  int wait_efd_ = -1;   // wakes WaitEvent
-  int read_efd_ = -1;   // wakes Read
-  int write_efd_ = -1;  // wakes the writer's poll
-  bool has_icount_ = false;
+  std::unique_ptr<TvxPortLock> lock_;  // the port's lock file; released by Close
+  TvxTtyEvents events_;
+  TvxTtyWriter writer_;
+  const int read_wake_;  // wakes a Read: input queued by a look, a purge, the close
+  std::atomic<bool> closed_{false};
+  std::atomic<std::uint32_t> mask_{0};
+  std::atomic<char> event_char_{0};
+  std::atomic<std::uint32_t> flow_flags_{0};  // the block's CTS and DSR flow bits
 
-  mutable std::mutex mutex_;            // guards everything below
-  std::condition_variable out_cv_;      // the writer has work
-  std::condition_variable written_cv_;  // a waited-for write finished
-  bool closed_ = false;
-  std::uint32_t mask_ = 0;
-  std::uint64_t mask_generation_ = 0;  // bumped by SetMask: ends the pending wait
-  bool release_pending_ = false;       // Release: ends the pending or the next wait
-  std::uint32_t rx_level_ = 0;         // queued input bytes already reported
-  // The queue length PollEvent read, standing for the ClearError that follows it until a
-  // read or purge: input arriving since is a new event of its own.
-  std::uint32_t peeked_input_ = 0;
-  bool input_peeked_ = false;
-  std::uint32_t errors_ = 0;   // CE_* flags not yet cleared
-  bool errors_new_ = false;    // errors_ got a flag since the last EV_ERR
-  bool tx_empty_ = false;      // output ran empty since the last report
-  bool drain_wanted_ = false;  // the writer checks for empty after a write
-  bool hangup_seen_ = false;
-  bool waiting_on_reported_ = false;  // the waiter ignores queued input: a read must wake it
-  bool wait_signalled_ = false;       // wait_efd_ may hold a count: PollEvent drains it
-  struct serial_icounter_struct icount_ = {};
-  std::uint64_t read_abort_generation_ = 0;
-  std::deque<Segment> out_;
-  std::size_t out_bytes_ = 0;
+  mutable std::mutex state_mutex_;  // guards dcb_, dcb_applied_, kernel_rs485_
   TDCB dcb_;
   bool dcb_applied_ = false;
   bool kernel_rs485_ = false;
-  bool modem_exited_ = false;
 
-  std::thread writer_;  // owned; joined by Close
-  std::thread modem_;   // owned; joined by Close
+  mutable std::mutex input_mutex_;  // guards the queue and every read from the line
+  std::string queue_;               // received bytes nobody has taken yet
+  std::uint32_t capacity_ = 8192;
+  std::uint64_t abort_generation_ = 0;  // bumped by a purge that aborts reads
+  std::uint32_t held_events_ = 0;       // counter news a status query came across
 };
 
-int TtyDevice::SetState(const TDCB& dcb) {
-  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 ||
-      dcb.StopBits > 2)
-    return EINVAL;
+TvxSerialError TtyDevice::SetState(const TDCB& dcb) {
   struct termios2 tio;
-  if (ioctl(fd_, TCGETS2, &tio) != 0) return errno;
-  const std::uint32_t f = dcb.Flags;
-  tio.c_iflag = 0;
-  if (f & dcbflag::Parity) tio.c_iflag |= INPCK;
-  if (f & dcbflag::OutX) tio.c_iflag |= IXON;
-  if (f & dcbflag::InX) tio.c_iflag |= IXOFF;
-  // A UART in 7 bits or less hands over no eighth bit; stripping makes a line that does
-  // not frame (a pseudo-terminal) or that carries software parity read the same.
-  if (dcb.ByteSize < 8) tio.c_iflag |= ISTRIP;
-  tio.c_oflag = 0;
-  tio.c_lflag = 0;
-  tio.c_cflag &= ~(CBAUD | CBAUDEX | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-  tio.c_cflag |= BOTHER | CREAD | CLOCAL | HUPCL;
-  tio.c_cflag &= ~(CIBAUD);
-  static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-  tio.c_cflag |= sizes[dcb.ByteSize - 5];
-  switch (dcb.Parity) {
-    case 1:
-      tio.c_cflag |= PARENB | PARODD;
-      break;
-    case 2:
-      tio.c_cflag |= PARENB;
-      break;
-    case 3:
-      tio.c_cflag |= PARENB | CMSPAR | PARODD;
-      break;
-    case 4:
-      tio.c_cflag |= PARENB | CMSPAR;
-      break;
-    default:
-      break;
-  }
-  if (dcb.StopBits != 0) tio.c_cflag |= CSTOPB;
-  if ((f & dcbflag::OutxCtsFlow) || (f & dcbflag::RtsControlMask) == dcbflag::RtsHandshake)
-    tio.c_cflag |= CRTSCTS;
-  tio.c_ispeed = tio.c_ospeed = dcb.BaudRate;
-  tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-  tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  if (ioctl(fd_, TCSETS2, &tio) != 0) return errno;
-
-  std::lock_guard lock(mutex_);
-  // The lines follow the control fields only when those change, so that a new speed
-  // does not raise a DTR or RTS the application dropped.
-  std::uint32_t dtr = f & dcbflag::DtrControlMask, rts = f & dcbflag::RtsControlMask;
-  if (!dcb_applied_ || dtr != (dcb_.Flags & dcbflag::DtrControlMask)) SetLine(TIOCM_DTR, dtr != 0);
-  if (!dcb_applied_ || rts != (dcb_.Flags & dcbflag::RtsControlMask)) {
-    if (rts != dcbflag::RtsToggle) SetLine(TIOCM_RTS, rts != 0);
-    ApplyRS485Locked(rts == dcbflag::RtsToggle);
+  if (ioctl(fd_, TCGETS2, &tio) != 0) return vxSerialError(errno);
+  if (int error = vxTermiosFromDcb(dcb, tio)) return vxSerialError(error);
+  if (ioctl(fd_, TCSETS2, &tio) != 0) return vxSerialError(errno);
+  std::lock_guard lock(state_mutex_);
+  // The lines follow the control fields only when those change, so that a new speed does
+  // not raise a DTR or RTS the application dropped.
+  const TvxLineControl lines = vxLineControlOf(dcb);
+  const std::uint32_t f = dcb.Flags, before = dcb_.Flags;
+  if (!dcb_applied_ || (f & dcbflag::DtrControlMask) != (before & dcbflag::DtrControlMask))
+    SetLine(TIOCM_DTR, lines.dtr);
+  if (!dcb_applied_ || (f & dcbflag::RtsControlMask) != (before & dcbflag::RtsControlMask)) {
+    if (!lines.rtsToggle) SetLine(TIOCM_RTS, lines.rts);
+    ApplyRS485Locked(lines.rtsToggle);
   }
   dcb_ = dcb;
   dcb_.DCBlength = 28;
   dcb_applied_ = true;
-  return 0;
+  event_char_ = dcb.EvtChar;
+  flow_flags_ = f & (dcbflag::OutxCtsFlow | dcbflag::OutxDsrFlow);
+  return {};
 }
 
-int TtyDevice::ApplyRS485Locked(bool enable) {
+TvxSerialError TtyDevice::ApplyRS485Locked(bool enable) {
   struct serial_rs485 rs485 = {};
   if (enable)
     rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
   else if (!kernel_rs485_)
-    return 0;
+    return {};
   if (ioctl(fd_, TIOCSRS485, &rs485) != 0) {
     kernel_rs485_ = false;
-    return errno;
+    return vxSerialError(errno);
   }
-  // The driver reverts what it cannot do; only its read-back says what runs.
   struct serial_rs485 now = {};
   kernel_rs485_ = ioctl(fd_, TIOCGRS485, &now) == 0 && (now.flags & SER_RS485_ENABLED);
-  return 0;
+  return {};
 }
 
-void TtyDevice::SetLine(int bit, bool on) {
-  ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
-}
-
-int TtyDevice::GetState(TDCB& dcb) {
+TvxSerialError TtyDevice::GetState(TDCB& dcb) {
   struct termios2 tio;
-  if (ioctl(fd_, TCGETS2, &tio) != 0) return errno;
-  std::lock_guard lock(mutex_);
-  dcb = dcb_;
-  dcb.BaudRate = tio.c_ospeed;
-  static const std::uint8_t sizes[] = {5, 6, 7, 8};
-  dcb.ByteSize = sizes[(tio.c_cflag & CSIZE) >> 4];
-  if (!(tio.c_cflag & PARENB))
-    dcb.Parity = 0;
-  else if (tio.c_cflag & CMSPAR)
-    dcb.Parity = (tio.c_cflag & PARODD) ? 3 : 4;
-  else
-    dcb.Parity = (tio.c_cflag & PARODD) ? 1 : 2;
-  if (!(tio.c_cflag & CSTOPB))
-    dcb.StopBits = 0;
-  else if (dcb.StopBits == 0)
-    dcb.StopBits = 2;
+  if (ioctl(fd_, TCGETS2, &tio) != 0) return vxSerialError(errno);
+  std::lock_guard lock(state_mutex_);
+  dcb = vxDcbFromTermios(tio, dcb_);
+  return {};
+}
+
+int TtyDevice::FillQueueLocked() {
+  while (queue_.size() < capacity_) {
+    const std::size_t before = queue_.size();
+    queue_.resize(capacity_);
+    const ssize_t n = ::read(fd_, queue_.data() + before, capacity_ - before);
+    queue_.resize(before + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n > 0) continue;
+    if (n == 0) return EIO;
+    return errno == EAGAIN || errno == EINTR ? 0 : errno;
+  }
   return 0;
 }
 
-int TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
+int TtyDevice::ReadLineLocked(char* out, std::uint32_t size, std::uint32_t& done, bool* empty) {
+  while (done < size) {
+    const ssize_t n = ::read(fd_, out + done, size - done);
+    if (n > 0) {
+      done += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n == 0) return EIO;
+    if (empty) *empty = errno == EAGAIN;
+    return errno == EAGAIN || errno == EINTR ? 0 : errno;
+  }
+  return 0;
+}
+
+std::uint32_t TtyDevice::TakeQueuedLocked(char* out, std::uint32_t size) {
+  const bool was_full = queue_.size() >= capacity_;
+  const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(size, queue_.size()));
+  std::copy_n(queue_.data(), n, out);
+  queue_.erase(0, n);
+  if (was_full && n > 0) events_.Wake();
+  return n;
+}
+
+TCOMSTAT TtyDevice::StatLocked(bool lineEmpty) const {
+  TCOMSTAT stat;
+  int n = 0;
+  if (!lineEmpty && (ioctl(fd_, FIONREAD, &n) != 0 || n < 0)) n = 0;
+  stat.cbInQue = static_cast<std::uint32_t>(queue_.size()) + static_cast<std::uint32_t>(n);
+  int out = 0;
+  if (ioctl(fd_, TIOCOUTQ, &out) != 0 || out < 0) out = 0;
+  stat.cbOutQue = static_cast<std::uint32_t>(out) + writer_.QueuedBytes();
+  // The hold flags matter only under CTS or DSR flow control.
+  const std::uint32_t flow = flow_flags_;
+  int lines = 0;
+  if (flow && ioctl(fd_, TIOCMGET, &lines) == 0) {
+    if ((flow & dcbflag::OutxCtsFlow) && !(lines & TIOCM_CTS)) stat.Flags |= 0x01;
+    if ((flow & dcbflag::OutxDsrFlow) && !(lines & TIOCM_DSR)) stat.Flags |= 0x02;
+  }
+  return stat;
+}
+
+TvxLineReport TtyDevice::DoLook(void* buffer, std::uint32_t size) {
+  TvxLineReport report;
+  events_.Drain();
+  std::lock_guard lock(input_mutex_);
+  if (closed_) {
+    report.failure = vxSerialError(EBADF);
+    return report;
+  }
+  std::uint32_t events = 0, errors = 0;
+  events_.TakeCounters(events, errors);
+  events |= std::exchange(held_events_, 0);
+  errors |= writer_.TakeErrors();
+  if (errors) events |= EV_ERR;
+  if (writer_.TakeDrained()) events |= EV_TXEMPTY;
+  const char event_char = event_char_;
+  int input_error = 0;
+  std::uint32_t arrived = 0;
+  bool line_empty = false;
+  if (errors || !buffer) {
+    // Line errors end the event: the bytes beside them are kept for the next look, which
+    // Wake brings. Without a buffer they are kept for Read.
+    const std::size_t before = queue_.size();
+    input_error = FillQueueLocked();
+    arrived = static_cast<std::uint32_t>(queue_.size() - before);
+    if (!input_error && queue_.size() >= capacity_) {
+      // A full queue reads nothing: a hang-up is seen on the descriptor itself.
+      struct pollfd p = {fd_, 0, 0};
+      if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) input_error = EIO;
+    }
+    if (arrived && std::find(queue_.begin() + static_cast<std::ptrdiff_t>(before), queue_.end(),
+                             event_char) != queue_.end())
+      events |= EV_RXFLAG;
+    if (arrived) Poke(read_wake_);
+    if (buffer && !queue_.empty()) events_.Wake();
+  } else {
+    char* out = static_cast<char*>(buffer);
+    report.taken = TakeQueuedLocked(out, size);
+    input_error = ReadLineLocked(out, size, report.taken, &line_empty);
+    arrived = report.taken;
+    if (arrived && std::find(out, out + arrived, event_char) != out + arrived) events |= EV_RXFLAG;
+    // A full buffer leaves bytes in the queue that the descriptor does not tell of.
+    if (!queue_.empty()) events_.Wake();
+  }
+  if (arrived) events |= EV_RXCHAR;
+  report.events = events & mask_;
+  report.errors = errors;
+  report.stat = StatLocked(line_empty);
+  // What a vanished device left is reported first; the failure comes with the next look.
+  if (input_error && !arrived && !report.events && !errors)
+    report.failure = vxSerialError(input_error);
+  else if (input_error)
+    events_.Wake();
+  return report;
+}
+
+TvxLineStatus TtyDevice::Status() {
+  TvxLineStatus status;
+  std::lock_guard lock(input_mutex_);
+  if (closed_) return status;
+  std::uint32_t events = 0;
+  events_.TakeCounters(events, status.errors);
+  status.errors |= writer_.TakeErrors();
+  // The events stay for the next look; the errors are the caller's now.
+  held_events_ |= events | (status.errors ? EV_ERR : 0);
+  if (held_events_) events_.Wake();
+  status.stat = StatLocked();
+  return status;
+}
+
+TvxSerialError TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
   done = 0;
   const TCOMMTIMEOUTS t = Timeouts();
   const TReadBudget budget = ReadBudget(t, count);
-  const bool immediate = budget.immediate;
-  const std::uint64_t total = budget.totalMs;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(total);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(budget.totalMs);
   const bool interval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != 0xFFFFFFFFu;
+  char* out = static_cast<char*>(buffer);
   std::uint64_t abort_generation;
   {
-    std::lock_guard lock(mutex_);
-    if (closed_) return EBADF;
-    abort_generation = read_abort_generation_;
+    std::lock_guard lock(input_mutex_);
+    if (closed_) return vxSerialError(EBADF);
+    abort_generation = abort_generation_;
   }
-  char* out = static_cast<char*>(buffer);
   Clock::time_point last_byte;
   int error = 0;
-  while (done < count) {
-    ssize_t n = ::read(fd_, out + done, count - done);
-    if (n > 0) {
-      done += static_cast<std::uint32_t>(n);
-      last_byte = Clock::now();
-      continue;
+  for (;;) {
+    {
+      std::lock_guard lock(input_mutex_);
+      if (closed_) return vxSerialError(EBADF);
+      if (abort_generation != abort_generation_) break;
+      const std::uint32_t before = done;
+      done += TakeQueuedLocked(out + done, count - done);
+      error = ReadLineLocked(out, count, done);
+      if (done > before) last_byte = Clock::now();
     }
-    if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-      error = n == 0 ? EIO : errno;
-      break;
-    }
-    if (immediate) break;
-    int timeout = -1;
-    if (total) timeout = MsUntil(deadline);
+    if (error || done == count || budget.immediate) break;
+    int timeout = budget.totalMs ? MsUntil(deadline) : -1;
     if (interval && done > 0) {
       int gap = MsUntil(last_byte + std::chrono::milliseconds(t.ReadIntervalTimeout));
       timeout = timeout < 0 ? gap : std::min(timeout, gap);
     }
     if (timeout == 0) break;
-    struct pollfd p[2] = {{fd_, POLLIN, 0}, {read_efd_, POLLIN, 0}};
+    struct pollfd p[2] = {{fd_, POLLIN, 0}, {read_wake_, POLLIN, 0}};
     ::poll(p, 2, timeout);
-    if (p[1].revents) {
-      Drain(read_efd_);
-      std::lock_guard lock(mutex_);
-      if (closed_ || read_abort_generation_ != abort_generation) break;
-    }
+    if (p[1].revents) Drain(read_wake_);
     if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p[0].revents & POLLIN)) {
       error = EIO;
       break;
     }
   }
-  // Bytes that came in during the read stay new for the event wait.
-  std::lock_guard lock(mutex_);
-  input_peeked_ = false;
-  std::uint32_t level = rx_level_ > done ? rx_level_ - done : 0;
-  // A waiter that saw only reported bytes watches for readable input again.
-  if (level != rx_level_ && waiting_on_reported_) WakeWaiterLocked();
-  rx_level_ = level;
-  return error;
+  return vxSerialError(error);
 }
 
-int TtyDevice::Write(const void* buffer, std::uint32_t len, bool wait) {
-  if (len == 0) return 0;
-  const TCOMMTIMEOUTS t = Timeouts();
-  const std::uint64_t total =
-      std::uint64_t(t.WriteTotalTimeoutMultiplier) * len + t.WriteTotalTimeoutConstant;
-  std::unique_lock lock(mutex_);
-  if (closed_) return EBADF;
-  const char* bytes = static_cast<const char*>(buffer);
-  std::size_t written = 0;
-  // Straight to the driver while nothing is queued ahead; the rest goes to the writer.
-  if (out_.empty()) {
-    ssize_t n = ::write(fd_, bytes, len);
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return errno;
-    if (n > 0) written = static_cast<std::size_t>(n);
-  }
-  // The writer watches the output drain only for a waiter on EV_TXEMPTY; waking it for
-  // every write would cost a thread switch per packet.
-  const bool drain = mask_ & EV_TXEMPTY;
-  if (drain) drain_wanted_ = true;
-  if (written == len) {
-    if (drain) out_cv_.notify_one();
-    return 0;
-  }
-  Segment segment;
-  segment.data.assign(bytes + written, len - written);
-  segment.timed = total != 0;
-  segment.deadline = Clock::now() + std::chrono::milliseconds(total);
-  if (wait) segment.result = std::make_shared<WriteResult>();
-  std::shared_ptr<WriteResult> result = segment.result;
-  out_bytes_ += segment.data.size();
-  out_.push_back(std::move(segment));
-  out_cv_.notify_one();
-  Wake(write_efd_);
-  if (!wait) return 0;
-  written_cv_.wait(lock, [&] { return result->done; });
-  return result->error;
-}
-
-void TtyDevice::FinishLocked(Segment& segment, int error) {
-  out_bytes_ -= segment.data.size() - segment.offset;
-  if (segment.result) {
-    segment.result->done = true;
-    segment.result->error = error;
-    written_cv_.notify_all();
-  } else if (error) {
-    // Nobody waits for this write: the loss shows at the next error query.
-    errors_ |= CE_TXFULL;
-    errors_new_ = true;
-    WakeWaiterLocked();
-  }
-}
-
-bool TtyDevice::TransmitterEmpty() const {
-  int queued = 0;
-  if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) return false;
-  // The shift register, where the driver tells: RS-485 must not drop RTS under the last byte.
-  unsigned lsr = 0;
-  if (ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) return lsr & TIOCSER_TEMT;
-  return true;
-}
-
-void TtyDevice::WriterLoop() {
-  std::unique_lock lock(mutex_);
-  while (!closed_) {
-    if (out_.empty()) {
-      if (!drain_wanted_) {
-        out_cv_.wait(lock);
-        continue;
-      }
-      if (!(mask_ & EV_TXEMPTY)) {
-        drain_wanted_ = false;
-        continue;
-      }
-      lock.unlock();
-      bool empty = TransmitterEmpty();
-      lock.lock();
-      if (empty && out_.empty()) {
-        drain_wanted_ = false;
-        tx_empty_ = true;
-        WakeWaiterLocked();
-      } else if (!empty) {
-        out_cv_.wait_for(lock, std::chrono::milliseconds(1));
-      }
-      continue;
-    }
-    Segment& front = out_.front();
-    ssize_t n = ::write(fd_, front.data.data() + front.offset, front.data.size() - front.offset);
-    if (n > 0) {
-      front.offset += static_cast<std::size_t>(n);
-      out_bytes_ -= static_cast<std::size_t>(n);
-      if (front.offset == front.data.size()) {
-        FinishLocked(front, 0);
-        out_.pop_front();
-      }
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      int error = errno;
-      for (Segment& s : out_) FinishLocked(s, error);
-      out_.clear();
-      continue;
-    }
-    if (front.timed && Clock::now() >= front.deadline) {
-      FinishLocked(front, ETIMEDOUT);
-      out_.pop_front();
-      continue;
-    }
-    int timeout = front.timed ? MsUntil(front.deadline) : -1;
-    lock.unlock();
-    struct pollfd p[2] = {{fd_, POLLOUT, 0}, {write_efd_, POLLIN, 0}};
-    ::poll(p, 2, timeout);
-    if (p[1].revents) Drain(write_efd_);
-    lock.lock();
-    if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p[0].revents & POLLOUT)) {
-      for (Segment& s : out_) FinishLocked(s, EIO);
-      out_.clear();
-    }
-  }
-  for (Segment& s : out_) FinishLocked(s, EBADF);
-  out_.clear();
-}
-
-void TtyDevice::ModemLoop() {
-  for (;;) {
-    int r = ioctl(fd_, TIOCMIWAIT, TIOCM_RNG | TIOCM_DSR | TIOCM_CD | TIOCM_CTS);
-    int error = errno;
-    std::lock_guard lock(mutex_);
-    if (closed_) break;
-    if (r == 0 || error != EINTR) WakeWaiterLocked();
-    if (r != 0 && error != EINTR) break;  // no longer supported, or the device went away
-  }
-  std::lock_guard lock(mutex_);
-  modem_exited_ = true;
-}
-
-std::uint32_t TtyDevice::CollectCountersLocked() {
-  if (!has_icount_) return 0;
-  struct serial_icounter_struct now = {};
-  if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return 0;
-  std::uint32_t events = 0, errors = 0;
-  if (now.cts != icount_.cts) events |= EV_CTS;
-  if (now.dsr != icount_.dsr) events |= EV_DSR;
-  if (now.dcd != icount_.dcd) events |= EV_RLSD;
-  if (now.rng != icount_.rng) events |= EV_RING;
-  if (now.brk != icount_.brk) errors |= CE_BREAK;
-  if (now.frame != icount_.frame) errors |= CE_FRAME;
-  if (now.parity != icount_.parity) errors |= CE_RXPARITY;
-  if (now.overrun != icount_.overrun) errors |= CE_OVERRUN;
-  if (now.buf_overrun != icount_.buf_overrun) errors |= CE_RXOVER;
-  icount_ = now;
-  if (errors & CE_BREAK) events |= EV_BREAK;
-  if (errors) {
-    errors_ |= errors;
-    errors_new_ = true;
-  }
-  return events;
-}
-
-std::uint32_t TtyDevice::OutputCountLocked() const {
-  int queued = 0;
-  if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
-  return static_cast<std::uint32_t>(queued) + static_cast<std::uint32_t>(out_bytes_);
-}
-
-int TtyDevice::ClearError(std::uint32_t& errors, TCOMSTAT& stat) {
-  std::lock_guard lock(mutex_);
-  if (closed_) return EBADF;
-  CollectCountersLocked();
-  errors = errors_;
-  errors_ = 0;
-  stat.cbInQue = input_peeked_ ? peeked_input_ : InputCount();
-  input_peeked_ = false;
-  stat.cbOutQue = OutputCountLocked();
-  stat.Flags = 0;
-  int lines = 0;
-  // The hold flags matter only under CTS or DSR flow control.
-  const bool flow = dcb_.Flags & (dcbflag::OutxCtsFlow | dcbflag::OutxDsrFlow);
-  if (flow && ioctl(fd_, TIOCMGET, &lines) == 0) {
-    if ((dcb_.Flags & dcbflag::OutxCtsFlow) && !(lines & TIOCM_CTS)) stat.Flags |= 0x01;
-    if ((dcb_.Flags & dcbflag::OutxDsrFlow) && !(lines & TIOCM_DSR)) stat.Flags |= 0x02;
-  }
-  if (errors && stat.cbInQue) {
-    // Bytes left queued beside an error get a receive event of their own.
-    rx_level_ = 0;
-    WakeWaiterLocked();
-  }
-  return 0;
-}
-
-int TtyDevice::SetMask(std::uint32_t mask) {
-  std::lock_guard lock(mutex_);
-  if (closed_) return EBADF;
-  mask_ = mask;
-  ++mask_generation_;
-  WakeWaiterLocked();
-  if (mask & EV_TXEMPTY) out_cv_.notify_one();
-  return 0;
-}
-
-void TtyDevice::Release() {
-  std::lock_guard lock(mutex_);
-  release_pending_ = true;
-  WakeWaiterLocked();
-}
-
-int TtyDevice::WaitEvent(std::uint32_t& mask) {
-  mask = 0;
-  std::unique_lock lock(mutex_);
-  const std::uint64_t generation = mask_generation_;
-  for (;;) {
-    if (closed_) return EBADF;
-    if (generation != mask_generation_) return 0;
-    if (release_pending_) {
-      release_pending_ = false;
-      return 0;
-    }
-    const std::uint32_t available = InputCount();
-    if (std::uint32_t events = TakeEventsLocked(available)) {
-      mask = events;
-      return 0;
-    }
-    if (hangup_seen_) return EIO;
-    // Bytes already reported and still queued make the descriptor readable for good, so
-    // their growth is looked for at intervals instead.
-    const bool reported = available > 0 && available <= rx_level_;
-    waiting_on_reported_ = reported;
-    lock.unlock();
-    struct pollfd p[2] = {{fd_, short(reported ? 0 : POLLIN), 0}, {wait_efd_, POLLIN, 0}};
-    ::poll(p, 2, reported ? 10 : -1);
-    if (p[1].revents) Drain(wait_efd_);
-    lock.lock();
-    // A vanished device: what it left is reported first, the failure at the next round.
-    if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) hangup_seen_ = true;
-  }
-}
-
-std::uint32_t TtyDevice::TakeEventsLocked(std::uint32_t available) {
-  std::uint32_t events = CollectCountersLocked();
-  if (available > rx_level_) events |= EV_RXCHAR;
-  if (tx_empty_) events |= EV_TXEMPTY;
-  if (errors_new_) events |= EV_ERR;
-  tx_empty_ = false;
-  errors_new_ = false;
-  events &= mask_;
-  if (events & EV_RXCHAR) rx_level_ = available;
-  return events;
-}
-
-int TtyDevice::PollEvent(std::uint32_t& mask) {
-  mask = 0;
-  std::lock_guard lock(mutex_);
-  if (closed_) return EBADF;
-  if (wait_signalled_) {
-    wait_signalled_ = false;
-    Drain(wait_efd_);
-  }
-  int queued = 0;
-  if (ioctl(fd_, FIONREAD, &queued) != 0) {
-    // A hung-up terminal fails every query.
-    if (errno == EIO) hangup_seen_ = true;
-    queued = 0;
-  } else if (queued == 0 && !hangup_seen_) {
-    // Readable with nothing queued: the line may have hung up.
-    struct pollfd p = {fd_, POLLIN, 0};
-    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) hangup_seen_ = true;
-  }
-  peeked_input_ = static_cast<std::uint32_t>(std::max(queued, 0));
-  input_peeked_ = true;
-  mask = TakeEventsLocked(peeked_input_);
-  if (mask) {
-    // What a vanished device left is reported first; the failure needs one more round.
-    if (hangup_seen_) WakeWaiterLocked();
-    return 0;
-  }
-  return hangup_seen_ ? EIO : 0;
-}
-
-bool TtyDevice::InputReportedUnread() {
-  std::lock_guard lock(mutex_);
-  waiting_on_reported_ = rx_level_ > 0;
-  return waiting_on_reported_;
-}
-
-int TtyDevice::ModemStatus(std::uint32_t& status) {
+TvxSerialError TtyDevice::ModemStatus(std::uint32_t& status) {
   status = 0;
   int lines = 0;
-  if (ioctl(fd_, TIOCMGET, &lines) != 0) return Unsupported(errno) ? 0 : errno;
+  if (ioctl(fd_, TIOCMGET, &lines) != 0)
+    return Unsupported(errno) ? TvxSerialError{} : vxSerialError(errno);
   if (lines & TIOCM_CTS) status |= MS_CTS_ON;
   if (lines & TIOCM_DSR) status |= MS_DSR_ON;
   if (lines & TIOCM_RNG) status |= MS_RING_ON;
   if (lines & TIOCM_CD) status |= MS_RLSD_ON;
-  return 0;
+  return {};
 }
 
-int TtyDevice::Escape(int function) {
+TvxSerialError TtyDevice::Escape(int function) {
   int r = 0;
   int bit = (function == SETDTR || function == CLRDTR) ? TIOCM_DTR : TIOCM_RTS;
   switch (function) {
@@ -658,71 +393,39 @@ int TtyDevice::Escape(int function) {
       r = ioctl(fd_, TIOCCBRK);
       break;
     default:
-      return EINVAL;
+      return vxSerialError(EINVAL);
   }
-  return r == 0 || Unsupported(errno) ? 0 : errno;
+  return r == 0 || Unsupported(errno) ? TvxSerialError{} : vxSerialError(errno);
 }
 
-int TtyDevice::Purge(std::uint32_t flags) {
-  std::lock_guard lock(mutex_);
-  if (closed_) return EBADF;
-  if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) {
-    for (Segment& s : out_) FinishLocked(s, ECANCELED);
-    out_.clear();
-    ioctl(fd_, TCFLSH, TCOFLUSH);
+TvxSerialError TtyDevice::Purge(std::uint32_t flags) {
+  if (closed_) return vxSerialError(EBADF);
+  if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) writer_.Purge();
+  if (flags & (PURGE_RXCLEAR | PURGE_RXABORT)) {
+    std::lock_guard lock(input_mutex_);
+    if (flags & PURGE_RXCLEAR) {
+      if (queue_.size() >= capacity_) events_.Wake();
+      queue_.clear();
+      ioctl(fd_, TCFLSH, TCIFLUSH);
+    }
+    if (flags & PURGE_RXABORT) {
+      ++abort_generation_;
+      Poke(read_wake_);
+    }
   }
-  if (flags & PURGE_RXCLEAR) {
-    ioctl(fd_, TCFLSH, TCIFLUSH);
-    input_peeked_ = false;
-    rx_level_ = 0;
-  }
-  if (flags & PURGE_RXABORT) {
-    ++read_abort_generation_;
-    Wake(read_efd_);
-  }
-  return 0;
+  return {};
 }
 
 void TtyDevice::Close() {
   {
-    std::lock_guard lock(mutex_);
-    if (closed_) return;
-    closed_ = true;
-    ++mask_generation_;
-    out_cv_.notify_all();
+    std::lock_guard lock(input_mutex_);
+    if (closed_.exchange(true)) return;
   }
-  Wake(wait_efd_);
-  Wake(read_efd_);
-  Wake(write_efd_);
-  if (writer_.joinable()) writer_.join();
-  if (modem_.joinable()) {
-    // The signal may come before the thread enters the ioctl, so it is sent until the
-    // thread has seen the close.
-    for (;;) {
-      {
-        std::lock_guard lock(mutex_);
-        if (modem_exited_) break;
-      }
-      pthread_kill(modem_.native_handle(), WakeSignal());
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    modem_.join();
-  }
-}
-
-// A raw line at 9600 8N1 until the component applies its own settings.
-int MakeRaw(int fd) {
-  struct termios2 tio;
-  if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
-  tio.c_iflag = 0;
-  tio.c_oflag = 0;
-  tio.c_lflag = 0;
-  tio.c_cflag &= ~(CBAUD | CBAUDEX | CIBAUD | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-  tio.c_cflag |= BOTHER | CS8 | CREAD | CLOCAL | HUPCL;
-  tio.c_ispeed = tio.c_ospeed = 9600;
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  return ioctl(fd, TCSETS2, &tio) == 0 ? 0 : errno;
+  writer_.Stop();
+  events_.Stop();
+  events_.Wake();
+  Poke(read_wake_);
+  lock_->Release();
 }
 
 // USB adapters otherwise hold received bytes back for up to 16 ms.
@@ -734,26 +437,40 @@ void SetLowLatency(int fd) {
 }
 }  // namespace
 
-std::shared_ptr<TvxSerialDevice> vxOpenTtyDevice(const std::string& path, int& error) {
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return nullptr;
+TvxSerialOpen vxOpenTtyDevice(const std::string& path) {
+  TvxSerialOpen result;
+  // The lock comes first: opening a port raises its DTR, which another program's device
+  // must not see.
+  auto lock = std::make_unique<TvxPortLock>();
+  TvxLockOwner owner;
+  if (lock->Take(path, owner) != 0) {
+    result.error = {EBUSY, vxLockOwnerText(owner)};
+    return result;
   }
-  auto fail = [&](int e) -> std::shared_ptr<TvxSerialDevice> {
-    error = e;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    result.error = vxSerialError(errno);
+    return result;
+  }
+  auto fail = [&](int error) {
     ::close(fd);
-    return nullptr;
+    result.error = vxSerialError(error);
+    return result;
   };
   if (!isatty(fd)) return fail(ENOTTY);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
   if (ioctl(fd, TIOCEXCL) != 0 && !Unsupported(errno)) return fail(errno);
-  if (int e = MakeRaw(fd)) return fail(e);
+  struct termios2 tio;
+  if (ioctl(fd, TCGETS2, &tio) != 0) return fail(errno);
+  vxMakeRawTermios(tio);
+  if (ioctl(fd, TCSETS2, &tio) != 0) return fail(errno);
   SetLowLatency(fd);
-  auto device = std::make_shared<TtyDevice>(fd);
+  lock->Adopt();
+  auto device = std::make_shared<TtyDevice>(fd, std::move(lock));
   if (!device->Valid()) {
-    error = EMFILE;
-    return nullptr;
+    result.error = vxSerialError(EMFILE);
+    return result;
   }
-  return device;
+  result.device = std::move(device);
+  return result;
 }

@@ -1,13 +1,14 @@
 // The serial layer's device for a real terminal device (a UART, a USB adapter, a
-// pseudo-terminal): termios2 and the tty ioctls behind TvxSerialDevice.
+// pseudo-terminal): termios2 and the tty ioctls behind TvxSerialDevice, with the writer
+// (serialwriter.h) and the event source (serialevents.h) of their own.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "platform/serialdevice.h"
 
-// Opens Path exclusively (TIOCEXCL and an advisory lock), raw at 9600 8N1. Null, with
-// Error set, when it cannot: ENOTTY for a path that is no terminal, EBUSY when another
-// open holds it.
-std::shared_ptr<TvxSerialDevice> vxOpenTtyDevice(const std::string& path, int& error);
+// Opens Path exclusively (its UUCP lock file, TIOCEXCL and an advisory lock), raw at 9600
+// 8N1. On failure the error says why: ENOTTY for a path that is no terminal, EBUSY when
+// another open holds it (for a lock file of another live process, its text names that
+// process). The lock file goes when the device is closed.
+TvxSerialOpen vxOpenTtyDevice(const std::string& path);

@@ -135,7 +135,7 @@ inline constexpr int CLRDTR = 6;
 inline constexpr int SETBREAK = 8;
 inline constexpr int CLRBREAK = 9;
 
-// The descriptors an event loop watches for a port's events (see TvxSerialDevice).
+// The descriptors a caller waits on for a port's events (see TvxSerialDevice).
 struct TvxEventFds {
   int input = -1;
   int wake = -1;

@@ -1,9 +1,16 @@
 #include "platform/udevports.h"
 
 #include "platform/udevlib.h"
-#include "vxcomm/enumnames.h"
 
 namespace {
+
+// Without control characters and blanks at either end.
+std::string Trimmed(const std::string& s) {
+  std::size_t first = 0, last = s.size();
+  while (first < last && static_cast<unsigned char>(s[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(s[last - 1]) <= ' ') --last;
+  return s.substr(first, last - first);
+}
 
 // udev's *_ENC values escape bytes as \xNN; the plain values have '_' for blanks.
 std::string Unescape(const char* encoded) {
@@ -16,7 +23,7 @@ std::string Unescape(const char* encoded) {
       out += *p;
     }
   }
-  return vxTrim(out);
+  return Trimmed(out);
 }
 
 class Context {
@@ -78,7 +85,7 @@ std::string ByIdLink(const TvxUdevApi& api, udev_device* device) {
   for (udev_list_entry* e = api.device_get_devlinks_list_entry(device); e;
        e = api.list_entry_get_next(e)) {
     std::string link = api.list_entry_get_name(e);
-    if (vxStartsWith(link, "/dev/serial/by-id/")) return link;
+    if (link.rfind("/dev/serial/by-id/", 0) == 0) return link;
   }
   return {};
 }
@@ -89,7 +96,7 @@ std::string Children(const TvxUdevApi& api, udev* context, udev_device* hardware
   std::string joined;
   if (api.enumerate_add_match_parent(children, hardware) >= 0 &&
       api.enumerate_scan_devices(children) >= 0) {
-    // The list comes NUL-separated so that the one joining rule of the enumeration applies.
+    // NUL-separated, so that the enumeration joins it by its one rule.
     std::string self = api.device_get_syspath(hardware);
     for (udev_list_entry* e = api.enumerate_get_list_entry(children); e;
          e = api.list_entry_get_next(e)) {
@@ -97,7 +104,6 @@ std::string Children(const TvxUdevApi& api, udev* context, udev_device* hardware
       if (path != self) joined += path + '\0';
     }
     joined += '\0';
-    joined = JoinMultiString(joined.data(), static_cast<int>(joined.size()), ";");
   }
   api.enumerate_unref(children);
   return joined;

@@ -12,7 +12,8 @@ struct TvxUdevPortInfo {
   std::string Driver;        // e.g. ch341-uart
   std::string SymbolicName;  // the /dev/serial/by-id link, when there is one
   std::string InstanceId;    // devpath of the hardware the port belongs to
-  std::string BusRelations;  // syspaths of that hardware's children, joined with ";"
+  std::string BusRelations;  // syspaths of that hardware's children, each ended by a NUL,
+                             // and a final NUL
 };
 
 // The information for the tty whose sysfs directory is SysPath.

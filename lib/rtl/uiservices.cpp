@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "rtl/sysutils.h"
 #include "rtl/textview.h"
 
 namespace {
@@ -29,10 +30,26 @@ std::unique_ptr<TvxTextView> TvxUIServices::BindTextView(QObject*) {
   return nullptr;
 }
 
+void TvxUIServices::CheckTextView(QObject*) {}
+
 TvxUIServices& UIServices() {
   return *installed;
 }
 
 void SetUIServices(TvxUIServices* services) {
   installed = services ? services : &headless;
+}
+
+void ShowCurrentException() {
+  try {
+    try {
+      throw;
+    } catch (const std::exception& error) {
+      UIServices().ShowException(error);
+    } catch (...) {
+      UIServices().ShowException(Exception("Unknown exception"));
+    }
+  } catch (...) {
+    // The display itself failed: there is nothing left to show it with.
+  }
 }

@@ -35,9 +35,16 @@ class TvxUIServices {
   virtual bool EditLineSettings(const std::string& device, TvxLineSettings& settings);
   // A binding to View when it is a text view this interface knows, otherwise nullptr.
   virtual std::unique_ptr<TvxTextView> BindTextView(QObject* view);
+  // Throws an Exception that names View's class when View is of a kind this interface
+  // cannot show text in. The headless default refuses nothing: it has no screen.
+  virtual void CheckTextView(QObject* view);
 };
 
 // The installed services; never null.
 TvxUIServices& UIServices();
 // Installs Services (not owned) or, with nullptr, the headless default again.
 void SetUIServices(TvxUIServices* services);
+// Inside a catch block: shows the exception being handled with ShowException, as the
+// application's standard display does for an exception that leaves an event; one that is
+// no std::exception shows as "Unknown exception". Never throws.
+void ShowCurrentException();

@@ -61,6 +61,9 @@ void TvxBaseIO::SetLog(TvxCustomLogFile* value) {
 }
 
 void TvxBaseIO::SetTerminal(QObject* value) {
+  // A view that cannot show received bytes is refused before anything changes, so no byte
+  // ever goes to a terminal that drops it.
+  if (value) UIServices().CheckTextView(value);
   UnhookTerminal();
   {
     std::lock_guard lock(terminal_mutex_);

@@ -55,8 +55,9 @@ class TvxBaseIO : public TComponent {
   void SetDataProcessor(TvxCustomDataProcessor* value);
   TvxCustomLogFile* Log() const { return log_; }
   void SetLog(TvxCustomLogFile* value);
-  // The terminal pane: any text view the installed UI services can bind (a QPlainTextEdit
-  // with the widgets layer).
+  // The terminal pane: any text view the installed UI services can bind (a QPlainTextEdit,
+  // a QTextEdit or a QLineEdit with the widgets layer). A view they refuse throws their
+  // Exception and leaves the terminal as it was.
   QObject* Terminal() const { return terminal_; }
   void SetTerminal(QObject* value);
   TTerminalUsage TerminalUsage() const { return terminal_usage_; }

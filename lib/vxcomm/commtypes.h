@@ -96,15 +96,3 @@ using TOnTraceEvent = std::function<void(TObject* com, TTraceStates event)>;
 // flFlashBuffers purges both queues.
 using TOnCommErrorEvent = std::function<void(TObject* com, Cardinal commCode, Cardinal sysError,
                                              TComStateFlags state, bool& flFlashBuffers)>;
-
-// A port-event message from the event thread: Message is the registered number of
-// "vxCommMsgComEvent" (or of "vxCommMsgQuitComEvent"), WParam the event mask.
-struct TvxCommMsg {
-  Cardinal Message = 0;
-  Cardinal WParam = 0;
-  Cardinal LParam = 0;
-};
-
-// The registered message numbers, fixed for the whole run (0xC000 and up).
-Cardinal vxCommMsgComEvent();
-Cardinal vxCommMsgQuitComEvent();

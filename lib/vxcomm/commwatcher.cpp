@@ -1,60 +1,45 @@
 #include "vxcomm/commwatcher.h"
 
-#include <cerrno>
-
-#include "platform/serialport.h"
+#include "platform/serialdevice.h"
 #include "vxcomm.h"
 
-TCommWatcher::TCommWatcher(TvxCustomComm* comm, THandle portHandle, TvxEventFds fds)
-    : comm_(comm),
-      port_handle_(portHandle),
-      input_(fds.input, QSocketNotifier::Read),
-      wake_(fds.wake, QSocketNotifier::Read) {
-  // Input queued before the watch began shows too: the input descriptor is readable.
-  QObject::connect(&input_, &QSocketNotifier::activated, [this] { Activated(&input_); });
+TCommWatcher::TCommWatcher(TvxCustomComm* comm, TvxSerialDevice& device)
+    : comm_(comm), device_(&device), wake_(device.EventFds().wake, QSocketNotifier::Read) {
+  const int input = device.EventFds().input;
+  if (input >= 0) {
+    // Input queued before the watch began shows too: the descriptor is readable.
+    input_ = std::make_unique<QSocketNotifier>(input, QSocketNotifier::Read);
+    input_->setEnabled(device.WatchInput());
+    QObject::connect(input_.get(), &QSocketNotifier::activated,
+                     [this] { Activated(input_.get()); });
+  }
   QObject::connect(&wake_, &QSocketNotifier::activated, [this] { Activated(&wake_); });
-  look_again_.setInterval(10);
-  QObject::connect(&look_again_, &QTimer::timeout, [this] { Activated(nullptr); });
 }
 
 void TCommWatcher::Stop() {
-  stopped_ = true;
-  input_.setEnabled(false);
+  device_ = nullptr;
+  if (input_) input_->setEnabled(false);
   wake_.setEnabled(false);
-  look_again_.stop();
 }
 
 void TCommWatcher::Activated(QSocketNotifier* source) {
   if (in_event_) {
     // A handler waits and runs the event loop: the next event waits until this one ends.
     // (Switching a notifier for every event would cost the loop a wake-up each time.)
-    // The input notifier comes back on with the look at the end of the event.
-    if (source) source->setEnabled(false);
+    source->setEnabled(false);
     if (source == &wake_) wake_held_ = true;
     return;
   }
   in_event_ = true;
-  HandleEvent();
+  // A close from inside the event stops this watcher, which the component then keeps
+  // until the event is over.
+  if (!comm_->ProcessCommEvent() && device_) comm_->CloseOnDeviceFailure();
   in_event_ = false;
-  if (stopped_) return;
+  if (!device_) return;
   if (wake_held_) wake_.setEnabled(true);
   wake_held_ = false;
-  const bool watch_input = !vxCommInputReportedUnread(port_handle_);
-  if (input_.isEnabled() != watch_input) input_.setEnabled(watch_input);
-  if (watch_input)
-    look_again_.stop();
-  else if (!look_again_.isActive())
-    look_again_.start();
-}
-
-void TCommWatcher::HandleEvent() {
-  std::uint32_t mask = 0;
-  if (!vxPollCommEvent(port_handle_, mask)) {
-    const int error = vxSerialLastError();
-    // EBADF: closed under the watch. Anything else but a refused query means the device
-    // went away, and the port closes as it does under the event thread.
-    if (error != EBADF && error != EINVAL) comm_->InternalClose(false);
-  } else if (mask) {
-    comm_->ProcessCommEvent({vxCommMsgComEvent(), mask, 0});
+  if (input_) {
+    const bool watch = device_->WatchInput();
+    if (input_->isEnabled() != watch) input_->setEnabled(watch);
   }
 }

@@ -1,22 +1,21 @@
-// Port events on the main thread without port threads: the main thread's event loop
-// watches the port's descriptors and each event is handled where the loop wakes, which
-// saves the two thread switches of the port threads' hand-over on every event.
+// Port events on the main thread: the main thread's event loop watches the device's
+// descriptors and each event is handled where the loop wakes (ProcessCommEvent), with no
+// port thread and no hand-over between threads.
 //
 // Thread: main thread only. The component owns the watcher; one stopped from inside its
 // own event is kept by the component until that event has returned.
 #pragma once
 
 #include <QSocketNotifier>
-#include <QTimer>
-
-#include "platform/serialtypes.h"
-#include "vxclasses/types.h"
+#include <memory>
 
 class TvxCustomComm;
+class TvxSerialDevice;
 
 class TCommWatcher {
  public:
-  TCommWatcher(TvxCustomComm* comm, THandle portHandle, TvxEventFds fds);
+  // Device is the component's open device; it outlives the watch (Stop ends the watch).
+  TCommWatcher(TvxCustomComm* comm, TvxSerialDevice& device);
   TCommWatcher(const TCommWatcher&) = delete;
   TCommWatcher& operator=(const TCommWatcher&) = delete;
 
@@ -25,18 +24,13 @@ class TCommWatcher {
   bool InEvent() const { return in_event_; }
 
  private:
-  // Source is the notifier that fired, or null for the look-again timer.
+  // Source is the notifier that fired.
   void Activated(QSocketNotifier* source);
-  void HandleEvent();
 
   TvxCustomComm* const comm_;
-  const THandle port_handle_;
-  QSocketNotifier input_;
+  TvxSerialDevice* device_;                 // null once stopped
+  std::unique_ptr<QSocketNotifier> input_;  // null where the device has no input descriptor
   QSocketNotifier wake_;
-  // While reported input sits unread the input descriptor stays readable and is not
-  // watched; more input beside it is looked for at this timer's intervals.
-  QTimer look_again_;
   bool wake_held_ = false;  // the wake descriptor fired during an event: on again after it
   bool in_event_ = false;
-  bool stopped_ = false;
 };

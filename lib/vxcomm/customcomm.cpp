@@ -21,6 +21,10 @@ constexpr TraceBit kTraceBits[] = {
     {tsEvent1, EV_EVENT1}, {tsEvent2, EV_EVENT2},
 };
 
+// The message reported for an exception that carries none (one not derived from
+// std::exception).
+const char* const kUnknownException = "An exception of an unknown type left a port event handler";
+
 bool OnAppThread() {
   QCoreApplication* app = QCoreApplication::instance();
   return app && QThread::currentThread() == app->thread();
@@ -40,6 +44,16 @@ TvxCustomComm::~TvxCustomComm() {
   OnTraceState = nullptr;
   Close();
   JoinRetiredThreads();
+}
+
+void TvxCustomComm::SetBufferInSize(std::uint16_t value) {
+  buffer_in_size_ = value;
+  if (device_) device_->SetQueueSizes(buffer_in_size_, buffer_out_size_);
+}
+
+void TvxCustomComm::SetBufferOutSize(std::uint16_t value) {
+  buffer_out_size_ = value;
+  if (device_) device_->SetQueueSizes(buffer_in_size_, buffer_out_size_);
 }
 
 Cardinal TvxCustomComm::TimeoutRead() {
@@ -63,13 +77,13 @@ void TvxCustomComm::SetTimeoutWrite(Cardinal value) {
 }
 
 TCOMMTIMEOUTS TvxCustomComm::GetTimeouts() {
-  if (IsOpen()) vxGetCommTimeouts(Handle(), timeouts_);
+  if (device_) timeouts_ = device_->Timeouts();
   return timeouts_;
 }
 
 void TvxCustomComm::SetTimeouts(const TCOMMTIMEOUTS& timeouts) {
   timeouts_ = timeouts;
-  if (IsOpen()) vxSetCommTimeouts(Handle(), timeouts_);
+  if (device_) device_->SetTimeouts(timeouts_);
 }
 
 std::uint32_t TvxCustomComm::EventMask(TTraceStates states) const {
@@ -83,17 +97,13 @@ std::uint32_t TvxCustomComm::EventMask(TTraceStates states) const {
 void TvxCustomComm::SetTraceStates(TTraceStates value) {
   std::uint32_t mask = EventMask(value);
   trace_states_ = value.ToBits();
-  if (IsOpen()) {
-    // Mask 0 ends the pending wait; the event thread waits again under the new mask.
-    vxSetCommMask(Handle(), 0);
-    vxSetCommMask(Handle(), mask);
-  }
+  if (device_) device_->SetMask(mask);
 }
 
 TModemSignals TvxCustomComm::ModemSignals() {
   TModemSignals lines;
   std::uint32_t status = 0;
-  if (!IsOpen() || !vxGetCommModemStatus(Handle(), status)) return lines;
+  if (!device_ || device_->ModemStatus(status)) return lines;
   if (status & MS_CTS_ON) lines.Include(msCTS);
   if (status & MS_DSR_ON) lines.Include(msDSR);
   if (status & MS_RING_ON) lines.Include(msRing);
@@ -102,22 +112,35 @@ TModemSignals TvxCustomComm::ModemSignals() {
 }
 
 void TvxCustomComm::ApplySettings() {
-  std::uint32_t errors = 0;
-  vxClearCommError(Handle(), errors, nullptr);
-  vxSetCommTimeouts(Handle(), timeouts_);
+  if (!device_) return;
+  device_->Status();  // clears an error state left from before
+  device_->SetQueueSizes(buffer_in_size_, buffer_out_size_);
+  device_->SetTimeouts(timeouts_);
   ApplyLineSettings();
 }
 
-void TvxCustomComm::ReleaseHandle(THandle handle) {
-  vxSerialClose(handle);
+THandle TvxCustomComm::OpenDevice(const std::string& name) {
+  TvxSerialOpen opened = vxOpenSerialPort(name);
+  if (!opened.device) {
+    open_error_text_ = opened.error.text;
+    return INVALID_HANDLE_VALUE;
+  }
+  device_ = std::move(opened.device);
+  return device_->Token();
+}
+
+void TvxCustomComm::ReleaseHandle(THandle) {
+  if (!device_) return;
+  device_->Close();
+  device_.reset();
 }
 
 void TvxCustomComm::Open() {
   Close();
   TvxBaseIO::Open();
   if (!IsOpen()) {
-    last_error_text_ = Format("Device \"%s\" Open Error !!!\r%s",
-                              {GetDeviceName(), vxSerialErrorText(open_error_, open_path_)});
+    last_error_text_ =
+        Format("Device \"%s\" Open Error !!!\r%s", {GetDeviceName(), open_error_text_});
     RaiseFatalError(1, 0, last_error_text_, false);
   } else {
     receive_buffer_.assign(std::max<std::size_t>(buffer_in_size_, 8192), 0);
@@ -151,7 +174,6 @@ void TvxCustomComm::Close() {
 
 void TvxCustomComm::InternalClose(bool purgeOutput) {
   if (Handle() == INVALID_HANDLE_VALUE) return;
-  vxSetCommMask(Handle(), 0);
   StopThreads();
   if (purgeOutput && OutQueueCount() > 0) PurgeAll();
   // A handler that closes the port from inside an event still reads the block it got.
@@ -161,26 +183,20 @@ void TvxCustomComm::InternalClose(bool purgeOutput) {
 }
 
 void TvxCustomComm::StopEventDelivery() {
-  if (IsOpen()) vxSetCommMask(Handle(), 0);
   StopThreads();
 }
 
 void TvxCustomComm::StartThreads() {
   JoinRetiredThreads();
-  const TvxEventFds fds =
-      UseMainThread() && OnAppThread() ? vxCommEventFds(Handle()) : TvxEventFds{};
-  if (fds.input >= 0 && fds.wake >= 0) {
-    if (!watcher_) watcher_ = std::make_unique<TCommWatcher>(this, Handle(), fds);
+  if (watcher_ || comm_thread_ || !device_) return;
+  // The way events are delivered is settled here, for as long as the port stays open: in
+  // the main thread's event loop, or on a port thread.
+  if (UseMainThread() && OnAppThread()) {
+    watcher_ = std::make_unique<TCommWatcher>(this, *device_);
     return;
   }
-  if (!msg_thread_) {
-    msg_thread_ = std::make_unique<TMsgThread>(this);
-    msg_thread_->Start();
-  }
-  if (!comm_thread_) {
-    comm_thread_ = std::make_unique<TCommThread>(this, Handle(), msg_thread_.get());
-    comm_thread_->Start();
-  }
+  comm_thread_ = std::make_unique<TCommThread>(this, *device_);
+  comm_thread_->Start();
 }
 
 void TvxCustomComm::StopThreads() {
@@ -189,14 +205,9 @@ void TvxCustomComm::StopThreads() {
     if (watcher_->InEvent()) retired_watcher_ = std::move(watcher_);
     watcher_.reset();
   }
-  // The event thread goes first, so that nothing posts to a stopped message thread.
   if (comm_thread_) {
     comm_thread_->Stop();
     retired_.push_back(std::move(comm_thread_));
-  }
-  if (msg_thread_) {
-    msg_thread_->Stop();
-    retired_.push_back(std::move(msg_thread_));
   }
   JoinRetiredThreads();
 }
@@ -227,69 +238,69 @@ void TvxCustomComm::RaiseFatalError(Cardinal errorCode, Cardinal detail,
   TvxBaseIO::RaiseFatalError(errorCode, detail, errorMsg, showOnly);
 }
 
-void TvxCustomComm::ProcessCommEvent(const TvxCommMsg& msg) {
-  if (msg.Message != vxCommMsgComEvent()) return;
+bool TvxCustomComm::ProcessCommEvent() {
+  if (!device_) return true;
   ++processing_;
+  bool answered = true;
   try {
-    std::uint32_t errors = 0;
-    TCOMSTAT stat;
-    // When the query itself fails the event is ignored.
-    if (vxClearCommError(Handle(), errors, &stat)) {
-      com_stat_ = stat;
-      if (errors) {
-        CommError(errors, 0,
-                  TComStateFlags::FromBits(static_cast<std::uint8_t>(stat.Flags & 0x7F)));
+    // The bytes are taken when someone receives them; otherwise they stay queued in the
+    // device for ReadBuffer and WaitForInput.
+    const bool take =
+        (TraceStates().Contains(tsRxChar) || HasReceiver()) && receive_buffer_.size() > 1;
+    // One block at most, with room for the byte the terminal ends it with; more input is
+    // the next event's, which the device tells of at once.
+    const TvxLineReport report =
+        take ? device_->Look(receive_buffer_.data(),
+                             static_cast<std::uint32_t>(receive_buffer_.size() - 1))
+             : device_->Look(nullptr, 0);
+    if (report.failure) {
+      answered = false;
+    } else {
+      com_stat_ = report.stat;
+      if (report.errors) {
+        CommError(report.errors, 0,
+                  TComStateFlags::FromBits(static_cast<std::uint8_t>(report.stat.Flags & 0x7F)));
       } else {
-        const std::uint32_t mask = msg.WParam;
-        if ((mask & EV_RXCHAR) && stat.cbInQue > 0 &&
-            (TraceStates().Contains(tsRxChar) || HasReceiver()))
-          ReceiveQueued(stat.cbInQue);
-        if ((mask & EV_TXEMPTY) && IsOpen()) {
+        if (report.taken > 0) {
+          receive_buffer_[report.taken] = 0;
+          DeliverData(receive_buffer_.data(), report.taken);
+        }
+        if ((report.events & EV_TXEMPTY) && IsOpen()) {
           if (rs485_mode_ && software_rts_) SetRTS(false);
           bool handled = AfterSendHandled();
           if (TraceStates().Contains(tsTxEmpty) && !handled && OnAfterSend) OnAfterSend(this);
         }
         TTraceStates states;
         for (const TraceBit& bit : kTraceBits)
-          if (mask & bit.event) states.Include(bit.state);
+          if (report.events & bit.event) states.Include(bit.state);
         if (!states.Empty()) TraceStateChanged(this, states);
       }
     }
   } catch (const std::exception& error) {
-    RaiseFatalError(1, static_cast<Cardinal>(vxSerialLastError()), error.what(), true);
+    ReportEventException(error.what());
+  } catch (...) {
+    ReportEventException(kUnknownException);
   }
   if (--processing_ == 0 && !IsOpen()) std::vector<char>().swap(receive_buffer_);
+  return answered;
 }
 
-void TvxCustomComm::ReceiveQueued(Cardinal queued) {
-  // Everything queued is taken in blocks that leave room for the terminal's end byte;
-  // nothing is written past the buffer and nothing is left for an event that may not
-  // come. Under the port threads bytes that arrive meanwhile are taken too, up to a bound,
-  // which saves a hand-over per block while data streams in; a port the main loop watches
-  // gets its next event as cheaply as that look.
-  constexpr Cardinal kMaxPerEvent = 1u << 18;
-  const bool look_again = !watcher_;
-  Cardinal taken = 0;
-  while (queued > 0 && IsOpen() && receive_buffer_.size() > 1) {
-    Cardinal n = std::min<Cardinal>(queued, static_cast<Cardinal>(receive_buffer_.size() - 1));
-    std::uint32_t got = 0;
-    if (!vxReadComm(Handle(), receive_buffer_.data(), n, &got) || got == 0) return;
-    receive_buffer_[got] = 0;
-    DeliverData(receive_buffer_.data(), got);
-    taken += got;
-    queued -= std::min(queued, got);
-    if (queued == 0 && look_again && taken < kMaxPerEvent && IsOpen()) {
-      std::uint32_t errors = 0;
-      TCOMSTAT stat;
-      if (!vxClearCommError(Handle(), errors, &stat)) return;
-      com_stat_ = stat;
-      if (errors) {
-        CommError(errors, 0,
-                  TComStateFlags::FromBits(static_cast<std::uint8_t>(stat.Flags & 0x7F)));
-        return;
-      }
-      queued = stat.cbInQue;
-    }
+void TvxCustomComm::ReportEventException(const std::string& message) {
+  // The report runs the application's OnFatalError and the exception display; what they
+  // throw in turn is dropped, so that nothing leaves the port's loop.
+  try {
+    RaiseFatalError(1, 0, message, true);
+  } catch (...) {
+  }
+}
+
+void TvxCustomComm::CloseOnDeviceFailure() {
+  try {
+    InternalClose(false);
+  } catch (const std::exception& error) {
+    ReportEventException(error.what());
+  } catch (...) {
+    ReportEventException(kUnknownException);
   }
 }
 
@@ -302,48 +313,48 @@ void TvxCustomComm::CommError(Cardinal commCode, Cardinal sysError, TComStateFla
 }
 
 void TvxCustomComm::SendChar(char ch) {
-  if (!IsOpen()) return;
+  if (!device_) return;
   // The argument list is built only for a log that takes it: sends are per packet.
   if (Logs(dlDebug))
     LogFmt(dlDebug, "Try to send char %2Xh ...",
            {static_cast<unsigned>(static_cast<unsigned char>(ch))});
   if (rs485_mode_ && software_rts_) SetRTS(true);
-  if (!vxWriteComm(Handle(), &ch, 1, true))
-    CommError(0, static_cast<Cardinal>(vxSerialLastError()), {});
+  if (TvxSerialError error = device_->Write(&ch, 1, true))
+    CommError(0, static_cast<Cardinal>(error.code), {});
 }
 
 void TvxCustomComm::SendString(const std::string& s) {
-  if (!IsOpen() || s.empty()) return;
+  if (!device_ || s.empty()) return;
   if (Logs(dlDebug)) LogFmt(dlDebug, "Try to send string %s ...", {s});
   if (rs485_mode_ && software_rts_) SetRTS(true);
-  if (!vxWriteComm(Handle(), s.data(), static_cast<std::uint32_t>(s.size()), true))
-    CommError(0, static_cast<Cardinal>(vxSerialLastError()), {});
+  if (TvxSerialError error = device_->Write(s.data(), static_cast<std::uint32_t>(s.size()), true))
+    CommError(0, static_cast<Cardinal>(error.code), {});
 }
 
 void TvxCustomComm::SendData(const void* buffer, Cardinal len) {
-  if (!IsOpen()) return;
+  if (!device_) return;
   if (Logs(dlDebug)) LogFmt(dlDebug, "Try to send the data with %d length ...", {len});
   if (rs485_mode_ && software_rts_) SetRTS(true);
   // The layer copies the block, so the caller may reuse it at once.
-  if (vxWriteComm(Handle(), buffer, len, false))
-    LogMsg(dlDebug, "... the data transmittion is OK!");
+  if (TvxSerialError error = device_->Write(buffer, len, false))
+    CommError(0, static_cast<Cardinal>(error.code), {});
   else
-    CommError(0, static_cast<Cardinal>(vxSerialLastError()), {});
+    LogMsg(dlDebug, "... the data transmittion is OK!");
 }
 
 void TvxCustomComm::PurgeIn() {
-  if (IsOpen()) vxPurgeComm(Handle(), PURGE_RXABORT | PURGE_RXCLEAR);
+  if (device_) device_->Purge(PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
 void TvxCustomComm::PurgeOut() {
-  if (!IsOpen()) return;
-  vxPurgeComm(Handle(), PURGE_TXABORT | PURGE_TXCLEAR);
+  if (!device_) return;
+  device_->Purge(PURGE_TXABORT | PURGE_TXCLEAR);
   if (rs485_mode_ && software_rts_) SetRTS(false);
 }
 
 void TvxCustomComm::PurgeAll() {
-  if (!IsOpen()) return;
-  vxPurgeComm(Handle(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  if (!device_) return;
+  device_->Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   if (rs485_mode_ && software_rts_) SetRTS(false);
 }
 
@@ -374,21 +385,21 @@ void TvxCustomComm::TraceStateChanged(TObject* sender, TTraceStates states) {
 }
 
 void TvxCustomComm::SetDTR(bool value) {
-  if (!IsOpen()) return;
-  vxEscapeCommFunction(Handle(), value ? SETDTR : CLRDTR);
+  if (!device_) return;
+  device_->Escape(value ? SETDTR : CLRDTR);
   TraceStateChanged(this, {tsDSR});
 }
 
 void TvxCustomComm::SetRTS(bool value) {
-  if (!IsOpen()) return;
-  vxEscapeCommFunction(Handle(), value ? SETRTS : CLRRTS);
+  if (!device_) return;
+  device_->Escape(value ? SETRTS : CLRRTS);
   TraceStateChanged(this, {tsCTS});
 }
 
 bool TvxCustomComm::ReadBuffer(void* buffer, Cardinal count) {
-  if (!IsOpen()) return false;
+  if (!device_) return false;
   std::uint32_t done = 0;
-  return vxReadComm(Handle(), buffer, count, &done) && done == count;
+  return !device_->Read(buffer, count, done) && done == count;
 }
 
 void TvxCustomComm::PumpingSleep(Cardinal ms) {
@@ -432,13 +443,9 @@ bool TvxCustomComm::WaitForModemSignal(TModemSignal signal, Cardinal timeoutMs) 
 }
 
 Cardinal TvxCustomComm::InQueueCount() {
-  std::uint32_t errors = 0;
-  TCOMSTAT stat;
-  return IsOpen() && vxClearCommError(Handle(), errors, &stat) ? stat.cbInQue : 0;
+  return device_ ? device_->Status().stat.cbInQue : 0;
 }
 
 Cardinal TvxCustomComm::OutQueueCount() {
-  std::uint32_t errors = 0;
-  TCOMSTAT stat;
-  return IsOpen() && vxClearCommError(Handle(), errors, &stat) ? stat.cbOutQue : 0;
+  return device_ ? device_->Status().stat.cbOutQue : 0;
 }

@@ -1,6 +1,5 @@
 // The line settings of the serial component: the control block's flag-word rules, the
 // settings dialog and reading the settings back from the port.
-#include "platform/serialport.h"
 #include "rtl/uiservices.h"
 #include "vxcomm.h"
 
@@ -75,11 +74,12 @@ void TvxCustomComm::ApplyLineSettings() {
   dcb.XoffLim = 2048;
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
-  if (!Active()) return;
-  vxSetCommState(Handle(), dcb);
+  TvxSerialDevice* device = Device();
+  if (!Active() || !device) return;
+  device->SetState(dcb);
   // RTS is switched here only where the driver does not do RS-485 itself; the event mask
   // follows, since transmit-empty then drops RTS.
-  bool software = !vxKernelRS485(Handle());
+  bool software = !device->KernelRS485();
   if (software != software_rts_) {
     software_rts_ = software;
     SetTraceStates(TraceStates());
@@ -89,9 +89,9 @@ void TvxCustomComm::ApplyLineSettings() {
 void TvxCustomComm::ReadLineSettings() {
   comm_config_.dwSize = 52;
   comm_config_.dcb.DCBlength = 28;
-  if (Active()) {
+  if (Active() && Device()) {
     TDCB dcb;
-    if (vxGetCommState(Handle(), dcb)) comm_config_.dcb = dcb;
+    if (!Device()->GetState(dcb)) comm_config_.dcb = dcb;
   }
   const std::uint32_t flags = comm_config_.dcb.Flags;
   if ((flags & kXonXoffPattern) == kXonXoffPattern)
@@ -125,6 +125,6 @@ void TvxCustomComm::ShowConfigDialog() {
   // An untouched flow choice keeps the block's own flow bits (an RS-485 pattern among them).
   if (settings.Flow != flow_before)
     dcb.Flags = (dcb.Flags & kKeptFlags) | PatternOfFlow(settings.Flow);
-  if (Active()) vxSetCommState(Handle(), dcb);
+  if (Active() && Device()) Device()->SetState(dcb);
   ReadLineSettings();
 }

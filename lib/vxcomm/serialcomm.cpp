@@ -1,6 +1,5 @@
 #include <cstring>
 
-#include "platform/serialport.h"
 #include "vxcomm.h"
 
 namespace {
@@ -30,8 +29,8 @@ TvxCustomSerialComm::~TvxCustomSerialComm() {
 }
 
 TvxComm::~TvxComm() {
-  // The port threads go before anything else, free notifications included: a processor
-  // told that we go away must not be fed from a message thread at the same time.
+  // Event delivery ends before anything else, free notifications included: a processor
+  // told that we go away must not be fed from the port thread at the same time.
   StopEventDelivery();
   Destroying();
 }
@@ -61,10 +60,7 @@ std::string TvxCustomSerialComm::GetDeviceName() {
 }
 
 THandle TvxCustomSerialComm::OpenHandle() {
-  std::string name = "\\\\?\\" + GetDeviceName();
-  THandle handle = vxSerialOpen(name);
-  if (handle == INVALID_HANDLE_VALUE) SetOpenError(vxSerialLastError(), vxSerialPath(name));
-  return handle;
+  return OpenDevice(GetDeviceName());
 }
 
 void TvxCustomSerialComm::SelectDevice(int index) {
@@ -158,11 +154,11 @@ std::string TvxCustomSerialComm::ReadPnPId() {
   working.ByteSize = 7;
   working.Parity = 0;
   working.StopBits = 0;
-  vxSetCommState(Handle(), working);
+  Device()->SetState(working);
   const TTraceStates saved_states = TraceStates();
   SetTraceStates({});
   auto restore = [&] {
-    if (IsOpen()) vxSetCommState(Handle(), kept);
+    if (Device()) Device()->SetState(kept);
     SetTraceStates(saved_states);
     SetActive(false);
     SetActive(was_active);

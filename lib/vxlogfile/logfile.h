@@ -68,8 +68,9 @@ class TvxLogFile : public TvxCustomLogFile {
   // ignores it. Default "duvevoder.log".
   std::string FileName() const;
   void SetFileName(const std::string& value);
-  // The log pane: any text view the installed UI services can bind (a QPlainTextEdit
-  // with the widgets layer). Not owned; forgotten when it is destroyed.
+  // The log pane: any text view the installed UI services can bind (a QPlainTextEdit, a
+  // QTextEdit or a QLineEdit with the widgets layer). Not owned; forgotten when it is
+  // destroyed.
   QObject* VisualOut() const;
   void SetVisualOut(QObject* value);
   TDetailLevel DetailLevel() const;

@@ -1,7 +1,11 @@
 #include "support/kermitpeer.h"
 
+#include <unistd.h>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
+#include <fstream>
 #include <stdexcept>
 
 std::string KermitPeer::CKermitCommands(const std::string& device, const std::string& extra,
@@ -51,8 +55,9 @@ std::unique_ptr<KermitPeer> KermitPeer::Send(Program program, const std::string&
 void KermitPeer::Start(const QString& program, const QStringList& args, const std::string& dir,
                        const std::string& device, bool stdio, int timeLimitSec) {
   // The time limit is the coreutils one, so a peer that waits forever is ended even when
-  // the test itself is stuck.
-  QStringList all = {"-s", "KILL", QString::number(timeLimitSec), program};
+  // the test itself is stuck. A TERM that timeout hands on is followed by a KILL a second
+  // later: a peer stuck draining its output into a line nobody reads would outlive us.
+  QStringList all = {"-k", "1", "-s", "KILL", QString::number(timeLimitSec), program};
   all << args;
   process_.setProgram("timeout");
   process_.setArguments(all);
@@ -68,10 +73,35 @@ void KermitPeer::Start(const QString& program, const QStringList& args, const st
     throw std::runtime_error("cannot start " + program.toStdString());
 }
 
+namespace {
+
+// The processes that Pid started and that still run.
+std::vector<std::string> ChildrenOf(qint64 pid) {
+  std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::vector<std::string> children;
+  for (std::string child; list >> child;) children.push_back(child);
+  return children;
+}
+
+}  // namespace
+
 KermitPeer::~KermitPeer() {
   if (process_.state() != QProcess::NotRunning) {
-    process_.kill();
-    process_.waitForFinished(2000);
+    const std::vector<std::string> peers = ChildrenOf(process_.processId());
+    // The process is timeout(1): it hands a TERM on to the peer, which a KILL of its own
+    // would leave running, holding the line and its lock file.
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) {
+      process_.kill();
+      process_.waitForFinished(2000);
+    }
+    // The line is free for the next peer only once this one is gone, not just its
+    // timeout: a lock file that names a process still there refuses the line.
+    QElapsedTimer clock;
+    clock.start();
+    for (const std::string& peer : peers)
+      while (::access(("/proc/" + peer).c_str(), F_OK) == 0 && clock.elapsed() < 5000)
+        QThread::msleep(5);
   }
 }
 

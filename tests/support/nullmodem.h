@@ -1,11 +1,15 @@
 // A virtual null-modem cable for tests: two ends registered with the serial layer under
-// path-like names, each opened like a real port (vxSerialOpen, TvxComm::SetComPortName).
+// path-like names, each opened like a real port (vxOpenSerialPort, or a COM number mapped
+// to the name).
 //
 // Wiring: DTR of one end is DSR and DCD of the other, RTS of one end is CTS of the other;
 // a break set on one end is a break received on the other. Knobs: pacing at the sender's
 // configured speed and framing, faults on the bytes of one direction (dropped, flipped,
 // duplicated at a rate), injected line errors, breaks and rings, an end that vanishes,
 // and a serial Plug and Play device standing in for the far end.
+//
+// Each end is a device of the serial layer with a wake descriptor of its own (no input
+// descriptor); a thread of the cable makes it readable when paced bytes arrive.
 //
 // Thread: every operation is safe from any thread; the cable has one lock.
 #pragma once

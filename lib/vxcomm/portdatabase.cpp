@@ -1,4 +1,4 @@
-#include "platform/portdatabase.h"
+#include "vxcomm/portdatabase.h"
 
 #include <sys/stat.h>
 
@@ -35,7 +35,8 @@ std::unique_ptr<TvxDevice> KernelRecord(const TvxKernelPort& port) {
   record->Manufacturer = udev.Manufacturer;
   record->SymbolicName = udev.SymbolicName;
   record->InstanceId = udev.InstanceId;
-  record->BusRelations = udev.BusRelations;
+  record->BusRelations =
+      JoinMultiString(udev.BusRelations.data(), static_cast<int>(udev.BusRelations.size()), ";");
   if (!udev.Driver.empty()) record->Service = udev.Driver;
   // Standard UARTs have no model name anywhere; say what they are.
   if (record->Description.empty() && !com.empty()) record->Description = "Communications Port";
