@@ -3,6 +3,7 @@
 // processes taken over, no lock directory or an unwritable one no obstacle, and the lock
 // honoured both ways with ckermit.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -144,6 +145,19 @@ TEST_F(LockFiles, StaleAndMalformedLocksAreReplaced) {
     comm.SetActive(false);
     EXPECT_FALSE(fs::exists(LockFile()));
   }
+}
+
+TEST_F(LockFiles, ALockOfAProcessThatExitedButIsNotReapedIsStale) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  // Until it is reaped the exited child still answers kill(pid, 0).
+  siginfo_t info{};
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+  std::ofstream(LockFile(), std::ios::binary) << LockText(child);
+  EXPECT_EQ(OpenErrorOf(comm), "(no exception)");
+  EXPECT_EQ(ReadFile(LockFile()), LockText(getpid()));
+  ::waitpid(child, nullptr, 0);
 }
 
 TEST_F(LockFiles, ALockOfAnotherPortIsNoObstacle) {

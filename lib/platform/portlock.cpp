@@ -72,8 +72,24 @@ LockContent ReadLock(const std::string& file) {
   return content;
 }
 
+// A zombie (exited, not yet reaped by its parent) holds no port: its lock is stale.
+bool Zombie(int pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[512];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
+  ::close(fd);
+  if (n <= 0) return false;
+  buffer[n] = '\0';
+  // "pid (comm) S ...": the state follows the last ')', since comm may hold one.
+  const char* close = std::strrchr(buffer, ')');
+  return close && close[1] == ' ' && close[2] == 'Z';
+}
+
 bool Alive(int pid) {
-  return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+  return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM) && !Zombie(pid);
 }
 
 std::string CommandName(int pid) {
