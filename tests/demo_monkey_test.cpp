@@ -33,6 +33,7 @@
 #include "support/kermitpeer.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
+#include "support/testdirs.h"
 #include "support/testui.h"
 
 namespace fs = std::filesystem;
@@ -40,19 +41,8 @@ using kermitfiles::ReadAll;
 
 namespace {
 
-std::string TestTmp() {
-  const char* tmp = std::getenv("VXCOMM_TEST_TMP");
-  return tmp ? tmp : "/tmp";
-}
-
 // The window's configuration store belongs to this test; set before Qt reads its location.
-const std::string kConfigHome = [] {
-  std::string dir = TestTmp() + "/demo_monkey_test-config";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-  return dir;
-}();
+const std::string kConfigHome = UsePrivateConfigHome("demo_monkey_test");
 
 long EnvNumber(const char* name, long fallback) {
   const char* text = std::getenv(name);

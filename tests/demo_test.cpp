@@ -24,6 +24,7 @@
 #include "progressbar.h"
 #include "support/kermitfiles.h"
 #include "support/ptypair.h"
+#include "support/testdirs.h"
 #include "support/testui.h"
 
 namespace fs = std::filesystem;
@@ -31,18 +32,8 @@ using kermitfiles::ReadAll;
 
 namespace {
 
-std::string TestTmp() {
-  const char* tmp = std::getenv("VXCOMM_TEST_TMP");
-  return tmp ? tmp : "/tmp";
-}
-
 // The window's configuration store belongs to this test; set before Qt reads its location.
-const std::string kConfigHome = [] {
-  std::string dir = TestTmp() + "/demo_test-config";
-  fs::create_directories(dir);
-  setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-  return dir;
-}();
+const std::string kConfigHome = UsePrivateConfigHome("demo_test");
 
 std::string Text(const QLabel* label) {
   return label->text().toStdString();
