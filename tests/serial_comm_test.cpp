@@ -247,17 +247,6 @@ INSTANTIATE_TEST_SUITE_P(Delivery, SerialComm, ::testing::Values(true, false),
                            return info.param ? "MainThread" : "MessageThread";
                          });
 
-namespace {
-std::string OpenErrorOf(TvxComm& comm) {
-  try {
-    comm.SetActive(true);
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no exception)";
-}
-}  // namespace
-
 TEST(SerialOpenErrors, CarryTheDeviceNameAndTheSystemText) {
   TvxComm comm;
   std::vector<std::pair<Cardinal, Cardinal>> reported;

@@ -33,15 +33,6 @@ std::string LockText(int pid) {
   return text;
 }
 
-std::string OpenErrorOf(TvxComm& comm) {
-  try {
-    comm.SetActive(true);
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no exception)";
-}
-
 // A component on a fresh pseudo-terminal, with its lock files in a private directory.
 class LockFiles : public ::testing::Test {
  protected:

@@ -17,3 +17,12 @@ int MapPort(int number, const std::string& path) {
   vxWritePortMapping(number, path);
   return number;
 }
+
+std::string OpenErrorOf(TvxComm& comm) {
+  try {
+    comm.SetActive(true);
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "(no exception)";
+}

@@ -1,5 +1,6 @@
 // Shared pieces of the serial component's tests: a private configuration store, a COM
-// number mapped to a device path, and a recorder of notify codes.
+// number mapped to a device path, an open that reports its refusal, and a recorder of
+// notify codes.
 #pragma once
 
 #include <mutex>
@@ -12,6 +13,9 @@
 void UsePrivateConfigStore();
 // Maps COM<Number> to Path and returns Number.
 int MapPort(int number, const std::string& path);
+
+// Sets Comm active: the message of the exception that refused it, or "(no exception)".
+std::string OpenErrorOf(TvxComm& comm);
 
 // Collects the notify codes an I/O component sends.
 struct TvxNotifyRecorder {
