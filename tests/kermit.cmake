@@ -15,6 +15,9 @@ if(TARGET vxkermit)
   add_vx_test(kermit_faulty_peer_test LABELS peers TIMEOUT 1200)
   target_compile_definitions(kermit_faulty_peer_test PRIVATE VXKERMIT_BIN="$<TARGET_FILE:vxkermit>")
   add_dependencies(kermit_faulty_peer_test vxkermit)
+  # Alone on the machine: its timing is the line's, and pseudo-terminal numbers that other
+  # tests free and reuse must not meet a peer's lock file.
+  set_tests_properties(kermit_faulty_peer_test PROPERTIES RUN_SERIAL TRUE)
 endif()
 add_vx_test(kermit_nullmodem_test TIMEOUT 300)
 # Not part of the default build: a coverage-guided target for clang's libFuzzer.

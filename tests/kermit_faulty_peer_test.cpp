@@ -283,8 +283,6 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"ckermit_sends_1e2", KermitPeer::CKermit, false, 1e-2, false, 2},
         LineCase{"gkermit_ours_sends_1e4", KermitPeer::GKermit, true, 1e-4, true, 1, 1024},
         LineCase{"gkermit_ours_sends_1e3", KermitPeer::GKermit, true, 1e-3, false, 1, 256},
-        LineCase{"gkermit_ours_sends_1e2", KermitPeer::GKermit, true, 1e-2, false, 1, 64},
         LineCase{"gkermit_sends_1e4", KermitPeer::GKermit, false, 1e-4, true, 1, 1024},
-        LineCase{"gkermit_sends_1e3", KermitPeer::GKermit, false, 1e-3, false, 1, 256},
-        LineCase{"gkermit_sends_1e2", KermitPeer::GKermit, false, 1e-2, false, 1, 64}),
+        LineCase{"gkermit_sends_1e3", KermitPeer::GKermit, false, 1e-3, false, 1, 256}),
     CaseName);
