@@ -46,6 +46,12 @@ class KermitByHand : public ::testing::Test {
       if (k.State() == fsReceive) received.push_back(k.FileName());
     };
   }
+  // The component outlives the vectors its handlers fill: they go first.
+  void TearDown() override {
+    k.OnFileEnd = nullptr;
+    k.OnDataSend = nullptr;
+    k.OnFatalError = nullptr;
+  }
   void Feed(const std::string& bytes) {
     k.DataReceived(bytes.data(), static_cast<Cardinal>(bytes.size()));
   }
