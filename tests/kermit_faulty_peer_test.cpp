@@ -1,8 +1,9 @@
 // The vxkermit program, with its default protocol options, against ckermit and gkermit
 // through a line that flips bits, drops bytes and duplicates bytes (FaultyLine), a random
-// file each way. Up to one fault in a thousand bytes every transfer completes
-// byte-identical; at one in a hundred a transfer may fail, but only with a non-zero exit:
-// a side that reports success (exit 0) always leaves a byte-identical, complete file.
+// file each way. With ckermit at one fault in ten thousand bytes every transfer completes
+// byte-identical; elsewhere a transfer may fail (see the cases below), but only with a
+// non-zero exit: a side that reports success (exit 0) always leaves a byte-identical,
+// complete file.
 // Each run prints its seed, time, both exit statuses, our time-outs and what the line did.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -268,11 +269,12 @@ TEST_P(KermitFaultyPeer, CompletesIdenticalOrFailsWithNonZeroExit) {
   }
 }
 
-// Names read: peer, who sends, faults per byte. A ten-thousandth must be got through; at a
-// thousandth or a hundredth a transfer may end, but only as a failure. (At a thousandth
-// ckermit completes most runs; one run in CI ended with ckermit silent through our ten
-// retries. gkermit loses its way in a packet whose length byte was damaged until its own
-// time-out, and fails even against itself at a thousandth.)
+// Names read: peer, who sends, faults per byte. With ckermit a ten-thousandth must be got
+// through; at a thousandth or a hundredth a transfer may end, but only as a failure: ckermit's
+// sender itself gives up on some damaged acknowledgements (it answered one with "Receive window
+// full"), and ckermit restricted to this protocol fails against itself at a thousandth too.
+// gkermit may end a transfer at any rate here: after some damaged packets it reads on for ever
+// without timing out, and its sender stalls that way against gkermit as well.
 INSTANTIATE_TEST_SUITE_P(
     Lines, KermitFaultyPeer,
     ::testing::Values(
@@ -282,8 +284,8 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"ckermit_sends_1e4", KermitPeer::CKermit, false, 1e-4, true, 1},
         LineCase{"ckermit_sends_1e3", KermitPeer::CKermit, false, 1e-3, false, 1},
         LineCase{"ckermit_sends_1e2", KermitPeer::CKermit, false, 1e-2, false, 2},
-        LineCase{"gkermit_ours_sends_1e4", KermitPeer::GKermit, true, 1e-4, true, 1, 1024},
+        LineCase{"gkermit_ours_sends_1e4", KermitPeer::GKermit, true, 1e-4, false, 1, 1024},
         LineCase{"gkermit_ours_sends_1e3", KermitPeer::GKermit, true, 1e-3, false, 1, 256},
-        LineCase{"gkermit_sends_1e4", KermitPeer::GKermit, false, 1e-4, true, 1, 1024},
+        LineCase{"gkermit_sends_1e4", KermitPeer::GKermit, false, 1e-4, false, 1, 1024},
         LineCase{"gkermit_sends_1e3", KermitPeer::GKermit, false, 1e-3, false, 1, 256}),
     CaseName);
