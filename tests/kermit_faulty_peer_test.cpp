@@ -1,9 +1,8 @@
 // The vxkermit program, with its default protocol options, against ckermit and gkermit
 // through a line that flips bits, drops bytes and duplicates bytes (FaultyLine), a random
-// file each way. With ckermit at one fault in ten thousand bytes every transfer completes
-// byte-identical; elsewhere a transfer may fail (see the cases below), but only with a
-// non-zero exit: a side that reports success (exit 0) always leaves a byte-identical,
-// complete file.
+// file each way. A transfer may fail (the cases below say when our side must hold on),
+// but only with a non-zero exit: a side that reports success (exit 0) always leaves a
+// byte-identical, complete file.
 // Each run prints its seed, time, both exit statuses, our time-outs and what the line did.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -109,7 +108,9 @@ struct LineCase {
   KermitPeer::Program program;
   bool oursSends;
   double faultRate;  // per byte, split evenly between flips, drops and duplicates
-  bool mustComplete;
+  // Our program never ends the transfer itself: it completes, or the peer ends it with an
+  // error packet (ckermit does on some damaged acknowledgements; see the cases below).
+  bool oursNeverGivesUp;
   int runs;
   int kib = 4096;  // the file's size
 };
@@ -262,19 +263,27 @@ TEST_P(KermitFaultyPeer, CompletesIdenticalOrFailsWithNonZeroExit) {
     if (peerCode == 0) {
       EXPECT_EQ(difference, "") << peerName << " exit 0";
     }
-    if (c.mustComplete) {
-      EXPECT_EQ(oursCode, 0) << "\n" << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
-      EXPECT_EQ(peerCode, 0) << peer->Output();
+    if (c.oursNeverGivesUp) {
+      const bool peerEndedIt = log.find("Remote end reports fatal error") != std::string::npos;
+      EXPECT_TRUE(oursCode == 0 || peerEndedIt)
+          << "\n"
+          << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+      if (oursCode == 0) {
+        EXPECT_EQ(peerCode, 0) << peer->Output();
+      }
     }
   }
 }
 
-// Names read: peer, who sends, faults per byte. With ckermit a ten-thousandth must be got
-// through; at a thousandth or a hundredth a transfer may end, but only as a failure: ckermit's
-// sender itself gives up on some damaged acknowledgements (it answered one with "Receive window
-// full"), and ckermit restricted to this protocol fails against itself at a thousandth too.
-// gkermit may end a transfer at any rate here: after some damaged packets it reads on for ever
-// without timing out, and its sender stalls that way against gkermit as well.
+// Names read: peer, who sends, faults per byte. With ckermit at a ten-thousandth our side
+// never gives up; ckermit's sender may. When the length byte of our acknowledgement of
+// packet 41 (SOH, then "%IY&2\") is doubled, the six characters after SOH, "%%IY&2", make a
+// well-formed I packet of sequence 5 under the one-character check ckermit accepts for
+// I packets; ckermit answers "Receive window full" and ends the transfer. ckermit's own
+// acknowledgements are the same bytes, and ckermit restricted to this protocol fails against
+// itself at a thousandth too. At a thousandth or a hundredth a transfer may end either way,
+// but only as a failure. gkermit may end a transfer at any rate here: after some damaged
+// packets it reads on for ever without timing out, and it stalls that way against itself.
 INSTANTIATE_TEST_SUITE_P(
     Lines, KermitFaultyPeer,
     ::testing::Values(
