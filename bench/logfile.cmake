@@ -1,2 +1,2 @@
 add_executable(logfile_bench logfile_bench.cpp)
-target_link_libraries(logfile_bench PRIVATE vxcomm)
+target_link_libraries(logfile_bench PRIVATE vxcomm_internal)

@@ -1,2 +1,2 @@
 add_executable(serial_bench serial_bench.cpp)
-target_link_libraries(serial_bench PRIVATE vxcomm util)
+target_link_libraries(serial_bench PRIVATE vxcomm_internal util)

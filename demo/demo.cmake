@@ -2,3 +2,6 @@
 include(${CMAKE_CURRENT_LIST_DIR}/form.cmake)
 add_executable(vurizoziza ${CMAKE_CURRENT_LIST_DIR}/vurizoziza.cpp)
 target_link_libraries(vurizoziza PRIVATE vurizoziza_form)
+if(VXCOMM_INSTALL)
+  install(TARGETS vurizoziza COMPONENT programs)
+endif()

@@ -21,6 +21,8 @@
 // the component holds while the port is open; Handle is a number naming it.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <QObject>
 #include <QPointer>
 #include <atomic>
@@ -37,7 +39,7 @@
 #include "vxcomm/commwatcher.h"
 #include "vxcomm/portenum.h"
 
-class TvxCustomComm : public TvxBaseIO {
+class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   Q_OBJECT
 
  public:
@@ -192,7 +194,7 @@ class TvxCustomComm : public TvxBaseIO {
   TStreamProtocol stream_protocol_ = spHardware;
 };
 
-class TvxCustomSerialComm : public TvxCustomComm {
+class VXCOMM_EXPORT TvxCustomSerialComm : public TvxCustomComm {
   Q_OBJECT
 
  public:
@@ -227,7 +229,7 @@ class TvxCustomSerialComm : public TvxCustomComm {
   TvxEnumPorts enum_ports_ = epQuickAll;
 };
 
-class TvxComm : public TvxCustomSerialComm {
+class VXCOMM_EXPORT TvxComm : public TvxCustomSerialComm {
   Q_OBJECT
   Q_PROPERTY(uint BaudRate READ BaudRate WRITE SetBaudRate)
   Q_PROPERTY(int ComPortNo READ QComPortNo WRITE QSetComPortNo)

@@ -6,6 +6,8 @@
 // the application must configure the definitions from that thread too.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -36,7 +38,7 @@ enum class TvxPacketPhase : std::uint8_t {
 };
 
 // One kind of packet. The buffer is allocated once, zero-filled, at construction.
-class TvxDataPacket : public TCollectionItem {
+class VXCOMM_EXPORT TvxDataPacket : public TCollectionItem {
  public:
   static constexpr int DefaultBufferSize = 16384;
   static constexpr int MinBufferSize = 512;
@@ -135,7 +137,7 @@ class TvxDataPacket : public TCollectionItem {
   int tag_ = 0;
 };
 
-class TvxDataPackets : public TCollection {
+class VXCOMM_EXPORT TvxDataPackets : public TCollection {
  public:
   explicit TvxDataPackets(TvxDataProtocol* owner) : owner_(owner) {}
 
@@ -169,7 +171,7 @@ class TvxDataPackets : public TCollection {
   std::vector<std::uint8_t> stop_list_;
 };
 
-class TvxDataProtocol : public TvxCustomDataProcessor {
+class VXCOMM_EXPORT TvxDataProtocol : public TvxCustomDataProcessor {
   Q_OBJECT
 
  public:

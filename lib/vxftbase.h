@@ -8,6 +8,8 @@
 // directly: range and position reach it as queued calls, run on the bar's own thread.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <QDateTime>
 #include <QPointer>
 #include <cstdint>
@@ -20,7 +22,7 @@
 
 enum TvxTransferState : std::uint8_t { fsListen = 0, fsSend = 1, fsReceive = 2 };
 
-class TvxCustomFileTransfer : public TvxDataProtocol {
+class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   Q_OBJECT
 
  public:

@@ -8,6 +8,8 @@
 // and SkipFile must be called from that thread, and every event runs on it.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -20,7 +22,7 @@
 // The block check this side proposes: types 1, 2 and 3.
 enum TvxKermitCrc : std::uint8_t { crc6bit = 0, crc12bit = 1, crc16bit = 2 };
 
-class TvxKermit : public TvxCustomFileTransfer {
+class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_OBJECT
 
  public:

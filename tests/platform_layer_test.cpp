@@ -1,5 +1,6 @@
 // The Linux layer is the floor of the library: nothing in lib/platform includes a header of
-// the layers above it (the framework, the components, the enumeration).
+// the layers above it (the framework, the components, the enumeration). The one header from
+// outside it may use is the generated export macro of the library.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,7 +22,7 @@ TEST(PlatformLayer, IncludesOnlyItsOwnHeadersAndTheSystems) {
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
       std::smatch match;
-      if (!std::regex_search(line, match, quoted)) continue;
+      if (!std::regex_search(line, match, quoted) || match[1] == "vxcomm_export.h") continue;
       EXPECT_EQ(match[1].str().rfind("platform/", 0), 0u)
           << entry.path().filename().string() << ":" << number << " includes " << match[1];
     }

@@ -2,6 +2,8 @@
 // port, with OK and Cancel. Thread: GUI thread only.
 #pragma once
 
+#include "vxcommwidgets_export.h"
+
 #include <QDialog>
 
 #include "rtl/uiservices.h"
@@ -9,7 +11,7 @@
 class QComboBox;
 class QDialogButtonBox;
 
-class TvxLineSettingsDialog : public QDialog {
+class VXCOMMWIDGETS_EXPORT TvxLineSettingsDialog : public QDialog {
   Q_OBJECT
 
  public:

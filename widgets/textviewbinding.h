@@ -11,6 +11,8 @@
 // throws is shown by the UI services' exception display and the key is swallowed.
 #pragma once
 
+#include "vxcommwidgets_export.h"
+
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -20,7 +22,7 @@
 
 class QWidget;
 
-class TvxTextViewBinding : public QObject, public TvxTextView {
+class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextView {
   Q_OBJECT
 
  public:

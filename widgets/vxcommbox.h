@@ -9,6 +9,8 @@
 // Thread: GUI thread only.
 #pragma once
 
+#include "vxcommwidgets_export.h"
+
 #include <QComboBox>
 #include <QPointer>
 #include <memory>
@@ -17,7 +19,7 @@
 #include "vxclasses/baseio.h"
 #include "vxclasses/types.h"
 
-class TvxDeviceBox : public QComboBox, public TObject {
+class VXCOMMWIDGETS_EXPORT TvxDeviceBox : public QComboBox, public TObject {
   Q_OBJECT
   Q_PROPERTY(bool ResetOnChanged READ ResetOnChanged WRITE SetResetOnChanged)
 

@@ -2,9 +2,11 @@
 // view bindings. A program installs it once after creating its QApplication.
 #pragma once
 
+#include "vxcommwidgets_export.h"
+
 #include "rtl/uiservices.h"
 
-class TvxWidgetUIServices : public TvxUIServices {
+class VXCOMMWIDGETS_EXPORT TvxWidgetUIServices : public TvxUIServices {
  public:
   void ShowError(const std::string& text, const std::string& caption) override;
   void ShowMessage(const std::string& text) override;

@@ -3,6 +3,8 @@
 // with "\" or "/" between its parts names the group, the value name the entry.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <cstdint>
 #include <string>
 
@@ -10,16 +12,16 @@ using HKEY = std::uintptr_t;
 inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
 inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
 
-struct TvxConfigValue {
+struct VXCOMM_EXPORT TvxConfigValue {
   enum Kind { Missing, Binary, NotBinary };
   Kind kind = Missing;
   std::string data;  // the bytes of a binary value
 };
 
 // Reads a value. Throws std::invalid_argument for an unknown root key.
-TvxConfigValue vxReadConfigValue(HKEY root, const std::string& keyPath,
-                                 const std::string& valueName);
+VXCOMM_EXPORT TvxConfigValue vxReadConfigValue(HKEY root, const std::string& keyPath,
+                                               const std::string& valueName);
 // Writes Data as a binary value. Throws std::invalid_argument for an unknown root key,
 // std::runtime_error for a store that cannot be written.
-void vxWriteConfigBinary(HKEY root, const std::string& keyPath, const std::string& valueName,
-                         const std::string& data);
+VXCOMM_EXPORT void vxWriteConfigBinary(HKEY root, const std::string& keyPath,
+                                       const std::string& valueName, const std::string& data);

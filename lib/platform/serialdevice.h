@@ -15,6 +15,8 @@
 // Read and Look may run at once (their bytes never interleave).
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -27,7 +29,7 @@
 
 // An error of the serial layer: the errno value and its text, with what the layer knows
 // beside it (the process that holds a port, the group that owns a device). Code 0 is none.
-struct TvxSerialError {
+struct VXCOMM_EXPORT TvxSerialError {
   int code = 0;
   std::string text;
   explicit operator bool() const { return code != 0; }
@@ -40,13 +42,13 @@ inline TvxSerialError vxSerialError(int code) {
 
 // The answer of the error-and-status query: the line-error flags (CE_*), which the query
 // clears, and the port status with the queue counts.
-struct TvxLineStatus {
+struct VXCOMM_EXPORT TvxLineStatus {
   std::uint32_t errors = 0;
   TCOMSTAT stat;
 };
 
 // What happened on the line since the last look.
-struct TvxLineReport {
+struct VXCOMM_EXPORT TvxLineReport {
   std::uint32_t events = 0;  // EV_* bits of the mask
   std::uint32_t errors = 0;  // CE_* flags, cleared by the look
   TCOMSTAT stat;             // the status after the look
@@ -56,14 +58,14 @@ struct TvxLineReport {
 
 // Errors a test wants the next calls to give: 0 for none. Each is taken by one call: an
 // open of a port, a Write, a Look (which then fails as for a vanished device).
-struct TvxSerialFaults {
+struct VXCOMM_EXPORT TvxSerialFaults {
   std::atomic<int> openError{0};
   std::atomic<int> writeError{0};
   std::atomic<int> lookError{0};
 };
-TvxSerialFaults& vxSerialFaults();
+VXCOMM_EXPORT TvxSerialFaults& vxSerialFaults();
 
-class TvxSerialDevice {
+class VXCOMM_EXPORT TvxSerialDevice {
  public:
   TvxSerialDevice() = default;
   TvxSerialDevice(const TvxSerialDevice&) = delete;
@@ -139,7 +141,7 @@ class TvxSerialDevice {
 };
 
 // The result of opening a port: the device, or the error that refused it.
-struct TvxSerialOpen {
+struct VXCOMM_EXPORT TvxSerialOpen {
   std::shared_ptr<TvxSerialDevice> device;
   TvxSerialError error;
 };

@@ -3,13 +3,15 @@
 // records they stand for, because the configuration store saves them as they are.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <bit>
 #include <cstdint>
 
 static_assert(std::endian::native == std::endian::little, "the stored records are little-endian");
 
 #pragma pack(push, 1)
-struct TDCB {
+struct VXCOMM_EXPORT TDCB {
   std::uint32_t DCBlength = 28;
   std::uint32_t BaudRate = 9600;
   std::uint32_t Flags = 0x1011;  // binary, DTR enabled, RTS enabled
@@ -27,7 +29,7 @@ struct TDCB {
   std::uint16_t wReserved1 = 0;
 };
 
-struct TCOMMCONFIG {
+struct VXCOMM_EXPORT TCOMMCONFIG {
   std::uint32_t dwSize = 52;
   std::uint16_t wVersion = 1;
   std::uint16_t wReserved = 0;
@@ -38,7 +40,7 @@ struct TCOMMCONFIG {
   std::uint16_t wcProviderData[2] = {0, 0};
 };
 
-struct TCOMMTIMEOUTS {
+struct VXCOMM_EXPORT TCOMMTIMEOUTS {
   std::uint32_t ReadIntervalTimeout = 0;
   std::uint32_t ReadTotalTimeoutMultiplier = 0;
   std::uint32_t ReadTotalTimeoutConstant = 0;
@@ -54,7 +56,7 @@ static_assert(sizeof(TCOMMTIMEOUTS) == 20);
 // The rule every device applies to a read of Count bytes: an all-ones interval with no
 // totals returns at once with what is there; otherwise the totals give a bound in
 // milliseconds, 0 meaning none.
-struct TReadBudget {
+struct VXCOMM_EXPORT TReadBudget {
   bool immediate;
   std::uint64_t totalMs;
 };
@@ -65,7 +67,7 @@ inline TReadBudget ReadBudget(const TCOMMTIMEOUTS& t, std::uint32_t count) {
 }
 
 // The port status: hold flags (the low seven bits of Flags) and the queue counts.
-struct TCOMSTAT {
+struct VXCOMM_EXPORT TCOMSTAT {
   std::uint32_t Flags = 0;
   std::uint32_t cbInQue = 0;
   std::uint32_t cbOutQue = 0;
@@ -136,7 +138,7 @@ inline constexpr int SETBREAK = 8;
 inline constexpr int CLRBREAK = 9;
 
 // The descriptors a caller waits on for a port's events (see TvxSerialDevice).
-struct TvxEventFds {
+struct VXCOMM_EXPORT TvxEventFds {
   int input = -1;
   int wake = -1;
 };

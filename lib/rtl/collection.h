@@ -3,6 +3,8 @@
 // Thread: none; the owner's thread.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,7 +14,7 @@
 class QObject;
 class TCollection;
 
-class TCollectionItem : public TPersistent {
+class VXCOMM_EXPORT TCollectionItem : public TPersistent {
  public:
   explicit TCollectionItem(TCollection* collection) : collection_(collection) {}
   TCollectionItem(const TCollectionItem&) = delete;
@@ -31,7 +33,7 @@ class TCollectionItem : public TPersistent {
   TCollection* collection_;
 };
 
-class TCollection : public TPersistent {
+class VXCOMM_EXPORT TCollection : public TPersistent {
  public:
   TCollection() = default;
   TCollection(const TCollection&) = delete;

@@ -5,6 +5,8 @@
 // component of a window); none of its operations here are locked.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <QObject>
 #include <string>
 #include <vector>
@@ -20,7 +22,7 @@ enum TComponentStateFlag : unsigned {
 enum class TOperation { opInsert, opRemove };
 using enum TOperation;
 
-class TComponent : public QObject, public TPersistent {
+class VXCOMM_EXPORT TComponent : public QObject, public TPersistent {
   Q_OBJECT
   Q_PROPERTY(QString Name READ QName WRITE SetQName)
 

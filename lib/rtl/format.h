@@ -4,6 +4,8 @@
 // specifier throws EConvertError; the formatter never reads past its arguments.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -13,7 +15,7 @@
 
 // One argument of a format call: an integer, a floating-point number, a character,
 // a string or a pointer, tagged with what it is.
-class TVarRec {
+class VXCOMM_EXPORT TVarRec {
  public:
   enum class Kind { Int, UInt, Float, Char, String, Pointer };
 
@@ -53,4 +55,4 @@ using TVarRecs = std::vector<TVarRec>;
 // Formats Fmt with Args. Specifiers: %[-][0][width][.prec](d|i|u|x|X|o|c|s|f|e|g|p|%).
 // %d and %u take any integer, %s a string or character, %c a character or integer,
 // %f/%e/%g a number, %p a pointer. Throws EConvertError on any mismatch.
-std::string Format(const std::string& fmt, const TVarRecs& args);
+VXCOMM_EXPORT std::string Format(const std::string& fmt, const TVarRecs& args);

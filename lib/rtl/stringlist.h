@@ -1,12 +1,14 @@
 // A list of 8-bit strings, each with an object that the list does not own.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <string>
 #include <vector>
 
 #include "rtl/sysutils.h"
 
-class TStringList {
+class VXCOMM_EXPORT TStringList {
  public:
   int Count() const { return static_cast<int>(items_.size()); }
   const std::string& Strings(int index) const {

@@ -1,11 +1,13 @@
 // Base object model and the exception classes of the library.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <stdexcept>
 #include <string>
 
 // Root of every class that a string list or a device list may carry as an object.
-class TObject {
+class VXCOMM_EXPORT TObject {
  public:
   TObject() = default;
   TObject(const TObject&) = default;
@@ -14,23 +16,23 @@ class TObject {
 };
 
 // An object with published state; descendants copy with Assign where they allow it.
-class TPersistent : public TObject {};
+class VXCOMM_EXPORT TPersistent : public TObject {};
 
 // The library's general exception class: carries an 8-bit message.
-class Exception : public std::runtime_error {
+class VXCOMM_EXPORT Exception : public std::runtime_error {
  public:
   explicit Exception(const std::string& message) : std::runtime_error(message) {}
   std::string Message() const { return what(); }
 };
 
 // Raised when an operation that a concrete class must implement is called on its base.
-class EAbstractError : public Exception {
+class VXCOMM_EXPORT EAbstractError : public Exception {
  public:
   EAbstractError() : Exception("Abstract Error") {}
 };
 
 // Raised by the formatter when a specifier does not match its argument.
-class EConvertError : public Exception {
+class VXCOMM_EXPORT EConvertError : public Exception {
  public:
   using Exception::Exception;
 };

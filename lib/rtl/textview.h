@@ -5,10 +5,12 @@
 // the view's own thread and never touches the view from another.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <functional>
 #include <string>
 
-class TvxTextView {
+class VXCOMM_EXPORT TvxTextView {
  public:
   virtual ~TvxTextView() = default;
   // Acts as if the key for Ch were pressed: backspace erases, carriage return breaks the

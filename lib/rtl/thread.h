@@ -5,6 +5,8 @@
 // destructor does both) before anything the body reads is freed.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -23,7 +25,7 @@ enum class TThreadPriority {
 };
 using enum TThreadPriority;
 
-class TThread {
+class VXCOMM_EXPORT TThread {
  public:
   TThread();
   TThread(const TThread&) = delete;

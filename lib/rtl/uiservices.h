@@ -6,6 +6,8 @@
 // Thread: called on the main thread only.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <exception>
 #include <memory>
 #include <string>
@@ -14,7 +16,7 @@ class QObject;
 class TvxTextView;
 
 // The line settings the settings dialog edits; values as the serial component keeps them.
-struct TvxLineSettings {
+struct VXCOMM_EXPORT TvxLineSettings {
   unsigned BaudRate = 9600;
   unsigned DataBits = 8;
   int Parity = 0;    // none, odd, even, mark, space
@@ -22,7 +24,7 @@ struct TvxLineSettings {
   int Flow = 0;      // none, hardware (RTS/CTS), software (Xon/Xoff)
 };
 
-class TvxUIServices {
+class VXCOMM_EXPORT TvxUIServices {
  public:
   virtual ~TvxUIServices() = default;
   // A modal message box with the error icon.
@@ -41,10 +43,10 @@ class TvxUIServices {
 };
 
 // The installed services; never null.
-TvxUIServices& UIServices();
+VXCOMM_EXPORT TvxUIServices& UIServices();
 // Installs Services (not owned) or, with nullptr, the headless default again.
-void SetUIServices(TvxUIServices* services);
+VXCOMM_EXPORT void SetUIServices(TvxUIServices* services);
 // Inside a catch block: shows the exception being handled with ShowException, as the
 // application's standard display does for an exception that leaves an event; one that is
 // no std::exception shows as "Unknown exception". Never throws.
-void ShowCurrentException();
+VXCOMM_EXPORT void ShowCurrentException();

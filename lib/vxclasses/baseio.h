@@ -7,6 +7,8 @@
 // because received data may reach it from that thread.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <QPointer>
 #include <memory>
 #include <mutex>
@@ -30,13 +32,13 @@ enum TTerminalUsage : std::uint8_t { tuNone, tuSend, tuReceive, tuBoth };
 using TOnReceived = std::function<void(TObject* com, const void* buffer, Cardinal received)>;
 
 // A device-change broadcast, as the device selection box forwards it.
-struct TvxDeviceChange {
+struct VXCOMM_EXPORT TvxDeviceChange {
   enum Event { NodesChanged, Arrival, RemoveComplete, Other };
   Event event = Other;
   bool isPort = false;  // the broadcast names a serial port
 };
 
-class TvxBaseIO : public TComponent {
+class VXCOMM_EXPORT TvxBaseIO : public TComponent {
   Q_OBJECT
   Q_PROPERTY(bool Active READ Active WRITE SetActive)
   Q_PROPERTY(bool TerminalEcho READ TerminalEcho WRITE SetTerminalEcho)
@@ -174,7 +176,7 @@ class TvxBaseIO : public TComponent {
 };
 
 // The worker thread of an I/O component that reads on a thread of its own.
-class TvxThreadIO : public TThread {
+class VXCOMM_EXPORT TvxThreadIO : public TThread {
  public:
   TvxThreadIO(TvxBaseIO* io, TThreadPriority priority);
   ~TvxThreadIO() override { Stop(); }

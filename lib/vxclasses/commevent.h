@@ -6,11 +6,13 @@
 // Thread: none; the owner's thread.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <string>
 
 #include "rtl/sysutils.h"
 
-class TCommEventNew : public TObject {
+class VXCOMM_EXPORT TCommEventNew : public TObject {
  public:
   explicit TCommEventNew(const std::string& pattern = {}) { SetPattern(pattern); }
 

@@ -6,6 +6,8 @@
 // ticks on the creating thread; both are the main thread when data is delivered there.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include "rtl/component.h"
 #include "rtl/format.h"
 #include "vxclasses/logsink.h"
@@ -18,7 +20,7 @@ class TvxBaseIO;
 using TvxDataSendEvent = std::function<void(TObject* sender, const void* data, Cardinal len,
                                             bool isString, bool& handled)>;
 
-class TvxCustomDataProcessor : public TComponent {
+class VXCOMM_EXPORT TvxCustomDataProcessor : public TComponent {
   Q_OBJECT
 
  public:

@@ -2,6 +2,8 @@
 // serial enumeration reads from the device database.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -10,7 +12,7 @@
 
 class TvxBaseIO;
 
-class TvxDevice : public TPersistent {
+class VXCOMM_EXPORT TvxDevice : public TPersistent {
  public:
   int Index = 0;                 // position in the owner's list; kept equal to it
   TvxBaseIO* Owner = nullptr;    // the component whose list holds the record

@@ -1,13 +1,15 @@
 // The abstract log sink that every component writes to.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include "rtl/component.h"
 #include "rtl/format.h"
 #include "vxclasses/types.h"
 
 // Thread: a sink may be shared by components on several threads; a descendant that allows
 // that locks its own state (the log file component does).
-class TvxCustomLogFile : public TComponent {
+class VXCOMM_EXPORT TvxCustomLogFile : public TComponent {
   Q_OBJECT
 
  public:

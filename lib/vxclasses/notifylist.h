@@ -1,6 +1,8 @@
 // The list of notify handlers of an I/O component.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <vector>
 
 #include "rtl/delegate.h"
@@ -12,7 +14,7 @@ using TvxIONotifyEvent = TMethod<void(TvxBaseIO*, int)>;
 
 // Handlers are identified by their (code, object) pair.
 // Thread: owned by the I/O component's thread; not locked.
-class TvxNotifyList {
+class VXCOMM_EXPORT TvxNotifyList {
  public:
   int Count() const { return static_cast<int>(items_.size()); }
   int Add(const TvxIONotifyEvent& handler) {

@@ -5,6 +5,8 @@
 // timer's own thread.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <atomic>
 #include <memory>
 
@@ -12,7 +14,7 @@
 
 class QTimer;
 
-class TvxTimer : public TObject {
+class VXCOMM_EXPORT TvxTimer : public TObject {
  public:
   TvxTimer();
   ~TvxTimer() override;

@@ -9,12 +9,14 @@
 // there is an application object, otherwise on the thread itself.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include "rtl/thread.h"
 
 class TvxCustomComm;
 class TvxSerialDevice;
 
-class TCommThread : public TThread {
+class VXCOMM_EXPORT TCommThread : public TThread {
  public:
   // Device is the component's open device; it outlives the thread.
   TCommThread(TvxCustomComm* comm, TvxSerialDevice& device) : comm_(comm), device_(device) {}
@@ -37,4 +39,4 @@ class TCommThread : public TThread {
 using TMsgThread = TCommThread;
 
 // The port thread running on the calling thread, or null on any other thread.
-TThread* vxCurrentPortThread();
+VXCOMM_EXPORT TThread* vxCurrentPortThread();

@@ -6,13 +6,15 @@
 // own event is kept by the component until that event has returned.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <QSocketNotifier>
 #include <memory>
 
 class TvxCustomComm;
 class TvxSerialDevice;
 
-class TCommWatcher {
+class VXCOMM_EXPORT TCommWatcher {
  public:
   // Device is the component's open device; it outlives the watch (Stop ends the watch).
   TCommWatcher(TvxCustomComm* comm, TvxSerialDevice& device);

@@ -2,6 +2,8 @@
 // the notices that tell when that list may have changed.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,7 +14,7 @@ class TvxBaseIO;
 enum TvxEnumPorts : std::uint8_t { epQuickAll, epFullInfo, epFullPresent };
 
 // Fills IO's device list (without clearing it first) in ascending port number.
-void vxEnumSerialDevices(TvxBaseIO& io, TvxEnumPorts mode);
+VXCOMM_EXPORT void vxEnumSerialDevices(TvxBaseIO& io, TvxEnumPorts mode);
 
 // Port changes: a tty device added or removed (udev's monitor, where libudev is there) and a
 // COM number mapped, remapped or unmapped in the configuration store. Each comes as the
@@ -21,7 +23,7 @@ void vxEnumSerialDevices(TvxBaseIO& io, TvxEnumPorts mode);
 //
 // The watch runs while at least one subscription exists. Thread: main thread (its event
 // loop delivers the notices); subscriptions are made and ended there.
-class TvxPortChangeSubscription {
+class VXCOMM_EXPORT TvxPortChangeSubscription {
  public:
   TvxPortChangeSubscription(const TvxPortChangeSubscription&) = delete;
   TvxPortChangeSubscription& operator=(const TvxPortChangeSubscription&) = delete;
@@ -36,8 +38,8 @@ class TvxPortChangeSubscription {
 
 // Calls Handler with every port change until the subscription is destroyed. A handler may
 // end any subscription, its own included.
-std::unique_ptr<TvxPortChangeSubscription> vxSubscribePortChanges(
+VXCOMM_EXPORT std::unique_ptr<TvxPortChangeSubscription> vxSubscribePortChanges(
     std::function<void(const TvxDeviceChange&)> handler);
 // True while the watch runs and udev feeds it (false without libudev: then only the port
 // map is watched).
-bool vxPortChangesFromUdev();
+VXCOMM_EXPORT bool vxPortChangesFromUdev();

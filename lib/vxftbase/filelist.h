@@ -1,13 +1,15 @@
 // The files to send: one full file name per line, each with its size in bytes.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "rtl/sysutils.h"
 
-class TvxFileList {
+class VXCOMM_EXPORT TvxFileList {
  public:
   int Count() const { return static_cast<int>(items_.size()); }
   bool Empty() const { return items_.empty(); }

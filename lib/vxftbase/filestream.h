@@ -6,6 +6,8 @@
 // Thread: none; the owner's thread.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <cstdint>
@@ -21,28 +23,28 @@ inline constexpr std::uint16_t fmOpenReadWrite = 0x0002;
 // Creates the file, replacing one of the same name; opened for reading and writing.
 inline constexpr std::uint16_t fmCreate = 0xFFFF;
 
-class EFileStreamError : public Exception {
+class VXCOMM_EXPORT EFileStreamError : public Exception {
  public:
   using Exception::Exception;
 };
-class EFOpenError : public EFileStreamError {
+class VXCOMM_EXPORT EFOpenError : public EFileStreamError {
  public:
   using EFileStreamError::EFileStreamError;
 };
-class EFCreateError : public EFileStreamError {
+class VXCOMM_EXPORT EFCreateError : public EFileStreamError {
  public:
   using EFileStreamError::EFileStreamError;
 };
-class EReadError : public EFileStreamError {
+class VXCOMM_EXPORT EReadError : public EFileStreamError {
  public:
   using EFileStreamError::EFileStreamError;
 };
-class EWriteError : public EFileStreamError {
+class VXCOMM_EXPORT EWriteError : public EFileStreamError {
  public:
   using EFileStreamError::EFileStreamError;
 };
 
-class TvxFileStream : public TObject {
+class VXCOMM_EXPORT TvxFileStream : public TObject {
  public:
   static constexpr std::size_t BufferSize = 64 * 1024;
 

@@ -10,6 +10,8 @@
 // thread of the pane (the main thread).
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <QMetaObject>
 #include <QString>
 #include <functional>
@@ -25,7 +27,7 @@ class TvxTextView;
 // Sees, and may change or empty (which drops the entry), each message before formatting.
 using TOnLogEntry = std::function<void(TObject* sender, std::string& logEntry)>;
 
-class TvxLogFile : public TvxCustomLogFile {
+class VXCOMM_EXPORT TvxLogFile : public TvxCustomLogFile {
   Q_OBJECT
   Q_PROPERTY(uint SizeLimit READ SizeLimit WRITE SetSizeLimit)
   Q_PROPERTY(QString FileName READ QFileName WRITE SetQFileName)

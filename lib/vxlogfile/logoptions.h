@@ -1,6 +1,8 @@
 // The options of the log file component: a set of seven flags in one byte.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <cstdint>
 #include <initializer_list>
 
@@ -15,7 +17,7 @@ enum TLogOption : std::uint8_t {
   loDebugOut,       // every entry also goes to the debugger output
 };
 
-class TLogOptions {
+class VXCOMM_EXPORT TLogOptions {
  public:
   constexpr TLogOptions() = default;
   constexpr TLogOptions(std::initializer_list<TLogOption> options) {

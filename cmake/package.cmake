@@ -1,0 +1,55 @@
+# The CMake package (install tree and build tree), the pkg-config files and the Debian
+# packages.
+include(CMakePackageConfigHelpers)
+
+set(VXCOMM_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vxcomm)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/vxcommConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/vxcommConfig.cmake INSTALL_DESTINATION ${VXCOMM_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/vxcommConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+
+# A build tree is a package too: find_package(vxcomm) with vxcomm_DIR set to it.
+set(vxcomm_export_targets vxcomm)
+if(TARGET vxcommwidgets)
+  list(APPEND vxcomm_export_targets vxcommwidgets)
+endif()
+export(TARGETS ${vxcomm_export_targets} NAMESPACE vxcomm::
+  FILE ${PROJECT_BINARY_DIR}/vxcommTargets.cmake)
+
+if(NOT VXCOMM_INSTALL)
+  return()
+endif()
+
+install(EXPORT vxcommTargets NAMESPACE vxcomm:: DESTINATION ${VXCOMM_CMAKE_DIR}
+  COMPONENT development)
+install(FILES ${PROJECT_BINARY_DIR}/vxcommConfig.cmake
+  ${PROJECT_BINARY_DIR}/vxcommConfigVersion.cmake DESTINATION ${VXCOMM_CMAKE_DIR}
+  COMPONENT development)
+
+# pkg-config files that find their prefix from where they lie, so that an installed tree can
+# be moved (cmake --install --prefix, dpkg -x into another root).
+set(vxcomm_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH vxcomm_pc_up /root/${vxcomm_pc_dir} /root)
+set(VXCOMM_PC_PREFIX "\${pcfiledir}/${vxcomm_pc_up}")
+set(VXCOMM_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+set(VXCOMM_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+set(VXCOMM_PC_DL "")
+if(CMAKE_DL_LIBS)
+  set(VXCOMM_PC_DL "-l${CMAKE_DL_LIBS}")
+endif()
+set(VXCOMM_PC_STATIC "")
+set(VXCOMMWIDGETS_PC_STATIC "")
+if(NOT BUILD_SHARED_LIBS)
+  set(VXCOMM_PC_STATIC "-DVXCOMM_STATIC_DEFINE")
+  set(VXCOMMWIDGETS_PC_STATIC "-DVXCOMMWIDGETS_STATIC_DEFINE")
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/vxcomm.pc.in ${PROJECT_BINARY_DIR}/vxcomm.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/vxcomm.pc DESTINATION ${vxcomm_pc_dir} COMPONENT development)
+if(TARGET vxcommwidgets)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/vxcommwidgets.pc.in
+    ${PROJECT_BINARY_DIR}/vxcommwidgets.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/vxcommwidgets.pc DESTINATION ${vxcomm_pc_dir}
+    COMPONENT development)
+endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/debian.cmake)
