@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Kermit throughput over a socat pty pair: our engine (the vxkermit program) against
-# ckermit both ways, ours to ours, and ckermit to ckermit restricted to the protocol this
-# engine speaks (the baseline of the ratios) and with its defaults. Medians of RUNS runs
+# Kermit throughput over a socat pty pair: our engine (the vxkermit program, with its
+# defaults: long packets and repeat counts offered) against ckermit both ways, ours to ours,
+# ours with --classic both ways, and ckermit to ckermit restricted to the classic protocol
+# (the baseline of the ratios) and with its defaults (the second ratio). Medians of RUNS runs
 # of a SIZE_MB random file. Then the program's peak resident memory for a 1 MiB and a
 # 1 GiB file. Then, when the faultyline program is given, completion and payload rate over
 # a line that flips a bit in a byte with probability FAULT_FLIP (one in 10,000) each way:
@@ -52,6 +53,8 @@ RESTRICT="set streaming off, set reliable off, set clear-channel off, set window
 
 recv_ours() { "$CLI" receive --quiet "$1" "$work/dst"; }
 send_ours() { "$CLI" send --quiet --check 3 "$1" "$work/src/big.bin"; }
+recv_classic() { "$CLI" receive --quiet --classic "$1" "$work/dst"; }
+send_classic() { "$CLI" send --quiet --classic --check 3 "$1" "$work/src/big.bin"; }
 recv_ck() { (cd "$work/dst" && timeout 600 kermit -Y -H -q -C "$(ck_base "$1")${2:+, $2}, receive, exit \\v(status)" </dev/null >/dev/null); }
 send_ck() { timeout 600 kermit -Y -H -q -C "$(ck_base "$1")${2:+, $2}, send $work/src/big.bin, exit \\v(status)" </dev/null >/dev/null; }
 
@@ -77,13 +80,15 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # The configurations take turns, run by run, so that a machine that drifts during the
 # benchmark moves the baseline and the others alike.
 echo "Kermit over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
-declare -a base_r ours_ck_r ck_ours_r ours_ours_r ck_def_r
+declare -a base_r ours_ck_r ck_ours_r ours_ours_r ck_def_r cl_ck_r ck_cl_r
 for _ in $(seq "$RUNS"); do
   base_r+=("$(one_run recv_ck send_ck "$RESTRICT, set receive packet-length 94" "$RESTRICT, set send packet-length 89")")
   ours_ck_r+=("$(one_run recv_ck send_ours)")
   ck_ours_r+=("$(one_run recv_ours send_ck)")
   ours_ours_r+=("$(one_run recv_ours send_ours)")
   ck_def_r+=("$(one_run recv_ck send_ck)")
+  cl_ck_r+=("$(one_run recv_ck send_classic)")
+  ck_cl_r+=("$(one_run recv_classic send_ck)")
 done
 med() { printf '%s\n' "$@" | median; }
 base=$(med "${base_r[@]}")
@@ -91,12 +96,18 @@ ours_to_ck=$(med "${ours_ck_r[@]}")
 ck_to_ours=$(med "${ck_ours_r[@]}")
 ours_to_ours=$(med "${ours_ours_r[@]}")
 ck_defaults=$(med "${ck_def_r[@]}")
+classic_to_ck=$(med "${cl_ck_r[@]}")
+ck_to_classic=$(med "${ck_cl_r[@]}")
 ratio() { awk -v a="$1" -v b="$base" 'BEGIN { printf "%.2f", a / b }'; }
+ratio_def() { awk -v a="$1" -v b="$ck_defaults" 'BEGIN { printf "%.2f", a / b }'; }
+line() { printf '  %-40s %10s B/s  ratio %s, to ckermit defaults %s%s\n' "$1" "$2" "$(ratio "$2")" "$(ratio_def "$2")" "${3:-}"; }
 printf '  %-40s %10s B/s\n' "ckermit -> ckermit, restricted (baseline)" "$base"
-printf '  %-40s %10s B/s  ratio %s (target >= 1.0)\n' "ours -> ckermit" "$ours_to_ck" "$(ratio "$ours_to_ck")"
-printf '  %-40s %10s B/s  ratio %s (target >= 1.0)\n' "ckermit -> ours" "$ck_to_ours" "$(ratio "$ck_to_ours")"
-printf '  %-40s %10s B/s  ratio %s\n' "ours -> ours" "$ours_to_ours" "$(ratio "$ours_to_ours")"
-printf '  %-40s %10s B/s  ratio %s\n' "ckermit -> ckermit, defaults" "$ck_defaults" "$(ratio "$ck_defaults")"
+line "ckermit -> ckermit, defaults" "$ck_defaults"
+line "ours -> ckermit, defaults" "$ours_to_ck" " (target >= 1.0 of ckermit defaults)"
+line "ckermit -> ours, defaults" "$ck_to_ours" " (target >= 1.0 of ckermit defaults)"
+line "ours -> ours, defaults" "$ours_to_ours"
+line "ours --classic -> ckermit" "$classic_to_ck" " (target >= 1.0 of the baseline)"
+line "ckermit -> ours --classic" "$ck_to_classic" " (target >= 1.0 of the baseline)"
 
 # Peak resident memory of the program, sender and receiver, for a 1 MiB file sent whole
 # and for a 1 GiB file sent for MEM_SECONDS seconds (a stop-and-wait transfer of the whole

@@ -80,6 +80,9 @@ TEST(KermitCli, HelpDocumentsBothCommands) {
   EXPECT_NE(r.out.find("(default 10; 0: no limit)"), std::string::npos);
   EXPECT_NE(r.out.find("whole session (default 0: no limit)"), std::string::npos);
   EXPECT_NE(r.out.find("--fixed-timeout"), std::string::npos);
+  EXPECT_NE(r.out.find("--classic"), std::string::npos);
+  EXPECT_NE(r.out.find("Long packets (up to 9024 bytes) and repeat-count compression"),
+            std::string::npos);
   EXPECT_NE(r.out.find("Print nothing but errors"), std::string::npos);
   EXPECT_NE(r.out.find("0  every file was transferred"), std::string::npos);
   EXPECT_NE(r.out.find("no session started in time"), std::string::npos);
@@ -122,6 +125,40 @@ TEST(KermitCli, SendsToAndReceivesFromAPeer) {
     EXPECT_EQ(cli.readAllStandardOutput().toStdString(), "") << "--quiet";
     EXPECT_EQ(ReadAll(back + "/one.bin"), ReadAll(src + "/one.bin"));
     EXPECT_EQ(ReadAll(back + "/two.txt"), ReadAll(src + "/two.txt"));
+  }
+}
+
+// The longest block the program's log says it sent.
+std::size_t LongestSent(const std::string& log) {
+  std::size_t longest = 0;
+  const std::string key = "DoDataSend: ";
+  for (std::size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1))
+    longest = std::max<std::size_t>(longest, std::stoul(log.substr(at + key.size())));
+  return longest;
+}
+
+TEST(KermitCli, OffersLongPacketsByDefaultAndClassicSpeaksTheBasicProtocol) {
+  const std::string src = MakeTempDir("cli-long");
+  WriteAll(src + "/big.bin", RandomBytes(200000, 5) + std::string(50000, '~'));
+  for (const bool classic : {false, true}) {
+    SCOPED_TRACE(classic ? "--classic" : "defaults");
+    const std::string dst = MakeTempDir("cli-long-dst");
+    const std::string log = dst + "/../" + (classic ? "classic" : "long") + ".log";
+    SocatPair line;
+    auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 60);
+    QStringList args = {"send", "--log", QString::fromStdString(log), "--log-level", "debug"};
+    if (classic) args << "--classic";
+    args << QString::fromStdString(line.A()) << QString::fromStdString(src + "/big.bin");
+    const CliRun r = RunCli(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(peer->Wait(20000));
+    EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
+    EXPECT_TRUE(ReadAll(dst + "/big.bin") == ReadAll(src + "/big.bin"));
+    const std::size_t longest = LongestSent(ReadAll(log));
+    if (classic)
+      EXPECT_LE(longest, 97u);
+    else
+      EXPECT_GT(longest, 1000u);
   }
 }
 

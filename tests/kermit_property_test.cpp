@@ -5,7 +5,9 @@
 //
 // The property: every file reported received is byte-identical to the file sent, and
 // every session that lost data ends with an error on the side that lost it. Three kinds of
-// case, a million in all:
+// case, a million in all; in a share of each, long packets and repeat counts are offered
+// (by both sides, one, or none), files are longer and full of runs, and the line also
+// sets header bytes, long-packet lengths and header checks to any value:
 //   - a sending and a receiving component through the hostile line;
 //   - a receiving component alone, fed a mangled session stream and time-outs;
 //   - a sending component alone, fed hostile answers: it may end a session without an error
@@ -40,9 +42,12 @@
 #include "support/ptypair.h"
 #include "vxkermit.h"
 #include "vxkermit/packet.h"
+#include "vxkermit/sendinit.h"
 
 using vxkermit::kDataPos;
+using vxkermit::kHcheckPos;
 using vxkermit::kLenPos;
+using vxkermit::kLongDataPos;
 using vxkermit::kMark;
 using vxkermit::kSeqPos;
 using vxkermit::kTypePos;
@@ -53,6 +58,8 @@ namespace {
 
 // Cases per kind at scale 1.
 constexpr long kLiveCases = 450000;
+// The share of cases that offer long packets and repeat counts.
+constexpr double kExtendedShare = 0.25;
 constexpr long kReceiverStreams = 350000;
 constexpr long kSenderStreams = 200000;
 // Steps (deliveries and time-outs) one case may take before it counts as hung. Far above
@@ -284,6 +291,68 @@ Sources RandomSources(Rng& rng, unsigned minFiles) {
   return files;
 }
 
+// ---------------------------------------------------------------------------------------
+// Long packets and repeat counts. Drawn from a random stream of their own (the case seed
+// with another salt), so that the cases without them run exactly as they always have.
+
+Rng ExtensionRng(std::uint64_t seed) {
+  return Rng(seed ^ 0x6C6F6E6770616B74ull);
+}
+
+struct Extension {
+  bool on = false;
+  bool longs[2] = {false, false};  // [sender, receiver]
+  bool repeats[2] = {false, false};
+  int maxLong[2] = {0, 0};
+
+  std::string Describe() const {
+    if (!on) return "";
+    auto side = [&](int i) {
+      return std::string(longs[i] ? "long " + std::to_string(maxLong[i]) : "no long") +
+             (repeats[i] ? " rept" : " no rept");
+    };
+    return "; sender " + side(0) + ", receiver " + side(1);
+  }
+};
+
+// In a share of the cases: each side offers long packets (of a length between the least
+// and the most) and repeat counts, mostly both sides alike.
+Extension DrawExtension(Rng& xr, double share) {
+  Extension e;
+  if (!xr.Chance(share)) return e;
+  e.on = true;
+  for (int i = 0; i < 2; ++i) {
+    e.longs[i] = xr.Chance(0.85);
+    e.repeats[i] = xr.Chance(0.85);
+    e.maxLong[i] = static_cast<int>(std::lround(xr.LogUniform(95, 9024)));
+  }
+  return e;
+}
+
+void ApplyExtension(TvxKermit& k, const Extension& e, int side) {
+  if (!e.on) return;
+  k.SetLongPackets(e.longs[side]);
+  k.SetRepeatCounts(e.repeats[side]);
+  k.SetMaxLongPacketLength(e.maxLong[side]);
+}
+
+// Rewrites some bodies as runs of equal bytes, up to 1500 bytes, the prefix characters and
+// bytes next to them often among the values.
+void MakeRunny(Rng& xr, Sources& files) {
+  static const std::uint8_t kTricky[] = {'~', '#', '&', 0, 0x7E | 0x80, 0x80, 0xA3, 0xFF, 13, 1};
+  for (auto& f : files) {
+    if (!xr.Chance(0.6)) continue;
+    const std::size_t size = xr.Below(1501);
+    std::string body;
+    while (body.size() < size) {
+      const auto run = static_cast<std::size_t>(std::lround(xr.LogUniform(1, 300)));
+      const std::uint8_t b = xr.Chance(0.4) ? kTricky[xr.Below(sizeof kTricky)] : xr.Byte();
+      body.append(std::min(run, size - body.size()), static_cast<char>(b));
+    }
+    f.second = body;
+  }
+}
+
 const std::string* Find(const Sources& files, const std::string& name) {
   for (const auto& f : files)
     if (f.first == name) return &f.second;
@@ -309,6 +378,7 @@ struct Failure {
 struct Counts {
   long cases = 0, completed = 0, endedInError = 0, neverStarted = 0, hangs = 0;
   long failingCases = 0, rerolls = 0, steps = 0, maxSteps = 0;
+  long longPackets = 0, repeatCounts = 0;
   std::map<std::string, long> byCategory;
   std::vector<std::string> reports;
 };
@@ -416,6 +486,10 @@ struct Profile {
   double drop = 0, duplicate = 0, hold = 0, replay = 0, garbage = 0;
   // Per packet delivered.
   double cut = 0, sohInside = 0, lenValue = 0, seqValue = 0;
+  // Per packet delivered, in cases with long packets: a header byte (LEN through HCHECK)
+  // takes any value; in half of these a long header then gets a matching HCHECK, so that
+  // it lies about its length.
+  double header = 0;
   // Per byte delivered.
   double flip = 0, loseByte = 0, addByte = 0;
   // Blocks sent, both ways, before the line goes dead; -1: never.
@@ -442,6 +516,7 @@ struct Profile {
     add("soh", sohInside);
     add("len", lenValue);
     add("seq", seqValue);
+    add("header", header);
     add("flip/byte", flip);
     add("lose/byte", loseByte);
     add("add/byte", addByte);
@@ -503,8 +578,13 @@ class Line {
 
   void Send(int way, const std::string& block) {
     if (block.size() > kTypePos) {
-      const std::size_t len = static_cast<std::size_t>(UnChar(static_cast<std::uint8_t>(block[1])));
-      sent_[way].insert(block.substr(0, std::min(block.size(), len + 2)));
+      std::size_t len = static_cast<std::size_t>(UnChar(static_cast<std::uint8_t>(block[1]))) + 2;
+      if (block[1] == ' ' && block.size() >= kLongDataPos) {
+        const int ext =
+            vxkermit::LongPacketLength(reinterpret_cast<const std::uint8_t*>(block.data()));
+        if (ext >= 0) len = kLongDataPos + static_cast<std::size_t>(ext);
+      }
+      sent_[way].insert(block.substr(0, std::min(block.size(), len)));
     }
     auto& history = history_[way];
     history.push_back(block);
@@ -608,6 +688,13 @@ class Line {
     std::string s = packet;
     if (s.size() > kLenPos && rng_.Chance(p_.lenValue)) s[kLenPos] = static_cast<char>(rng_.Byte());
     if (s.size() > kSeqPos && rng_.Chance(p_.seqValue)) s[kSeqPos] = static_cast<char>(rng_.Byte());
+    if (s.size() > kHcheckPos && rng_.Chance(p_.header)) {
+      s[1 + rng_.Below(kHcheckPos)] = static_cast<char>(rng_.Byte());
+      if (s[kLenPos] == ' ' && rng_.Chance(0.5)) {
+        s[kHcheckPos] = static_cast<char>(
+            vxkermit::HeaderCheck(reinterpret_cast<const std::uint8_t*>(s.data())));
+      }
+    }
     if (s.size() > 1 && rng_.Chance(p_.sohInside))
       s.insert(1 + rng_.Below(static_cast<unsigned>(s.size() - 1)), 1, static_cast<char>(kMark));
     if (rng_.Chance(p_.cut)) s.resize(rng_.Below(static_cast<unsigned>(s.size())));
@@ -642,11 +729,30 @@ class Line {
     return vxkermit::VerifyBlockCheck(image, checkIndex);
   }
 
+  // A long image from P in Buf verifies under some check while it differs from every packet
+  // sent: judged once it is whole, and only when it ends in the fresh bytes.
+  bool LongImageVerifies(int way, const std::string& buf, std::size_t p, std::size_t fresh) const {
+    if (p + kLongDataPos > buf.size()) return false;
+    const auto* at = reinterpret_cast<const std::uint8_t*>(buf.data()) + p;
+    const int ext = vxkermit::LongPacketLength(at);
+    if (ext < 0) return false;
+    const std::size_t end = p + kLongDataPos + static_cast<std::size_t>(ext);
+    if (end > buf.size() || end <= fresh) return false;
+    if (sent_[way].count(buf.substr(p, end - p))) return false;
+    for (int k = 0; k < 3; ++k)
+      if (vxkermit::VerifyLongPacket(at, end - p, k)) return true;
+    return false;
+  }
+
   bool Admissible(int way, const std::string& out) const {
     const std::string buf = tail_[way] + out;
     const std::size_t fresh = tail_[way].size();
     for (std::size_t p = 0; p + 1 < buf.size(); ++p) {
       if (buf[p] != static_cast<char>(kMark)) continue;
+      if (buf[p + 1] == ' ') {
+        if (LongImageVerifies(way, buf, p, fresh)) return false;
+        continue;
+      }
       const int len = UnChar(static_cast<std::uint8_t>(buf[p + 1]));
       if (len < vxkermit::MinPacketLen(0)) continue;
       const std::size_t end = p + static_cast<std::size_t>(len) + 2;
@@ -658,10 +764,24 @@ class Line {
     return true;
   }
 
+  // Keeps what a later delivery may still complete: the last classic image's worth, and
+  // from the first long header whose length reaches past what arrived.
   void Remember(int way, const std::string& out) {
     std::string& t = tail_[way];
     t += out;
-    if (t.size() > vxkermit::kPacketImageSize) t.erase(0, t.size() - vxkermit::kPacketImageSize);
+    if (t.size() <= vxkermit::kPacketImageSize) return;
+    std::size_t cut = t.size() - vxkermit::kPacketImageSize;
+    for (std::size_t p = t.find(static_cast<char>(kMark)); p < cut;
+         p = t.find(static_cast<char>(kMark), p + 1)) {
+      if (t[p + 1] != ' ' || p + kLongDataPos > t.size()) continue;
+      const int ext =
+          vxkermit::LongPacketLength(reinterpret_cast<const std::uint8_t*>(t.data()) + p);
+      if (ext >= 0 && p + kLongDataPos + static_cast<std::size_t>(ext) > t.size()) {
+        cut = p;
+        break;
+      }
+    }
+    t.erase(0, cut);
   }
 
   Rng& rng_;
@@ -808,6 +928,8 @@ struct Outcome {
   bool completed = false;
   bool started = true;
   bool hang = false;
+  // A long packet crossed; repeat counts were in force on the receiving side.
+  bool usedLong = false, usedRepeat = false;
   long steps = 0;
   std::vector<Failure> failures;
   std::string setting;
@@ -817,6 +939,8 @@ void Account(Counts& counts, const Outcome& o, const char* test, std::uint64_t s
   ++counts.cases;
   counts.steps += o.steps;
   counts.maxSteps = std::max(counts.maxSteps, o.steps);
+  counts.longPackets += o.usedLong;
+  counts.repeatCounts += o.usedRepeat;
   if (!o.started)
     ++counts.neverStarted;
   else if (o.completed)
@@ -844,17 +968,24 @@ void Account(Counts& counts, const Outcome& o, const char* test, std::uint64_t s
 Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   Outcome o;
   Rng rng(seed);
-  const Sources files = RandomSources(rng, 1);
+  Rng xr = ExtensionRng(seed);
+  const Extension ext = DrawExtension(xr, kExtendedShare);
+  Sources files = RandomSources(rng, 1);
+  if (ext.on) MakeRunny(xr, files);
   for (const auto& [name, body] : files) WriteFile(ws.out + "/" + name, body);
 
   Watched s, r;
   Configure(s, rng, ws.out, "sender");
   Configure(r, rng, ws.in, "receiver");
-  const Profile profile = RandomProfile(rng, 2 + 24 * static_cast<long>(files.size()));
-  o.setting =
-      std::to_string(files.size()) + " files, crc " + std::to_string(s.Crc() + 1) +
-      (s.RetryLimit() ? "" : ", sender defaults") + (r.RetryLimit() ? "" : ", receiver defaults") +
-      (s.AdaptiveTimeout() || r.AdaptiveTimeout() ? ", adaptive" : "") + "; " + profile.Describe();
+  ApplyExtension(s, ext, 0);
+  ApplyExtension(r, ext, 1);
+  Profile profile = RandomProfile(rng, 2 + 24 * static_cast<long>(files.size()));
+  if (ext.on && xr.Chance(0.5)) profile.header = xr.LogUniform(0.005, 0.2);
+  o.setting = std::to_string(files.size()) + " files, crc " + std::to_string(s.Crc() + 1) +
+              (s.RetryLimit() ? "" : ", sender defaults") +
+              (r.RetryLimit() ? "" : ", receiver defaults") +
+              (s.AdaptiveTimeout() || r.AdaptiveTimeout() ? ", adaptive" : "") + ext.Describe() +
+              "; " + profile.Describe();
   TRACE("case %s: %s", Hex(seed).c_str(), o.setting.c_str());
   Line line(rng, profile);
   enum { kToReceiver = 0, kToSender = 1 };
@@ -862,6 +993,8 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
     handled = true;
     const std::string block(static_cast<const char*>(d), n);
     TRACE("S> %s", Printable(block).c_str());
+    if (block.size() > kLongDataPos && block[kLenPos] == ' ') o.usedLong = true;
+    if (r.Rept() != 0) o.usedRepeat = true;
     line.Send(kToReceiver, block);
   };
   r.OnDataSend = [&](TObject*, const void* d, Cardinal n, bool, bool& handled) {
@@ -982,8 +1115,10 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
 // ---------------------------------------------------------------------------------------
 // Kind 2: a receiver alone, fed a session stream through the line, and time-outs.
 
-// Control prefixing always, eighth-bit prefixing with Qbin (0: none), as a sender encodes.
-void EncodeInto(std::uint8_t b, std::uint8_t qctl, std::uint8_t qbin, std::string& out) {
+// Control prefixing always, eighth-bit prefixing with Qbin (0: none), the repeat prefix
+// Rept (0: none) quoted as data, as a sender encodes.
+void EncodeInto(std::uint8_t b, std::uint8_t qctl, std::uint8_t qbin, std::string& out,
+                std::uint8_t rept = 0) {
   if (qbin != 0 && (b & 0x80)) {
     out += static_cast<char>(qbin);
     b &= 0x7F;
@@ -991,7 +1126,7 @@ void EncodeInto(std::uint8_t b, std::uint8_t qctl, std::uint8_t qbin, std::strin
   if (b < 32 || b == 127 || (qbin == 0 && b == 255)) {
     out += static_cast<char>(qctl);
     out += static_cast<char>(b ^ 64);
-  } else if (b == qctl || (qbin != 0 && b == qbin)) {
+  } else if (b == qctl || (qbin != 0 && b == qbin) || (rept != 0 && b == rept)) {
     out += static_cast<char>(qctl);
     out += static_cast<char>(b);
   } else {
@@ -1007,6 +1142,17 @@ std::string Frame(char type, unsigned seq, const std::string& data, int checkInd
   return std::string(reinterpret_cast<const char*>(buf), n);
 }
 
+// A long packet when Data does not fit Classic characters, else a classic one.
+std::string FrameAny(char type, unsigned seq, const std::string& data, int checkIndex,
+                     std::size_t classic) {
+  if (data.size() <= classic) return Frame(type, seq, data, checkIndex);
+  std::vector<std::uint8_t> buf(kLongDataPos + data.size() + 4);
+  const std::size_t n = vxkermit::FrameLongPacket(
+      buf.data(), static_cast<std::uint8_t>(type), seq,
+      reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), checkIndex);
+  return std::string(reinterpret_cast<const char*>(buf.data()), n);
+}
+
 struct Script {
   std::vector<std::string> packets;
   Sources files;  // every file sent, discarded ones included
@@ -1017,7 +1163,11 @@ struct Script {
 // A sender's session as it would send it with no fault: at most 60 packets, so that no
 // sequence number comes round again within the replay window. OwnQbin is the receiver's
 // eighth-bit choice, which decides the prefix in force when the sender only agrees.
-Script MakeScript(Rng& rng, std::uint8_t ownQbin) {
+// With Ext on, the script offers long packets and repeat counts as Ext's sender side says,
+// and uses them as a sender would against a receiver set as Ext's receiver side: long
+// packets up to the shorter limit, repeat counts when both take them (now and then for
+// runs too short to gain, which is legal).
+Script MakeScript(Rng& rng, std::uint8_t ownQbin, const Extension& ext, Rng& xr) {
   Script s;
   const int check = rng.Chance(0.1) ? 0 : 1 + static_cast<int>(rng.Below(2));
   std::uint8_t qctl = '#';
@@ -1048,15 +1198,36 @@ Script MakeScript(Rng& rng, std::uint8_t ownQbin) {
                             static_cast<char>('1' + check),
                             ' ',
                             static_cast<char>(ToChar(attributes ? vxkermit::kCapasAttributes : 0))};
-  const std::size_t field = maxl - 2 - static_cast<std::size_t>(check + 1);
+  const std::size_t classicField = maxl - 2 - static_cast<std::size_t>(check + 1);
+  std::size_t field = classicField;
+  std::uint8_t rept = 0;
+  std::string offer = init;
+  if (ext.on) {
+    const std::uint8_t proposed = '~';
+    offer[vxkermit::ipRept] = static_cast<char>(ext.repeats[0] ? proposed : ' ');
+    if (ext.repeats[0] && ext.repeats[1] && proposed != qctl && proposed != qbin) rept = proposed;
+    if (ext.longs[0]) {
+      offer[vxkermit::ipCapas] = static_cast<char>(
+          ToChar((attributes ? vxkermit::kCapasAttributes : 0) | vxkermit::kCapasLongPackets));
+      offer += '!';
+      offer += static_cast<char>(ToChar(static_cast<unsigned>(ext.maxLong[0] / 95)));
+      offer += static_cast<char>(ToChar(static_cast<unsigned>(ext.maxLong[0] % 95)));
+      if (ext.longs[1]) {
+        const std::size_t agreed =
+            static_cast<std::size_t>(std::min(ext.maxLong[0], ext.maxLong[1]));
+        field = std::max(field, agreed - static_cast<std::size_t>(check + 1));
+      }
+    }
+  }
   unsigned seq = 0;
-  s.packets.push_back(Frame('S', seq++, init, 0));
+  s.packets.push_back(Frame('S', seq++, offer, 0));
   s.files = RandomSources(rng, 0);
+  if (ext.on) MakeRunny(xr, s.files);
   for (std::size_t f = 0; f < s.files.size(); ++f) {
     const auto& [name, body] = s.files[f];
     std::vector<std::string> packets;
     std::string encodedName;
-    for (unsigned char b : name) EncodeInto(b, qctl, qbin, encodedName);
+    for (unsigned char b : name) EncodeInto(b, qctl, qbin, encodedName, rept);
     packets.push_back(Frame('F', seq++, encodedName, check));
     if (attributes && rng.Chance(0.9)) {
       const std::string size = std::to_string(body.size());
@@ -1068,16 +1239,27 @@ Script MakeScript(Rng& rng, std::uint8_t ownQbin) {
     }
     std::string encoded;
     const std::size_t target = rng.Chance(0.7) ? field : field / 2 + rng.Below(field / 2 + 1);
-    for (unsigned char b : body) {
+    for (std::size_t i = 0; i < body.size();) {
+      const auto b = static_cast<unsigned char>(body[i]);
+      std::size_t run = 1;
       std::string one;
-      EncodeInto(b, qctl, qbin, one);
+      if (rept != 0) {
+        while (run < 94 && i + run < body.size() && body[i + run] == body[i]) ++run;
+        if (run < 3 && !xr.Chance(0.05)) run = 1;
+      }
+      if (run > 1 || (rept != 0 && xr.Chance(0.01))) {
+        one += static_cast<char>(rept);
+        one += static_cast<char>(ToChar(static_cast<unsigned>(run)));
+      }
+      EncodeInto(b, qctl, qbin, one, rept);
       if (encoded.size() + one.size() > target) {
-        packets.push_back(Frame('D', seq++, encoded, check));
+        packets.push_back(FrameAny('D', seq++, encoded, check, classicField));
         encoded.clear();
       }
       encoded += one;
+      i += run;
     }
-    if (!encoded.empty()) packets.push_back(Frame('D', seq++, encoded, check));
+    if (!encoded.empty()) packets.push_back(FrameAny('D', seq++, encoded, check, classicField));
     const bool discard = rng.Chance(0.05);
     packets.push_back(Frame('Z', seq++, discard ? "D" : "", check));
     if (s.packets.size() + packets.size() + 1 > 60) {
@@ -1091,20 +1273,25 @@ Script MakeScript(Rng& rng, std::uint8_t ownQbin) {
   s.setting = std::to_string(s.files.size()) + " files, check " + std::to_string(check + 1) +
               ", qctl " + static_cast<char>(qctl) +
               (qbin ? std::string(", qbin ") + static_cast<char>(qbin) : std::string()) +
-              ", maxl " + std::to_string(maxl) + (attributes ? "" : ", no attributes");
+              ", maxl " + std::to_string(maxl) + (attributes ? "" : ", no attributes") +
+              ext.Describe();
   return s;
 }
 
 Outcome RunReceiverStream(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   Outcome o;
   Rng rng(seed);
+  Rng xr = ExtensionRng(seed);
+  const Extension ext = DrawExtension(xr, kExtendedShare);
   Watched r;
   Configure(r, rng, ws.in, "receiver");
-  Script script = MakeScript(rng, r.EighthBitPrefix());
+  ApplyExtension(r, ext, 1);
+  Script script = MakeScript(rng, r.EighthBitPrefix(), ext, xr);
   Sources kept;
   for (const auto& f : script.files)
     if (!script.discarded.count(f.first)) kept.push_back(f);
-  const Profile profile = RandomProfile(rng, static_cast<long>(script.packets.size()));
+  Profile profile = RandomProfile(rng, static_cast<long>(script.packets.size()));
+  if (ext.on && xr.Chance(0.5)) profile.header = xr.LogUniform(0.005, 0.2);
   const double tickRate = rng.Chance(0.5) ? rng.LogUniform(0.005, 0.2) : 0.0;
   const double copies = rng.Chance(0.5) ? rng.LogUniform(0.05, 0.6) : 0.0;
   o.setting =
@@ -1128,6 +1315,8 @@ Outcome RunReceiverStream(std::uint64_t seed, const Workspace& ws, long& rerolls
       if (bytes.empty()) continue;
       TRACE(">R %s", Printable(bytes).c_str());
       Deliver(r, bytes, "receiver", rng, profile.split, o.failures);
+      if (r.LargestPacketReceived() > 96) o.usedLong = true;  // longer than any classic one sent
+      if (r.Rept() != 0) o.usedRepeat = true;
       rw.AfterStep();
     }
   };
@@ -1195,20 +1384,41 @@ std::string InitAnswer(Rng& rng) {
   return p;
 }
 
+// Ext's receiver side in a received answer to a Send-Init: the repeat prefix and the
+// long-packet bit with MAXLX1/MAXLX2, now and then of any value.
+std::string ExtendAnswer(std::string p, const Extension& ext, Rng& xr) {
+  if (!ext.on || p.size() != vxkermit::kInitFieldCount) return p;
+  if (ext.repeats[1]) p[vxkermit::ipRept] = '~';
+  const int capas = UnChar(static_cast<std::uint8_t>(p[vxkermit::ipCapas]));
+  if (ext.longs[1] && capas >= 0 && capas < 64) {
+    p[vxkermit::ipCapas] =
+        static_cast<char>(ToChar(static_cast<unsigned>(capas) | vxkermit::kCapasLongPackets));
+    p += '!';
+    p += static_cast<char>(ToChar(static_cast<unsigned>(ext.maxLong[1] / 95)));
+    p += static_cast<char>(ToChar(static_cast<unsigned>(ext.maxLong[1] % 95)));
+    if (xr.Chance(0.1)) p[p.size() - 1 - xr.Below(3)] = static_cast<char>(xr.Byte());
+  }
+  return p;
+}
+
 Outcome RunSenderStream(std::uint64_t seed, const Workspace& ws) {
   Outcome o;
   Rng rng(seed);
-  const Sources files = RandomSources(rng, 1);
+  Rng xr = ExtensionRng(seed);
+  const Extension ext = DrawExtension(xr, kExtendedShare);
+  Sources files = RandomSources(rng, 1);
+  if (ext.on) MakeRunny(xr, files);
   for (const auto& [name, body] : files) WriteFile(ws.out + "/" + name, body);
   Watched s;
   Configure(s, rng, ws.out, "sender");
+  ApplyExtension(s, ext, 0);
   // How the peer answers: mostly as it should, otherwise in every wrong way.
   const double good = rng.Chance(0.2) ? rng.LogUniform(0.3, 0.8) : 0.8 + 0.19 * rng.Unit();
   const double earlyTick = rng.Chance(0.2) ? rng.LogUniform(0.002, 0.05) : 0.0;
   const double split = rng.Chance(0.3) ? rng.LogUniform(0.05, 0.6) : 0.0;
   o.setting = std::to_string(files.size()) + " files, crc " + std::to_string(s.Crc() + 1) +
               (s.RetryLimit() ? "" : ", sender defaults") + ", good answers " +
-              std::to_string(good).substr(0, 4);
+              std::to_string(good).substr(0, 4) + ext.Describe();
   TRACE("case %s: %s", Hex(seed).c_str(), o.setting.c_str());
 
   std::deque<std::string> answers;
@@ -1232,7 +1442,7 @@ Outcome RunSenderStream(std::uint64_t seed, const Workspace& ws) {
     };
     auto proper = [&] {
       std::string data;
-      if (type == 'S') data = InitAnswer(rng);
+      if (type == 'S') data = ExtendAnswer(InitAnswer(rng), ext, xr);
       if (type == 'D' && rng.Chance(0.03)) data = rng.Chance(0.5) ? "X" : "Z";
       return Frame('Y', n, data, check);
     };
@@ -1336,6 +1546,8 @@ Outcome RunSenderStream(std::uint64_t seed, const Workspace& ws) {
     const char type = block[kTypePos];
     const int seq = UnChar(static_cast<std::uint8_t>(block[kSeqPos]));
     lastType = type;
+    if (block.size() > kLongDataPos && block[kLenPos] == ' ') o.usedLong = true;
+    if (s.Rept() != 0) o.usedRepeat = true;
     if (type == 'E') return;
     if (seq != outstanding) {
       if (outstanding >= 0 && !acked)
@@ -1426,9 +1638,10 @@ void PrintCounts(const char* test, const Counts& c, const char* seedKind, std::u
   std::printf(
       "[%s] %s seed %s, scale %g: %ld cases in %.1f s; %ld completed, %ld ended in error, "
       "%ld never started; %ld hung; %ld failing; %ld re-rolled line damages; steps %ld (most "
-      "in one case %ld)\n",
+      "in one case %ld); long packets in %ld, repeat counts in %ld\n",
       test, seedKind, Hex(seed).c_str(), Scale(), c.cases, seconds, c.completed, c.endedInError,
-      c.neverStarted, c.hangs, c.failingCases, c.rerolls, c.steps, c.maxSteps);
+      c.neverStarted, c.hangs, c.failingCases, c.rerolls, c.steps, c.maxSteps, c.longPackets,
+      c.repeatCounts);
   for (const auto& [category, n] : c.byCategory)
     std::printf("[%s]   %ld case(s): %s\n", test, n, category.c_str());
   std::fflush(stdout);
@@ -1469,6 +1682,10 @@ void RunCases(const char* test, int kind, long atScaleOne, Run run) {
   // A property only means something if its cases reach the states it speaks of.
   EXPECT_GT(counts.completed, counts.cases / 10);
   EXPECT_GT(counts.endedInError, counts.cases / 10);
+  EXPECT_GT(counts.longPackets, counts.cases / 50) << "long packets are no longer used";
+  if (kind != 3) {
+    EXPECT_GT(counts.repeatCounts, counts.cases / 50) << "repeat counts are no longer used";
+  }
 }
 
 }  // namespace

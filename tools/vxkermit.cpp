@@ -33,6 +33,9 @@ const char* kDescription =
     "be given in one argument, separated by ',' or ';'. File names are used as the bytes\n"
     "they are, whatever their encoding.\n"
     "\n"
+    "Long packets (up to 9024 bytes) and repeat-count compression are offered to the peer\n"
+    "and used when it agrees; --classic speaks the basic protocol without them.\n"
+    "\n"
     "Exit status:\n"
     "  0  every file was transferred;\n"
     "  1  the transfer failed: the session ended early, a file was skipped or discarded,\n"
@@ -170,9 +173,12 @@ int main(int argc, char** argv) {
   const QCommandLineOption level(
       "log-level", "Log detail: simple, detail or debug (default simple).", "level", "simple");
   const QCommandLineOption quiet("quiet", "Print nothing but errors: no progress, log or summary.");
+  const QCommandLineOption classic(
+      "classic",
+      "Speak the basic protocol: packets of at most 94 bytes, no repeat-count compression.");
   const QList<QCommandLineOption> options = {speed, dataBits, parity,       stopBits,   flow,
                                              check, timeout,  fixedTimeout, retryLimit, errorLimit,
-                                             wait,  logFile,  level,        quiet};
+                                             wait,  logFile,  level,        quiet,      classic};
   parser.addOptions(options);
   parser.addPositionalArgument("command", "send or receive");
   parser.addPositionalArgument("DEVICE", "the serial device");
@@ -278,6 +284,8 @@ int main(int argc, char** argv) {
   kermit.SetErrorLimit(limit == 0 ? INT_MAX : limit);
   // A line without an eighth data bit carries such bytes only with a prefix.
   if (bits < 8) kermit.SetEighthBitPrefix('&');
+  kermit.SetLongPackets(!parser.isSet(classic));
+  kermit.SetRepeatCounts(!parser.isSet(classic));
   kermit.SetDefaultPath(o.dir);
 
   std::string fatal;

@@ -1,27 +1,58 @@
 #include "vxkermit/encoding.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace vxkermit {
 
-std::string EncodeText(const std::string& bytes, std::uint8_t qctl, std::uint8_t qbin) {
+std::string EncodeText(const std::string& bytes, std::uint8_t qctl, std::uint8_t qbin,
+                       std::uint8_t rept) {
   std::string out;
   std::uint8_t one[kMaxEncodedByte];
   for (char c : bytes) {
-    const std::size_t n = EncodeByte(static_cast<std::uint8_t>(c), qctl, qbin, one);
+    const std::size_t n = EncodeByte(static_cast<std::uint8_t>(c), qctl, qbin, rept, one);
     out.append(reinterpret_cast<const char*>(one), n);
   }
   return out;
 }
 
+std::size_t EncodeData(const std::uint8_t* in, std::size_t len, const TPrefixes& prefixes,
+                       std::uint8_t* out, std::size_t room, std::size_t& written) {
+  const std::uint8_t qctl = prefixes.qctl, qbin = prefixes.qbin, rept = prefixes.rept;
+  std::size_t i = 0, w = 0;
+  while (i < len) {
+    const std::uint8_t b = in[i];
+    const std::size_t one = EncodedLength(b, qctl, qbin, rept);
+    if (rept != 0) {
+      std::size_t run = 1;
+      const std::size_t most = std::min(len - i, kMaxRepeatCount);
+      while (run < most && in[i + run] == b) ++run;
+      // A repeat group costs two characters more than the byte: worth it only when shorter.
+      if (2 + one < run * one && w + 2 + one <= room) {
+        out[w++] = rept;
+        out[w++] = static_cast<std::uint8_t>(run + 32);
+        w += EncodeByte(b, qctl, qbin, rept, out + w);
+        i += run;
+        continue;
+      }
+    }
+    if (w + one > room) break;
+    w += EncodeByte(b, qctl, qbin, rept, out + w);
+    ++i;
+  }
+  written = w;
+  return i;
+}
+
 namespace {
 
 // The byte a quoted character D stands for.
-std::uint8_t Unquote(std::uint8_t d, std::uint8_t qctl, std::uint8_t qbin) {
+std::uint8_t Unquote(std::uint8_t d, std::uint8_t qctl, std::uint8_t qbin, std::uint8_t rept) {
   if (d == qctl || d == kQuotedHigh) return d;
+  const std::uint8_t low = d & 0x7F;
   // With eighth-bit prefixing a peer may also quote the prefixes with the top bit set.
-  if (qbin != 0) {
-    const std::uint8_t low = d & 0x7F;
-    if (low == qctl || low == qbin) return d;
-  }
+  if (qbin != 0 && (low == qctl || low == qbin)) return d;
+  if (rept != 0 && low == rept) return d;
   return static_cast<std::uint8_t>(d ^ 64);
 }
 
@@ -29,22 +60,42 @@ std::uint8_t Unquote(std::uint8_t d, std::uint8_t qctl, std::uint8_t qbin) {
 
 std::ptrdiff_t DecodeField(const std::uint8_t* in, std::size_t len, std::uint8_t qctl,
                            std::uint8_t qbin, std::uint8_t* out) {
-  std::ptrdiff_t n = 0;
+  return DecodeField(in, len, TPrefixes{qctl, qbin, 0}, out, len);
+}
+
+std::ptrdiff_t DecodeField(const std::uint8_t* in, std::size_t len, const TPrefixes& prefixes,
+                           std::uint8_t* out, std::size_t room) {
+  const std::uint8_t qctl = prefixes.qctl, qbin = prefixes.qbin, rept = prefixes.rept;
+  std::size_t n = 0;
   for (std::size_t i = 0; i < len; ++i) {
     std::uint8_t c = in[i];
+    std::size_t count = 1;
+    if (rept != 0 && c == rept) {
+      if (++i == len) return -1;
+      const int r = static_cast<int>(in[i]) - 32;
+      if (r < 1 || r > static_cast<int>(kMaxRepeatCount)) return -1;
+      count = static_cast<std::size_t>(r);
+      if (++i == len) return -1;
+      c = in[i];
+      // A repeat of a repeat is no encoding any sender produces.
+      if (c == rept) return -1;
+    }
     std::uint8_t high = 0;
     if (qbin != 0 && c == qbin) {
       if (++i == len) return -1;
       high = 0x80;
       c = in[i];
+      if (rept != 0 && c == rept) return -1;
     }
     if (c == qctl) {
       if (++i == len) return -1;
-      c = Unquote(in[i], qctl, qbin);
+      c = Unquote(in[i], qctl, qbin, rept);
     }
-    out[n++] = static_cast<std::uint8_t>(c | high);
+    if (count > room - n) return -1;
+    std::memset(out + n, c | high, count);
+    n += count;
   }
-  return n;
+  return static_cast<std::ptrdiff_t>(n);
 }
 
 }  // namespace vxkermit

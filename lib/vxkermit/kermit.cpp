@@ -4,10 +4,17 @@
 #include <cstring>
 
 #include "vxkermit.h"
+#include "vxkermit/encoding.h"
 
 using namespace vxkermit;
 
-TvxKermit::TvxKermit(QObject* owner) : TvxCustomFileTransfer(owner) {
+TvxKermit::TvxKermit(QObject* owner)
+    : TvxCustomFileTransfer(owner),
+      recv_buf_(RecvBufSize),
+      send_buf_(SendBufSize),
+      field_buf_(kPacketImageSize),
+      raw_buf_(kPacketImageSize),
+      decode_buf_(kPacketImageSize) {
   SetLogPrefix("vxKermit: ");
   send_buf_[0] = kMark;
   TvxDataPacket* packet = Packets().Add();
@@ -40,7 +47,48 @@ bool TvxKermit::VerifyBlockCheck(const std::uint8_t* packet) {
   return vxkermit::VerifyBlockCheck(packet, check_index_);
 }
 
+void TvxKermit::SetMaxLongPacketLength(int value) {
+  max_long_packet_ = std::clamp(value, 95, static_cast<int>(kMaxLongPacketLength));
+}
+
+void TvxKermit::SizeBuffers() {
+  // For the longest packet this side offers: the agreed one is never longer, so nothing
+  // grows while the session runs.
+  const std::size_t longest = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
+  const std::size_t image =
+      std::max(kPacketImageSize, kLongDataPos + longest + LongPacketTolerance + 1);
+  recv_buf_.resize(image);
+  send_buf_.resize(image);
+  field_buf_.resize(image);
+  raw_buf_.resize(image);
+  decode_buf_.resize(MaxDecodedLength(image, repeat_counts_));
+}
+
+std::size_t TvxKermit::MaxDataField() const {
+  const std::size_t classic = MaxClassicField();
+  if (send_long_ == 0) return classic;
+  // The peer's MAXLX is read like MAXL, from SEQ through the check: SEQ, TYPE, LENX1,
+  // LENX2 and HCHECK come before the data.
+  const std::size_t overhead = 5 + static_cast<std::size_t>(CheckLength(check_index_));
+  const std::size_t field = send_long_ > overhead ? send_long_ - overhead : 0;
+  return std::min(std::max(classic, field), field_buf_.size());
+}
+
 void TvxKermit::DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isHandled) {
+  const std::size_t size = static_cast<std::size_t>(packet->DataSize());
+  if (recv_long_ > 0 && size > kLenPos && packet->Data()[kLenPos] == ToChar(0)) {
+    // A long packet: its length is trusted only once HCHECK has vouched for the header.
+    if (size < kLongDataPos) {
+      isHandled = false;
+      return;
+    }
+    const int ext = LongPacketLength(packet->Data());
+    const bool usable = ext >= CheckLength(check_index_) &&
+                        static_cast<std::size_t>(ext) <= recv_long_ + LongPacketTolerance;
+    packet->SetPacketLength(static_cast<int>(size) + (usable ? ext + 1 : 0));
+    isHandled = true;
+    return;
+  }
   // The packet is taken with the end-of-line byte that follows it: a LEN damaged on the
   // line then shows as a missing terminator instead of passing a short check by chance.
   const int len = UnChar(ch);
@@ -49,8 +97,14 @@ void TvxKermit::DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isH
 }
 
 void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len) {
-  last_sent_size_ = FramePacket(send_buf_.data(), type, static_cast<unsigned>(send_seq_),
-                                static_cast<const std::uint8_t*>(data), len, check_index_);
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  const auto seq = static_cast<unsigned>(send_seq_);
+  if (send_long_ > 0 && len > MaxClassicField())
+    last_sent_size_ = FrameLongPacket(send_buf_.data(), type, seq, bytes,
+                                      std::min(len, MaxDataField()), check_index_);
+  else
+    last_sent_size_ = FramePacket(send_buf_.data(), type, seq, bytes, len, check_index_);
+  largest_sent_ = std::max(largest_sent_, last_sent_size_ - 1);
   last_sent_type_ = type;
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
   ++send_seq_;
@@ -80,20 +134,26 @@ void TvxKermit::StartReplyTimer() {
   StartTimer(static_cast<Cardinal>(std::max(0, SilenceTimeout())));
 }
 
-std::size_t TvxKermit::RecvDataLen() const {
-  const int n = RecvLen() - 2 - (check_index_ + 1);
-  return n > 0 ? static_cast<std::size_t>(n) : 0;
-}
-
 bool TvxKermit::AcceptPacket(std::size_t size, std::uint8_t terminator) {
-  const int len = UnChar(recv_buf_[kLenPos]);
   // Any control character but MARK ends a packet: peers differ in their end of line.
   const bool terminated = terminator < 32 && terminator != kMark;
   // SEQ is tochar of 0..63: any other byte is damage, whatever the check says.
   const int seq = size > kSeqPos ? UnChar(recv_buf_[kSeqPos]) : -1;
-  return size >= kDataPos && len >= MinPacketLen(check_index_) &&
-         static_cast<std::size_t>(len) + 2 == size && terminated && seq >= 0 && seq < 64 &&
-         VerifyBlockCheck(recv_buf_.data());
+  if (size < kDataPos || !terminated || seq < 0 || seq >= 64) return false;
+  const std::size_t k = static_cast<std::size_t>(CheckLength(check_index_));
+  if (recv_long_ > 0 && recv_buf_[kLenPos] == ToChar(0)) {
+    if (!VerifyLongPacket(recv_buf_.data(), size, check_index_)) return false;
+    recv_data_pos_ = kLongDataPos;
+    recv_data_len_ = size - kLongDataPos - k;
+    return true;
+  }
+  const int len = UnChar(recv_buf_[kLenPos]);
+  if (len < MinPacketLen(check_index_) || static_cast<std::size_t>(len) + 2 != size ||
+      !VerifyBlockCheck(recv_buf_.data()))
+    return false;
+  recv_data_pos_ = kDataPos;
+  recv_data_len_ = static_cast<std::size_t>(len) + 2 - kDataPos - k;
+  return true;
 }
 
 void TvxKermit::DoPacket(int index) {
@@ -101,11 +161,15 @@ void TvxKermit::DoPacket(int index) {
   if (index != 0) return;
   const TvxDataPacket* packet = Packets().Items(0);
   // MARK through the last check byte; the end-of-line byte is looked at, not kept.
-  std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(packet->DataSize()), 226);
+  std::size_t size =
+      std::min<std::size_t>(static_cast<std::size_t>(packet->DataSize()), recv_buf_.size());
   std::uint8_t terminator = kMark;
   if (size > kSeqPos) terminator = packet->Data()[--size];
   std::memcpy(recv_buf_.data(), packet->Data(), size);
-  std::fill(recv_buf_.begin() + static_cast<std::ptrdiff_t>(size), recv_buf_.end(), 0);
+  // A classic image is read up to where its LEN points: what lies past the packet is zero.
+  if (size < kPacketImageSize)
+    std::fill(recv_buf_.begin() + static_cast<std::ptrdiff_t>(size),
+              recv_buf_.begin() + static_cast<std::ptrdiff_t>(kPacketImageSize), 0);
 
   // A Send-Init is always checked with type 1; outside a new session the negotiated check
   // comes back afterwards, so a damaged packet that reads as S cannot change it.
@@ -121,6 +185,7 @@ void TvxKermit::DoPacket(int index) {
   }
   recv_buf_[kLenPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kLenPos]));
   recv_buf_[kSeqPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kSeqPos]) & 63);
+  largest_received_ = std::max(largest_received_, size);
   round_trip_.Replied();
   const TvxTransferState before = State();
   Dispatch();
@@ -233,6 +298,9 @@ void TvxKermit::ResetSession(TvxTransferState state) {
   file_index_ = 0;
   answer_with_error_ = false;
   qbin_ = 0;
+  send_long_ = 0;
+  recv_long_ = 0;
+  rept_ = 0;
   round_trip_.Reset();
   SetErrorCount(0);
   ResetRetries();
@@ -243,6 +311,9 @@ void TvxKermit::ResetSession(TvxTransferState state) {
 
 void TvxKermit::StartSession(TvxTransferState state) {
   ResetSession(state);
+  SizeBuffers();
+  largest_sent_ = 0;
+  largest_received_ = 0;
   SetConsumeData(true);
 }
 
@@ -306,7 +377,7 @@ void TvxKermit::SendAck() {
     const int saved = check_index_;
     check_index_ = 0;
     send_seq_ = RecvSeq();
-    SendPacket('Y', init_params_.data(), init_params_.size());
+    SendPacket('Y', init_block_.data(), init_block_.size);
     check_index_ = saved;
     return;
   }

@@ -60,4 +60,49 @@ std::size_t FramePacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
   return l + 3;
 }
 
+std::uint8_t HeaderCheck(const std::uint8_t* packet) {
+  return ToChar(BlockCheck(packet + kLenPos, kHcheckPos - kLenPos, 0));
+}
+
+int LongPacketLength(const std::uint8_t* packet) {
+  if (packet[kLenPos] != ToChar(0)) return -1;
+  const int x1 = UnChar(packet[kLenx1Pos]);
+  const int x2 = UnChar(packet[kLenx2Pos]);
+  // 95 * 95 is written with tochar(95), DEL, as LENX1 by some peers.
+  if (x1 < 0 || x1 > 95 || x2 < 0 || x2 > 94) return -1;
+  if (packet[kHcheckPos] != HeaderCheck(packet)) return -1;
+  return x1 * 95 + x2;
+}
+
+std::size_t FrameLongPacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
+                            const std::uint8_t* data, std::size_t len, int checkIndex) {
+  const std::size_t k = static_cast<std::size_t>(CheckLength(checkIndex));
+  len = std::min(len, kMaxLongLength - k);
+  const std::size_t ext = len + k;
+  out[0] = kMark;
+  out[kLenPos] = ToChar(0);
+  out[kSeqPos] = ToChar(seq % 64);
+  out[kTypePos] = type;
+  out[kLenx1Pos] = ToChar(static_cast<unsigned>(ext / 95));
+  out[kLenx2Pos] = ToChar(static_cast<unsigned>(ext % 95));
+  out[kHcheckPos] = HeaderCheck(out);
+  if (len > 0) std::memmove(out + kLongDataPos, data, len);
+  const std::size_t end = kLongDataPos + len;
+  WriteCheckChars(BlockCheck(out + kLenPos, end - kLenPos, checkIndex), checkIndex, out + end);
+  out[end + k] = kEol;
+  return end + k + 1;
+}
+
+bool VerifyLongPacket(const std::uint8_t* packet, std::size_t size, int checkIndex) {
+  if (size < kLongDataPos) return false;
+  const int ext = LongPacketLength(packet);
+  const std::size_t k = static_cast<std::size_t>(CheckLength(checkIndex));
+  if (ext < static_cast<int>(k) || kLongDataPos + static_cast<std::size_t>(ext) != size)
+    return false;
+  const std::size_t end = size - k;
+  std::uint8_t check[3];
+  WriteCheckChars(BlockCheck(packet + kLenPos, end - kLenPos, checkIndex), checkIndex, check);
+  return std::memcmp(check, packet + end, k) == 0;
+}
+
 }  // namespace vxkermit

@@ -1,6 +1,7 @@
-// The Kermit packet on the wire: MARK, LEN, SEQ, TYPE, DATA, CHECK, EOL; the three block
-// checks and the framing of an outgoing packet. Plain functions over caller-owned buffers:
-// nothing here allocates, and nothing reads or writes outside the sizes stated.
+// The Kermit packet on the wire: MARK, LEN, SEQ, TYPE, DATA, CHECK, EOL, and the long packet
+// with its extended header; the three block checks and the framing of an outgoing packet. Plain
+// functions over caller-owned buffers: nothing here allocates, and nothing reads or writes outside
+// the sizes stated.
 #pragma once
 
 #include <cstddef>
@@ -56,5 +57,34 @@ constexpr std::size_t MaxImageData(int checkIndex) {
 // bytes of Data, the check, EOL. Len is cut to MaxImageData. Returns the bytes to send.
 std::size_t FramePacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
                         const std::uint8_t* data, std::size_t len, int checkIndex);
+
+// Long packets: LEN is tochar(0), and after TYPE come LENX1 and LENX2 (the number of data and
+// check characters, 95 * unchar(LENX1) + unchar(LENX2)) and HCHECK, the type 1 check of LEN
+// through LENX2. The block check covers LEN through the end of the data.
+inline constexpr std::size_t kLenx1Pos = 4;
+inline constexpr std::size_t kLenx2Pos = 5;
+inline constexpr std::size_t kHcheckPos = 6;
+inline constexpr std::size_t kLongDataPos = 7;
+// The largest extended length two length characters can carry: 95 * 94 + 94.
+inline constexpr std::size_t kMaxLongLength = 9024;
+// A long packet image at its longest, MARK to the last check byte.
+inline constexpr std::size_t kLongImageSize = kLongDataPos + kMaxLongLength;
+
+// The HCHECK character for the extended header of a packet image (LEN through LENX2).
+std::uint8_t HeaderCheck(const std::uint8_t* packet);
+// The extended length announced by the header of a packet image (kLongDataPos bytes from
+// MARK), or -1 when LEN is not tochar(0), LENX1 is outside tochar(0..95) (tochar(95), DEL,
+// carries 9025), LENX2 outside tochar(0..94), or HCHECK does not match: such a header is
+// damage, and its length must not be trusted.
+int LongPacketLength(const std::uint8_t* packet);
+// Builds a long packet into Out (room for kLongDataPos + Len + 3 + 1 bytes): MARK, blank LEN,
+// SEQ (mod 64), TYPE, LENX1, LENX2, HCHECK, Len bytes of Data, the check, EOL. Len is cut so
+// that the extended length stays within kMaxLongLength. Returns the bytes to send.
+std::size_t FrameLongPacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
+                            const std::uint8_t* data, std::size_t len, int checkIndex);
+// True when Size bytes from MARK are one whole long packet: a header that LongPacketLength
+// accepts, an extended length that ends the packet at Size and leaves room for the check
+// characters, and a block check that matches. Nothing past Size is read.
+bool VerifyLongPacket(const std::uint8_t* packet, std::size_t size, int checkIndex);
 
 }  // namespace vxkermit

@@ -30,23 +30,34 @@ void TvxKermit::ReceiveInit() {
   for (std::size_t i = 0; i + 2 < len; ++i)
     line += std::to_string(data[i]) + "/" + Hex2(data[i]) + " ";
   LogMsg(dlDebug, line);
-  init_params_ = AnswerSendInit(sender, qbin_proposal_);
+  // Read before the session sizes its buffers, which may move the packet.
+  const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
+  init_params_ = AnswerSendInit(sender, qbin_proposal_, repeat_counts_);
   check_index_ = CheckIndexOf(init_params_);
   StartSession(fsReceive);
   qbin_ = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
+  rept_ = AgreedRept(init_params_[ipRept], sender[ipRept], QctlOf(init_params_), qbin_);
+  // Long packets only when both offer them: this side takes up to its own limit and sends
+  // up to the shorter of the two.
+  const auto own = static_cast<std::size_t>(max_long_packet_);
+  recv_long_ = offered > 0 ? own : 0;
+  send_long_ = std::min(offered, own);
+  init_block_ = MakeInitBlock(init_params_, recv_long_);
 }
 
-std::ptrdiff_t TvxKermit::DecodeReceived(std::uint8_t* out) {
-  const std::ptrdiff_t n = DecodeField(RecvData(), RecvDataLen(), QctlOf(init_params_), qbin_, out);
+std::ptrdiff_t TvxKermit::DecodeReceived() {
+  const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_};
+  const std::ptrdiff_t n =
+      DecodeField(RecvData(), RecvDataLen(), prefixes, decode_buf_.data(), decode_buf_.size());
   if (n < 0) BadCheck();
   return n;
 }
 
 bool TvxKermit::ReceiveFileHeader() {
-  std::array<std::uint8_t, kPacketImageSize> bytes;
-  const std::ptrdiff_t n = DecodeReceived(bytes.data());
+  const std::ptrdiff_t n = DecodeReceived();
   if (n < 0) return false;
-  const std::string sent(reinterpret_cast<const char*>(bytes.data()), static_cast<std::size_t>(n));
+  const std::string sent(reinterpret_cast<const char*>(decode_buf_.data()),
+                         static_cast<std::size_t>(n));
   const std::string name = sent.substr(0, sent.find('\0'));
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
   try {
@@ -65,12 +76,11 @@ void TvxKermit::ReceiveAttributes() {
 }
 
 bool TvxKermit::ReceiveFileData() {
-  std::array<std::uint8_t, kPacketImageSize> bytes;
-  const std::ptrdiff_t n = DecodeReceived(bytes.data());
+  const std::ptrdiff_t n = DecodeReceived();
   if (n < 0) return false;
   if (TvxFileStream* file = FileStream()) {
     try {
-      file->Write(bytes.data(), n);
+      file->Write(decode_buf_.data(), n);
     } catch (const EFileStreamError& e) {
       // Dropping the data would let the peer believe the file arrived whole.
       RaiseFatalError(17, kFileFailure, e.Message());

@@ -14,9 +14,12 @@ void TvxKermit::SendFiles(const std::string& mask) {
 
 void TvxKermit::SendInit() {
   check_index_ = 0;
-  init_params_ = OwnProposal(Timeout(), crc_, qbin_proposal_);
+  init_params_ = OwnProposal(Timeout(), crc_, qbin_proposal_, repeat_counts_ ? repeat_prefix_ : 0);
   StartSession(fsSend);
-  SendPacket('S', init_params_.data(), init_params_.size());
+  packet_sizer_.Reset();
+  const std::size_t offered = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
+  init_block_ = MakeInitBlock(init_params_, offered);
+  SendPacket('S', init_block_.data(), init_block_.size);
   LogMsg(dlDebug, "Answer Init");
 }
 
@@ -35,7 +38,7 @@ void TvxKermit::SendFileHeader() {
   // Encoded like data, as peers read it, and never longer than the peer's MAXL allows.
   std::string field;
   for (std::size_t n = std::min(MaxFileNameLength, MaxDataField()); n > 0; --n) {
-    field = EncodeText(SentFileName(FileName(), n), QctlOf(init_params_), qbin_);
+    field = EncodeText(SentFileName(FileName(), n), QctlOf(init_params_), qbin_, rept_);
     if (field.size() <= MaxDataField()) break;
   }
   SendPacket('F', field.data(), field.size());
@@ -51,22 +54,31 @@ void TvxKermit::SendAttributes() {
 void TvxKermit::SendFileData() {
   std::size_t field = 0;
   if (TvxFileStream* file = FileStream()) {
-    const std::size_t max = MaxDataField();
-    const std::uint8_t qctl = QctlOf(init_params_);
-    std::uint8_t* out = send_buf_.data() + DataFieldOffset;
-    std::array<std::uint8_t, kPacketImageSize> raw;
+    // Long packets follow the line's record; the classic length is what the peer allows.
+    const std::size_t max =
+        send_long_ > 0 ? packet_sizer_.Next(MaxClassicField(), MaxDataField()) : MaxDataField();
+    const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_};
+    const auto chunk = static_cast<std::int64_t>(std::min(max, raw_buf_.size()));
     try {
       data_pos_ = file->Position();
-      const std::int64_t n = file->Read(raw.data(), static_cast<std::int64_t>(max));
-      std::int64_t used = 0;
-      while (used < n) {
-        const std::uint8_t b = raw[static_cast<std::size_t>(used)];
-        if (field + EncodedLength(b, qctl, qbin_) > max) break;
-        field += EncodeByte(b, qctl, qbin_, out + field);
-        ++used;
+      std::int64_t consumed = 0;
+      // With repeat counts a packet may hold far more bytes than characters: it reads on
+      // until the field is full.
+      while (field < max) {
+        const std::int64_t n = file->Read(raw_buf_.data(), chunk);
+        if (n <= 0) break;
+        std::size_t written = 0;
+        const auto used = static_cast<std::int64_t>(
+            EncodeData(raw_buf_.data(), static_cast<std::size_t>(n), prefixes,
+                       field_buf_.data() + field, max - field, written));
+        field += written;
+        consumed += used;
+        // What did not fit goes into the next packet.
+        if (used < n) {
+          file->Seek(data_pos_ + consumed);
+          break;
+        }
       }
-      // What did not fit goes into the next packet.
-      if (used < n) file->Seek(data_pos_ + used);
     } catch (const EFileStreamError& e) {
       // Ending the file here would hand the peer a short file as complete.
       RaiseFatalError(17, kFileFailure, e.Message());
@@ -77,7 +89,8 @@ void TvxKermit::SendFileData() {
     SendEOF(false);
     return;
   }
-  SendPacket('D', send_buf_.data() + DataFieldOffset, field);
+  last_data_field_ = field;
+  SendPacket('D', field_buf_.data(), field);
   DoProgress();
 }
 
@@ -114,13 +127,20 @@ void TvxKermit::ReceiveNak() {
 }
 
 void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
+  const int repeats = RetryCount();
   ResetRetries();
   switch (last_sent_type_) {
     case 'S': {
       const std::uint8_t proposed = init_params_[ipQbin];
+      const std::uint8_t proposedRept = init_params_[ipRept];
       init_params_ = ReadInitParams(data, len);
       check_index_ = CheckIndexOf(init_params_);
       qbin_ = AgreedQbin(proposed, init_params_[ipQbin]);
+      rept_ = AgreedRept(proposedRept, init_params_[ipRept], QctlOf(init_params_), qbin_);
+      // Long packets only when both offered them; the shorter of the two limits holds.
+      const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
+      send_long_ = std::min(offered, static_cast<std::size_t>(max_long_packet_));
+      recv_long_ = send_long_ > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
       SendFileHeader();
       break;
     }
@@ -135,6 +155,7 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       SendFileData();
       break;
     case 'D':
+      packet_sizer_.Delivered(last_data_field_, repeats);
       if (len > 0 && (data[0] == 'X' || data[0] == 'Z'))
         SkipFile(data[0] == 'Z', true);
       else

@@ -1,5 +1,7 @@
 #include "vxkermit/sendinit.h"
 
+#include <algorithm>
+
 #include "vxkermit/packet.h"
 
 namespace vxkermit {
@@ -12,16 +14,18 @@ constexpr TInitParams kDefaults = {ToChar(80), ToChar(5), ToChar(0), 64,  ToChar
 
 }  // namespace
 
-TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbin) {
+TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbin,
+                        std::uint8_t rept) {
   std::int64_t t = timeoutMs / 1000;
   if (t < 1) t = 5;
   if (t > 60) t = 60;
   if (qbin != 'N' && (!IsPrefixChar(qbin) || qbin == '#')) qbin = 'Y';
+  if (!IsPrefixChar(rept) || rept == '#' || rept == qbin) rept = ' ';
   return {ToChar(94), ToChar(static_cast<unsigned>(t)),
           ' ',        64,
           ToChar(13), '#',
           qbin,       static_cast<std::uint8_t>('1' + crcOrdinal),
-          ' ',        ToChar(kCapasAttributes)};
+          rept,       ToChar(kCapasAttributes)};
 }
 
 TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len) {
@@ -38,13 +42,50 @@ TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len) {
   return p;
 }
 
-TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin) {
+TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin, bool repeatCounts) {
   TInitParams p = sender;
-  p[ipRept] = ' ';
   if (p[ipQbin] == 'Y' && IsPrefixChar(ownQbin) && ownQbin != p[ipQctl]) p[ipQbin] = ownQbin;
+  const std::uint8_t rept = sender[ipRept];
+  const bool repeats = repeatCounts && IsPrefixChar(rept) && rept != p[ipQctl] && rept != p[ipQbin];
+  p[ipRept] = repeats ? rept : ' ';
   const int capas = UnChar(p[ipCapas]);
   p[ipCapas] = ToChar(capas > 0 ? static_cast<unsigned>(capas) & kCapasAttributes : 0);
   return p;
+}
+
+TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket) {
+  TInitBlock block;
+  std::copy(params.begin(), params.end(), block.bytes.begin());
+  block.size = params.size();
+  if (longPacket == 0) return block;
+  longPacket = std::min(longPacket, kMaxLongPacketLength);
+  const int capas = UnChar(params[ipCapas]);
+  // The classic block's CAPAS has no continuation: WINDO follows it directly.
+  const unsigned bits = capas > 0 && capas <= 94 ? static_cast<unsigned>(capas) & ~1u : 0u;
+  block.bytes[ipCapas] = ToChar(bits | kCapasLongPackets);
+  block.bytes[block.size++] = ToChar(1);
+  block.bytes[block.size++] = ToChar(static_cast<unsigned>(longPacket / 95));
+  block.bytes[block.size++] = ToChar(static_cast<unsigned>(longPacket % 95));
+  return block;
+}
+
+std::size_t ReadLongPacketLength(const std::uint8_t* data, std::size_t len) {
+  if (len <= ipCapas) return 0;
+  const int first = UnChar(data[ipCapas]);
+  if (first < 0 || first > 94 || !(first & kCapasLongPackets)) return 0;
+  std::size_t i = ipCapas;
+  while (i < len) {
+    const int c = UnChar(data[i]);
+    if (c < 0 || c > 94 || !(c & kCapasMore)) break;
+    ++i;
+  }
+  // WINDO, MAXLX1, MAXLX2 follow the last CAPAS byte.
+  const std::size_t x1 = i + 2, x2 = i + 3;
+  if (x2 >= len) return kDefaultLongPacketLength;
+  const int h = UnChar(data[x1]), l = UnChar(data[x2]);
+  if (h < 0 || h > 94 || l < 0 || l > 94) return kDefaultLongPacketLength;
+  const std::size_t v = static_cast<std::size_t>(h) * 95 + static_cast<std::size_t>(l);
+  return v == 0 ? kDefaultLongPacketLength : std::min(v, kMaxLongPacketLength);
 }
 
 }  // namespace vxkermit

@@ -1,6 +1,7 @@
 // The Send-Init parameter block: this side's proposal, the reading of a peer's block with
 // Kermit's defaults for what it leaves out, and the receiver's answer, which promises
-// nothing this engine does not do.
+// nothing this engine does not do. Past the ten classic fields a block may carry further
+// CAPAS bytes, then WINDO, MAXLX1 and MAXLX2: TInitBlock is the block as it is sent.
 #pragma once
 
 #include <array>
@@ -26,7 +27,24 @@ enum TInitField : std::size_t {
   ipCapas,
 };
 
-inline constexpr std::uint8_t kCapasAttributes = 8;  // can accept A packets
+inline constexpr std::uint8_t kCapasMore = 1;         // another CAPAS byte follows
+inline constexpr std::uint8_t kCapasLongPackets = 2;  // can take long packets
+inline constexpr std::uint8_t kCapasAttributes = 8;   // can accept A packets
+
+// The longest long packet (its extended length) a block may offer, and what a block that
+// offers long packets without MAXLX1/MAXLX2 means.
+inline constexpr std::size_t kMaxLongPacketLength = 9024;
+inline constexpr std::size_t kDefaultLongPacketLength = 500;
+// The repeat prefix Kermit programs propose.
+inline constexpr std::uint8_t kDefaultRepeatPrefix = '~';
+
+// A Send-Init block as it goes on the wire: the ten fields and, when long packets are
+// offered, WINDO (one packet), MAXLX1 and MAXLX2.
+struct TInitBlock {
+  std::array<std::uint8_t, kInitFieldCount + 3> bytes{};
+  std::size_t size = 0;
+  const std::uint8_t* data() const { return bytes.data(); }
+};
 
 // True for the characters that can serve as a prefix: 33..62 and 96..126.
 constexpr bool IsPrefixChar(std::uint8_t c) {
@@ -38,7 +56,10 @@ constexpr bool IsPrefixChar(std::uint8_t c) {
 // CrcOrdinal, no repeat counts, attributes. Qbin is "Y" (prefix bytes with the eighth bit
 // set if the peer asks), "N" (never) or a prefix character (asks for it); anything else,
 // the control prefix "#" included, proposes "Y".
-TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbin);
+// Rept, when it is a prefix character other than "#" and Qbin, is proposed as the repeat
+// prefix; anything else (0 by default) proposes none.
+TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbin,
+                        std::uint8_t rept = 0);
 
 // Reads the block of a received S or of the Y that answers one. Fields the peer left out,
 // and MAXL, QCTL or CHKT values this engine cannot use, take Kermit's defaults (MAXL 80,
@@ -51,7 +72,28 @@ TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len);
 // packets, windows, locking shifts or resend). QBIN: the sender's prefix character when it
 // proposed one; OwnQbin (this side's choice, as for OwnProposal) when the sender said "Y"
 // and OwnQbin is a prefix character other than the sender's QCTL; else the sender's value.
-TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin);
+// With RepeatCounts, the sender's REPT is answered when it is a prefix character that
+// differs from the block's QCTL and from the QBIN answered; otherwise none (" ").
+TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin,
+                           bool repeatCounts = false);
+
+// The block of Params as sent; with LongPacket (an extended length, 0 for none) the CAPAS
+// long-packet bit is set and WINDO, MAXLX1 and MAXLX2 follow. LongPacket is cut to
+// kMaxLongPacketLength.
+TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket);
+
+// The longest long packet a received block (Len bytes of Data) offers: its MAXLX1/MAXLX2
+// (kDefaultLongPacketLength when they are missing or zero, at most kMaxLongPacketLength),
+// or 0 when its CAPAS does not offer long packets. Further CAPAS bytes are skipped as their
+// continuation bits say; a CAPAS byte outside tochar(0..94) offers nothing.
+std::size_t ReadLongPacketLength(const std::uint8_t* data, std::size_t len);
+
+// The repeat prefix in force after an exchange: the same prefix character on both sides,
+// different from the control prefix Qctl and the eighth-bit prefix in force Qbin; else 0.
+constexpr std::uint8_t AgreedRept(std::uint8_t sent, std::uint8_t received, std::uint8_t qctl,
+                                  std::uint8_t qbin) {
+  return IsPrefixChar(sent) && sent == received && sent != qctl && sent != qbin ? sent : 0;
+}
 
 // The eighth-bit prefix in force after an exchange of Send-Init blocks, from the QBIN this
 // side sent and the one it received: a prefix character on one side and "Y" or the same
