@@ -1,4 +1,5 @@
-// Unit vxclasses: the I/O frame of the library.
+/// @file
+/// Unit vxclasses: the I/O frame of the library.
 #pragma once
 
 #include "vxclasses/baseio.h"

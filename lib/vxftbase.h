@@ -1,11 +1,12 @@
-// Unit vxftbase: the base of file-transfer protocols. A packet detector that owns the
-// list of files to send, the one open file, the transfer state, the error count against a
-// limit, progress reporting, and the skip and abort requests.
-//
-// Thread: no lock. Every member is owned by the thread that delivers received data and
-// timer ticks to the processor chain (the main thread in the demo); application calls must
-// come from that thread too, and the events run on it. The progress bar is never touched
-// directly: range and position reach it as queued calls, run on the bar's own thread.
+/// @file
+/// Unit vxftbase: the base of file-transfer protocols. A packet detector that owns the
+/// list of files to send, the one open file, the transfer state, the error count against a
+/// limit, progress reporting, and the skip and abort requests.
+///
+/// Thread: no lock. Every member is owned by the thread that delivers received data and
+/// timer ticks to the processor chain (the main thread in the demo); application calls must
+/// come from that thread too, and the events run on it. The progress bar is never touched
+/// directly: range and position reach it as queued calls, run on the bar's own thread.
 #pragma once
 
 #include "vxcomm_export.h"
@@ -20,103 +21,129 @@
 #include "vxftbase/filelist.h"
 #include "vxftbase/filestream.h"
 
+/// The state of a transfer: listening (idle), sending or receiving.
 enum TvxTransferState : std::uint8_t { fsListen = 0, fsSend = 1, fsReceive = 2 };
 
+/// The base of file-transfer protocols: the file list, the open file, the transfer state, the error
+/// and retry counts, progress and the skip and abort requests. Thread: see the file description.
+/// Fatal errors throw Exception unless OnFatalError cancels them; one raised during a transfer
+/// first aborts it.
 class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   Q_OBJECT
 
  public:
+  /// Creates an idle transfer (fsListen) owned by Owner.
   explicit TvxCustomFileTransfer(QObject* owner = nullptr);
+  /// Closes any open file (OnFileEnd is called).
   ~TvxCustomFileTransfer() override;
 
-  // Directory for received files and for names without a directory: empty, or ending in '/'.
+  /// Directory for received files and for names without a directory: empty, or ending in '/'.
   const std::string& DefaultPath() const { return default_path_; }
+  /// Sets DefaultPath; a '/' is added to a non-empty value without one.
   void SetDefaultPath(const std::string& value);
-  // Full name of the open file; empty when none is open.
+  /// Full name of the open file; empty when none is open.
   const std::string& FileName() const { return file_name_; }
 
+  /// Called after the progress position is posted (DoProgress).
   TNotifyEvent OnProgress;
+  /// Called for every error counted within ErrorLimit (CountError).
   TNotifyEvent OnError;
+  /// Called when the open file is closed; FileName still names it.
   TNotifyEvent OnFileEnd;
+  /// Called when a transfer file is opened.
   TNotifyEvent OnFileStart;
+  /// Called when State changes through SetState.
   TNotifyEvent OnChangeState;
 
-  // Any QObject with setRange(int,int) and setValue(int) slots; not owned, forgotten when
-  // it is destroyed. Setting one posts the current range to it.
+  /// Any QObject with setRange(int,int) and setValue(int) slots; not owned, forgotten when
+  /// it is destroyed. Setting one posts the current range to it.
   QObject* ProgressBar() const { return progress_bar_.data(); }
+  /// Sets the progress bar (not owned) and posts the current range to it.
   void SetProgressBar(QObject* value);
 
+  /// The files to send; owned by the transfer.
   TvxFileList& FileList() { return file_list_; }
+  /// The files to send.
   const TvxFileList& FileList() const { return file_list_; }
-  // The open file; nil when none is open.
+  /// The open file, owned by the transfer; null when none is open.
   TvxFileStream* FileStream() const { return file_stream_.get(); }
+  /// The transfer state.
   TvxTransferState State() const { return state_; }
-  // Errors allowed per session.
+  /// Errors allowed per session.
   int ErrorLimit() const { return error_limit_; }
+  /// Sets ErrorLimit (3 by default).
   void SetErrorLimit(int value) { error_limit_ = value; }
+  /// Errors counted in this session.
   int ErrorCount() const { return error_count_; }
-  // Consecutive failures allowed for one packet (the one outstanding or expected); 0: no
-  // limit. Passing it ends the transfer with fatal error 17/8 "Too many retries.".
+  /// Consecutive failures allowed for one packet (the one outstanding or expected); 0: no
+  /// limit. Passing it ends the transfer with fatal error 17/8 "Too many retries.".
   int RetryLimit() const { return retry_limit_; }
+  /// Sets RetryLimit (0, no limit, by default).
   void SetRetryLimit(int value) { retry_limit_ = value; }
+  /// Consecutive failures counted for the current packet.
   int RetryCount() const { return retry_count_; }
-  // Bytes the progress range covers: the listed sizes' sum after BuildFileList, the
-  // current file's size during a transfer.
+  /// Bytes the progress range covers: the listed sizes' sum after BuildFileList, the
+  /// current file's size during a transfer.
   std::int64_t TotalSize() const { return total_size_; }
-  // Size the peer announced for the file being received.
+  /// Size the peer announced for the file being received.
   std::int64_t ReceivedSize() const { return received_size_; }
-  // The open file's position; 0 when none is open.
+  /// The open file's position; 0 when none is open.
   std::int64_t GetFilePosition() const;
 
-  // Builds FileList from masks separated by ',', ';' or line breaks. Wildcards '*' and
-  // '?' apply to the file-name part; each match is listed under its mask's directory, in
-  // name order; directories are left out. A mask without a directory searches DefaultPath.
+  /// Builds FileList from masks separated by ',', ';' or line breaks. Wildcards '*' and
+  /// '?' apply to the file-name part; each match is listed under its mask's directory, in
+  /// name order; directories are left out. A mask without a directory searches DefaultPath.
   void BuildFileList(const std::string& mask);
 
+  /// Aborts a transfer in progress (AbortTransfer with the message), then reports as the base:
+  /// Exception(ErrorMsg) unless OnFatalError cancels it.
   void RaiseFatalError(Cardinal errorCode, Cardinal detail, const std::string& errorMsg) override;
 
-  // Closes the open file (OnFileEnd sees FileName) and clears FileName.
+  /// Closes the open file (OnFileEnd sees FileName) and clears FileName.
   virtual void CloseTransferFile();
-  // Returns to fsListen without OnChangeState and logs "Transfer aborted. " + Reason.
+  /// Returns to fsListen without OnChangeState and logs "Transfer aborted. " + Reason.
   virtual void AbortTransfer(const std::string& reason);
-  // Closes any open file and opens Name (under DefaultPath when it has no directory) with
-  // Mode; file-system failures propagate as EFileStreamError. Fires OnFileStart.
+  /// Closes any open file and opens Name (under DefaultPath when it has no directory) with
+  /// Mode; file-system failures propagate as EFileStreamError. Fires OnFileStart.
   virtual void OpenTransferFile(const std::string& name, std::uint16_t mode);
-  // Sets the open file's modification time; nothing without an open file.
+  /// Sets the open file's modification time; nothing without an open file.
   virtual void SetTransferFileDate(const QDateTime& dateTime);
-  // Posts the position to the progress bar, then fires OnProgress.
+  /// Posts the position to the progress bar, then fires OnProgress.
   virtual void DoProgress();
-  // Counts an error: True and OnError while within ErrorLimit, else fatal error 17/7. The
-  // error is a failure of the current packet as well (see CountRetry).
+  /// Counts an error: True and OnError while within ErrorLimit, else fatal error 17/7. The
+  /// error is a failure of the current packet as well (see CountRetry).
   virtual bool CountError();
-  // Counts a failure of the current packet that is not an error of the session (a peer's
-  // NAK): True while within RetryLimit, else fatal error 17/8.
+  /// Counts a failure of the current packet that is not an error of the session (a peer's
+  /// NAK): True while within RetryLimit, else fatal error 17/8.
   bool CountRetry();
-  // Stores State and fires OnChangeState when it changes.
+  /// Stores State and fires OnChangeState when it changes.
   virtual void SetState(TvxTransferState value);
-  // Stores TotalSize and posts the progress range.
+  /// Stores TotalSize and posts the progress range.
   virtual void SetTotalSize(std::int64_t size);
+  /// Aborts the transfer (AbortTransfer with no reason).
   virtual void Abort();
-  // Builds the list; fatal error 17/6 when it is empty, else logs the mask.
+  /// Builds the list; fatal error 17/6 when it is empty, else logs the mask.
   virtual void SendFiles(const std::string& mask);
-  // Logs the request while a transfer runs; the protocol does the skipping.
+  /// Logs the request while a transfer runs; the protocol does the skipping.
   virtual void SkipFile(bool skipAll, bool deleteFile);
 
  protected:
+  /// Sets ErrorCount.
   void SetErrorCount(int value) { error_count_ = value; }
-  // The current packet got through: its failures no longer count.
+  /// The current packet got through: its failures no longer count.
   void ResetRetries() { retry_count_ = 0; }
+  /// Sets ReceivedSize.
   void SetReceivedSize(std::int64_t value) { received_size_ = value; }
 
  private:
-  // The progress bar's range is an int: sizes beyond it are shifted right by this much.
+  /// The progress bar's range is an int: sizes beyond it are shifted right by this much.
   int ProgressShift() const;
   void PostProgress(const char* slot, int value) const;
   void PostRange() const;
 
   std::string default_path_;
   std::string file_name_;
-  // Read and cleared on the owning thread; the bar itself only through queued calls.
+  /// Read and cleared on the owning thread; the bar itself only through queued calls.
   QPointer<QObject> progress_bar_;
   TvxFileList file_list_;
   std::unique_ptr<TvxFileStream> file_stream_;

@@ -1,4 +1,5 @@
-// Unit vxlogfile: the log file component and the version text of its header.
+/// @file
+/// Unit vxlogfile: the log file component and the version text of its header.
 #pragma once
 
 #include "vxlogfile/logfile.h"

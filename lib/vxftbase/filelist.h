@@ -1,4 +1,5 @@
-// The files to send: one full file name per line, each with its size in bytes.
+/// @file
+/// The files to send: one full file name per line, each with its size in bytes.
 #pragma once
 
 #include "vxcomm_export.h"
@@ -9,20 +10,27 @@
 
 #include "rtl/sysutils.h"
 
+/// The list of files to send, each a full name with its size.
 class VXCOMM_EXPORT TvxFileList {
  public:
+  /// The number of files.
   int Count() const { return static_cast<int>(items_.size()); }
+  /// True when no file is listed.
   bool Empty() const { return items_.empty(); }
-  // Both throw Exception for an index outside 0..Count-1.
+  /// The full name of the file at Index; throws Exception for an index outside 0..Count-1.
   const std::string& Strings(int index) const { return items_.at(Checked(index)).name; }
+  /// The size of the file at Index; throws Exception for an index outside 0..Count-1.
   std::int64_t Sizes(int index) const { return items_.at(Checked(index)).size; }
+  /// Appends a file; its index.
   int Add(const std::string& name, std::int64_t size) {
     items_.push_back({name, size});
     return Count() - 1;
   }
+  /// Removes the file at Index; throws Exception for an index outside 0..Count-1.
   void Delete(int index) {
     items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(Checked(index)));
   }
+  /// Empties the list.
   void Clear() { items_.clear(); }
 
  private:
