@@ -1,11 +1,12 @@
-// Unit vxkermit: the Kermit file-transfer component. One component sends (SendFiles) and,
-// while it listens, receives when a peer's Send-Init arrives. It reaches the line only
-// through the processor chain (DoDataSend) and files only through the file-transfer base,
-// so two components can be wired back to back or through a faulty line.
-//
-// Thread: no lock. Every member below is owned by the thread that delivers received data
-// and timer ticks to the processor chain (the main thread in the demo); SendFiles, Abort
-// and SkipFile must be called from that thread, and every event runs on it.
+/// @file
+/// Unit vxkermit: the Kermit file-transfer component. One component sends (SendFiles) and,
+/// while it listens, receives when a peer's Send-Init arrives. It reaches the line only
+/// through the processor chain (DoDataSend) and files only through the file-transfer base,
+/// so two components can be wired back to back or through a faulty line.
+///
+/// Thread: no lock. Every member below is owned by the thread that delivers received data
+/// and timer ticks to the processor chain (the main thread in the demo); SendFiles, Abort
+/// and SkipFile must be called from that thread, and every event runs on it.
 #pragma once
 
 #include "vxcomm_export.h"
@@ -21,9 +22,24 @@
 #include "vxkermit/roundtrip.h"
 #include "vxkermit/sendinit.h"
 
-// The block check this side proposes: types 1, 2 and 3.
-enum TvxKermitCrc : std::uint8_t { crc6bit = 0, crc12bit = 1, crc16bit = 2 };
+/// The block check this side proposes: types 1, 2 and 3.
+enum TvxKermitCrc : std::uint8_t {
+  crc6bit = 0,   ///< type 1: a 6-bit checksum, one character
+  crc12bit = 1,  ///< type 2: a 12-bit checksum, two characters
+  crc16bit = 2   ///< type 3: a 16-bit CRC, three characters
+};
 
+/// The Kermit file-transfer component: sends the files of SendFiles and, while listening,
+/// receives the files a peer sends. Send-Init, file header, attributes, data, end of file
+/// and break, with a reply time-out per packet, repeats on damage and optional long packets,
+/// repeat counts and eighth-bit prefixing, each used only when both sides agree.
+///
+/// Thread: see the file description. A fatal error (a file that fails, a peer that breaks
+/// the protocol, too many errors or retries, no files to send) ends a running session with an
+/// E packet to the peer first, then throws Exception out of the call that met it (SendFiles,
+/// or the chain's delivery of received data or of a timer tick) unless OnFatalError cancels
+/// it. A peer's E packet ends the session as aborted, logged with the peer's message; it is
+/// not raised.
 class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_OBJECT
   Q_PROPERTY(bool LongPackets READ LongPackets WRITE SetLongPackets)
@@ -31,191 +47,276 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(bool RepeatCounts READ RepeatCounts WRITE SetRepeatCounts)
 
  public:
-  // Details of fatal error 17 besides those of the file-transfer base: a file that cannot
-  // be opened, created, read or written; a peer that breaks the protocol (file data for no
-  // open file, a break inside a file). Either ends the session with an E packet first.
+  /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
+  ///
+  /// Details of fatal error 17 besides those of the file-transfer base: a file that cannot
+  /// be opened, created, read or written; a peer that breaks the protocol (file data for no
+  /// open file, a break inside a file). Either ends the session with an E packet first.
   static constexpr Cardinal kFileFailure = 9;
+  /// Fatal error 17 detail: a peer that breaks the protocol (file data for no open file, a
+  /// file header or a break inside a file); see kFileFailure.
   static constexpr Cardinal kProtocolViolation = 10;
 
-  // The buffers' sizes outside long-packet sessions; a session with long packets sizes them
-  // once, at its start, for the longest packet this side offers.
+  /// The receive buffer's size outside long-packet sessions; a session with long packets
+  /// sizes the buffers once, at its start, for the longest packet this side offers.
   static constexpr std::size_t RecvBufSize = vxkermit::kPacketImageSize;
+  /// The send buffer's size outside long-packet sessions (see RecvBufSize).
   static constexpr std::size_t SendBufSize = vxkermit::kPacketImageSize;
-  // The longest file name an F packet carries.
+  /// The longest file name an F packet carries.
   static constexpr std::size_t MaxFileNameLength = 90;
 
+  /// Creates a listening component owned by Owner, with one packet definition that is live
+  /// at once (a component attached to an open medium listens without a reopen) and a
+  /// Timeout of 5000 ms.
   explicit TvxKermit(QObject* owner = nullptr);
+  /// Destroys the component; the base closes any open file. The peer of a running session
+  /// is not told.
   ~TvxKermit() override;
 
+  /// The block check this side proposes in its Send-Init (crc6bit by default).
   TvxKermitCrc Crc() const { return crc_; }
+  /// Sets Crc; takes effect at the next Send-Init this side sends.
   void SetCrc(TvxKermitCrc value) { crc_ = value; }
-  // The QBIN this side puts in its Send-Init and, as a receiver, asks for when the sender
-  // only agrees: "Y" (the default) prefixes bytes with the eighth bit set only when the
-  // peer asks for it; a prefix character (normally "&") asks for it, for a 7-bit line.
+  /// The QBIN this side puts in its Send-Init and, as a receiver, asks for when the sender
+  /// only agrees: "Y" (the default) prefixes bytes with the eighth bit set only when the
+  /// peer asks for it; a prefix character (normally "&") asks for it, for a 7-bit line.
   std::uint8_t EighthBitPrefix() const { return qbin_proposal_; }
+  /// Sets EighthBitPrefix; takes effect at the next session.
   void SetEighthBitPrefix(std::uint8_t value) { qbin_proposal_ = value; }
-  // Off by default: the reply time-out is always Timeout. On: it follows the measured
-  // round trip (four times the smoothed round trip, at least MinReplyTimeoutMs, at most
-  // Timeout; doubled for each failure of the same packet up to twice Timeout), and a
-  // damaged reply makes the sender repeat its packet at once, so a bad line costs a round
-  // trip per fault instead of a whole Timeout.
+  /// Whether the reply time-out follows the line.
+  ///
+  /// Off by default: the reply time-out is always Timeout. On: it follows the measured
+  /// round trip (four times the smoothed round trip, at least MinReplyTimeoutMs, at most
+  /// Timeout; doubled for each failure of the same packet up to twice Timeout), and a
+  /// damaged reply makes the sender repeat its packet at once, so a bad line costs a round
+  /// trip per fault instead of a whole Timeout.
   bool AdaptiveTimeout() const { return adaptive_timeout_; }
+  /// Sets AdaptiveTimeout.
   void SetAdaptiveTimeout(bool value) { adaptive_timeout_ = value; }
+  /// The shortest reply time-out AdaptiveTimeout gives, in ms.
   static constexpr int MinReplyTimeoutMs = 100;
-  // The eighth-bit prefix in force for this session; 0 when none.
+  /// The eighth-bit prefix in force for this session; 0 when none.
   std::uint8_t Qbin() const { return qbin_; }
 
-  // Off by default (the Send-Init stays the classic one). On: this side offers long
-  // packets, with extended lengths up to MaxLongPacketLength, in its Send-Init and in its
-  // answer to a sender that offers them; they are used only when both sides agree, and a
-  // packet that fits a classic one is sent as one. Takes effect at the next session.
+  /// Whether this side offers long packets.
+  ///
+  /// Off by default (the Send-Init stays the classic one). On: this side offers long
+  /// packets, with extended lengths up to MaxLongPacketLength, in its Send-Init and in its
+  /// answer to a sender that offers them; they are used only when both sides agree, and a
+  /// packet that fits a classic one is sent as one. Takes effect at the next session.
   bool LongPackets() const { return long_packets_; }
+  /// Sets LongPackets; takes effect at the next session.
   void SetLongPackets(bool value) { long_packets_ = value; }
-  // The longest extended length this side offers and takes: 95..9024 (values outside are
-  // brought into that range); 9024 by default.
+  /// The longest extended length this side offers and takes: 95..9024; 9024 by default.
   int MaxLongPacketLength() const { return max_long_packet_; }
+  /// Sets MaxLongPacketLength; values outside 95..9024 are brought into that range. Takes
+  /// effect at the next session.
   void SetMaxLongPacketLength(int value);
-  // Peers differ in how they count the MAXLX announced (a widely used one sends one byte more
-  // than this side offered): a long packet up to this many bytes longer is still taken.
+  /// How much longer than offered a received long packet may be and still be taken.
+  ///
+  /// Peers differ in how they count the MAXLX announced (a widely used one sends one byte
+  /// more than this side offered): a long packet up to this many bytes longer is still taken.
   static constexpr std::size_t LongPacketTolerance = 8;
-  // Off by default. On: this side proposes repeat-count compression with RepeatPrefix and,
-  // receiving, accepts the prefix a sender proposes; used only when both sides agree.
-  // Takes effect at the next session.
+  /// Whether this side uses repeat-count compression.
+  ///
+  /// Off by default. On: this side proposes repeat-count compression with RepeatPrefix and,
+  /// receiving, accepts the prefix a sender proposes; used only when both sides agree.
+  /// Takes effect at the next session.
   bool RepeatCounts() const { return repeat_counts_; }
+  /// Sets RepeatCounts; takes effect at the next session.
   void SetRepeatCounts(bool value) { repeat_counts_ = value; }
-  // The repeat prefix proposed when sending: "~" by default. A character that cannot be a
-  // prefix, or that is the control prefix "#" or the eighth-bit prefix proposed, proposes
-  // no repeat counts.
+  /// The repeat prefix proposed when sending: "~" by default. A character that cannot be a
+  /// prefix, or that is the control prefix "#" or the eighth-bit prefix proposed, proposes
+  /// no repeat counts.
   std::uint8_t RepeatPrefix() const { return repeat_prefix_; }
+  /// Sets RepeatPrefix; takes effect at the next Send-Init this side sends.
   void SetRepeatPrefix(std::uint8_t value) { repeat_prefix_ = value; }
 
-  // What this session agreed, read-only: the longest extended length this side may send
-  // (0: classic packets only), the longest it takes (0: a long header is damage), and the
-  // repeat prefix in force (0: none).
+  /// The longest extended length this session lets this side send; 0: classic packets only.
   std::size_t SendLongPacketLength() const { return send_long_; }
+  /// The longest extended length this session takes; 0: a long header is damage.
   std::size_t RecvLongPacketLength() const { return recv_long_; }
+  /// The repeat prefix in force for this session; 0: none.
   std::uint8_t Rept() const { return rept_; }
-  // The largest packet (MARK through the check) this side sent, and verified as received,
-  // since the last session started: shows whether long packets were actually used.
+  /// The largest packet (MARK through the check) this side sent since the last session
+  /// started: shows whether long packets were actually used.
   std::size_t LargestPacketSent() const { return largest_sent_; }
+  /// The largest packet (MARK through the check) verified as received since the last session
+  /// started.
   std::size_t LargestPacketReceived() const { return largest_received_; }
 
-  // Session state, read-only for applications and tests.
+  /// The last packet received (session state, read-only for applications and tests); after
+  /// verification LEN and SEQ hold their values, not their characters.
   const std::uint8_t* RecvBuf() const { return recv_buf_.data(); }
+  /// The last packet sent, as it went on the line.
   const std::uint8_t* SendBuf() const { return send_buf_.data(); }
+  /// The sequence number of the next packet sent (not reduced mod 64).
   int SendSeq() const { return send_seq_; }
+  /// The Send-Init parameters of this session: the peer's answer when sending, this side's
+  /// answer when receiving, this side's proposal while it waits for the answer.
   const vxkermit::TInitParams& InitParams() const { return init_params_; }
+  /// The TYPE of the last packet sent; 0 after a reset.
   std::uint8_t LastSentType() const { return last_sent_type_; }
+  /// The block check in force: 0, 1 or 2 for types 1, 2 and 3.
   int CheckIndex() const { return check_index_; }
+  /// Receiving: the sequence number of the last packet acted on.
   std::uint8_t LastRecvSeq() const { return last_recv_seq_; }
+  /// Sending: the file position the last data packet was read from.
   std::int64_t DataPos() const { return data_pos_; }
+  /// Sending: the index in FileList of the file being sent or next to send.
   int FileIndex() const { return file_index_; }
+  /// Receiving: the skip request ("X" or "Z") for the next acknowledgement, carried only when
+  /// that answers a D packet; empty when none.
   const std::string& SkipCode() const { return skip_code_; }
 
-  // The block check of a classic packet image (RecvBufSize bytes from MARK) with CheckIndex.
+  /// The block check of a classic packet image (RecvBufSize bytes from MARK) with
+  /// CheckIndex.
   std::uint16_t CalcBlockCheck(const std::uint8_t* packet) const;
-  // True when the image's check characters match CalcBlockCheck.
+  /// True when the image's check characters match CalcBlockCheck; false for a LEN too short
+  /// for the check or too long for the image.
   virtual bool VerifyBlockCheck(const std::uint8_t* packet);
 
-  // The OnPacketLength handler of the packet definition: Ch is the LEN byte. The packet
-  // ends with the byte after its check (the peer's end of line); a LEN too short for any
-  // packet completes it at once, to be refused as damaged. In a session that takes long
-  // packets a blank LEN asks for the extended header: its HCHECK is verified first, and a
-  // bad one, or a length above RecvLongPacketLength, completes the packet at once too.
+  /// Sets the length of the packet being collected from its LEN byte.
+  ///
+  /// The OnPacketLength handler of the packet definition: Ch is the LEN byte. The packet
+  /// ends with the byte after its check (the peer's end of line); a LEN too short for any
+  /// packet completes it at once, to be refused as damaged. In a session that takes long
+  /// packets a blank LEN asks for the extended header: its HCHECK is verified first, and a
+  /// bad one, or a length above RecvLongPacketLength, completes the packet at once too.
   void DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isHandled);
 
+  /// A packet was detected (after the base's logging and OnDataPacket): verifies it and acts
+  /// on it. In a session a damaged one counts an error and is answered with a NAK
+  /// (receiving) or with the last packet again (sending, with AdaptiveTimeout); while
+  /// listening it is dropped.
   void DoPacket(int index) override;
+  /// The reply time-out ran out: in a session it counts an error (the base's OnTimeout
+  /// first) and answers with a NAK (receiving) or the last packet again (sending); nothing
+  /// while listening.
   void DoTimeout() override;
-  // Timeout, or with AdaptiveTimeout during a session the time-out the round trip gives.
+  /// Timeout, or with AdaptiveTimeout during a session the time-out the round trip gives.
   int SilenceTimeout() const override;
-  // The detector stops the timer after every tick; while a session runs the packet sent on
-  // a time-out needs its own reply time-out, so the timer runs again.
+  /// Runs the base's tick, then, in a session, arms the reply timer again.
+  ///
+  /// The detector stops the timer after every tick; while a session runs the packet sent on
+  /// a time-out needs its own reply time-out, so the timer runs again.
   void DoTimer(TObject* sender) override;
+  /// The medium opened or closed: a running session is aborted (what was received stays on
+  /// disk, and the session ends as failed, never as done), then the component listens.
   void ResetPackets() override;
-  // Tells a running session's peer with an E packet, then ends the session locally; a
-  // partly received file stays on disk.
+  /// Tells a running session's peer with an E packet, then ends the session locally; a
+  /// partly received file stays on disk.
   void AbortTransfer(const std::string& reason) override;
-  // Builds the list and, when it has files, starts a session with a Send-Init.
+  /// Builds the list and, when it has files, starts a session with a Send-Init; an empty
+  /// list is fatal error 17/6 (see the base).
   void SendFiles(const std::string& mask) override;
-  // Sending: ends the current file at once (Z, with "D" when DeleteFile); receiving: the
-  // next data acknowledgement asks the sender to skip ("X", or "Z" for all files).
+  /// Sending: ends the current file at once (Z, with "D" when DeleteFile); receiving: the
+  /// next data acknowledgement asks the sender to skip ("X", or "Z" for all files).
   void SkipFile(bool skipAll, bool deleteFile) override;
 
  protected:
-  // Frames Len bytes of Data as one packet of Type with SendSeq (a long packet when they do
-  // not fit a classic one and long packets are agreed), sends it through the chain,
-  // advances SendSeq and restarts the reply timer.
+  /// Frames Len bytes of Data as one packet of Type with SendSeq (a long packet when they do
+  /// not fit a classic one and long packets are agreed), sends it through the chain,
+  /// advances SendSeq and restarts the reply timer.
   void SendPacket(std::uint8_t type, const void* data, std::size_t len);
-  // Sends the last packet again as it was: same bytes, same sequence number.
+  /// Sends the last packet again as it was: same bytes, same sequence number.
   void ResendLastPacket();
+  /// A packet failed verification: counts an error and, in a session, answers it.
   void BadCheck();
+  /// Clears the session's sequence, agreements, error and retry counts and ConsumeData, stops
+  /// the timer and enters State.
   void ResetSession(TvxTransferState state);
+  /// Starts a session in State: ResetSession, buffers sized for it, the largest-packet
+  /// records cleared, and ConsumeData set.
   void StartSession(TvxTransferState state);
 
+  /// Sends this side's Send-Init and starts a sending session.
   void SendInit();
+  /// Opens the next file and sends its F packet, or the break when none is left.
   void SendFileHeader();
+  /// Sends the A packet of the open file.
   void SendAttributes();
+  /// Sends the next D packet of the open file, or its Z at its end.
   void SendFileData();
+  /// Closes the open file and sends its Z (with "D" when Discard).
   void SendEOF(bool discard);
+  /// Sends the B packet and returns to listening.
   void SendBreak();
+  /// Sends Msg in one E packet, cut to the data field the peer allows.
   void SendError(const std::string& msg);
+  /// Acknowledges the packet in RecvBuf (a Send-Init with this side's answer).
   void SendAck();
+  /// Sends a NAK for the packet this side waits for.
   void SendNak();
 
+  /// Reads a sender's Send-Init, prepares the answer and starts a receiving session.
   void ReceiveInit();
-  // False when the name field is damaged: refused like a bad check, not acknowledged.
+  /// Opens the file an F packet names.
+  ///
+  /// False when the name field is damaged: refused like a bad check, not acknowledged.
   bool ReceiveFileHeader();
+  /// Takes the announced size from an A packet.
   void ReceiveAttributes();
-  // False when the data field is damaged: refused like a bad check, not acknowledged.
+  /// Writes a D packet's data to the open file.
+  ///
+  /// False when the data field is damaged: refused like a bad check, not acknowledged.
   bool ReceiveFileData();
+  /// Flushes and closes the open file; a Z with "D" deletes it.
   void ReceiveEOF();
+  /// Acts on the acknowledgement of the outstanding packet.
   void ReceiveAck();
+  /// Acts on a NAK: the outstanding packet again, or the next one when the NAK names it.
   void ReceiveNak();
+  /// The peer's E packet: ends the session as aborted with the peer's message.
   void ReceiveError();
+  /// The peer's break: the session is over.
   void EndSession();
-  // The value of the received A packet's first attribute Letter; empty when missing.
+  /// The value of the received A packet's first attribute Letter; empty when missing.
   std::string GetAttribute(char letter) const;
 
  private:
-  // SEQ, TYPE and the data field of the verified packet in RecvBuf.
+  /// SEQ of the verified packet in RecvBuf.
   std::uint8_t RecvSeq() const { return recv_buf_[vxkermit::kSeqPos]; }
+  /// TYPE of the verified packet in RecvBuf.
   std::uint8_t RecvType() const { return recv_buf_[vxkermit::kTypePos]; }
+  /// The data field of the verified packet in RecvBuf.
   const std::uint8_t* RecvData() const { return recv_buf_.data() + recv_data_pos_; }
+  /// The data field's length.
   std::size_t RecvDataLen() const { return recv_data_len_; }
-  // Decodes the data field into the session's decode buffer: the byte count, or -1 for a
-  // damaged field, which is refused like a bad check.
+  /// Decodes the data field into the session's decode buffer: the byte count, or -1 for a
+  /// damaged field, which is refused like a bad check.
   std::ptrdiff_t DecodeReceived();
-  // True when the packet collected into RecvBuf (Size bytes, MARK through the check) has a
-  // LEN (or, for a long packet, a header) that fits it and the current check, an
-  // end-of-line Terminator, and a correct check; then sets where its data field lies.
+  /// True when the packet collected into RecvBuf (Size bytes, MARK through the check) has a
+  /// LEN (or, for a long packet, a header) that fits it and the current check, an
+  /// end-of-line Terminator, and a correct check; then sets where its data field lies.
   bool AcceptPacket(std::size_t size, std::uint8_t terminator);
-  // Sizes the session's buffers for the packets this side may send and take; nothing
-  // grows after this during the session.
+  /// Sizes the session's buffers for the packets this side may send and take; nothing
+  /// grows after this during the session.
   void SizeBuffers();
   void Dispatch();
-  // Receiving: acts only on the packet expected; the previous one is answered again, any
-  // other is refused with a NAK for the one expected.
+  /// Receiving: acts only on the packet expected; the previous one is answered again, any
+  /// other is refused with a NAK for the one expected.
   void DispatchReceived(std::uint8_t type);
-  // Sending: what the acknowledgement of the outstanding packet (with its data field) makes
-  // the sender do next.
+  /// Sending: what the acknowledgement of the outstanding packet (with its data field) makes
+  /// the sender do next.
   void AdvanceOnAck(const std::uint8_t* data, std::size_t len);
   std::uint8_t ExpectedSeq() const { return static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63); }
   std::uint8_t OutstandingSeq() const { return static_cast<std::uint8_t>((send_seq_ - 1) & 63); }
   void StartReplyTimer();
-  // The longest data field of a classic packet under the peer's MAXL, and the longest this
-  // side may send, long packets included.
+  /// The longest data field of a classic packet under the peer's MAXL.
   std::size_t MaxClassicField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
+  /// The longest data field this side may send, long packets included.
   std::size_t MaxDataField() const;
 
   std::vector<std::uint8_t> recv_buf_;
   std::vector<std::uint8_t> send_buf_;
-  std::vector<std::uint8_t> field_buf_;   // a D packet's encoded data field before framing
-  std::vector<std::uint8_t> raw_buf_;     // file bytes read for one D packet
-  std::vector<std::uint8_t> decode_buf_;  // a received data field, decoded
+  std::vector<std::uint8_t> field_buf_;   ///< a D packet's encoded data field before framing
+  std::vector<std::uint8_t> raw_buf_;     ///< file bytes read for one D packet
+  std::vector<std::uint8_t> decode_buf_;  ///< a received data field, decoded
   std::size_t recv_data_pos_ = vxkermit::kDataPos;
   std::size_t recv_data_len_ = 0;
-  vxkermit::TInitBlock init_block_;  // the Send-Init block this side sent or answered with
-  std::size_t last_sent_size_ = 0;   // bytes of the last packet in SendBuf
+  vxkermit::TInitBlock init_block_;  ///< the Send-Init block this side sent or answered with
+  std::size_t last_sent_size_ = 0;   ///< bytes of the last packet in SendBuf
   int send_seq_ = 0;
   vxkermit::TInitParams init_params_{};
   std::uint8_t last_sent_type_ = 0;
@@ -225,15 +326,15 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::int64_t data_pos_ = 0;
   int file_index_ = 0;
   std::string skip_code_;
-  // After an abort the E may have crossed a packet the peer was still answering, and a
-  // peer that clears its input before it answers never saw it: every packet the peer sends
-  // before a new session gets the E again.
+  /// After an abort the E may have crossed a packet the peer was still answering, and a
+  /// peer that clears its input before it answers never saw it: every packet the peer sends
+  /// before a new session gets the E again.
   bool answer_with_error_ = false;
   std::uint8_t qbin_proposal_ = 'Y';
   std::uint8_t qbin_ = 0;
   bool adaptive_timeout_ = false;
   vxkermit::TRoundTrip round_trip_;
-  // The length of new data packets when long packets are agreed (sender only).
+  /// The length of new data packets when long packets are agreed (sender only).
   vxkermit::TPacketSizer packet_sizer_;
   std::size_t last_data_field_ = 0;
   bool long_packets_ = false;

@@ -1,6 +1,9 @@
 # vxkermit: Kermit file transfer from the command line, without a display.
+add_library(vxkermit_progress STATIC ${CMAKE_CURRENT_LIST_DIR}/progressline.cpp)
+target_include_directories(vxkermit_progress PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(vxkermit_progress PUBLIC Qt6::Core)
 add_executable(vxkermit ${CMAKE_CURRENT_LIST_DIR}/vxkermit.cpp)
-target_link_libraries(vxkermit PRIVATE vxcomm_internal)
+target_link_libraries(vxkermit PRIVATE vxcomm_internal vxkermit_progress)
 if(VXCOMM_INSTALL)
   install(TARGETS vxkermit COMPONENT programs)
 endif()

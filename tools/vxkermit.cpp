@@ -3,6 +3,7 @@
 //
 // Thread: everything runs on the main thread; the serial component hands its port events
 // to it.
+#include <unistd.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 
 #include "platform/debugout.h"
 #include "platform/fileopen.h"
+#include "progressline.h"
 #include "vxcomm.h"
 #include "vxkermit.h"
 #include "vxlogfile.h"
@@ -252,8 +254,12 @@ int main(int argc, char** argv) {
         Bytes(given == raw.values.end() ? nullptr : &given->second, parser.value(logFile)));
   }
   const bool toFile = parser.isSet(logFile);
+  TProgressLine progress(stderr, ::isatty(STDERR_FILENO) == 1);
   log.OnLogEntry = [&](TObject*, std::string& entry) {
-    if (loud) std::cerr << entry << "\n";
+    if (loud) {
+      progress.Break();
+      std::cerr << entry << "\n";
+    }
     // Without a file nothing is kept, so the log never grows with the session.
     if (!toFile) entry.clear();
   };
@@ -299,18 +305,16 @@ int main(int argc, char** argv) {
   int files = 0;
   std::vector<std::string> received;
   bool sessionStarted = false, sessionEnded = false;
-  QElapsedTimer shown;
-  shown.start();
+  kermit.OnFileStart = [&](TObject*) {
+    if (loud) progress.Start(kermit.FileName());
+  };
   kermit.OnFileEnd = [&](TObject*) {
     ++files;
     if (!o.send) received.push_back(kermit.FileName());
+    if (loud) progress.Finish(kermit.TotalSize(), kermit.ErrorCount());
   };
   kermit.OnProgress = [&](TObject*) {
-    if (!loud || shown.elapsed() < 250) return;
-    shown.restart();
-    std::fprintf(stderr, "%s: %lld of %lld bytes\n", kermit.FileName().c_str(),
-                 static_cast<long long>(kermit.GetFilePosition()),
-                 static_cast<long long>(kermit.TotalSize()));
+    if (loud) progress.Update(kermit.GetFilePosition(), kermit.TotalSize(), kermit.ErrorCount());
   };
   kermit.OnChangeState = [&](TObject*) {
     if (kermit.State() != fsListen)
@@ -366,6 +370,7 @@ int main(int argc, char** argv) {
     QThread::msleep(1);
   }
   comm.SetActive(false);
+  progress.Break();
 
   // A file the receiver skipped, or one the sender discarded at its end (the receiving
   // side removed it), was not transferred although its session ended well.
