@@ -45,6 +45,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(bool LongPackets READ LongPackets WRITE SetLongPackets)
   Q_PROPERTY(int MaxLongPacketLength READ MaxLongPacketLength WRITE SetMaxLongPacketLength)
   Q_PROPERTY(bool RepeatCounts READ RepeatCounts WRITE SetRepeatCounts)
+  Q_PROPERTY(bool ExactLength READ ExactLength WRITE SetExactLength)
+  Q_PROPERTY(bool FileDates READ FileDates WRITE SetFileDates)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
@@ -131,6 +133,21 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::uint8_t RepeatPrefix() const { return repeat_prefix_; }
   /// Sets RepeatPrefix; takes effect at the next Send-Init this side sends.
   void SetRepeatPrefix(std::uint8_t value) { repeat_prefix_ = value; }
+  /// Whether the attributes this side sends carry the exact length in bytes ("1") besides
+  /// the length in K ("!").
+  ///
+  /// Off by default. A receiver reads "1" whenever a sender gives it.
+  bool ExactLength() const { return exact_length_; }
+  /// Sets ExactLength; takes effect at the next file sent.
+  void SetExactLength(bool value) { exact_length_ = value; }
+  /// Whether file dates cross: sending, the attributes carry the file's modification time
+  /// ("#", local time); receiving, a date a sender gives becomes the received file's
+  /// modification time once the file is complete.
+  ///
+  /// Off by default. A date that cannot be read or applied is ignored (logged in detail).
+  bool FileDates() const { return file_dates_; }
+  /// Sets FileDates; takes effect at the next file.
+  void SetFileDates(bool value) { file_dates_ = value; }
 
   /// The longest extended length this session lets this side send; 0: classic packets only.
   std::size_t SendLongPacketLength() const { return send_long_; }
@@ -341,6 +358,10 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   int max_long_packet_ = static_cast<int>(vxkermit::kMaxLongPacketLength);
   bool repeat_counts_ = false;
   std::uint8_t repeat_prefix_ = vxkermit::kDefaultRepeatPrefix;
+  bool exact_length_ = false;
+  bool file_dates_ = false;
+  // The date the sender gave the file being received, in seconds since the epoch; -1 none.
+  std::int64_t received_date_ = -1;
   std::size_t send_long_ = 0;
   std::size_t recv_long_ = 0;
   std::uint8_t rept_ = 0;

@@ -36,7 +36,9 @@ const char* kDescription =
     "they are, whatever their encoding.\n"
     "\n"
     "Long packets (up to 9024 bytes) and repeat-count compression are offered to the peer\n"
-    "and used when it agrees; --classic speaks the basic protocol without them.\n"
+    "and used when it agrees; a file's exact length and date go with it, and a received\n"
+    "file takes the date its sender gives. --classic speaks the basic protocol without\n"
+    "them.\n"
     "\n"
     "Exit status:\n"
     "  0  every file was transferred;\n"
@@ -177,7 +179,8 @@ int main(int argc, char** argv) {
   const QCommandLineOption quiet("quiet", "Print nothing but errors: no progress, log or summary.");
   const QCommandLineOption classic(
       "classic",
-      "Speak the basic protocol: packets of at most 94 bytes, no repeat-count compression.");
+      "Speak the basic protocol: packets of at most 94 bytes, no repeat-count compression,\n"
+      "no exact length or date.");
   const QList<QCommandLineOption> options = {speed, dataBits, parity,       stopBits,   flow,
                                              check, timeout,  fixedTimeout, retryLimit, errorLimit,
                                              wait,  logFile,  level,        quiet,      classic};
@@ -292,6 +295,8 @@ int main(int argc, char** argv) {
   if (bits < 8) kermit.SetEighthBitPrefix('&');
   kermit.SetLongPackets(!parser.isSet(classic));
   kermit.SetRepeatCounts(!parser.isSet(classic));
+  kermit.SetExactLength(!parser.isSet(classic));
+  kermit.SetFileDates(!parser.isSet(classic));
   kermit.SetDefaultPath(o.dir);
 
   std::string fatal;

@@ -92,3 +92,16 @@ bool vxWritableDirectory(const std::string& path, std::string& reason) {
   }
   return true;
 }
+
+std::int64_t vxFileModifiedTime(const std::string& name) {
+  struct stat st {};
+  if (HasNul(name) || ::stat(name.c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec);
+}
+
+bool vxSetFileModifiedTime(const std::string& name, std::int64_t seconds) {
+  if (HasNul(name)) return false;
+  const struct timespec times[2] = {{static_cast<time_t>(seconds), 0},
+                                    {static_cast<time_t>(seconds), 0}};
+  return ::utimensat(AT_FDCWD, name.c_str(), times, 0) == 0;
+}

@@ -5,6 +5,7 @@
 // Thread: any; nothing here keeps state.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Modes of vxOpenFile.
@@ -33,3 +34,11 @@ bool vxFileExists(const std::string& name);
 // "No such file or directory", "Not a directory", "Permission denied",
 // "Read-only file system", ...
 bool vxWritableDirectory(const std::string& path, std::string& reason);
+
+// The time of the last change of Name's contents, in seconds since the epoch, or -1 when it
+// cannot be read.
+std::int64_t vxFileModifiedTime(const std::string& name);
+
+// Sets the time of the last change (and of the last access) of Name to Seconds since the
+// epoch; false when the system refuses.
+bool vxSetFileModifiedTime(const std::string& name, std::int64_t seconds);

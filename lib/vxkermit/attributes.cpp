@@ -1,5 +1,6 @@
 #include "vxkermit/attributes.h"
 
+#include <ctime>
 #include <limits>
 
 #include "vxkermit/packet.h"
@@ -21,10 +22,72 @@ std::int64_t DecimalValue(const std::string& text) {
 
 }  // namespace
 
-std::string BuildAttributes(std::int64_t size) {
-  const std::string digits = std::to_string(size / 1024 + 1);
-  return std::string("!") + static_cast<char>(ToChar(static_cast<unsigned>(digits.size()))) +
-         digits;
+namespace {
+
+std::string Entry(char letter, const std::string& value) {
+  return std::string(1, letter) + static_cast<char>(ToChar(static_cast<unsigned>(value.size()))) +
+         value;
+}
+
+// The number in Text[At, At + Digits), or -1 when any of them is not a digit.
+int Digits(const std::string& text, std::size_t at, std::size_t digits) {
+  if (at + digits > text.size()) return -1;
+  int v = 0;
+  for (std::size_t i = at; i < at + digits; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    v = v * 10 + (text[i] - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+std::string BuildAttributes(std::int64_t size, bool exact, std::int64_t modified) {
+  std::string field = Entry('!', std::to_string(size / 1024 + 1));
+  if (exact) field += Entry('1', std::to_string(size));
+  if (modified >= 0) {
+    const auto when = static_cast<std::time_t>(modified);
+    std::tm local{};
+    char text[32];
+    if (::localtime_r(&when, &local) != nullptr &&
+        std::strftime(text, sizeof text, "%Y%m%d %H:%M:%S", &local) > 0)
+      field += Entry('#', text);
+  }
+  return field;
+}
+
+std::int64_t ParseAttributeDate(const std::string& text) {
+  const std::size_t space = text.find(' ');
+  const std::size_t dateLength = space == std::string::npos ? text.size() : space;
+  if (dateLength != 6 && dateLength != 8) return -1;
+  const std::size_t yearDigits = dateLength - 4;
+  int year = Digits(text, 0, yearDigits);
+  const int month = Digits(text, yearDigits, 2), day = Digits(text, yearDigits + 2, 2);
+  if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31) return -1;
+  if (yearDigits == 2) year += 1900;
+  int hour = 0, minute = 0, second = 0;
+  if (space != std::string::npos) {
+    const std::string time = text.substr(space + 1);
+    if (time.size() != 5 && time.size() != 8) return -1;
+    hour = Digits(time, 0, 2);
+    minute = Digits(time, 3, 2);
+    second = time.size() == 8 ? Digits(time, 6, 2) : 0;
+    if (time[2] != ':' || (time.size() == 8 && time[5] != ':') || hour < 0 || hour > 23 ||
+        minute < 0 || minute > 59 || second < 0 || second > 60)
+      return -1;
+  }
+  std::tm local{};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_sec = second;
+  local.tm_isdst = -1;
+  const std::time_t when = std::mktime(&local);
+  // mktime moves a day that does not exist (the 31st of April) into the next month.
+  if (when == static_cast<std::time_t>(-1) || local.tm_mday != day) return -1;
+  return static_cast<std::int64_t>(when);
 }
 
 std::string GetAttribute(const std::uint8_t* field, std::size_t len, char letter) {

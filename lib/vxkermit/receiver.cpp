@@ -60,6 +60,7 @@ bool TvxKermit::ReceiveFileHeader() {
                          static_cast<std::size_t>(n));
   const std::string name = sent.substr(0, sent.find('\0'));
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
+  received_date_ = -1;
   try {
     OpenTransferFile(ReceivedFileName(name), fmCreate);
   } catch (const EFileStreamError& e) {
@@ -71,6 +72,7 @@ bool TvxKermit::ReceiveFileHeader() {
 void TvxKermit::ReceiveAttributes() {
   SetReceivedSize(AnnouncedSize(RecvData(), RecvDataLen()));
   SetTotalSize(ReceivedSize());
+  if (file_dates_) received_date_ = ParseAttributeDate(GetAttribute('#'));
   LogMsg(dlDebug,
          "FILE ATTRIBUTES [A] Packet! " + std::to_string(ReceivedSize()) + " " + GetAttribute('#'));
 }
@@ -107,7 +109,10 @@ void TvxKermit::ReceiveEOF() {
   CloseTransferFile();
   if (RecvDataLen() > 0 && RecvData()[0] == 'D' && !name.empty()) {
     if (vxRemoveFile(name)) text += " with deletion!";
+  } else if (received_date_ >= 0 && !vxSetFileModifiedTime(name, received_date_)) {
+    LogMsg(dlDetail, "Cannot set the date of " + name);
   }
+  received_date_ = -1;
   LogMsg(dlDebug, text);
 }
 

@@ -1,5 +1,6 @@
 // The sending side of TvxKermit: Send-Init, file header, attributes, data, end of file and
 // break, driven by the peer's acknowledgements.
+#include "platform/fileopen.h"
 #include "vxkermit.h"
 #include "vxkermit/attributes.h"
 #include "vxkermit/encoding.h"
@@ -47,7 +48,8 @@ void TvxKermit::SendFileHeader() {
 
 void TvxKermit::SendAttributes() {
   LogMsg(dlDebug, "Answer File Atributes");
-  const std::string attributes = BuildAttributes(TotalSize());
+  const std::string attributes = BuildAttributes(TotalSize(), exact_length_,
+                                                 file_dates_ ? vxFileModifiedTime(FileName()) : -1);
   SendPacket('A', attributes.data(), attributes.size());
 }
 
