@@ -110,9 +110,10 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   virtual void SetTransferFileDate(const QDateTime& dateTime);
   /// Posts the position to the progress bar, then fires OnProgress.
   virtual void DoProgress();
-  /// Counts an error: True and OnError while within ErrorLimit, else fatal error 17/7. The
-  /// error is a failure of the current packet as well (see CountRetry).
-  virtual bool CountError();
+  /// Counts an error: True and OnError while within ErrorLimit, else fatal error 17/7. With
+  /// AsRetry (the default) the error is a failure of the current packet as well (see
+  /// CountRetry).
+  virtual bool CountError(bool asRetry = true);
   /// Counts a failure of the current packet that is not an error of the session (a peer's
   /// NAK): True while within RetryLimit, else fatal error 17/8.
   bool CountRetry();

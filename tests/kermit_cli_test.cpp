@@ -259,6 +259,8 @@ TEST(KermitCli, BadOptionValuesAreUsageErrors) {
       {"--speed", "10"},
       {"--data-bits", "9"},
       {"--wait", "-1"},
+      {"--packet-length", "94"},
+      {"--packet-length", "9025"},
       {"--parity", "weird"},
       {"--flow", "rts"},
       {"--log-level", "loud"},

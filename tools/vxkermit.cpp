@@ -181,9 +181,15 @@ int main(int argc, char** argv) {
       "classic",
       "Speak the basic protocol: packets of at most 94 bytes, no repeat-count compression,\n"
       "no exact length or date.");
-  const QList<QCommandLineOption> options = {speed, dataBits, parity,       stopBits,   flow,
-                                             check, timeout,  fixedTimeout, retryLimit, errorLimit,
-                                             wait,  logFile,  level,        quiet,      classic};
+  const QCommandLineOption packetLength(
+      "packet-length",
+      "Longest packet this side takes and sends, 95 to 9024 (default 9024 sending, 2048\n"
+      "receiving: a sender that keeps its packets long on a noisy line repeats them until\n"
+      "it gives up). A sender shortens its packets on a noisy line by itself.",
+      "n");
+  const QList<QCommandLineOption> options = {
+      speed,      dataBits,   parity, stopBits, flow,  check, timeout,      fixedTimeout,
+      retryLimit, errorLimit, wait,   logFile,  level, quiet, packetLength, classic};
   parser.addOptions(options);
   parser.addPositionalArgument("command", "send or receive");
   parser.addPositionalArgument("DEVICE", "the serial device");
@@ -222,6 +228,9 @@ int main(int argc, char** argv) {
   if (!ParseNumber(parser.value(errorLimit), 0, 1000000, limit))
     return Usage(parser, "bad --error-limit");
   if (!ParseNumber(parser.value(wait), 0, 100000000, waitSec)) return Usage(parser, "bad --wait");
+  int packetMax = 0;
+  if (parser.isSet(packetLength) && !ParseNumber(parser.value(packetLength), 95, 9024, packetMax))
+    return Usage(parser, "bad --packet-length");
   const QString p = parser.value(parity), sb = parser.value(stopBits), fl = parser.value(flow),
                 lv = parser.value(level);
   const QStringList parities = {"none", "odd", "even", "mark", "space"};
@@ -294,6 +303,7 @@ int main(int argc, char** argv) {
   // A line without an eighth data bit carries such bytes only with a prefix.
   if (bits < 8) kermit.SetEighthBitPrefix('&');
   kermit.SetLongPackets(!parser.isSet(classic));
+  kermit.SetMaxLongPacketLength(packetMax > 0 ? packetMax : o.send ? 9024 : 2048);
   kermit.SetRepeatCounts(!parser.isSet(classic));
   kermit.SetExactLength(!parser.isSet(classic));
   kermit.SetFileDates(!parser.isSet(classic));

@@ -60,13 +60,13 @@ void TvxCustomFileTransfer::DoProgress() {
   if (OnProgress) OnProgress(this);
 }
 
-bool TvxCustomFileTransfer::CountError() {
+bool TvxCustomFileTransfer::CountError(bool asRetry) {
   ++error_count_;
   if (error_count_ > error_limit_) {
     RaiseFatalError(17, 7, "Too many errors.");
     return false;
   }
-  if (!CountRetry()) return false;
+  if (asRetry && !CountRetry()) return false;
   if (OnError) OnError(this);
   return true;
 }

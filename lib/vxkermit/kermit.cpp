@@ -282,7 +282,11 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
 void TvxKermit::BadCheck() {
   // Outside a transfer there is nothing to repeat and no session to fail.
   if (State() == fsListen) return;
-  if (!CountError()) return;
+  // A long packet is damaged far more often than a short one on the same line, and a sender
+  // that does not shorten its packets repeats one many times before it crosses: while long
+  // packets come in, every fourth damaged packet counts against the retry limit.
+  const bool asRetry = recv_long_ == 0 || State() != fsReceive || ErrorCount() % 4 == 3;
+  if (!CountError(asRetry)) return;
   LogMsg(dlDetail, "Bad check sum! " + std::to_string(check_index_));
   if (State() == fsReceive)
     SendNak();
