@@ -217,7 +217,8 @@ TEST_P(KermitFaultyPeer, CompletesIdenticalOrFailsWithNonZeroExit) {
       // ckermit discards its input once as it takes the line: what came before is lost and
       // costs a whole time-out. gkermit never discards it, and we never do.
       if (c.program == KermitPeer::CKermit && !line.WaitForInputFlush(FaultyLine::EndB, 1, 10000))
-        std::printf("  (%s never discarded its input: starting anyway)\n", peerName);
+        std::printf("  (%s never discarded its input: starting anyway; it said: %s)\n", peerName,
+                    peer->Output().c_str());
       clock.start();
       ours.start(VXKERMIT_BIN, {"send", "--log-level", "detail", QString::fromStdString(line.A()),
                                 QString::fromStdString(src + "/random.bin")});

@@ -1,10 +1,13 @@
 #include "support/kermitpeer.h"
 
 #include <unistd.h>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 
@@ -52,6 +55,32 @@ std::unique_ptr<KermitPeer> KermitPeer::Send(Program program, const std::string&
   return peer;
 }
 
+namespace {
+
+// The processes that Pid started and that still run.
+std::vector<std::string> ChildrenOf(qint64 pid) {
+  std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::vector<std::string> children;
+  for (std::string child; list >> child;) children.push_back(child);
+  return children;
+}
+
+// Removes the lock files (UUCP style, "LCK..NAME" holding a PID) that name one of Pids.
+void RemoveLocksOf(const std::vector<std::string>& pids) {
+  for (const char* dir : {"/run/lock", "/var/lock"}) {
+    const QDir locks(dir);
+    for (const QString& name : locks.entryList({"LCK..*"}, QDir::Files)) {
+      const std::string path = std::string(dir) + "/" + name.toStdString();
+      std::ifstream in(path);
+      std::string pid;
+      in >> pid;
+      if (std::find(pids.begin(), pids.end(), pid) != pids.end()) std::remove(path.c_str());
+    }
+  }
+}
+
+}  // namespace
+
 void KermitPeer::Start(const QString& program, const QStringList& args, const std::string& dir,
                        const std::string& device, bool stdio, int timeLimitSec) {
   // The time limit is the coreutils one, so a peer that waits forever is ended even when
@@ -71,19 +100,13 @@ void KermitPeer::Start(const QString& program, const QStringList& args, const st
   process_.start();
   if (!process_.waitForStarted(5000))
     throw std::runtime_error("cannot start " + program.toStdString());
+  QElapsedTimer clock;
+  clock.start();
+  while (peer_pids_.empty() && process_.state() == QProcess::Running && clock.elapsed() < 2000) {
+    peer_pids_ = ChildrenOf(process_.processId());
+    if (peer_pids_.empty()) QThread::msleep(1);
+  }
 }
-
-namespace {
-
-// The processes that Pid started and that still run.
-std::vector<std::string> ChildrenOf(qint64 pid) {
-  std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-  std::vector<std::string> children;
-  for (std::string child; list >> child;) children.push_back(child);
-  return children;
-}
-
-}  // namespace
 
 KermitPeer::~KermitPeer() {
   if (process_.state() != QProcess::NotRunning) {
@@ -103,6 +126,9 @@ KermitPeer::~KermitPeer() {
       while (::access(("/proc/" + peer).c_str(), F_OK) == 0 && clock.elapsed() < 5000)
         QThread::msleep(5);
   }
+  // The peer is gone: a lock file still naming it is stale (it was killed before it could
+  // remove it).
+  RemoveLocksOf(peer_pids_);
 }
 
 bool KermitPeer::Wait(int timeoutMs) {

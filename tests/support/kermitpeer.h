@@ -43,4 +43,8 @@ class KermitPeer {
 
   QProcess process_;
   std::string output_;
+  // The peer itself (the child of timeout(1)), once seen: a peer killed by its time limit
+  // leaves its lock file behind, and once its number is reused by another process the
+  // stale lock would refuse the line to the next peer that gets the same device number.
+  std::vector<std::string> peer_pids_;
 };
