@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QProcess>
 #include <algorithm>
 
+#include "platform/fileopen.h"
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
 #include "support/ptypair.h"
@@ -361,21 +361,6 @@ TEST(KermitCli, AFileTheReceiverRefusesIsNotTransferred) {
   EXPECT_EQ(ReadAll(dst + "/f.txt"), "old");
 }
 
-namespace {
-
-std::int64_t ModifiedTime(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_mtim.tv_sec) : -1;
-}
-
-void SetModifiedTime(const std::string& path, std::int64_t seconds) {
-  const struct timespec times[2] = {{static_cast<time_t>(seconds), 0},
-                                    {static_cast<time_t>(seconds), 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
-}  // namespace
-
 // A file's date crosses with it both ways (with --classic it does not), and its exact length
 // is announced: ckermit, told the exact length, keeps it as the file's size in its log.
 TEST(KermitCli, FileDatesCrossBothWaysAndClassicLeavesThemOut) {
@@ -383,7 +368,7 @@ TEST(KermitCli, FileDatesCrossBothWaysAndClassicLeavesThemOut) {
                     back = MakeTempDir("cli-back"), plain = MakeTempDir("cli-plain");
   const std::int64_t then = 981173106;  // 2001-02-03 04:05:06 UTC
   WriteAll(src + "/dated.bin", RandomBytes(30000, 5));
-  SetModifiedTime(src + "/dated.bin", then);
+  ASSERT_TRUE(vxSetFileModifiedTime(src + "/dated.bin", then));
   {
     SocatPair line;
     auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 30);
@@ -392,7 +377,7 @@ TEST(KermitCli, FileDatesCrossBothWaysAndClassicLeavesThemOut) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(peer->Wait(10000));
     EXPECT_EQ(ReadAll(dst + "/dated.bin"), ReadAll(src + "/dated.bin"));
-    EXPECT_EQ(ModifiedTime(dst + "/dated.bin"), then) << "ckermit took our date";
+    EXPECT_EQ(vxFileModifiedTime(dst + "/dated.bin"), then) << "ckermit took our date";
   }
   for (const bool classic : {false, true}) {
     SCOPED_TRACE(classic ? "--classic" : "defaults");
@@ -408,8 +393,9 @@ TEST(KermitCli, FileDatesCrossBothWaysAndClassicLeavesThemOut) {
     EXPECT_EQ(cli.exitCode(), 0);
     EXPECT_EQ(ReadAll(into + "/dated.bin"), ReadAll(src + "/dated.bin"));
     if (classic)
-      EXPECT_GT(ModifiedTime(into + "/dated.bin"), then + 86400) << "the date stays the arrival's";
+      EXPECT_GT(vxFileModifiedTime(into + "/dated.bin"), then + 86400)
+          << "the date stays the arrival's";
     else
-      EXPECT_EQ(ModifiedTime(into + "/dated.bin"), then) << "we took ckermit's date";
+      EXPECT_EQ(vxFileModifiedTime(into + "/dated.bin"), then) << "we took ckermit's date";
   }
 }

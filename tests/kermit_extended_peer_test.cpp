@@ -110,12 +110,6 @@ class KermitExtendedPeer : public ::testing::TestWithParam<ExtCase> {
     EXPECT_EQ(agreed.qbin, c.sevenBit ? '&' : 0);
   }
 
-  std::vector<std::string> Paths() const {
-    std::vector<std::string> p;
-    for (const auto& n : names) p.push_back(src + "/" + n);
-    return p;
-  }
-
   std::string src, dst;
   std::vector<std::string> names;
   SocatPair line;
@@ -159,7 +153,8 @@ TEST_P(KermitExtendedPeer, PeerSendsToOurs) {
   if (c.program == KermitPeer::CKermit)
     settings = "set block-check " + std::to_string(static_cast<int>(c.crc) + 1) +
                (settings.empty() ? "" : ", " + settings);
-  auto peer = KermitPeer::Send(c.program, line.B(), Paths(), src, kPeerLimitSec, settings);
+  auto peer =
+      KermitPeer::Send(c.program, line.B(), PathsIn(src, names), src, kPeerLimitSec, settings);
   EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
   EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
   EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 5000));

@@ -40,12 +40,6 @@ class KermitPeerTransfer : public ::testing::TestWithParam<PeerCase> {
       EXPECT_TRUE(ReadAll(dst + "/" + n) == ReadAll(src + "/" + n)) << n;
     }
   }
-  std::vector<std::string> Paths() const {
-    std::vector<std::string> p;
-    for (const auto& n : names) p.push_back(src + "/" + n);
-    return p;
-  }
-
   std::string src, dst;
   std::vector<std::string> names;
   SocatPair line;
@@ -78,8 +72,9 @@ TEST_P(KermitPeerSends, PeerSendsToOurs) {
   ours.kermit.OnChangeState = [&](TObject*) { states.push_back(ours.kermit.State()); };
   const std::string check =
       "set block-check " + std::to_string(static_cast<int>(GetParam().crc) + 1);
-  auto peer = KermitPeer::Send(GetParam().program, line.B(), Paths(), src, kPeerLimitSec,
-                               GetParam().program == KermitPeer::CKermit ? check : "");
+  auto peer =
+      KermitPeer::Send(GetParam().program, line.B(), PathsIn(src, names), src, kPeerLimitSec,
+                       GetParam().program == KermitPeer::CKermit ? check : "");
   EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
   EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
   EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 5000));

@@ -56,4 +56,10 @@ std::vector<std::string> WriteStandardSet(const std::string& dir, std::size_t ra
   return {"empty.dat", "text.txt", "allbytes.bin", "random.bin"};
 }
 
+std::vector<std::string> PathsIn(const std::string& dir, const std::vector<std::string>& names) {
+  std::vector<std::string> paths;
+  for (const auto& n : names) paths.push_back(dir + "/" + n);
+  return paths;
+}
+
 }  // namespace kermitfiles

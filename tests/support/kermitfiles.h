@@ -20,5 +20,7 @@ std::string Text();
 // Writes the set into Dir and returns the names: empty.dat, text.txt, allbytes.bin and
 // random.bin of RandomSize bytes.
 std::vector<std::string> WriteStandardSet(const std::string& dir, std::size_t randomSize);
+// Dir + "/" + each of Names.
+std::vector<std::string> PathsIn(const std::string& dir, const std::vector<std::string>& names);
 
 }  // namespace kermitfiles
