@@ -47,6 +47,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(bool RepeatCounts READ RepeatCounts WRITE SetRepeatCounts)
   Q_PROPERTY(bool ExactLength READ ExactLength WRITE SetExactLength)
   Q_PROPERTY(bool FileDates READ FileDates WRITE SetFileDates)
+  Q_PROPERTY(bool Streaming READ Streaming WRITE SetStreaming)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
@@ -58,6 +59,10 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Fatal error 17 detail: a peer that breaks the protocol (file data for no open file, a
   /// file header or a break inside a file); see kFileFailure.
   static constexpr Cardinal kProtocolViolation = 10;
+  /// Fatal error 17 detail: a streaming session met an error (a damaged packet, a time-out,
+  /// a packet out of sequence, a NAK). Nothing is repeated on such a link: the session ends
+  /// with an E packet, and a file being received is never reported received.
+  static constexpr Cardinal kStreamingFailure = 11;
 
   /// The receive buffer's size outside long-packet sessions; a session with long packets
   /// sizes the buffers once, at its start, for the longest packet this side offers.
@@ -148,6 +153,27 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool FileDates() const { return file_dates_; }
   /// Sets FileDates; takes effect at the next file.
   void SetFileDates(bool value) { file_dates_ = value; }
+  /// Whether this side declares the link reliable and streams when the peer agrees.
+  ///
+  /// Off by default (the Send-Init stays as it was). On: the Send-Init, and the answer to a
+  /// sender's, carry WHATAMI with the streaming bit; when both blocks carry it the session
+  /// streams: the sender sends D packets without waiting for their acknowledgements and the
+  /// receiver sends none (F, A, Z and B are acknowledged as usual). Any error in such a
+  /// session (a damaged packet, a time-out, a sequence gap, a NAK) is fatal error 17 with
+  /// kStreamingFailure: the peer gets an E packet and nothing is repeated. Declare only a
+  /// link that does not lose or damage bytes. Takes effect at the next session.
+  bool Streaming() const { return streaming_; }
+  /// Sets Streaming; takes effect at the next session.
+  void SetStreaming(bool value) { streaming_ = value; }
+  /// Whether the current (or, after it, the last) session streams: both sides declared the
+  /// link reliable. Cleared when a session starts, set once the Send-Init exchange agreed.
+  bool StreamingAgreed() const { return stream_; }
+  /// The most D packets a streaming sender sends in one turn of the event loop before it
+  /// lets received data (an E from the peer) and other events in. The next burst is queued
+  /// to the component's thread; a fatal error met there is raised from that event.
+  static constexpr int StreamBurstPackets = 32;
+  /// The most data-field bytes a streaming sender sends in one turn (see StreamBurstPackets).
+  static constexpr std::size_t StreamBurstBytes = 64 * 1024;
 
   /// The longest extended length this session lets this side send; 0: classic packets only.
   std::size_t SendLongPacketLength() const { return send_long_; }
@@ -320,6 +346,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::uint8_t ExpectedSeq() const { return static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63); }
   std::uint8_t OutstandingSeq() const { return static_cast<std::uint8_t>((send_seq_ - 1) & 63); }
   void StartReplyTimer();
+  /// Ends a streaming session on an error: fatal error 17 with kStreamingFailure.
+  void StreamingFailure(const std::string& what);
+  /// Sends D packets of the open file without waiting, up to a burst, then queues the next
+  /// burst to the event loop; the Z ends the stream and is waited for as usual.
+  void StreamData();
   /// The longest data field of a classic packet under the peer's MAXL.
   std::size_t MaxClassicField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
   /// The longest data field this side may send, long packets included.
@@ -367,4 +398,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::uint8_t rept_ = 0;
   std::size_t largest_sent_ = 0;
   std::size_t largest_received_ = 0;
+  bool streaming_ = false;
+  bool stream_ = false;          ///< the session streams
+  bool stream_pending_ = false;  ///< a queued event sends the next burst
 };

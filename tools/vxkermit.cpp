@@ -38,7 +38,8 @@ const char* kDescription =
     "Long packets (up to 9024 bytes) and repeat-count compression are offered to the peer\n"
     "and used when it agrees; a file's exact length and date go with it, and a received\n"
     "file takes the date its sender gives. --classic speaks the basic protocol without\n"
-    "them.\n"
+    "them. --reliable declares the line reliable: data packets stream without waiting\n"
+    "for acknowledgements when the peer declares it reliable too.\n"
     "\n"
     "Exit status:\n"
     "  0  every file was transferred;\n"
@@ -187,9 +188,14 @@ int main(int argc, char** argv) {
       "receiving: a sender that keeps its packets long on a noisy line repeats them until\n"
       "it gives up). A sender shortens its packets on a noisy line by itself.",
       "n");
+  const QCommandLineOption reliable(
+      "reliable",
+      "Declare the line reliable (it neither loses nor damages bytes): data packets stream\n"
+      "without acknowledgements when the peer agrees, and any error ends the transfer.");
   const QList<QCommandLineOption> options = {
-      speed,      dataBits,   parity, stopBits, flow,  check, timeout,      fixedTimeout,
-      retryLimit, errorLimit, wait,   logFile,  level, quiet, packetLength, classic};
+      speed,   dataBits,     parity,       stopBits,   flow,    check,
+      timeout, fixedTimeout, retryLimit,   errorLimit, wait,    logFile,
+      level,   quiet,        packetLength, classic,    reliable};
   parser.addOptions(options);
   parser.addPositionalArgument("command", "send or receive");
   parser.addPositionalArgument("DEVICE", "the serial device");
@@ -307,6 +313,7 @@ int main(int argc, char** argv) {
   kermit.SetRepeatCounts(!parser.isSet(classic));
   kermit.SetExactLength(!parser.isSet(classic));
   kermit.SetFileDates(!parser.isSet(classic));
+  kermit.SetStreaming(parser.isSet(reliable));
   kermit.SetDefaultPath(o.dir);
 
   std::string fatal;

@@ -106,6 +106,7 @@ void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len)
     last_sent_size_ = FramePacket(send_buf_.data(), type, seq, bytes, len, check_index_);
   largest_sent_ = std::max(largest_sent_, last_sent_size_ - 1);
   last_sent_type_ = type;
+  stream_pending_ = false;
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
   ++send_seq_;
   round_trip_.Sent();
@@ -226,6 +227,14 @@ void TvxKermit::Dispatch() {
 
 void TvxKermit::DispatchReceived(std::uint8_t type) {
   const std::uint8_t seq = RecvSeq();
+  if (stream_) {
+    // Nothing is repeated on a streaming link: a repeat or a gap means lost data.
+    if (seq == last_recv_seq_ && type == 'D')
+      return StreamingFailure("packet " + std::to_string(seq) + " came twice");
+    if (seq != last_recv_seq_ && seq != ExpectedSeq())
+      return StreamingFailure("packet " + std::to_string(seq) + " instead of " +
+                              std::to_string(ExpectedSeq()));
+  }
   if (seq == last_recv_seq_) {
     // The peer missed the answer: it gets it again, and nothing is done twice.
     if (!CountRetry()) return;
@@ -258,6 +267,13 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
       if (!fileOpen) return RaiseFatalError(17, kProtocolViolation, "Data for no open file.");
       // A refused packet must not count as received, or its repeat would be dropped.
       if (!ReceiveFileData()) return;
+      if (stream_ && State() == fsReceive) {
+        // Streamed data is not acknowledged; the silence time-out starts again.
+        last_recv_seq_ = seq;
+        ResetRetries();
+        StartReplyTimer();
+        return;
+      }
       break;
     case 'Z':
       if (!fileOpen)
@@ -282,6 +298,7 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
 void TvxKermit::BadCheck() {
   // Outside a transfer there is nothing to repeat and no session to fail.
   if (State() == fsListen) return;
+  if (stream_) return StreamingFailure("a damaged packet arrived");
   // A long packet is damaged far more often than a short one on the same line, and a sender
   // that does not shorten its packets repeats one many times before it crosses: while long
   // packets come in, every fourth damaged packet counts against the retry limit.
@@ -305,6 +322,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
   send_long_ = 0;
   recv_long_ = 0;
   rept_ = 0;
+  stream_pending_ = false;
   round_trip_.Reset();
   SetErrorCount(0);
   ResetRetries();
@@ -316,6 +334,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
 void TvxKermit::StartSession(TvxTransferState state) {
   ResetSession(state);
   SizeBuffers();
+  stream_ = false;
   largest_sent_ = 0;
   largest_received_ = 0;
   SetConsumeData(true);
@@ -335,6 +354,7 @@ void TvxKermit::DoTimeout() {
     return;
   }
   TvxCustomFileTransfer::DoTimeout();
+  if (stream_) return StreamingFailure("the peer fell silent");
   if (!CountError()) return;
   LogMsg(dlDetail, "Timeout!");
   if (State() == fsReceive)
@@ -355,6 +375,10 @@ void TvxKermit::AbortTransfer(const std::string& reason) {
   answer_with_error_ = running;
   CloseTransferFile();
   StartTimer(0);
+}
+
+void TvxKermit::StreamingFailure(const std::string& what) {
+  RaiseFatalError(17, kStreamingFailure, "Streaming: " + what + "; the transfer ends.");
 }
 
 void TvxKermit::SendError(const std::string& msg) {

@@ -32,6 +32,7 @@ void TvxKermit::ReceiveInit() {
   LogMsg(dlDebug, line);
   // Read before the session sizes its buffers, which may move the packet.
   const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
+  const std::uint8_t whatami = ReadWhatami(data, len);
   init_params_ = AnswerSendInit(sender, qbin_proposal_, repeat_counts_);
   check_index_ = CheckIndexOf(init_params_);
   StartSession(fsReceive);
@@ -42,7 +43,12 @@ void TvxKermit::ReceiveInit() {
   const auto own = static_cast<std::size_t>(max_long_packet_);
   recv_long_ = offered > 0 ? own : 0;
   send_long_ = std::min(offered, own);
-  init_block_ = MakeInitBlock(init_params_, recv_long_);
+  // Streams only when both declare the link reliable; the answer says which.
+  stream_ = streaming_ && (whatami & kWhatamiStreaming) != 0;
+  const std::uint8_t answer =
+      streaming_ ? static_cast<std::uint8_t>(kWhatamiValid | (stream_ ? kWhatamiStreaming : 0)) : 0;
+  init_block_ = MakeInitBlock(init_params_, recv_long_, answer);
+  if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
 }
 
 std::ptrdiff_t TvxKermit::DecodeReceived() {

@@ -19,7 +19,8 @@ void TvxKermit::SendInit() {
   StartSession(fsSend);
   packet_sizer_.Reset();
   const std::size_t offered = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
-  init_block_ = MakeInitBlock(init_params_, offered);
+  init_block_ =
+      MakeInitBlock(init_params_, offered, streaming_ ? kWhatamiValid | kWhatamiStreaming : 0);
   SendPacket('S', init_block_.data(), init_block_.size);
   LogMsg(dlDebug, "Answer Init");
 }
@@ -96,6 +97,34 @@ void TvxKermit::SendFileData() {
   DoProgress();
 }
 
+void TvxKermit::StreamData() {
+  std::size_t bytes = 0;
+  for (int i = 0; i < StreamBurstPackets && bytes < StreamBurstBytes; ++i) {
+    SendFileData();
+    // The Z went out and is waited for as usual, or the session ended.
+    if (State() != fsSend || last_sent_type_ != 'D') return;
+    bytes += last_data_field_;
+  }
+  // The next burst waits for the next turn of the event loop, so the peer's E and other
+  // events get in between and nothing queues up beyond one burst.
+  stream_pending_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        // Anything sent since (a Z, an E) or the end of the session cancels the burst.
+        if (!stream_pending_) return;
+        stream_pending_ = false;
+        if (State() != fsSend || last_sent_type_ != 'D') return;
+        try {
+          StreamData();
+        } catch (...) {
+          // A fatal error met here has been reported and has ended the session; an exception
+          // must not leave the event loop.
+        }
+      },
+      Qt::QueuedConnection);
+}
+
 void TvxKermit::SendEOF(bool discard) {
   CloseTransferFile();
   ++file_index_;
@@ -113,11 +142,14 @@ void TvxKermit::ReceiveAck() {
   if (Logs(dlDebug)) LogMsg(dlDebug, "ACK [Y] Packet!");
   // An acknowledgement of an earlier packet (a late answer to a repeat) moves nothing on.
   if (RecvSeq() != OutstandingSeq()) return;
+  // A streamed D is not waited for: the timer sends the next ones.
+  if (stream_ && last_sent_type_ == 'D') return;
   AdvanceOnAck(RecvData(), RecvDataLen());
 }
 
 void TvxKermit::ReceiveNak() {
   LogMsg(dlDebug, "NACK [N] Packet! ");
+  if (stream_) return StreamingFailure("the peer refused packet " + std::to_string(RecvSeq()));
   const std::uint8_t seq = RecvSeq();
   // The receiver waits for the packet after the outstanding one: it has that one. A
   // Send-Init needs its answer's parameters, so only a Y moves it on.
@@ -143,6 +175,8 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
       send_long_ = std::min(offered, static_cast<std::size_t>(max_long_packet_));
       recv_long_ = send_long_ > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
+      stream_ = streaming_ && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
+      if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
       SendFileHeader();
       break;
     }
@@ -150,11 +184,16 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       // Attributes go only to a peer that said it takes them.
       if (UnChar(init_params_[ipCapas]) & kCapasAttributes)
         SendAttributes();
+      else if (stream_)
+        StreamData();
       else
         SendFileData();
       break;
     case 'A':
-      SendFileData();
+      if (stream_)
+        StreamData();
+      else
+        SendFileData();
       break;
     case 'D':
       packet_sizer_.Delivered(last_data_field_, repeats);

@@ -53,20 +53,41 @@ TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin, bool
   return p;
 }
 
-TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket) {
+TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket, std::uint8_t whatami) {
   TInitBlock block;
   std::copy(params.begin(), params.end(), block.bytes.begin());
   block.size = params.size();
-  if (longPacket == 0) return block;
+  if (longPacket == 0 && whatami == 0) return block;
   longPacket = std::min(longPacket, kMaxLongPacketLength);
   const int capas = UnChar(params[ipCapas]);
   // The classic block's CAPAS has no continuation: WINDO follows it directly.
-  const unsigned bits = capas > 0 && capas <= 94 ? static_cast<unsigned>(capas) & ~1u : 0u;
-  block.bytes[ipCapas] = ToChar(bits | kCapasLongPackets);
+  unsigned bits = capas > 0 && capas <= 94 ? static_cast<unsigned>(capas) & ~1u : 0u;
+  if (longPacket > 0) bits |= kCapasLongPackets;
+  block.bytes[ipCapas] = ToChar(bits);
   block.bytes[block.size++] = ToChar(1);
   block.bytes[block.size++] = ToChar(static_cast<unsigned>(longPacket / 95));
   block.bytes[block.size++] = ToChar(static_cast<unsigned>(longPacket % 95));
+  if (whatami == 0) return block;
+  // No checkpointing: CHKPNT "0" and CHKINT "___", as Kermit fills them when unused.
+  block.bytes[block.size++] = '0';
+  for (int i = 0; i < 3; ++i) block.bytes[block.size++] = '_';
+  block.bytes[block.size++] = ToChar(whatami & 63u);
   return block;
+}
+
+std::uint8_t ReadWhatami(const std::uint8_t* data, std::size_t len) {
+  if (len <= ipCapas) return 0;
+  std::size_t i = ipCapas;
+  while (i < len) {
+    const int c = UnChar(data[i]);
+    if (c < 0 || c > 94 || !(c & kCapasMore)) break;
+    ++i;
+  }
+  const std::size_t at = i + kWhatamiOffset;
+  if (at >= len) return 0;
+  const int w = UnChar(data[at]);
+  if (w < 0 || w > 63 || !(w & kWhatamiValid)) return 0;
+  return static_cast<std::uint8_t>(w);
 }
 
 std::size_t ReadLongPacketLength(const std::uint8_t* data, std::size_t len) {

@@ -40,6 +40,14 @@ inline constexpr std::uint8_t kCapasLongPackets = 2;
 /// CAPAS bit: can accept A packets.
 inline constexpr std::uint8_t kCapasAttributes = 8;
 
+/// WHATAMI bit: the field carries information (a block without it says nothing).
+inline constexpr std::uint8_t kWhatamiValid = 32;
+/// WHATAMI bit: the sender of the block declares the link reliable and can stream.
+inline constexpr std::uint8_t kWhatamiStreaming = 8;
+/// Where WHATAMI lies after the last CAPAS byte: WINDO, MAXLX1, MAXLX2, CHKPNT and the three
+/// bytes of CHKINT come between.
+inline constexpr std::size_t kWhatamiOffset = 8;
+
 /// The longest long packet (its extended length) a block may offer.
 inline constexpr std::size_t kMaxLongPacketLength = 9024;
 /// What a block that offers long packets without MAXLX1/MAXLX2 means.
@@ -47,10 +55,11 @@ inline constexpr std::size_t kDefaultLongPacketLength = 500;
 /// The repeat prefix Kermit programs propose.
 inline constexpr std::uint8_t kDefaultRepeatPrefix = '~';
 
-/// A Send-Init block as it goes on the wire: the ten fields and, when long packets are
-/// offered, WINDO (one packet), MAXLX1 and MAXLX2.
+/// A Send-Init block as it goes on the wire: the ten fields and, when long packets or
+/// WHATAMI are sent, WINDO (one packet), MAXLX1 and MAXLX2; with WHATAMI, CHKPNT and CHKINT
+/// (no checkpointing) and WHATAMI follow.
 struct TInitBlock {
-  std::array<std::uint8_t, kInitFieldCount + 3>
+  std::array<std::uint8_t, kInitFieldCount + 3 + 5>
       bytes{};           ///< the block; only the first size bytes count
   std::size_t size = 0;  ///< the bytes in use
   /// The first byte of the block.
@@ -95,8 +104,12 @@ TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin,
 /// The block of Params as sent.
 ///
 /// With LongPacket (an extended length, 0 for none) the CAPAS long-packet bit is set and
-/// WINDO, MAXLX1 and MAXLX2 follow. LongPacket is cut to kMaxLongPacketLength.
-TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket);
+/// WINDO, MAXLX1 and MAXLX2 follow. LongPacket is cut to kMaxLongPacketLength. With Whatami
+/// (bits of kWhatamiValid and kWhatamiStreaming; 0 for none) the block goes on through
+/// WHATAMI, with MAXLX1 and MAXLX2 blank when no long packets are offered; without it the
+/// block is the one of the two arguments alone.
+TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket,
+                         std::uint8_t whatami = 0);
 
 /// The longest long packet a received block (Len bytes of Data) offers; 0 for none.
 ///
@@ -105,6 +118,10 @@ TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket);
 /// are skipped as their continuation bits say; a CAPAS byte outside tochar(0..94) offers
 /// nothing.
 std::size_t ReadLongPacketLength(const std::uint8_t* data, std::size_t len);
+
+/// The WHATAMI bits a received block (Len bytes of Data) carries: 0 when the block stops
+/// before WHATAMI, when the byte is outside tochar(0..63), or when it lacks kWhatamiValid.
+std::uint8_t ReadWhatami(const std::uint8_t* data, std::size_t len);
 
 /// The repeat prefix in force after an exchange: the same prefix character on both sides,
 /// different from the control prefix Qctl and the eighth-bit prefix in force Qbin; else 0.
