@@ -3,11 +3,14 @@
 // between them until SIGINT or SIGTERM; then prints what each direction carried and
 // suffered on standard error and removes the links.
 //
-//   faultyline [--flip R] [--drop R] [--duplicate R] [--seed N] LINK_A LINK_B
+//   faultyline [--flip R] [--drop R] [--duplicate R] [--seed N]
+//              [--baud B [--latency-us U]] LINK_A LINK_B
 //
-// Rates are per byte, in both directions. The seed defaults to VXCOMM_FAULT_SEED or a
-// random one; it is printed either way. Exit status: 0 after a signal, 1 when the relay
-// failed, 2 for a usage error.
+// Rates are per byte, in both directions. With --baud the line carries 8N1 bytes at that
+// rate, and each end gets what arrives the way a USB serial adapter hands it over: full USB
+// packets at once, the rest when its latency timer fires (U microseconds, 16000 by default). The
+// seed defaults to VXCOMM_FAULT_SEED or a random one; it is printed either way. Exit status: 0
+// after a signal, 1 when the relay failed, 2 for a usage error.
 #include <signal.h>
 #include <unistd.h>
 
@@ -24,7 +27,7 @@ namespace {
 int Usage(const char* why) {
   std::fprintf(stderr,
                "faultyline: %s\nusage: faultyline [--flip R] [--drop R] [--duplicate R] "
-               "[--seed N] LINK_A LINK_B\n",
+               "[--seed N] [--baud B [--latency-us U]] LINK_A LINK_B\n",
                why);
   return 2;
 }
@@ -43,8 +46,15 @@ int main(int argc, char** argv) {
   FaultRates rates;
   std::uint64_t seed = 0;
   bool seeded = false;
+  long baud = 0;
+  long latencyUs = 16000;
   std::string links[2];
   int nlinks = 0;
+  auto number = [](const char* text, long& out) {
+    char* end = nullptr;
+    out = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && out > 0;
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -59,6 +69,11 @@ int main(int argc, char** argv) {
       seed = std::strtoull(argv[++i], &end, 0);
       if (end == argv[i] || *end != '\0') return Usage("--seed needs a number");
       seeded = true;
+    } else if (arg == "--baud") {
+      if (!hasValue || !number(argv[++i], baud)) return Usage("--baud needs a positive number");
+    } else if (arg == "--latency-us") {
+      if (!hasValue || !number(argv[++i], latencyUs))
+        return Usage("--latency-us needs a positive number");
     } else if (!arg.empty() && arg[0] == '-') {
       return Usage(("unknown option " + arg).c_str());
     } else if (nlinks < 2) {
@@ -77,7 +92,10 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
   try {
-    FaultyLine line(rates, seeded ? seed : FaultyLine::SeedFromEnvironment());
+    const LinePacing pacing =
+        baud > 0 ? LinePacing::Adapter(static_cast<int>(baud), std::chrono::microseconds(latencyUs))
+                 : LinePacing{};
+    FaultyLine line(rates, pacing, seeded ? seed : FaultyLine::SeedFromEnvironment());
     const std::string ends[2] = {line.A(), line.B()};
     for (int i = 0; i < 2; ++i) {
       ::unlink(links[i].c_str());

@@ -1,4 +1,5 @@
 add_vx_test(kermit_packet_test)
+add_vx_test(linepacer_test)
 add_vx_test(kermit_filename_test)
 add_vx_test(kermit_engine_test)
 add_vx_test(kermit_sequence_test)

@@ -207,45 +207,69 @@ TEST(KermitRepeat, EncodingsInKermitsOrder) {
 }
 
 TEST(KermitRepeat, EveryByteValueAndEveryRunLengthRoundTrip) {
-  for (const Combo& c : kCombos) {
-    const TPrefixes p{'#', c.qbin, c.rept};
-    SCOPED_TRACE(std::string("qbin ") + std::to_string(c.qbin) + " rept " + std::to_string(c.rept));
-    std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    const std::string enc = Encode(all, p);
-    EXPECT_EQ(Decode(enc, p), all);
-    // With an eighth-bit prefix every character on the line is 7-bit.
-    if (c.qbin != 0) {
-      for (char ch : enc) ASSERT_EQ(static_cast<std::uint8_t>(ch) & 0x80, 0);
-    }
-    for (int b = 0; b < 256; ++b) {
-      for (std::size_t run = 1; run <= 200; ++run) {
-        const std::string bytes = "x" + std::string(run, static_cast<char>(b)) + "y";
-        const std::string field = Encode(bytes, p);
-        ASSERT_EQ(Decode(field, p), bytes) << b << " x " << run;
-        // From four equal bytes on, a count is shorter than the bytes one by one.
-        const std::size_t one = EncodedLength(static_cast<std::uint8_t>(b), '#', c.qbin, c.rept);
-        if (c.rept != 0 && run >= 4) {
-          ASSERT_LT(field.size(), 2 + run * one) << b << " x " << run;
+  for (const Combo& c : kCombos)
+    for (bool minimal : {false, true}) {
+      const TPrefixes p{'#', c.qbin, c.rept, minimal};
+      SCOPED_TRACE(std::string("qbin ") + std::to_string(c.qbin) + " rept " +
+                   std::to_string(c.rept) + (minimal ? " minimal" : ""));
+      std::string all;
+      for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+      const std::string enc = Encode(all, p);
+      EXPECT_EQ(Decode(enc, p), all);
+      // With an eighth-bit prefix every character on the line is 7-bit.
+      if (c.qbin != 0) {
+        for (char ch : enc) ASSERT_EQ(static_cast<std::uint8_t>(ch) & 0x80, 0);
+      }
+      for (int b = 0; b < 256; ++b) {
+        for (std::size_t run = 1; run <= 200; ++run) {
+          const std::string bytes = "x" + std::string(run, static_cast<char>(b)) + "y";
+          const std::string field = Encode(bytes, p);
+          ASSERT_EQ(Decode(field, p), bytes) << b << " x " << run;
+          // From four equal bytes on, a count is shorter than the bytes one by one.
+          const std::size_t one = EncodedLength(static_cast<std::uint8_t>(b), '#', c.qbin, c.rept);
+          if (c.rept != 0 && run >= 4) {
+            ASSERT_LT(field.size(), 2 + run * one) << b << " x " << run;
+          }
         }
       }
     }
-  }
 }
 
 TEST(KermitRepeat, EncoderNeverWritesPastItsRoomAndStopsAtAWholeByte) {
   std::string bytes = std::string(300, '\0') + "abc" + std::string(50, '~') + "\xfe\xfe\xfe\x80";
-  for (const Combo& c : kCombos) {
-    const TPrefixes p{'#', c.qbin, c.rept};
-    for (std::size_t room = 0; room < 40; ++room) {
-      std::string out(room + 16, '\x5a');
-      std::size_t written = 0;
-      const std::size_t used = EncodeData(
-          U(bytes), bytes.size(), p, reinterpret_cast<std::uint8_t*>(out.data()), room, written);
-      ASSERT_LE(written, room);
-      for (std::size_t i = room; i < out.size(); ++i) ASSERT_EQ(out[i], '\x5a');
-      EXPECT_EQ(Decode(out.substr(0, written), p), bytes.substr(0, used)) << room;
+  for (const Combo& c : kCombos)
+    for (bool minimal : {false, true}) {
+      const TPrefixes p{'#', c.qbin, c.rept, minimal};
+      for (std::size_t room = 0; room < 40; ++room) {
+        std::string out(room + 16, '\x5a');
+        std::size_t written = 0;
+        const std::size_t used = EncodeData(
+            U(bytes), bytes.size(), p, reinterpret_cast<std::uint8_t*>(out.data()), room, written);
+        ASSERT_LE(written, room);
+        for (std::size_t i = room; i < out.size(); ++i) ASSERT_EQ(out[i], '\x5a');
+        EXPECT_EQ(Decode(out.substr(0, written), p), bytes.substr(0, used)) << room;
+      }
     }
+}
+
+TEST(KermitPrefixing, MinimalPrefixingLeavesOnlyTheCharactersALineActsOnPrefixed) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  for (std::uint8_t qbin : {std::uint8_t{0}, std::uint8_t{'&'}}) {
+    const TPrefixes p{'#', qbin, 0, true};
+    const std::string field = Encode(all, p);
+    EXPECT_EQ(Decode(field, p), all);
+    // SOH, CR, XON, XOFF and DEL never reach the line as themselves, in any position.
+    for (char ch : field) {
+      const auto u = static_cast<std::uint8_t>(ch);
+      EXPECT_TRUE(u != 1 && u != 13 && u != 17 && u != 19 && u != 127 && u != 255) << int(u);
+    }
+    // Every other control character does: 28 of the 32 travel bare.
+    for (int b : {0, 2, 10, 27, 31})
+      EXPECT_NE(field.find(static_cast<char>(b)), std::string::npos) << b;
+    // Against full prefixing, 28 characters fewer (56 with an eighth-bit prefix).
+    const TPrefixes full{'#', qbin, 0, false};
+    EXPECT_EQ(Encode(all, full).size() - field.size(), qbin ? 56u : 28u);
   }
 }
 

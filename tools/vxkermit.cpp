@@ -37,8 +37,9 @@ const char* kDescription =
     "\n"
     "Long packets (up to 9024 bytes) and repeat-count compression are offered to the peer\n"
     "and used when it agrees; a file's exact length and date go with it, and a received\n"
-    "file takes the date its sender gives. --classic speaks the basic protocol without\n"
-    "them. --reliable declares the line reliable: data packets stream without waiting\n"
+    "file takes the date its sender gives; data sent prefixes only the control characters\n"
+    "a line acts on. --classic speaks the basic protocol without them. --reliable declares the "
+    "line reliable: data packets stream without waiting\n"
     "for acknowledgements when the peer declares it reliable too.\n"
     "\n"
     "Exit status:\n"
@@ -181,7 +182,12 @@ int main(int argc, char** argv) {
   const QCommandLineOption classic(
       "classic",
       "Speak the basic protocol: packets of at most 94 bytes, no repeat-count compression,\n"
-      "no exact length or date.");
+      "no exact length or date, every control character prefixed.");
+  const QCommandLineOption prefixAll(
+      "prefix-all",
+      "Prefix every control character in the data sent (by default only SOH, CR, XON, XOFF,\n"
+      "DEL and 255 are; the others travel as they are, which Kermit receivers take). For a\n"
+      "line that drops or acts on other control characters.");
   const QCommandLineOption packetLength(
       "packet-length",
       "Longest packet this side takes and sends, 95 to 9024 (default 9024 sending, 2048\n"
@@ -193,9 +199,9 @@ int main(int argc, char** argv) {
       "Declare the line reliable (it neither loses nor damages bytes): data packets stream\n"
       "without acknowledgements when the peer agrees, and any error ends the transfer.");
   const QList<QCommandLineOption> options = {
-      speed,   dataBits,     parity,       stopBits,   flow,    check,
-      timeout, fixedTimeout, retryLimit,   errorLimit, wait,    logFile,
-      level,   quiet,        packetLength, classic,    reliable};
+      speed,   dataBits,     parity,       stopBits,   flow,     check,
+      timeout, fixedTimeout, retryLimit,   errorLimit, wait,     logFile,
+      level,   quiet,        packetLength, classic,    reliable, prefixAll};
   parser.addOptions(options);
   parser.addPositionalArgument("command", "send or receive");
   parser.addPositionalArgument("DEVICE", "the serial device");
@@ -314,6 +320,7 @@ int main(int argc, char** argv) {
   kermit.SetExactLength(!parser.isSet(classic));
   kermit.SetFileDates(!parser.isSet(classic));
   kermit.SetStreaming(parser.isSet(reliable));
+  kermit.SetMinimalPrefixing(!parser.isSet(classic) && !parser.isSet(prefixAll));
   kermit.SetDefaultPath(o.dir);
 
   std::string fatal;

@@ -16,13 +16,38 @@ std::string EncodeText(const std::string& bytes, std::uint8_t qctl, std::uint8_t
   return out;
 }
 
+namespace {
+
+// True when B is a control character that minimal prefixing lets travel as it is (behind
+// Qbin when it has the eighth bit and Qbin is in force).
+bool TravelsUnprefixed(std::uint8_t b, const TPrefixes& prefixes) {
+  if (!prefixes.minimal) return false;
+  const std::uint8_t low = prefixes.qbin != 0 ? b & 0x7F : b;
+  return low < 32 && !KeepsControlPrefix(low);
+}
+
+std::size_t EncodedDataLength(std::uint8_t b, const TPrefixes& p) {
+  if (TravelsUnprefixed(b, p)) return p.qbin != 0 && (b & 0x80) ? 2 : 1;
+  return EncodedLength(b, p.qctl, p.qbin, p.rept);
+}
+
+std::size_t EncodeDataByte(std::uint8_t b, const TPrefixes& p, std::uint8_t* out) {
+  if (!TravelsUnprefixed(b, p)) return EncodeByte(b, p.qctl, p.qbin, p.rept, out);
+  std::size_t n = 0;
+  if (p.qbin != 0 && (b & 0x80)) out[n++] = p.qbin;
+  out[n++] = p.qbin != 0 ? b & 0x7F : b;
+  return n;
+}
+
+}  // namespace
+
 std::size_t EncodeData(const std::uint8_t* in, std::size_t len, const TPrefixes& prefixes,
                        std::uint8_t* out, std::size_t room, std::size_t& written) {
-  const std::uint8_t qctl = prefixes.qctl, qbin = prefixes.qbin, rept = prefixes.rept;
+  const std::uint8_t rept = prefixes.rept;
   std::size_t i = 0, w = 0;
   while (i < len) {
     const std::uint8_t b = in[i];
-    const std::size_t one = EncodedLength(b, qctl, qbin, rept);
+    const std::size_t one = EncodedDataLength(b, prefixes);
     if (rept != 0) {
       std::size_t run = 1;
       const std::size_t most = std::min(len - i, kMaxRepeatCount);
@@ -31,13 +56,13 @@ std::size_t EncodeData(const std::uint8_t* in, std::size_t len, const TPrefixes&
       if (2 + one < run * one && w + 2 + one <= room) {
         out[w++] = rept;
         out[w++] = static_cast<std::uint8_t>(run + 32);
-        w += EncodeByte(b, qctl, qbin, rept, out + w);
+        w += EncodeDataByte(b, prefixes, out + w);
         i += run;
         continue;
       }
     }
     if (w + one > room) break;
-    w += EncodeByte(b, qctl, qbin, rept, out + w);
+    w += EncodeDataByte(b, prefixes, out + w);
     ++i;
   }
   written = w;

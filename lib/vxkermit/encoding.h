@@ -61,11 +61,21 @@ constexpr std::size_t EncodeByte(std::uint8_t b, std::uint8_t qctl, std::uint8_t
   return EncodeByte(b, qctl, qbin, 0, out);
 }
 
-// The prefixes in force for a session's data fields; 0 for a prefix not in use.
+// With minimal prefixing, the control characters that still travel behind the control
+// prefix (as seven bits): SOH begins a packet and CR ends one, XON and XOFF are a line's
+// flow control, DEL (and 255 on an eight-bit line) some lines drop. Every other control
+// character travels as it is; receivers take a data field by its length.
+constexpr bool KeepsControlPrefix(std::uint8_t low) {
+  return low == 1 || low == 13 || low == 17 || low == 19 || low == 127;
+}
+
+// The prefixes in force for a session's data fields; 0 for a prefix not in use. Minimal:
+// data bytes use minimal prefixing (KeepsControlPrefix); file names never do.
 struct TPrefixes {
   std::uint8_t qctl = '#';
   std::uint8_t qbin = 0;
   std::uint8_t rept = 0;
+  bool minimal = false;
 };
 
 // The longest run one repeat count covers, and the most characters a repeated byte takes:

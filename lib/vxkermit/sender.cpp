@@ -60,7 +60,7 @@ void TvxKermit::SendFileData() {
     // Long packets follow the line's record; the classic length is what the peer allows.
     const std::size_t max =
         send_long_ > 0 ? packet_sizer_.Next(MaxClassicField(), MaxDataField()) : MaxDataField();
-    const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_};
+    const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_, minimal_prefixing_};
     const auto chunk = static_cast<std::int64_t>(std::min(max, raw_buf_.size()));
     try {
       data_pos_ = file->Position();

@@ -135,8 +135,12 @@ void FaultyLine::ClosePty(Pty& pty) {
 FaultyLine::FaultyLine(const FaultRates& rates, std::uint64_t seed)
     : FaultyLine(rates, rates, seed) {}
 
-FaultyLine::FaultyLine(const FaultRates& aToB, const FaultRates& bToA, std::uint64_t seed)
-    : rates_{aToB, bToA}, seed_(seed) {
+FaultyLine::FaultyLine(const FaultRates& rates, const LinePacing& pacing, std::uint64_t seed)
+    : FaultyLine(rates, rates, seed, pacing) {}
+
+FaultyLine::FaultyLine(const FaultRates& aToB, const FaultRates& bToA, std::uint64_t seed,
+                       const LinePacing& pacing)
+    : rates_{aToB, bToA}, pacing_(pacing), seed_(seed) {
   CheckRates(aToB);
   CheckRates(bToA);
   try {
@@ -228,21 +232,26 @@ std::uint64_t FaultyLine::SeedFromEnvironment() {
 }
 
 void FaultyLine::Run() {
+  using Clock = LinePacer::Clock;
   // Direction D reads from from[D] and writes to to[D].
   const int from[2] = {a_.master, b_.master};
   const int to[2] = {b_.master, a_.master};
   FaultDrawer drawers[2] = {FaultDrawer(rates_[0], seed_ * 2 + 1),
                             FaultDrawer(rates_[1], seed_ * 2 + 2)};
+  LinePacer pacers[2] = {LinePacer(pacing_), LinePacer(pacing_)};
   std::string pending[2];
   std::size_t sent[2] = {0, 0};  // the part of pending[D] already written
+  std::string fresh;
   char buf[kReadChunk];
 
   auto fail = [&](const char* what) {
     error_ = std::string("faultyline: ") + what + ": " + std::strerror(errno);
     failed_ = true;
   };
-  // Writes what direction D holds; false on an error the relay cannot go on from.
+  // Hands the reader of direction D what its pacer lets through by now; false on an error
+  // the relay cannot go on from.
   auto deliver = [&](int d) {
+    pacers[d].Release(Clock::now(), pending[d]);
     while (sent[d] < pending[d].size()) {
       const ssize_t n = ::write(to[d], pending[d].data() + sent[d], pending[d].size() - sent[d]);
       if (n > 0) {
@@ -268,13 +277,25 @@ void FaultyLine::Run() {
   };
 
   while (!failed_) {
+    const Clock::time_point now = Clock::now();
+    Clock::time_point wake = Clock::time_point::max();
     struct pollfd fds[3] = {{wake_, POLLIN, 0}, {a_.master, 0, 0}, {b_.master, 0, 0}};
     for (int d = 0; d < 2; ++d) {
-      if (pending[d].size() - sent[d] < kMaxPending) fds[1 + d].events |= POLLIN;
+      const std::size_t held = pending[d].size() - sent[d] + pacers[d].Held();
+      if (held < kMaxPending && pacers[d].Budget(now, 1) > 0) fds[1 + d].events |= POLLIN;
       // The writing end of direction D is the reading end of the other direction.
       if (sent[d] < pending[d].size()) fds[1 + (1 - d)].events |= POLLOUT;
+      wake = std::min(wake, pacers[d].NextEvent(now));
     }
-    if (::poll(fds, 3, -1) < 0) {
+    struct timespec wait;
+    const struct timespec* timeout = nullptr;
+    if (wake != Clock::time_point::max()) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count();
+      wait.tv_sec = static_cast<time_t>(ns / 1000000000);
+      wait.tv_nsec = static_cast<long>(ns % 1000000000);
+      timeout = &wait;
+    }
+    if (::ppoll(fds, 3, timeout, nullptr) < 0) {
       if (errno == EINTR) continue;
       fail("poll");
       break;
@@ -282,9 +303,13 @@ void FaultyLine::Run() {
     if (fds[0].revents) break;
     for (int d = 0; d < 2 && !failed_; ++d) {
       if (fds[1 + d].revents & (POLLIN | POLLHUP | POLLERR)) {
-        const ssize_t n = ::read(from[d], buf, sizeof buf);
+        // Packet mode puts a status byte before the data.
+        const std::size_t budget = pacers[d].Budget(Clock::now(), sizeof buf - 1);
+        const ssize_t n = ::read(from[d], buf, budget + 1);
         if (n > 0 && buf[0] == TIOCPKT_DATA) {
-          drawers[d].Apply(buf + 1, static_cast<std::size_t>(n - 1), pending[d], counts_[d]);
+          fresh.clear();
+          drawers[d].Apply(buf + 1, static_cast<std::size_t>(n - 1), fresh, counts_[d]);
+          pacers[d].Carry(fresh, Clock::now());
           // Counted after the faults, so bytesIn - dropped + duplicated is what will arrive.
           counts_[d].bytesIn += static_cast<std::uint64_t>(n - 1);
         } else if (n > 0) {

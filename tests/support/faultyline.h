@@ -1,5 +1,6 @@
 // A faulty serial line: two pseudo-terminal pairs whose inner (master) ends are joined by
-// a relay thread that damages bytes on their way. A program opens A(), another B(); what
+// a relay thread that damages bytes on their way and, when asked, gives them the timing of
+// a serial line between USB adapters (support/linepacer.h). A program opens A(), another B(); what
 // one writes reaches the other after the faults of its direction: a flipped bit, a dropped
 // byte or a duplicated byte, each drawn per byte at its own rate from a seeded generator.
 //
@@ -15,6 +16,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "support/linepacer.h"
 
 // Per-byte probabilities, each in [0, 1]; a byte that is dropped is neither flipped nor
 // duplicated.
@@ -46,7 +49,11 @@ class FaultyLine {
   // one line beginning "faultyline: seed". Throws std::runtime_error when a pty cannot be
   // made, a rate is outside [0, 1] or the thread cannot start.
   FaultyLine(const FaultRates& rates, std::uint64_t seed);
-  FaultyLine(const FaultRates& aToB, const FaultRates& bToA, std::uint64_t seed);
+  FaultyLine(const FaultRates& aToB, const FaultRates& bToA, std::uint64_t seed,
+             const LinePacing& pacing = {});
+  // A line that also has the timing Pacing gives, in both directions (each with an adapter
+  // of its own at the receiving end).
+  FaultyLine(const FaultRates& rates, const LinePacing& pacing, std::uint64_t seed);
   // Stops the relay and closes every end.
   ~FaultyLine();
   FaultyLine(const FaultyLine&) = delete;
@@ -98,6 +105,7 @@ class FaultyLine {
 
   Pty a_, b_;
   FaultRates rates_[2];
+  LinePacing pacing_;
   std::uint64_t seed_;
   Counters counts_[2];
   int wake_ = -1;  // eventfd: Stop wakes the relay's poll
