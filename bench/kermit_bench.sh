@@ -1,21 +1,30 @@
 #!/usr/bin/env bash
-# Kermit throughput over a socat pty pair: our engine (the vxkermit program, with its
-# defaults: long packets and repeat counts offered) against ckermit both ways, ours to ours,
-# ours with --classic both ways, and ckermit to ckermit restricted to the classic protocol
-# (the baseline of the ratios) and with its defaults (the second ratio). Medians of RUNS runs
-# of a SIZE_MB random file. Then the program's peak resident memory for a 1 MiB and a
-# 1 GiB file. Then, when the faultyline program is given, completion and payload rate over
-# a line that flips a bit in a byte with probability FAULT_FLIP (one in 10,000) each way:
-# ours to ckermit, ckermit to ours and ckermit to ckermit (its defaults on short packets,
-# the baseline there), all with their default options, FAULT_RUNS runs of a FAULT_SIZE_KB
-# random file.
+# Kermit benchmarks, each configuration against its baseline run side by side (they take
+# turns run by run, so a machine that drifts moves them alike); medians of RUNS runs.
+#  1. A socat pty pair, a SIZE_MB random file: ours (the vxkermit program with its defaults)
+#     to ckermit, ckermit to ours, ours to ours, against ckermit to ckermit with defaults.
+#     Then the basic protocol (--classic) both ways against ckermit restricted to it, on a
+#     CLASSIC_MB file.
+#  2. A line paced like a serial line between USB adapters (the faultyline program with
+#     --baud and --latency-us): 115200 baud with 16 ms latency timers and 3,000,000 baud
+#     with 1 ms ones; ours both ways against ckermit to ckermit with defaults, and ours
+#     with --classic beside them; payload rate against the line's byte rate.
+#  3. The program's peak resident memory (GNU time) sending and receiving a 1 MiB and a
+#     1 GiB random file with its largest packets and window.
+#  4. A line that flips a bit in a byte with probability FAULT_FLIP (one in 10,000) each
+#     way: completion and payload rate, ours both ways against ckermit to ckermit, all with
+#     their defaults, FAULT_RUNS runs of a FAULT_SIZE_KB random file.
+# SECTIONS (default "pty usb memory faulty") picks the parts to run.
 set -euo pipefail
 
 CLI=${1:?usage: kermit_bench.sh path/to/vxkermit [path/to/faultyline]}
 FAULTY=${2:-}
 RUNS=${RUNS:-3}
-SIZE_MB=${SIZE_MB:-16}
-MEM_SECONDS=${MEM_SECONDS:-20}
+SIZE_MB=${SIZE_MB:-64}
+CLASSIC_MB=${CLASSIC_MB:-4}
+SECTIONS=${SECTIONS:-pty usb memory faulty}
+USB_RUNS=${USB_RUNS:-3}
+MEM_MB=${MEM_MB:-1024}
 FAULT_RUNS=${FAULT_RUNS:-5}
 FAULT_SIZE_KB=${FAULT_SIZE_KB:-4096}
 FAULT_FLIP=${FAULT_FLIP:-0.0001}
@@ -35,7 +44,6 @@ trap cleanup EXIT
 
 mkdir -p "$work/src" "$work/dst"
 head -c $((SIZE_MB * 1048576)) /dev/urandom > "$work/src/big.bin"
-size=$(stat -c %s "$work/src/big.bin")
 
 start_pair() {
   rm -f "$work/A" "$work/B"
@@ -51,101 +59,148 @@ ck_base() {
 }
 RESTRICT="set streaming off, set reliable off, set clear-channel off, set window 1, set repeat counts off, set prefixing all, set block-check 3"
 
+# Receivers take DEVICE [CKERMIT-SETTINGS]; senders DEVICE [CKERMIT-SETTINGS] FILE. Our
+# program ignores the settings: a pty has no speed, the line's pace is the relay's.
 recv_ours() { "$CLI" receive --quiet "$1" "$work/dst"; }
-send_ours() { "$CLI" send --quiet --check 3 "$1" "$work/src/big.bin"; }
+send_ours() { "$CLI" send --quiet --check 3 "$1" "$3"; }
 recv_classic() { "$CLI" receive --quiet --classic "$1" "$work/dst"; }
-send_classic() { "$CLI" send --quiet --classic --check 3 "$1" "$work/src/big.bin"; }
-recv_ck() { (cd "$work/dst" && timeout 600 kermit -Y -H -q -C "$(ck_base "$1")${2:+, $2}, receive, exit \\v(status)" </dev/null >/dev/null); }
-send_ck() { timeout 600 kermit -Y -H -q -C "$(ck_base "$1")${2:+, $2}, send $work/src/big.bin, exit \\v(status)" </dev/null >/dev/null; }
+send_classic() { "$CLI" send --quiet --classic --check 3 "$1" "$3"; }
+recv_ck() { (cd "$work/dst" && timeout 900 kermit -Y -H -q -C "$(ck_base "$1")${2:+, $2}, receive, exit \\v(status)" </dev/null >/dev/null); }
+send_ck() { timeout 900 kermit -Y -H -q -C "$(ck_base "$1")${2:+, $2}, send $3, exit \\v(status)" </dev/null >/dev/null; }
 
 # One run: receiver on A, sender on B; prints payload bytes per second.
 one_run() {
-  local receiver=$1 sender=$2 rextra=${3:-} sextra=${4:-}
-  rm -f "$work/dst/big.bin"
+  local receiver=$1 sender=$2 rextra=${3:-} sextra=${4:-} file=${5:-big.bin}
+  rm -f "$work/dst/$file"
   start_pair
   $receiver "$work/A" "$rextra" &
   local rpid=$!
   sleep 0.3
   local t0 t1
   t0=$(date +%s.%N)
-  $sender "$work/B" "$sextra"
+  $sender "$work/B" "$sextra" "$work/src/$file"
   wait "$rpid"
   t1=$(date +%s.%N)
   stop_pair
-  cmp -s "$work/src/big.bin" "$work/dst/big.bin" || { echo "transfer damaged the file" >&2; exit 1; }
-  echo "$size $t0 $t1" | awk '{ printf "%.0f\n", $1 / ($3 - $2) }'
+  cmp -s "$work/src/$file" "$work/dst/$file" || { echo "transfer damaged $file" >&2; exit 1; }
+  echo "$(stat -c %s "$work/src/$file") $t0 $t1" | awk '{ printf "%.0f\n", $1 / ($3 - $2) }'
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
-# The configurations take turns, run by run, so that a machine that drifts during the
-# benchmark moves the baseline and the others alike.
-echo "Kermit over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
-declare -a base_r ours_ck_r ck_ours_r ours_ours_r ck_def_r cl_ck_r ck_cl_r
-for _ in $(seq "$RUNS"); do
-  base_r+=("$(one_run recv_ck send_ck "$RESTRICT, set receive packet-length 94" "$RESTRICT, set send packet-length 89")")
-  ours_ck_r+=("$(one_run recv_ck send_ours)")
-  ck_ours_r+=("$(one_run recv_ours send_ck)")
-  ours_ours_r+=("$(one_run recv_ours send_ours)")
-  ck_def_r+=("$(one_run recv_ck send_ck)")
-  cl_ck_r+=("$(one_run recv_ck send_classic)")
-  ck_cl_r+=("$(one_run recv_classic send_ck)")
-done
 med() { printf '%s\n' "$@" | median; }
-base=$(med "${base_r[@]}")
-ours_to_ck=$(med "${ours_ck_r[@]}")
-ck_to_ours=$(med "${ck_ours_r[@]}")
-ours_to_ours=$(med "${ours_ours_r[@]}")
-ck_defaults=$(med "${ck_def_r[@]}")
-classic_to_ck=$(med "${cl_ck_r[@]}")
-ck_to_classic=$(med "${ck_cl_r[@]}")
-ratio() { awk -v a="$1" -v b="$base" 'BEGIN { printf "%.2f", a / b }'; }
-ratio_def() { awk -v a="$1" -v b="$ck_defaults" 'BEGIN { printf "%.2f", a / b }'; }
-line() { printf '  %-40s %10s B/s  ratio %s, to ckermit defaults %s%s\n' "$1" "$2" "$(ratio "$2")" "$(ratio_def "$2")" "${3:-}"; }
-printf '  %-40s %10s B/s\n' "ckermit -> ckermit, restricted (baseline)" "$base"
-line "ckermit -> ckermit, defaults" "$ck_defaults"
-line "ours -> ckermit, defaults" "$ours_to_ck" " (target >= 1.0 of ckermit defaults)"
-line "ckermit -> ours, defaults" "$ck_to_ours" " (target >= 1.0 of ckermit defaults)"
-line "ours -> ours, defaults" "$ours_to_ours"
-line "ours --classic -> ckermit" "$classic_to_ck" " (target >= 1.0 of the baseline)"
-line "ckermit -> ours --classic" "$ck_to_classic" " (target >= 1.0 of the baseline)"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+wants() { case " $SECTIONS " in *" $1 "*) return 0 ;; esac; return 1; }
 
-# Peak resident memory of the program, sender and receiver, for a 1 MiB file sent whole
-# and for a 1 GiB file sent for MEM_SECONDS seconds (a stop-and-wait transfer of the whole
-# gigabyte would take most of an hour; the buffers are fixed, so the peak shows early).
-peak_kb() { awk '/VmHWM/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
-mem_run() {
-  local file=$1 seconds=$2
-  rm -f "$work/dst/"*
-  start_pair
-  "$CLI" receive --quiet "$work/A" "$work/dst" &
+if wants pty; then
+  head -c $((CLASSIC_MB * 1048576)) /dev/urandom > "$work/src/classic.bin"
+  echo "Kermit over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
+  declare -a ck_def_r ours_ck_r ck_ours_r ours_ours_r base_r cl_ck_r ck_cl_r
+  for _ in $(seq "$RUNS"); do
+    ck_def_r+=("$(one_run recv_ck send_ck)")
+    ours_ck_r+=("$(one_run recv_ck send_ours)")
+    ck_ours_r+=("$(one_run recv_ours send_ck)")
+    ours_ours_r+=("$(one_run recv_ours send_ours)")
+    base_r+=("$(one_run recv_ck send_ck "$RESTRICT, set receive packet-length 94" "$RESTRICT, set send packet-length 89" classic.bin)")
+    cl_ck_r+=("$(one_run recv_ck send_classic "" "" classic.bin)")
+    ck_cl_r+=("$(one_run recv_classic send_ck "" "" classic.bin)")
+  done
+  ck_def=$(med "${ck_def_r[@]}")
+  base=$(med "${base_r[@]}")
+  line() { printf '  %-44s %10s B/s  ratio %s%s\n' "$1" "$2" "$(ratio "$2" "$3")" "${4:-}"; }
+  printf '  %-44s %10s B/s\n' "ckermit -> ckermit, defaults (baseline)" "$ck_def"
+  line "ours -> ckermit, defaults" "$(med "${ours_ck_r[@]}")" "$ck_def" " (target >= 1.0)"
+  line "ckermit -> ours, defaults" "$(med "${ck_ours_r[@]}")" "$ck_def" " (target >= 1.0)"
+  line "ours -> ours, defaults" "$(med "${ours_ours_r[@]}")" "$ck_def" " (target >= 1.2)"
+  echo "  basic protocol, ${CLASSIC_MB} MiB random file"
+  printf '  %-44s %10s B/s\n' "ckermit -> ckermit, restricted (baseline)" "$base"
+  line "ours --classic -> ckermit" "$(med "${cl_ck_r[@]}")" "$base" " (target >= 1.0)"
+  line "ckermit -> ours --classic" "$(med "${ck_cl_r[@]}")" "$base" " (target >= 1.0)"
+fi
+
+# The USB serial line: faultyline paces bytes at the baud rate and hands them over as the
+# adapters at each end would. One run: receiver on UA, sender on UB; prints payload B/s.
+start_usb() {
+  rm -f "$work/UA" "$work/UB"
+  "$FAULTY" --baud "$1" --latency-us "$2" "$work/UA" "$work/UB" >/dev/null 2>>"$work/usb.log" &
+  line_pid=$!
+  for _ in $(seq 200); do [ -e "$work/UA" ] && [ -e "$work/UB" ] && return; sleep 0.02; done
+  echo "faultyline made no line" >&2; exit 1
+}
+usb_run() {
+  local baud=$1 latency=$2 receiver=$3 sender=$4 file=$5
+  rm -f "$work/dst/$file"
+  start_usb "$baud" "$latency"
+  $receiver "$work/UA" "set speed $baud" &
   local rpid=$!
   sleep 0.3
-  "$CLI" send --quiet --check 3 "$work/B" "$file" &
-  local spid=$!
-  local rpeak=0 speak=0 waited=0
-  while kill -0 "$spid" 2>/dev/null && [ "$waited" -lt $((seconds * 10)) ]; do
-    speak=$(( $(peak_kb "$spid") > speak ? $(peak_kb "$spid") : speak ))
-    rpeak=$(( $(peak_kb "$rpid") > rpeak ? $(peak_kb "$rpid") : rpeak ))
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  local moved
-  moved=$(stat -c %s "$work/dst/$(basename "$file")" 2>/dev/null || echo 0)
-  kill "$spid" "$rpid" 2>/dev/null || true
-  wait "$spid" "$rpid" 2>/dev/null || true
-  stop_pair
-  echo "$speak $rpeak $moved"
+  local t0 t1
+  t0=$(date +%s.%N)
+  $sender "$work/UB" "set speed $baud" "$work/src/$file"
+  wait "$rpid"
+  t1=$(date +%s.%N)
+  kill "$line_pid" 2>/dev/null || true; wait "$line_pid" 2>/dev/null || true; line_pid=
+  cmp -s "$work/src/$file" "$work/dst/$file" || { echo "transfer damaged $file" >&2; exit 1; }
+  echo "$(stat -c %s "$work/src/$file") $t0 $t1" | awk '{ printf "%.0f\n", $1 / ($3 - $2) }'
 }
-head -c 1048576 /dev/urandom > "$work/src/small.bin"
-truncate -s 1G "$work/src/huge.bin"
-read -r s1 r1 m1 < <(mem_run "$work/src/small.bin" 60)
-read -r s2 r2 m2 < <(mem_run "$work/src/huge.bin" "$MEM_SECONDS")
-echo "vxkermit peak resident memory (KiB)"
-printf '  %-34s send %7s  receive %7s  (%s bytes moved)\n' "1 MiB file" "$s1" "$r1" "$m1"
-printf '  %-34s send %7s  receive %7s  (%s bytes moved)\n' "1 GiB file, first ${MEM_SECONDS} s" "$s2" "$r2" "$m2"
-printf '  difference: send %s KiB, receive %s KiB (target: within a few MB)\n' "$((s2 - s1))" "$((r2 - r1))"
+usb_section() {
+  local baud=$1 latency=$2 kib=$3 classic_kib=$4
+  local rate=$((baud / 10))
+  head -c $((kib * 1024)) /dev/urandom > "$work/src/usb.bin"
+  head -c $((classic_kib * 1024)) /dev/urandom > "$work/src/usbc.bin"
+  echo "Kermit over a USB serial line at $baud baud (8N1: $rate B/s), ${latency} us latency timers, ${kib} KiB random file, median of $USB_RUNS runs"
+  local ck=() oc=() co=() cl=()
+  for _ in $(seq "$USB_RUNS"); do
+    ck+=("$(usb_run "$baud" "$latency" recv_ck send_ck usb.bin)")
+    oc+=("$(usb_run "$baud" "$latency" recv_ck send_ours usb.bin)")
+    co+=("$(usb_run "$baud" "$latency" recv_ours send_ck usb.bin)")
+    cl+=("$(usb_run "$baud" "$latency" recv_ck send_classic usbc.bin)")
+  done
+  local base target=$5
+  base=$(med "${ck[@]}")
+  uline() {
+    printf '  %-40s %8s B/s  %s of the line, %s of ckermit%s\n' "$1" "$2" "$(ratio "$2" "$rate")" "$(ratio "$2" "$base")" "${3:-}"
+  }
+  uline "ckermit -> ckermit, defaults" "$base"
+  uline "ours -> ckermit" "$(med "${oc[@]}")" " (target >= $target of the line, >= 1.0 of ckermit)"
+  uline "ckermit -> ours" "$(med "${co[@]}")" " (target >= $target of the line, >= 1.0 of ckermit)"
+  uline "ours --classic -> ckermit (${classic_kib} KiB)" "$(med "${cl[@]}")"
+}
+if wants usb; then
+  if [ -z "$FAULTY" ]; then
+    echo "USB serial line: skipped (no faultyline program given)"
+  else
+    usb_section 115200 16000 "${USB_SLOW_KB:-512}" 64 0.90
+    usb_section 3000000 1000 "${USB_FAST_KB:-8192}" 512 0.85
+  fi
+fi
+
+# Peak resident memory (GNU time) of the program sending and receiving a whole file.
+mem_run() {
+  local file=$1
+  rm -f "$work/dst/"*
+  start_pair
+  /usr/bin/time -f %M -o "$work/rmem" "$CLI" receive --quiet "$work/A" "$work/dst" &
+  local rpid=$!
+  sleep 0.3
+  /usr/bin/time -f %M -o "$work/smem" "$CLI" send --quiet --check 3 "$work/B" "$file"
+  wait "$rpid"
+  stop_pair
+  cmp -s "$file" "$work/dst/$(basename "$file")" || { echo "transfer damaged $file" >&2; exit 1; }
+  echo "$(cat "$work/smem") $(cat "$work/rmem")"
+}
+if wants memory; then
+  head -c 1048576 /dev/urandom > "$work/src/small.bin"
+  head -c $((MEM_MB * 1048576)) /dev/urandom > "$work/src/huge.bin"
+  read -r s1 r1 < <(mem_run "$work/src/small.bin")
+  read -r s2 r2 < <(mem_run "$work/src/huge.bin")
+  rm -f "$work/src/huge.bin" "$work/dst/huge.bin"
+  echo "vxkermit peak resident memory (KiB), largest packets and window"
+  printf '  %-20s send %7s  receive %7s\n' "1 MiB file" "$s1" "$r1"
+  printf '  %-20s send %7s  receive %7s\n' "${MEM_MB} MiB file" "$s2" "$r2"
+  printf '  difference: send %s KiB, receive %s KiB (target: within a few MB)\n' "$((s2 - s1))" "$((r2 - r1))"
+fi
 
 # The faulty line: the faultyline program joins two pty pairs and flips bits on the way.
+wants faulty || exit 0
 [ -n "$FAULTY" ] || { echo "Faulty line: skipped (no faultyline program given)"; exit 0; }
 mkdir -p "$work/fdst"
 head -c $((FAULT_SIZE_KB * 1024)) /dev/urandom > "$work/src/faulty.bin"
