@@ -49,6 +49,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(bool FileDates READ FileDates WRITE SetFileDates)
   Q_PROPERTY(bool Streaming READ Streaming WRITE SetStreaming)
   Q_PROPERTY(bool MinimalPrefixing READ MinimalPrefixing WRITE SetMinimalPrefixing)
+  Q_PROPERTY(bool Recovery READ Recovery WRITE SetRecovery)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
@@ -64,6 +65,10 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// a packet out of sequence, a NAK). Nothing is repeated on such a link: the session ends
   /// with an E packet, and a file being received is never reported received.
   static constexpr Cardinal kStreamingFailure = 11;
+  /// Fatal error 17 detail: a resend cannot go on: the receiver reports more bytes than the
+  /// file has, or a length that cannot be read. The session ends with an E packet; the
+  /// receiver's file is left as it was.
+  static constexpr Cardinal kRecoveryFailure = 12;
 
   /// The receive buffer's size outside long-packet sessions; a session with long packets
   /// sizes the buffers once, at its start, for the longest packet this side offers.
@@ -177,6 +182,40 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool Streaming() const { return streaming_; }
   /// Sets Streaming; takes effect at the next session.
   void SetStreaming(bool value) { streaming_ = value; }
+  /// Whether this side offers recovery (the RESEND capability).
+  ///
+  /// Off by default (the Send-Init stays as it was). On: the Send-Init, and the answer to a
+  /// sender that offers it, carry the capability. Receiving in a session where both offer
+  /// it, a file the sender announces with the disposition "+R" that already exists in
+  /// DefaultPath is not truncated at its F packet: the acknowledgement of its A packet
+  /// reports the bytes it holds ("1"), and the data that follows is appended to them. A
+  /// file that exists but is longer than the exact length announced ("1") is received
+  /// whole instead (reported as 0 bytes held); without "+R" an existing file is replaced
+  /// as usual. A file that does not exist is received whole (0 bytes held). Sending with
+  /// ResendFiles needs it from the peer, not this property. Takes effect at the next session.
+  bool Recovery() const { return recovery_; }
+  /// Sets Recovery; takes effect at the next session.
+  void SetRecovery(bool value) { recovery_ = value; }
+  /// Sends the files of Mask like SendFiles, resuming each where the receiver's copy ends.
+  ///
+  /// The Send-Init offers recovery whatever Recovery says. When the peer offers it too (and
+  /// takes attributes), each file's A packet carries "+R" and the data starts at the length
+  /// the receiver reports, so only the rest crosses; a receiver that holds the whole file
+  /// gets none. A reported length above the file's size, or one that cannot be read, is
+  /// fatal error 17 with kRecoveryFailure (the receiver's copy is not touched further).
+  /// With a peer that does not offer recovery every file is sent whole, as by SendFiles
+  /// (logged); a file whose A packet the receiver refuses ("N") goes on as with SendFiles.
+  /// Same thread and errors as SendFiles.
+  void ResendFiles(const std::string& mask);
+  /// Whether the current (or, after it, the last) session agreed on recovery: both sides
+  /// offered it. Set once the Send-Init exchange agreed; only a session ResendFiles started
+  /// resends files.
+  bool RecoveryAgreed() const { return recovery_agreed_; }
+  /// The bytes of the current file the receiver already held when its transfer began: where
+  /// a resend started reading (sending) or appending (receiving); 0 for a file sent whole.
+  /// Set at the file's A packet, cleared at its F packet; kept after the file ends.
+  std::int64_t RecoveredLength() const { return recovered_; }
+
   /// Whether the current (or, after it, the last) session streams: both sides declared the
   /// link reliable. Cleared when a session starts, set once the Send-Init exchange agreed.
   bool StreamingAgreed() const { return stream_; }
@@ -310,7 +349,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   ///
   /// False when the name field is damaged: refused like a bad check, not acknowledged.
   bool ReceiveFileHeader();
-  /// Takes the announced size from an A packet.
+  /// Takes the announced size from an A packet; with recovery agreed and "+R", puts the file
+  /// where its data goes on and prepares the reply that reports it.
   void ReceiveAttributes();
   /// Writes a D packet's data to the open file.
   ///
@@ -367,6 +407,22 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::size_t MaxClassicField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
   /// The longest data field this side may send, long packets included.
   std::size_t MaxDataField() const;
+  /// Receiving: opens the file an F packet names (Name, under DefaultPath), kept as it is
+  /// while recovery may still append to it, else created empty.
+  void OpenReceivedFile(const std::string& name);
+  /// Receiving: the A packet's disposition decides what becomes of a file kept at its F
+  /// packet (appended to from its end, or emptied) and what the acknowledgement reports.
+  void SettleReceivedFile();
+  /// Receiving: a file kept at its F packet gets data, or ends, without a "+R": it is
+  /// emptied first. Throws EFileStreamError.
+  void EmptyKeptFile();
+  /// Sending: whether the open file is being resent ("+R" in its A packet).
+  bool ResendingFile() const;
+  /// Sending: the acknowledgement of a resent file's A packet (Len bytes of Data) says
+  /// where its data starts. False when the sender must not go on: the session ended on it
+  /// (kRecoveryFailure), or Data is null (a NAK that stands for the acknowledgement) and the
+  /// A packet was sent again.
+  bool ResumeSending(const std::uint8_t* data, std::size_t len);
 
   std::vector<std::uint8_t> recv_buf_;
   std::vector<std::uint8_t> send_buf_;
@@ -414,4 +470,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool minimal_prefixing_ = false;
   bool stream_ = false;          ///< the session streams
   bool stream_pending_ = false;  ///< a queued event sends the next burst
+  bool recovery_ = false;
+  bool resend_next_ = false;      ///< the next SendFiles is a ResendFiles
+  bool resend_ = false;           ///< this sending session was started by ResendFiles
+  bool recovery_agreed_ = false;  ///< both sides offered recovery in this session
+  bool kept_file_ = false;        ///< the received file was opened without truncation
+  std::int64_t recovered_ = 0;    ///< see RecoveredLength
+  std::string attributes_reply_;  ///< the acknowledgement of the current file's A packet
 };

@@ -399,3 +399,97 @@ TEST(KermitCli, FileDatesCrossBothWaysAndClassicLeavesThemOut) {
       EXPECT_EQ(vxFileModifiedTime(into + "/dated.bin"), then) << "we took ckermit's date";
   }
 }
+
+TEST(KermitCli, ResendIsDocumentedAndClassicRefusesIt) {
+  const CliRun help = RunCli({"--help"});
+  EXPECT_NE(help.out.find("vxkermit resend [options] DEVICE MASK..."), std::string::npos)
+      << help.out;
+  EXPECT_NE(help.out.find("Recovery is offered too"), std::string::npos);
+  const CliRun classic = RunCli({"resend", "--classic", "/nonexistent/tty", "/etc/hostname"});
+  EXPECT_EQ(classic.code, 2) << classic.err;
+  EXPECT_NE(classic.err.find("resend needs recovery"), std::string::npos) << classic.err;
+  EXPECT_EQ(classic.err.find("cannot open"), std::string::npos) << "the line was not tried";
+  EXPECT_EQ(RunCli({"resend", "/nonexistent/tty"}).code, 2);
+}
+
+namespace {
+
+// The file bytes ckermit says it moved, from "FILEBYTES n" in its output; -1 when missing.
+long long CKermitFileBytes(const std::string& output) {
+  const std::size_t at = output.find("FILEBYTES ");
+  return at == std::string::npos ? -1 : std::atoll(output.c_str() + at + 10);
+}
+
+std::int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+constexpr const char* kCKermitReport = "if fail exit 1, echo FILEBYTES \\v(tfsize)";
+
+}  // namespace
+
+// Our resend to ckermit, which holds the first 60000 bytes: only the rest crosses (ckermit
+// counts 40000 file bytes), and the progress shows those 40000, not the whole file.
+TEST(KermitCli, ResendToCKermitSendsOnlyTheRest) {
+  const std::string src = MakeTempDir("cli-resend-src"), dst = MakeTempDir("cli-resend-dst");
+  const std::string bytes = RandomBytes(100000, 41);
+  WriteAll(src + "/part.bin", bytes);
+  WriteAll(dst + "/part.bin", bytes.substr(0, 60000));
+  SocatPair line;
+  auto peer = KermitPeer::CKermitRun(line.B(), dst, 30, "set file incomplete keep",
+                                     std::string("receive, ") + kCKermitReport);
+  const CliRun r = RunCli({"resend", "--timeout", "2", QString::fromStdString(line.A()),
+                           QString::fromStdString(src + "/part.bin")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(peer->Wait(10000));
+  EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
+  EXPECT_TRUE(ReadAll(dst + "/part.bin") == bytes);
+  EXPECT_EQ(CKermitFileBytes(peer->Output()), 40000) << peer->Output();
+  EXPECT_NE(r.err.find("from byte 60000"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("part.bin  39.1 KiB of 39.1 KiB  100%"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("vxkermit: 1 file sent"), std::string::npos) << r.err;
+}
+
+// Our receiver killed half-way (SIGKILL, nothing tidied up), then ckermit's resend to a new
+// one: the file ends identical and ckermit moved only what the killed receiver lacked.
+TEST(KermitCli, AReceiverKilledHalfWayIsCompletedByCKermitsResend) {
+  const std::string src = MakeTempDir("cli-kill-src"), dst = MakeTempDir("cli-kill-dst");
+  const std::string bytes = RandomBytes(8 * 1024 * 1024 + 5, 43);
+  WriteAll(src + "/big.bin", bytes);
+  const std::string target = dst + "/big.bin";
+  const std::string longPackets = "set send packet-length 9024, set block-check 3";
+  SocatPair line;
+  const QStringList receive = {"receive", QString::fromStdString(line.A()),
+                               QString::fromStdString(dst)};
+  {
+    QProcess cli;
+    ASSERT_TRUE(StartReceiver(cli, receive));
+    auto peer =
+        KermitPeer::Send(KermitPeer::CKermit, line.B(), {src + "/big.bin"}, src, 60, longPackets);
+    ASSERT_TRUE(WaitUntil([&] { return FileSize(target) >= 2 * 1024 * 1024; }, 60000));
+    cli.kill();
+    ASSERT_TRUE(cli.waitForFinished(5000));
+    peer->Kill();
+  }
+  const std::int64_t part = FileSize(target);
+  ASSERT_GT(part, 0);
+  ASSERT_LT(part, static_cast<std::int64_t>(bytes.size()));
+  ASSERT_TRUE(ReadAll(target) == bytes.substr(0, static_cast<std::size_t>(part)));
+
+  QProcess cli;
+  ASSERT_TRUE(StartReceiver(cli, receive));
+  auto peer = KermitPeer::CKermitRun(line.B(), src, 60, longPackets,
+                                     "resend " + src + "/big.bin, " + kCKermitReport);
+  EXPECT_TRUE(peer->Wait(60000));
+  EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
+  EXPECT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(10000));
+  EXPECT_EQ(cli.exitCode(), 0);
+  const std::string err = cli.readAllStandardError().toStdString();
+  EXPECT_TRUE(ReadAll(target) == bytes);
+  EXPECT_EQ(CKermitFileBytes(peer->Output()), static_cast<long long>(bytes.size()) - part)
+      << peer->Output();
+  EXPECT_NE(err.find("from byte " + std::to_string(part)), std::string::npos) << err;
+  std::printf("vxkermit killed at %lld of %zu bytes; ckermit resent %lld\n",
+              static_cast<long long>(part), bytes.size(), CKermitFileBytes(peer->Output()));
+}

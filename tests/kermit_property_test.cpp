@@ -8,7 +8,8 @@
 // case, a million in all; in a share of each, long packets and repeat counts are offered
 // (by both sides, one, or none), files are longer and full of runs, and the line also
 // sets header bytes, long-packet lengths and header checks to any value:
-//   - a sending and a receiving component through the hostile line;
+//   - a sending and a receiving component through the hostile line; in a share of these the
+//     sender resends, and the receiver holds a part of some files (or a longer copy);
 //   - a receiving component alone, fed a mangled session stream and time-outs;
 //   - a sending component alone, fed hostile answers: it may end a session without an error
 //     only when each of its packets got its acknowledgement.
@@ -60,6 +61,8 @@ namespace {
 constexpr long kLiveCases = 450000;
 // The share of cases that offer long packets and repeat counts.
 constexpr double kExtendedShare = 0.25;
+// The share of live cases that resend, with copies already at the receiver.
+constexpr double kRecoveryShare = 0.15;
 constexpr long kReceiverStreams = 350000;
 constexpr long kSenderStreams = 200000;
 // Steps (deliveries and time-outs) one case may take before it counts as hung. Far above
@@ -329,6 +332,50 @@ Extension DrawExtension(Rng& xr, double share) {
   return e;
 }
 
+// Recovery, drawn from a stream of its own like the extension: cases without it run as
+// they always have.
+struct Recovery {
+  bool on = false;
+  bool offered[2] = {false, false};  // [sender, receiver]
+  bool exactLength = false;
+
+  std::string Describe() const {
+    if (!on) return "";
+    return std::string("; resend, recovery offered by ") +
+           (offered[0] ? (offered[1] ? "both" : "the sender")
+                       : (offered[1] ? "the receiver" : "none")) +
+           (exactLength ? ", exact length" : "");
+  }
+};
+
+Recovery DrawRecovery(std::uint64_t seed) {
+  Rng rr(seed ^ 0x7265636F76657279ull);
+  Recovery v;
+  if (!rr.Chance(kRecoveryShare)) return v;
+  v.on = true;
+  v.offered[0] = rr.Chance(0.5);
+  v.offered[1] = rr.Chance(0.9);
+  v.exactLength = rr.Chance(0.5);
+  return v;
+}
+
+// Copies at the receiver before a resend: a true part of a file (its start), all of it, or
+// a copy longer than it; some files have none. A copy that differs within the file's length
+// is not made: recovery takes the receiver's part as the start of the file, by design.
+void PlaceCopies(std::uint64_t seed, const Sources& files, const std::string& dir) {
+  Rng rr(seed ^ 0x636F706965730000ull);
+  for (const auto& [name, body] : files) {
+    const unsigned pick = rr.Below(10);
+    if (pick < 5)
+      WriteFile(dir + "/" + name, body.substr(0, rr.Below(static_cast<unsigned>(body.size()) + 1)));
+    else if (pick == 5)
+      WriteFile(dir + "/" + name, body);
+    else if (pick == 6)
+      WriteFile(dir + "/" + name,
+                body + std::string(1 + rr.Below(40), static_cast<char>(rr.Byte())));
+  }
+}
+
 void ApplyExtension(TvxKermit& k, const Extension& e, int side) {
   if (!e.on) return;
   k.SetLongPackets(e.longs[side]);
@@ -378,7 +425,7 @@ struct Failure {
 struct Counts {
   long cases = 0, completed = 0, endedInError = 0, neverStarted = 0, hangs = 0;
   long failingCases = 0, rerolls = 0, steps = 0, maxSteps = 0;
-  long longPackets = 0, repeatCounts = 0;
+  long longPackets = 0, repeatCounts = 0, recoveries = 0;
   std::map<std::string, long> byCategory;
   std::vector<std::string> reports;
 };
@@ -930,6 +977,8 @@ struct Outcome {
   bool hang = false;
   // A long packet crossed; repeat counts were in force on the receiving side.
   bool usedLong = false, usedRepeat = false;
+  // A resent file started past its beginning.
+  bool usedRecovery = false;
   long steps = 0;
   std::vector<Failure> failures;
   std::string setting;
@@ -941,6 +990,7 @@ void Account(Counts& counts, const Outcome& o, const char* test, std::uint64_t s
   counts.maxSteps = std::max(counts.maxSteps, o.steps);
   counts.longPackets += o.usedLong;
   counts.repeatCounts += o.usedRepeat;
+  counts.recoveries += o.usedRecovery;
   if (!o.started)
     ++counts.neverStarted;
   else if (o.completed)
@@ -973,19 +1023,24 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   Sources files = RandomSources(rng, 1);
   if (ext.on) MakeRunny(xr, files);
   for (const auto& [name, body] : files) WriteFile(ws.out + "/" + name, body);
+  const Recovery recovery = DrawRecovery(seed);
+  if (recovery.on) PlaceCopies(seed, files, ws.in);
 
   Watched s, r;
   Configure(s, rng, ws.out, "sender");
   Configure(r, rng, ws.in, "receiver");
   ApplyExtension(s, ext, 0);
   ApplyExtension(r, ext, 1);
+  s.SetRecovery(recovery.offered[0]);
+  r.SetRecovery(recovery.offered[1]);
+  s.SetExactLength(recovery.exactLength);
   Profile profile = RandomProfile(rng, 2 + 24 * static_cast<long>(files.size()));
   if (ext.on && xr.Chance(0.5)) profile.header = xr.LogUniform(0.005, 0.2);
   o.setting = std::to_string(files.size()) + " files, crc " + std::to_string(s.Crc() + 1) +
               (s.RetryLimit() ? "" : ", sender defaults") +
               (r.RetryLimit() ? "" : ", receiver defaults") +
               (s.AdaptiveTimeout() || r.AdaptiveTimeout() ? ", adaptive" : "") + ext.Describe() +
-              "; " + profile.Describe();
+              recovery.Describe() + "; " + profile.Describe();
   TRACE("case %s: %s", Hex(seed).c_str(), o.setting.c_str());
   Line line(rng, profile);
   enum { kToReceiver = 0, kToSender = 1 };
@@ -995,6 +1050,7 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
     TRACE("S> %s", Printable(block).c_str());
     if (block.size() > kLongDataPos && block[kLenPos] == ' ') o.usedLong = true;
     if (r.Rept() != 0) o.usedRepeat = true;
+    if (s.RecoveredLength() > 0) o.usedRecovery = true;
     line.Send(kToReceiver, block);
   };
   r.OnDataSend = [&](TObject*, const void* d, Cardinal n, bool, bool& handled) {
@@ -1026,7 +1082,10 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   };
 
   try {
-    s.SendFiles(ws.out + "/*");
+    if (recovery.on)
+      s.ResendFiles(ws.out + "/*");
+    else
+      s.SendFiles(ws.out + "/*");
   } catch (...) {
     o.failures.push_back({"exception escaped", "SendFiles"});
   }
@@ -1685,6 +1744,11 @@ void RunCases(const char* test, int kind, long atScaleOne, Run run) {
   EXPECT_GT(counts.longPackets, counts.cases / 50) << "long packets are no longer used";
   if (kind != 3) {
     EXPECT_GT(counts.repeatCounts, counts.cases / 50) << "repeat counts are no longer used";
+  }
+  if (kind == 1) {
+    std::printf("[%s] a resend started past the beginning of a file in %ld cases\n", test,
+                counts.recoveries);
+    EXPECT_GT(counts.recoveries, counts.cases / 100) << "recovery is no longer used";
   }
 }
 

@@ -28,6 +28,8 @@ const char* kDescription =
     "Sends or receives files with the Kermit protocol over a serial line.\n"
     "\n"
     "  vxkermit send [options] DEVICE MASK...   send the files the masks name\n"
+    "  vxkermit resend [options] DEVICE MASK... send them, each from where the receiver's\n"
+    "                                           copy of an earlier, interrupted transfer ends\n"
     "  vxkermit receive [options] DEVICE [DIR]  receive one session into DIR (default: .)\n"
     "\n"
     "DEVICE is a device path (/dev/ttyUSB0) or a port name (COM1, mapped in the\n"
@@ -41,6 +43,12 @@ const char* kDescription =
     "a line acts on. --classic speaks the basic protocol without them. --reliable declares the "
     "line reliable: data packets stream without waiting\n"
     "for acknowledgements when the peer declares it reliable too.\n"
+    "\n"
+    "Recovery is offered too (not with --classic): a file a sender resends is appended to\n"
+    "the partial copy DIR holds, and only the rest crosses the line. A peer that does not\n"
+    "offer recovery gets each file whole from resend; one that reports more bytes than\n"
+    "the file has ends the transfer with an error. Progress counts the bytes that\n"
+    "actually cross.\n"
     "\n"
     "Exit status:\n"
     "  0  every file was transferred;\n"
@@ -77,6 +85,7 @@ class TCliKermit : public TvxKermit {
 
 struct Options {
   bool send = false;
+  bool resend = false;
   std::string device;
   std::vector<std::string> masks;
   std::string dir;
@@ -182,7 +191,7 @@ int main(int argc, char** argv) {
   const QCommandLineOption classic(
       "classic",
       "Speak the basic protocol: packets of at most 94 bytes, no repeat-count compression,\n"
-      "no exact length or date, every control character prefixed.");
+      "no exact length, date or recovery, every control character prefixed.");
   const QCommandLineOption prefixAll(
       "prefix-all",
       "Prefix every control character in the data sent (by default only SOH, CR, XON, XOFF,\n"
@@ -203,7 +212,7 @@ int main(int argc, char** argv) {
       timeout, fixedTimeout, retryLimit,   errorLimit, wait,     logFile,
       level,   quiet,        packetLength, classic,    reliable, prefixAll};
   parser.addOptions(options);
-  parser.addPositionalArgument("command", "send or receive");
+  parser.addPositionalArgument("command", "send, resend or receive");
   parser.addPositionalArgument("DEVICE", "the serial device");
   parser.addPositionalArgument("MASK.../DIR", "files to send, or the directory to receive into");
   // Not process(): it ends the program with status 1 on an unknown option.
@@ -218,9 +227,12 @@ int main(int argc, char** argv) {
   };
   Options o;
   if (args.size() < 2) return Usage(parser, "a command and a device are needed");
-  if (args[0] == "send") {
+  if (args[0] == "send" || args[0] == "resend") {
     o.send = true;
-    if (args.size() < 3) return Usage(parser, "send needs at least one mask");
+    o.resend = args[0] == "resend";
+    if (args.size() < 3) return Usage(parser, args[0] + " needs at least one mask");
+    if (o.resend && parser.isSet(classic))
+      return Usage(parser, "resend needs recovery, which --classic leaves out");
     for (int i = 2; i < args.size(); ++i) o.masks.push_back(positional(i));
   } else if (args[0] == "receive") {
     if (args.size() > 3) return Usage(parser, "receive takes one directory");
@@ -321,6 +333,7 @@ int main(int argc, char** argv) {
   kermit.SetFileDates(!parser.isSet(classic));
   kermit.SetStreaming(parser.isSet(reliable));
   kermit.SetMinimalPrefixing(!parser.isSet(classic) && !parser.isSet(prefixAll));
+  kermit.SetRecovery(!parser.isSet(classic));
   kermit.SetDefaultPath(o.dir);
 
   std::string fatal;
@@ -337,13 +350,16 @@ int main(int argc, char** argv) {
   kermit.OnFileStart = [&](TObject*) {
     if (loud) progress.Start(kermit.FileName());
   };
+  // A recovered file's progress counts what crosses the line, not what was there before.
   kermit.OnFileEnd = [&](TObject*) {
     ++files;
     if (!o.send) received.push_back(kermit.FileName());
-    if (loud) progress.Finish(kermit.TotalSize(), kermit.ErrorCount());
+    if (loud) progress.Finish(kermit.TotalSize() - kermit.RecoveredLength(), kermit.ErrorCount());
   };
   kermit.OnProgress = [&](TObject*) {
-    if (loud) progress.Update(kermit.GetFilePosition(), kermit.TotalSize(), kermit.ErrorCount());
+    if (loud)
+      progress.Update(kermit.GetFilePosition() - kermit.RecoveredLength(),
+                      kermit.TotalSize() - kermit.RecoveredLength(), kermit.ErrorCount());
   };
   kermit.OnChangeState = [&](TObject*) {
     if (kermit.State() != fsListen)
@@ -379,7 +395,10 @@ int main(int argc, char** argv) {
     std::string masks;
     for (const auto& m : o.masks) masks += (masks.empty() ? "" : ";") + m;
     try {
-      kermit.SendFiles(masks);
+      if (o.resend)
+        kermit.ResendFiles(masks);
+      else
+        kermit.SendFiles(masks);
     } catch (const std::exception& e) {
       if (fatal.empty()) fatal = e.what();
     }

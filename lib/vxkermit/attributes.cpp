@@ -42,7 +42,7 @@ int Digits(const std::string& text, std::size_t at, std::size_t digits) {
 
 }  // namespace
 
-std::string BuildAttributes(std::int64_t size, bool exact, std::int64_t modified) {
+std::string BuildAttributes(std::int64_t size, bool exact, std::int64_t modified, bool recover) {
   std::string field = Entry('!', std::to_string(size / 1024 + 1));
   if (exact) field += Entry('1', std::to_string(size));
   if (modified >= 0) {
@@ -53,6 +53,7 @@ std::string BuildAttributes(std::int64_t size, bool exact, std::int64_t modified
         std::strftime(text, sizeof text, "%Y%m%d %H:%M:%S", &local) > 0)
       field += Entry('#', text);
   }
+  if (recover) field += Entry('+', "R");
   return field;
 }
 
@@ -113,6 +114,40 @@ std::int32_t AnnouncedSize(const std::uint8_t* field, std::size_t len) {
     v = k < 0 ? 1 : (k > kMax / 1024 ? kMax : k * 1024 + 1);
   }
   return static_cast<std::int32_t>(v > kMax ? kMax : v);
+}
+
+std::int64_t ExactSize(const std::uint8_t* field, std::size_t len) {
+  return DecimalValue(GetAttribute(field, len, '1'));
+}
+
+bool AsksRecovery(const std::uint8_t* field, std::size_t len) {
+  return GetAttribute(field, len, '+') == "R";
+}
+
+std::string HeldLengthReply(std::int64_t held) {
+  return Entry('1', std::to_string(held < 0 ? 0 : held));
+}
+
+std::int64_t ReadHeldLength(const std::uint8_t* data, std::size_t len) {
+  // Misread, the length would put the sender's data in the wrong place of a file the
+  // receiver appends to: anything malformed is -1, never 0.
+  std::size_t i = len > 0 && data[0] == 'Y' ? 1 : 0;
+  while (i < len) {
+    if (i + 1 >= len || data[i + 1] < 32 || data[i + 1] > 126) return -1;
+    const auto n = static_cast<std::size_t>(UnChar(data[i + 1]));
+    const std::size_t start = i + 2;
+    if (n > len - start) return -1;
+    if (data[i] == '1') {
+      // Nineteen digits could overflow; no file is that long.
+      if (n == 0 || n > 18) return -1;
+      const std::string value(reinterpret_cast<const char*>(data + start), n);
+      // What a receiver that holds no such file reports.
+      if (value == "-1") return 0;
+      return DecimalValue(value);
+    }
+    i = start + n;
+  }
+  return 0;
 }
 
 }  // namespace vxkermit

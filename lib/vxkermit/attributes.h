@@ -9,8 +9,10 @@ namespace vxkermit {
 
 // This side's attributes for a file of Size bytes: the length in K, "!", as Size div 1024 + 1;
 // with Exact also the length in bytes, "1"; with Modified at 0 or above also the file's date,
-// "#", from those seconds since the epoch, in local time as "yyyymmdd hh:mm:ss".
-std::string BuildAttributes(std::int64_t size, bool exact = false, std::int64_t modified = -1);
+// "#", from those seconds since the epoch, in local time as "yyyymmdd hh:mm:ss"; with Recover
+// also the disposition "+" with "R", which asks the receiver to append to what it holds.
+std::string BuildAttributes(std::int64_t size, bool exact = false, std::int64_t modified = -1,
+                            bool recover = false);
 
 // The seconds since the epoch of a date attribute "[yy]yymmdd[ hh:mm[:ss]]" in local time
 // (a two-digit year is 19yy), or -1 when Text is not such a date.
@@ -23,5 +25,23 @@ std::string GetAttribute(const std::uint8_t* field, std::size_t len, char letter
 // The announced size of a file in bytes: the exact length "1" when given, else the length
 // in K "!" (0 when missing or not a number) times 1024 plus 1. Clamped to the 32-bit range.
 std::int32_t AnnouncedSize(const std::uint8_t* field, std::size_t len);
+
+// The exact length "1" of a data field in bytes; -1 when it is missing or not a number.
+std::int64_t ExactSize(const std::uint8_t* field, std::size_t len);
+
+// True when the field's disposition "+" is "R": the sender resends, and the receiver appends
+// to the file it holds from the length it reports.
+bool AsksRecovery(const std::uint8_t* field, std::size_t len);
+
+// The data field of the acknowledgement a recovering receiver gives an A packet: the bytes
+// it holds as an exact length, "1", tochar(digits), the decimal digits.
+std::string HeldLengthReply(std::int64_t held);
+
+// The length a receiver reports in its acknowledgement of an A packet (Len bytes of Data):
+// the exact length "1" among the field's entries, after an optional leading "Y"; 0 for a
+// field without one and for "-1" (a receiver that holds no such file); -1 for a field that
+// is not a walk of whole entries, or a "1" that is none of these nor a decimal number of 1
+// to 18 digits.
+std::int64_t ReadHeldLength(const std::uint8_t* data, std::size_t len);
 
 }  // namespace vxkermit

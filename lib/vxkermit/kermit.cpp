@@ -412,7 +412,10 @@ void TvxKermit::SendAck() {
   const int received = RecvSeq();
   send_seq_ = received;
   const bool withSkip = RecvType() == 'D' && skip_code_.size() == 1;
-  SendPacket('Y', skip_code_.data(), withSkip ? 1 : 0);
+  if (RecvType() == 'A' && !attributes_reply_.empty())
+    SendPacket('Y', attributes_reply_.data(), attributes_reply_.size());
+  else
+    SendPacket('Y', skip_code_.data(), withSkip ? 1 : 0);
   skip_code_.clear();
   if (Logs(dlDebug))
     LogMsg(dlDebug, "Answer ACK " + std::to_string(received) + " = " + std::to_string(received));

@@ -34,6 +34,12 @@ void TvxKermit::ReceiveInit() {
   const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
   const std::uint8_t whatami = ReadWhatami(data, len);
   init_params_ = AnswerSendInit(sender, qbin_proposal_, repeat_counts_);
+  // Recovery only when both offer it; the answer says so.
+  recovery_agreed_ = recovery_ && OffersCapability(sender, kCapasResend);
+  if (recovery_agreed_)
+    init_params_[ipCapas] =
+        ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
+  attributes_reply_.clear();
   check_index_ = CheckIndexOf(init_params_);
   StartSession(fsReceive);
   qbin_ = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
@@ -68,7 +74,7 @@ bool TvxKermit::ReceiveFileHeader() {
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
   received_date_ = -1;
   try {
-    OpenTransferFile(ReceivedFileName(name), fmCreate);
+    OpenReceivedFile(ReceivedFileName(name));
   } catch (const EFileStreamError& e) {
     RaiseFatalError(17, kFileFailure, e.Message());
   }
@@ -79,6 +85,7 @@ void TvxKermit::ReceiveAttributes() {
   SetReceivedSize(AnnouncedSize(RecvData(), RecvDataLen()));
   SetTotalSize(ReceivedSize());
   if (file_dates_) received_date_ = ParseAttributeDate(GetAttribute('#'));
+  SettleReceivedFile();
   LogMsg(dlDebug,
          "FILE ATTRIBUTES [A] Packet! " + std::to_string(ReceivedSize()) + " " + GetAttribute('#'));
 }
@@ -88,6 +95,7 @@ bool TvxKermit::ReceiveFileData() {
   if (n < 0) return false;
   if (TvxFileStream* file = FileStream()) {
     try {
+      EmptyKeptFile();
       file->Write(decode_buf_.data(), n);
     } catch (const EFileStreamError& e) {
       // Dropping the data would let the peer believe the file arrived whole.
@@ -103,6 +111,7 @@ bool TvxKermit::ReceiveFileData() {
 void TvxKermit::ReceiveEOF() {
   if (TvxFileStream* file = FileStream()) {
     try {
+      EmptyKeptFile();
       file->Flush();
     } catch (const EFileStreamError& e) {
       // The end is acknowledged only for a file that is on disk whole.

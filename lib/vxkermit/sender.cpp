@@ -9,6 +9,8 @@
 using namespace vxkermit;
 
 void TvxKermit::SendFiles(const std::string& mask) {
+  resend_ = resend_next_;
+  resend_next_ = false;
   TvxCustomFileTransfer::SendFiles(mask);
   if (!FileList().Empty()) SendInit();
 }
@@ -16,6 +18,10 @@ void TvxKermit::SendFiles(const std::string& mask) {
 void TvxKermit::SendInit() {
   check_index_ = 0;
   init_params_ = OwnProposal(Timeout(), crc_, qbin_proposal_, repeat_counts_ ? repeat_prefix_ : 0);
+  if (recovery_ || resend_)
+    init_params_[ipCapas] =
+        ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
+  recovery_agreed_ = false;
   StartSession(fsSend);
   packet_sizer_.Reset();
   const std::size_t offered = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
@@ -30,6 +36,11 @@ void TvxKermit::SendFileHeader() {
     SendBreak();
     return;
   }
+  recovered_ = 0;
+  // The peer's answer is in: recovery needs its capability as well as this side's.
+  recovery_agreed_ = (recovery_ || resend_) && OffersCapability(init_params_, kCapasResend);
+  if (resend_ && file_index_ == 0 && !ResendingFile())
+    LogMsg(dlSimple, "The peer does not offer recovery: files are sent whole.");
   try {
     OpenTransferFile(FileList().Strings(file_index_), fmOpenRead);
   } catch (const EFileStreamError& e) {
@@ -49,8 +60,9 @@ void TvxKermit::SendFileHeader() {
 
 void TvxKermit::SendAttributes() {
   LogMsg(dlDebug, "Answer File Atributes");
-  const std::string attributes = BuildAttributes(TotalSize(), exact_length_,
-                                                 file_dates_ ? vxFileModifiedTime(FileName()) : -1);
+  const std::string attributes =
+      BuildAttributes(TotalSize(), exact_length_, file_dates_ ? vxFileModifiedTime(FileName()) : -1,
+                      ResendingFile());
   SendPacket('A', attributes.data(), attributes.size());
 }
 
@@ -190,6 +202,7 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
         SendFileData();
       break;
     case 'A':
+      if (!ResumeSending(data, len)) break;
       if (stream_)
         StreamData();
       else

@@ -39,6 +39,8 @@ inline constexpr std::uint8_t kCapasMore = 1;
 inline constexpr std::uint8_t kCapasLongPackets = 2;
 /// CAPAS bit: can accept A packets.
 inline constexpr std::uint8_t kCapasAttributes = 8;
+/// CAPAS bit: can recover an interrupted transfer (RESEND).
+inline constexpr std::uint8_t kCapasResend = 16;
 
 /// WHATAMI bit: the field carries information (a block without it says nothing).
 inline constexpr std::uint8_t kWhatamiValid = 32;
@@ -143,6 +145,11 @@ constexpr std::uint8_t AgreedQbin(std::uint8_t sent, std::uint8_t received) {
 /// The check index (0..2) that a block's CHKT names.
 inline int CheckIndexOf(const TInitParams& p) {
   return p[ipChkt] - '1';
+}
+/// True when a block's first CAPAS byte offers Bit (a byte outside tochar(0..94) offers nothing).
+inline bool OffersCapability(const TInitParams& p, std::uint8_t bit) {
+  const int capas = p[ipCapas] - 32;
+  return capas >= 0 && capas <= 94 && (capas & bit) != 0;
 }
 /// The control prefix character (QCTL).
 inline std::uint8_t QctlOf(const TInitParams& p) {

@@ -1,5 +1,6 @@
 #include "support/kermitpeer.h"
 
+#include <signal.h>
 #include <unistd.h>
 #include <QDir>
 #include <QElapsedTimer>
@@ -52,6 +53,18 @@ std::unique_ptr<KermitPeer> KermitPeer::Send(Program program, const std::string&
     for (const auto& f : files) args << QString::fromStdString(f);
     peer->Start("gkermit", args, dir, device, true, timeLimitSec);
   }
+  return peer;
+}
+
+std::unique_ptr<KermitPeer> KermitPeer::CKermitRun(const std::string& device,
+                                                   const std::string& dir, int timeLimitSec,
+                                                   const std::string& extraSettings,
+                                                   const std::string& action) {
+  std::unique_ptr<KermitPeer> peer(new KermitPeer);
+  peer->Start("kermit",
+              {"-Y", "-H", "-q", "-C",
+               QString::fromStdString(CKermitCommands(device, extraSettings, action))},
+              dir, device, false, timeLimitSec);
   return peer;
 }
 
@@ -128,6 +141,13 @@ KermitPeer::~KermitPeer() {
   }
   // The peer is gone: a lock file still naming it is stale (it was killed before it could
   // remove it).
+  RemoveLocksOf(peer_pids_);
+}
+
+void KermitPeer::Kill() {
+  for (const std::string& pid : peer_pids_) ::kill(static_cast<pid_t>(std::stol(pid)), SIGKILL);
+  // timeout(1) ends once its child is gone.
+  process_.waitForFinished(5000);
   RemoveLocksOf(peer_pids_);
 }
 

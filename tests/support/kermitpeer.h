@@ -20,6 +20,11 @@ class KermitPeer {
                                           const std::vector<std::string>& files,
                                           const std::string& dir, int timeLimitSec,
                                           const std::string& extraSettings = "");
+  // Runs ckermit in Dir on Device with the settings of CKermitCommands, then Action (one or
+  // more commands separated by commas); it exits with the status of the last of them.
+  static std::unique_ptr<KermitPeer> CKermitRun(const std::string& device, const std::string& dir,
+                                                int timeLimitSec, const std::string& extraSettings,
+                                                const std::string& action);
   ~KermitPeer();
   KermitPeer(const KermitPeer&) = delete;
   KermitPeer& operator=(const KermitPeer&) = delete;
@@ -32,6 +37,8 @@ class KermitPeer {
   // Runs the event loop until the peer has exited or TimeoutMs passed; true when exited.
   bool Wait(int timeoutMs);
   bool Finished() const { return process_.state() == QProcess::NotRunning; }
+  // Kills the peer itself at once (SIGKILL), as a crash would, and waits until it is gone.
+  void Kill();
   // Exit status; -1 while running or when the peer was killed by its time limit.
   int ExitCode() const;
   std::string Output();
