@@ -2,14 +2,16 @@
 # the libraries go to the multiarch directory) and -DBUILD_SHARED_LIBS=ON.
 #   libvxcomm1      the shared libraries (component runtime)
 #   libvxcomm-dev   headers, CMake and pkg-config packages, the link names (development)
-#   vxcomm-tools    vxkermit, its manual page, and the demo window (programs)
+#   vxcomm-tools    vxkermit and vxterm, their manual pages, and the demo window (programs)
 # The libraries' and the programs' dependencies are computed by dpkg-shlibdeps.
-set(VXCOMM_MAN_PAGE ${PROJECT_BINARY_DIR}/vxkermit.1.gz)
-file(ARCHIVE_CREATE OUTPUT ${VXCOMM_MAN_PAGE} PATHS ${PROJECT_SOURCE_DIR}/docs/vxkermit.1
-  FORMAT raw COMPRESSION GZip)
-if(TARGET vxkermit)
-  install(FILES ${VXCOMM_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
-endif()
+foreach(program vxkermit vxterm)
+  set(VXCOMM_MAN_PAGE ${PROJECT_BINARY_DIR}/${program}.1.gz)
+  file(ARCHIVE_CREATE OUTPUT ${VXCOMM_MAN_PAGE} PATHS ${PROJECT_SOURCE_DIR}/docs/${program}.1
+    FORMAT raw COMPRESSION GZip)
+  if(TARGET ${program})
+    install(FILES ${VXCOMM_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
+  endif()
+endforeach()
 
 set(CPACK_PACKAGE_NAME vxcomm)
 set(CPACK_PACKAGE_VENDOR "vxComm Lib developers")
@@ -55,6 +57,6 @@ set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME vxcomm-tools)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION comm)
 set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION
-  "${PROJECT_DESCRIPTION}: programs\n vxkermit sends and receives files with Kermit over a serial line; vurizoziza\n is the Kermit demo window.")
+  "${PROJECT_DESCRIPTION}: programs\n vxkermit sends and receives files with Kermit over a serial line; vxterm\n is a serial terminal for the console with Kermit built in; vurizoziza is the\n Kermit demo window.")
 
 include(CPack)

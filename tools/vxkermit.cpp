@@ -9,12 +9,12 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <map>
 
+#include "lineoptions.h"
 #include "platform/debugout.h"
 #include "platform/fileopen.h"
 #include "progressline.h"
@@ -40,9 +40,9 @@ const char* kDescription =
     "Long packets (up to 9024 bytes) and repeat-count compression are offered to the peer\n"
     "and used when it agrees; a file's exact length and date go with it, and a received\n"
     "file takes the date its sender gives; data sent prefixes only the control characters\n"
-    "a line acts on. --classic speaks the basic protocol without them. --reliable declares the "
-    "line reliable: data packets stream without waiting\n"
-    "for acknowledgements when the peer declares it reliable too.\n"
+    "a line acts on. --classic speaks the basic protocol without them. --reliable\n"
+    "declares the line reliable: data packets stream without waiting for\n"
+    "acknowledgements when the peer declares it reliable too.\n"
     "\n"
     "Recovery is offered too (not with --classic): a file a sender resends is appended to\n"
     "the partial copy DIR holds, and only the rest crosses the line. A peer that does not\n"
@@ -94,14 +94,6 @@ struct Options {
 int Usage(const QCommandLineParser& parser, const QString& error) {
   std::cerr << "vxkermit: " << error.toStdString() << "\n\n" << parser.helpText().toStdString();
   return 2;
-}
-
-bool ParseNumber(const QString& text, int low, int high, int& out) {
-  bool ok = false;
-  const int v = text.toInt(&ok);
-  if (!ok || v < low || v > high) return false;
-  out = v;
-  return true;
 }
 
 // The command line as the bytes it was given: Qt decodes arguments to QStrings, which
@@ -156,30 +148,7 @@ int main(int argc, char** argv) {
   QCommandLineParser parser;
   parser.setApplicationDescription(kDescription);
   parser.addHelpOption();
-  const QCommandLineOption speed("speed", "Line speed in bits per second (default 115200).", "bps",
-                                 "115200");
-  const QCommandLineOption dataBits("data-bits", "Data bits: 5 to 8 (default 8).", "n", "8");
-  const QCommandLineOption parity(
-      "parity", "Parity: none, odd, even, mark or space (default none).", "p", "none");
-  const QCommandLineOption stopBits("stop-bits", "Stop bits: 1, 1.5 or 2 (default 1).", "n", "1");
-  const QCommandLineOption flow("flow", "Flow control: none, xonxoff or hardware (default none).",
-                                "f", "none");
-  const QCommandLineOption check(
-      "check", "Block check proposed when sending: 1, 2 or 3 (default 3).", "n", "3");
-  const QCommandLineOption timeout(
-      "timeout",
-      "Longest wait for a reply in seconds (default 5). Below it the wait follows the "
-      "line's measured round trip, unless --fixed-timeout.",
-      "s", "5");
-  const QCommandLineOption fixedTimeout("fixed-timeout",
-                                        "Wait the whole --timeout for every reply.");
-  const QCommandLineOption retryLimit(
-      "retry-limit",
-      "Failures in a row allowed for one packet before the transfer fails (default 10; "
-      "0: no limit).",
-      "n", "10");
-  const QCommandLineOption errorLimit(
-      "error-limit", "Errors allowed in a whole session (default 0: no limit).", "n", "0");
+  const TLineOptions shared;
   const QCommandLineOption wait("wait",
                                 "receive: give up, with status 1, when no session has started "
                                 "after this many seconds (default 0: wait for ever).",
@@ -188,29 +157,8 @@ int main(int argc, char** argv) {
   const QCommandLineOption level(
       "log-level", "Log detail: simple, detail or debug (default simple).", "level", "simple");
   const QCommandLineOption quiet("quiet", "Print nothing but errors: no progress, log or summary.");
-  const QCommandLineOption classic(
-      "classic",
-      "Speak the basic protocol: packets of at most 94 bytes, no repeat-count compression,\n"
-      "no exact length, date or recovery, every control character prefixed.");
-  const QCommandLineOption prefixAll(
-      "prefix-all",
-      "Prefix every control character in the data sent (by default only SOH, CR, XON, XOFF,\n"
-      "DEL and 255 are; the others travel as they are, which Kermit receivers take). For a\n"
-      "line that drops or acts on other control characters.");
-  const QCommandLineOption packetLength(
-      "packet-length",
-      "Longest packet this side takes and sends, 95 to 9024 (default 9024 sending, 2048\n"
-      "receiving: a sender that keeps its packets long on a noisy line repeats them until\n"
-      "it gives up). A sender shortens its packets on a noisy line by itself.",
-      "n");
-  const QCommandLineOption reliable(
-      "reliable",
-      "Declare the line reliable (it neither loses nor damages bytes): data packets stream\n"
-      "without acknowledgements when the peer agrees, and any error ends the transfer.");
-  const QList<QCommandLineOption> options = {
-      speed,   dataBits,     parity,       stopBits,   flow,     check,
-      timeout, fixedTimeout, retryLimit,   errorLimit, wait,     logFile,
-      level,   quiet,        packetLength, classic,    reliable, prefixAll};
+  QList<QCommandLineOption> options = shared.Line() + shared.Kermit();
+  options << wait << logFile << level << quiet;
   parser.addOptions(options);
   parser.addPositionalArgument("command", "send, resend or receive");
   parser.addPositionalArgument("DEVICE", "the serial device");
@@ -231,8 +179,6 @@ int main(int argc, char** argv) {
     o.send = true;
     o.resend = args[0] == "resend";
     if (args.size() < 3) return Usage(parser, args[0] + " needs at least one mask");
-    if (o.resend && parser.isSet(classic))
-      return Usage(parser, "resend needs recovery, which --classic leaves out");
     for (int i = 2; i < args.size(); ++i) o.masks.push_back(positional(i));
   } else if (args[0] == "receive") {
     if (args.size() > 3) return Usage(parser, "receive takes one directory");
@@ -242,28 +188,16 @@ int main(int argc, char** argv) {
   }
   o.device = positional(1);
 
-  int bps = 0, bits = 0, crc = 0, timeoutSec = 0, retries = 0, limit = 0, waitSec = 0;
-  if (!ParseNumber(parser.value(speed), 50, 4000000, bps)) return Usage(parser, "bad --speed");
-  if (!ParseNumber(parser.value(dataBits), 5, 8, bits)) return Usage(parser, "bad --data-bits");
-  if (!ParseNumber(parser.value(check), 1, 3, crc)) return Usage(parser, "bad --check");
-  if (!ParseNumber(parser.value(timeout), 1, 60, timeoutSec)) return Usage(parser, "bad --timeout");
-  if (!ParseNumber(parser.value(retryLimit), 0, 1000000, retries))
-    return Usage(parser, "bad --retry-limit");
-  if (!ParseNumber(parser.value(errorLimit), 0, 1000000, limit))
-    return Usage(parser, "bad --error-limit");
+  TLineSettings line;
+  TKermitSettings k;
+  if (const std::string bad = shared.Read(parser, line, k); !bad.empty())
+    return Usage(parser, QString::fromStdString(bad));
+  if (o.resend && k.classic)
+    return Usage(parser, "resend needs recovery, which --classic leaves out");
+  int waitSec = 0;
   if (!ParseNumber(parser.value(wait), 0, 100000000, waitSec)) return Usage(parser, "bad --wait");
-  int packetMax = 0;
-  if (parser.isSet(packetLength) && !ParseNumber(parser.value(packetLength), 95, 9024, packetMax))
-    return Usage(parser, "bad --packet-length");
-  const QString p = parser.value(parity), sb = parser.value(stopBits), fl = parser.value(flow),
-                lv = parser.value(level);
-  const QStringList parities = {"none", "odd", "even", "mark", "space"};
-  const QStringList stops = {"1", "1.5", "2"};
-  const QStringList flows = {"none", "xonxoff", "hardware"};
+  const QString lv = parser.value(level);
   const QStringList levels = {"simple", "detail", "debug"};
-  if (!parities.contains(p)) return Usage(parser, "bad --parity");
-  if (!stops.contains(sb)) return Usage(parser, "bad --stop-bits");
-  if (!flows.contains(fl)) return Usage(parser, "bad --flow");
   if (!levels.contains(lv)) return Usage(parser, "bad --log-level");
   const bool loud = !parser.isSet(quiet);
   // The components' debug lines would reach the terminal; the journal may keep them.
@@ -310,30 +244,12 @@ int main(int argc, char** argv) {
   } else {
     comm.path = o.device;
   }
-  comm.SetBaudRate(static_cast<Cardinal>(bps));
-  comm.SetByteSize(static_cast<std::uint8_t>(bits));
-  comm.SetParity(static_cast<TParity>(parities.indexOf(p)));
-  comm.SetStopBits(static_cast<TStopBits>(stops.indexOf(sb)));
-  comm.SetStreamProtocol(static_cast<TStreamProtocol>(flows.indexOf(fl)));
+  ApplyLineSettings(comm, line);
   comm.SetLog(&log);
   comm.SetDataProcessor(&kermit);
   kermit.SetLog(&log);
   kermit.SetActive(true);
-  kermit.SetCrc(static_cast<TvxKermitCrc>(crc - 1));
-  kermit.SetTimeout(timeoutSec * 1000);
-  kermit.SetAdaptiveTimeout(!parser.isSet(fixedTimeout));
-  kermit.SetRetryLimit(retries);
-  kermit.SetErrorLimit(limit == 0 ? INT_MAX : limit);
-  // A line without an eighth data bit carries such bytes only with a prefix.
-  if (bits < 8) kermit.SetEighthBitPrefix('&');
-  kermit.SetLongPackets(!parser.isSet(classic));
-  kermit.SetMaxLongPacketLength(packetMax > 0 ? packetMax : o.send ? 9024 : 2048);
-  kermit.SetRepeatCounts(!parser.isSet(classic));
-  kermit.SetExactLength(!parser.isSet(classic));
-  kermit.SetFileDates(!parser.isSet(classic));
-  kermit.SetStreaming(parser.isSet(reliable));
-  kermit.SetMinimalPrefixing(!parser.isSet(classic) && !parser.isSet(prefixAll));
-  kermit.SetRecovery(!parser.isSet(classic));
+  ApplyKermitSettings(kermit, k, line.dataBits, o.send);
   kermit.SetDefaultPath(o.dir);
 
   std::string fatal;

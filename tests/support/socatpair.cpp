@@ -16,8 +16,9 @@ bool LinkReady(const std::string& path) {
 
 }  // namespace
 
-SocatPair::SocatPair() {
-  const std::string dir = MakeTempDir("socat");
+SocatPair::SocatPair() : SocatPair(MakeTempDir("socat")) {}
+
+SocatPair::SocatPair(const std::string& dir) {
   a_ = dir + "/A";
   b_ = dir + "/B";
   socat_.setProgram("socat");

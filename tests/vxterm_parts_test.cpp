@@ -1,0 +1,273 @@
+// The parts of vxterm that need no terminal: the prompt's commands, the command key and
+// the editing of the prompt line, the finding of a Send-Init among terminal bytes, and the
+// hex, time-stamp and log forms of received bytes.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "commands.h"
+#include "display.h"
+#include "keys.h"
+#include "sendinit.h"
+
+TEST(VxTermCommands, ParsesEachCommand) {
+  struct Case {
+    const char* line;
+    TCommandKind kind;
+    std::vector<std::string> args;
+    bool on;
+  };
+  const Case cases[] = {
+      {"", TCommandKind::Empty, {}, false},
+      {"   ", TCommandKind::Empty, {}, false},
+      {"send a.bin", TCommandKind::Send, {"a.bin"}, false},
+      {"send  a.bin   '/tmp/my file' b\\ c",
+       TCommandKind::Send,
+       {"a.bin", "/tmp/my file", "b c"},
+       false},
+      {"send \"x\\\"y\"", TCommandKind::Send, {"x\"y"}, false},
+      {"receive", TCommandKind::Receive, {}, false},
+      {"receive /tmp/in", TCommandKind::Receive, {"/tmp/in"}, false},
+      {"break", TCommandKind::Break, {}, false},
+      {"dtr on", TCommandKind::Dtr, {}, true},
+      {"dtr off", TCommandKind::Dtr, {}, false},
+      {"rts on", TCommandKind::Rts, {}, true},
+      {"rts off", TCommandKind::Rts, {}, false},
+      {"lines", TCommandKind::Lines, {}, false},
+      {"log /tmp/s.log", TCommandKind::Log, {"/tmp/s.log"}, false},
+      {"log off", TCommandKind::LogOff, {}, false},
+      {"hex on", TCommandKind::Hex, {}, true},
+      {"hex off", TCommandKind::Hex, {}, false},
+      {"timestamps on", TCommandKind::Timestamps, {}, true},
+      {"timestamps off", TCommandKind::Timestamps, {}, false},
+      {"help", TCommandKind::Help, {}, false},
+      {"?", TCommandKind::Help, {}, false},
+      {"quit", TCommandKind::Quit, {}, false},
+      {"exit", TCommandKind::Quit, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const TCommand got = ParseCommand(c.line);
+    EXPECT_EQ(got.kind, c.kind) << got.error;
+    EXPECT_EQ(got.args, c.args);
+    EXPECT_EQ(got.on, c.on);
+  }
+}
+
+TEST(VxTermCommands, RefusesWhatIsNotACommandWithAReason) {
+  struct Case {
+    const char* line;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"fly", "unknown command fly"},
+      {"send", "send needs at least one path"},
+      {"receive a b", "receive takes one directory"},
+      {"dtr", "dtr takes on or off"},
+      {"rts maybe", "rts takes on or off"},
+      {"hex on off", "hex takes on or off"},
+      {"lines now", "lines takes no argument"},
+      {"quit now", "quit takes no argument"},
+      {"log", "log takes a file name or off"},
+      {"send 'open", "unclosed quote"},
+  };
+  for (const Case& c : cases) {
+    const TCommand got = ParseCommand(c.line);
+    EXPECT_EQ(got.kind, TCommandKind::Invalid) << c.line;
+    EXPECT_EQ(got.error, c.error) << c.line;
+  }
+  EXPECT_NE(std::string(kCommandHelp).find("send PATH..."), std::string::npos);
+}
+
+TEST(VxTermKeys, ParsesTheCommandKey) {
+  struct Case {
+    const char* text;
+    bool ok;
+    unsigned char key;
+  };
+  const Case cases[] = {
+      {"^]", true, 0x1d},     {"^a", true, 0x01},    {"^A", true, 0x01}, {"ctrl-]", true, 0x1d},
+      {"Ctrl-x", true, 0x18}, {"^@", true, 0x00},    {"^?", true, 0x7f}, {"^_", true, 0x1f},
+      {"0x1d", true, 0x1d},   {"0xff", true, 0xff},  {"0x41", false, 0}, {"a", false, 0},
+      {"^", false, 0},        {"^1", false, 0},      {"", false, 0},     {"0x", false, 0},
+      {"0xzz", false, 0},     {"ctrl-]]", false, 0},
+  };
+  for (const Case& c : cases) {
+    unsigned char key = 0xAA;
+    EXPECT_EQ(ParseEscapeKey(c.text, key), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(key, c.key) << c.text;
+    }
+  }
+  EXPECT_EQ(EscapeKeyName(0x1d), "Ctrl-]");
+  EXPECT_EQ(EscapeKeyName(0x01), "Ctrl-A");
+  EXPECT_EQ(EscapeKeyName(0xff), "0xff");
+}
+
+TEST(VxTermKeys, EditsThePromptLine) {
+  TPromptLine line(0x1d);
+  EXPECT_EQ(line.Feed(0x1d), TPromptLine::SendKey) << "the key again on an empty line";
+  for (const char c : std::string("sendx")) EXPECT_EQ(line.Feed(c), TPromptLine::Editing);
+  EXPECT_EQ(line.Feed(0x7f), TPromptLine::Editing);
+  EXPECT_EQ(line.Text(), "send");
+  line.Feed(0x01);  // other control keys are ignored
+  line.Feed(' ');
+  line.Feed(0xC3);
+  line.Feed(0xA9);  // é in UTF-8
+  EXPECT_EQ(line.Text(), "send \xC3\xA9");
+  line.Feed(0x08);
+  EXPECT_EQ(line.Text(), "send ") << "a character of two bytes goes back whole";
+  EXPECT_EQ(line.Feed(0x1d), TPromptLine::Editing) << "not on a line begun";
+  EXPECT_EQ(line.Feed('\r'), TPromptLine::Execute);
+  line.Feed(0x15);
+  EXPECT_EQ(line.Text(), "");
+  for (int i = 0; i < 10000; ++i) line.Feed('x');
+  EXPECT_EQ(line.Text().size(), TPromptLine::kMaxLength) << "a line has a bound";
+  line.Feed(0x15);
+  EXPECT_EQ(line.Feed(0x03), TPromptLine::Cancel);
+  EXPECT_EQ(line.Feed(0x1b), TPromptLine::Cancel);
+}
+
+namespace {
+
+// A Send-Init as a sender writes it: SOH, LEN, SEQ 0, 'S', Data, check, CR.
+std::string SendInit(const std::string& data, char type = 'S', char seq = ' ') {
+  const std::string counted =
+      std::string(1, static_cast<char>(32 + 3 + data.size())) + seq + type + data;
+  return "\x01" + counted + KermitCheck1(counted) + "\r";
+}
+
+const std::string kParams = "~* @-#Y3~^>J)0___U\"";
+
+}  // namespace
+
+TEST(VxTermSendInit, FindsTheSendInitAndShowsEverythingElse) {
+  struct Case {
+    std::string in;
+    bool found;
+    std::string show;
+  };
+  const std::string s = SendInit(kParams);
+  const Case cases[] = {
+      {"login: ", false, "login: "},
+      {"text " + s, true, "text "},
+      {s, true, ""},
+      {"\x01\x01" + s, true, "\x01\x01"},
+      {"a\x01!z", false, "a\x01!z"},                                      // no packet length
+      {SendInit(kParams, 'D'), false, SendInit(kParams, 'D')},            // not a Send-Init
+      {SendInit(kParams, 'S', '!'), false, SendInit(kParams, 'S', '!')},  // not number 0
+  };
+  for (const Case& c : cases) {
+    TSendInitDetector d;
+    const auto r = d.Feed(c.in.data(), c.in.size());
+    EXPECT_EQ(r.found, c.found) << c.in;
+    EXPECT_EQ(r.show, c.show) << c.in;
+    if (c.found) {
+      EXPECT_EQ(r.packet, s) << "the packet and what follows it";
+    }
+  }
+  // A damaged check is no Send-Init; its bytes are shown.
+  std::string bad = s;
+  bad[bad.size() - 2] ^= 1;
+  TSendInitDetector d;
+  const auto r = d.Feed(bad.data(), bad.size());
+  EXPECT_FALSE(r.found);
+  EXPECT_EQ(r.show + d.Release(), bad);
+}
+
+TEST(VxTermSendInit, FindsItAcrossAnySplitOfTheBlocks) {
+  const std::string stream = "Linux login: \x01 x" + SendInit(kParams) + "tail";
+  for (std::size_t cut1 = 0; cut1 <= stream.size(); ++cut1)
+    for (std::size_t cut2 = cut1; cut2 <= stream.size(); cut2 += 3) {
+      TSendInitDetector d;
+      std::string shown, packet;
+      bool found = false;
+      for (const auto& part :
+           {stream.substr(0, cut1), stream.substr(cut1, cut2 - cut1), stream.substr(cut2)}) {
+        if (found) {
+          packet += part;
+          continue;
+        }
+        const auto r = d.Feed(part.data(), part.size());
+        shown += r.show;
+        if (r.found) {
+          found = true;
+          packet = r.packet;
+        }
+      }
+      ASSERT_TRUE(found) << cut1 << " " << cut2;
+      EXPECT_EQ(shown, "Linux login: \x01 x");
+      EXPECT_EQ(packet, SendInit(kParams) + "tail");
+    }
+}
+
+TEST(VxTermSendInit, RandomBytesAreShownWhole) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  for (int round = 0; round < 200; ++round) {
+    std::string in(1 + random() % 400, '\0');
+    for (char& c : in) c = static_cast<char>(random() % 4 == 0 ? 1 : random() % 256);
+    TSendInitDetector d;
+    std::string shown;
+    bool found = false;
+    for (std::size_t at = 0; at < in.size() && !found;) {
+      const std::size_t n = std::min<std::size_t>(1 + random() % 20, in.size() - at);
+      const auto r = d.Feed(in.data() + at, n);
+      shown += r.show;
+      found = r.found;
+      at += n;
+    }
+    if (!found) {
+      EXPECT_EQ(shown + d.Release(), in);
+    }
+  }
+}
+
+TEST(VxTermDisplay, ShowsHexAndTimeStamps) {
+  EXPECT_EQ(FormatStamp(0), "00:00:00.000");
+  EXPECT_EQ(FormatStamp(((13 * 60 + 5) * 60 + 9) * 1000LL + 42), "13:05:09.042");
+
+  TDisplay plain;
+  EXPECT_EQ(plain.Render("a\r\nb", 4, "T"), "a\r\nb");
+
+  TDisplay hex;
+  EXPECT_EQ(hex.SetHex(true), "");
+  EXPECT_EQ(hex.Render("AB\x01\xff", 4, "T"), "41 42 01 FF ");
+  std::string sixteen(14, 'z');
+  EXPECT_EQ(hex.Render(sixteen.data(), sixteen.size(), "T"),
+            "7A 7A 7A 7A 7A 7A 7A 7A 7A 7A 7A 7A\r\n7A 7A ");
+  EXPECT_EQ(hex.SetHex(false), "\r\n") << "a row begun is ended";
+
+  TDisplay stamps;
+  stamps.SetTimestamps(true);
+  EXPECT_EQ(stamps.Render("one\r\ntw", 7, "12:00:00.000"),
+            "[12:00:00.000] one\r\n[12:00:00.000] tw");
+  EXPECT_EQ(stamps.Render("o\n", 2, "12:00:01.000"), "o\n");
+  EXPECT_EQ(stamps.Render("x", 1, "12:00:02.000"), "[12:00:02.000] x");
+  EXPECT_EQ(stamps.Render("\n\r\n\ry", 5, "S"), "\n\r\n\r[S] y")
+      << "a stamp is not rubbed out by a CR at the start of a line";
+  EXPECT_EQ(stamps.Render("\n\033[?2004l\rhi\n\033[1mb", 18, "S"),
+            "\n\033[?2004l\r[S] hi\n\033[1m[S] b")
+      << "nor by a control sequence";
+
+  TDisplay both;
+  both.SetHex(true);
+  both.SetTimestamps(true);
+  EXPECT_EQ(both.Render("A", 1, "S"), "[S] 41 ");
+}
+
+TEST(VxTermDisplay, SplitsLinesForTheLog) {
+  TLineSplitter split;
+  std::vector<std::string> lines;
+  const std::string in = "first\r\nsec\tond\x07\xff\nthi";
+  split.Feed(in.data(), in.size(), [&](const std::string& l) { lines.push_back(l); });
+  EXPECT_EQ(lines, (std::vector<std::string>{"first", "sec\tond\\x07\\xFF"}));
+  EXPECT_EQ(split.Rest(), "thi");
+  EXPECT_EQ(split.Rest(), "");
+  const std::string longLine(5000, 'x');
+  lines.clear();
+  split.Feed(longLine.data(), longLine.size(), [&](const std::string& l) { lines.push_back(l); });
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].size(), 4096u);
+}

@@ -1,0 +1,120 @@
+#include "lineoptions.h"
+
+#include <climits>
+
+#include "vxcomm.h"
+#include "vxkermit.h"
+
+namespace {
+
+const QStringList kParities = {"none", "odd", "even", "mark", "space"};
+const QStringList kStopBits = {"1", "1.5", "2"};
+const QStringList kFlows = {"none", "xonxoff", "hardware"};
+
+}  // namespace
+
+TLineOptions::TLineOptions()
+    : speed_("speed", "Line speed in bits per second (default 115200).", "bps", "115200"),
+      data_bits_("data-bits", "Data bits: 5 to 8 (default 8).", "n", "8"),
+      parity_("parity", "Parity: none, odd, even, mark or space (default none).", "p", "none"),
+      stop_bits_("stop-bits", "Stop bits: 1, 1.5 or 2 (default 1).", "n", "1"),
+      flow_("flow", "Flow control: none, xonxoff or hardware (default none).", "f", "none"),
+      check_("check", "Block check proposed when sending: 1, 2 or 3 (default 3).", "n", "3"),
+      timeout_("timeout",
+               "Longest wait for a reply in seconds (default 5). Below it the wait follows the "
+               "line's measured round trip, unless --fixed-timeout.",
+               "s", "5"),
+      fixed_timeout_("fixed-timeout", "Wait the whole --timeout for every reply."),
+      retry_limit_("retry-limit",
+                   "Failures in a row allowed for one packet before the transfer fails (default "
+                   "10; 0: no limit).",
+                   "n", "10"),
+      error_limit_("error-limit", "Errors allowed in a whole session (default 0: no limit).", "n",
+                   "0"),
+      packet_length_(
+          "packet-length",
+          "Longest packet this side takes and sends, 95 to 9024 (default 9024 sending, 2048 "
+          "receiving: a sender that keeps its packets long on a noisy line repeats them until "
+          "it gives up). A sender shortens its packets on a noisy line by itself.",
+          "n"),
+      classic_("classic",
+               "Speak the basic protocol: packets of at most 94 bytes, no repeat-count "
+               "compression, no exact length, date or recovery, every control character "
+               "prefixed."),
+      prefix_all_("prefix-all",
+                  "Prefix every control character in the data sent (by default only SOH, CR, "
+                  "XON, XOFF, DEL and 255 are; the others travel as they are, which Kermit "
+                  "receivers take). For a line that drops or acts on other control characters."),
+      reliable_(
+          "reliable",
+          "Declare the line reliable (it neither loses nor damages bytes): data packets stream "
+          "without acknowledgements when the peer agrees, and any error ends the transfer.") {}
+
+QList<QCommandLineOption> TLineOptions::Line() const {
+  return {speed_, data_bits_, parity_, stop_bits_, flow_};
+}
+
+QList<QCommandLineOption> TLineOptions::Kermit() const {
+  return {check_,         timeout_, fixed_timeout_, retry_limit_, error_limit_,
+          packet_length_, classic_, reliable_,      prefix_all_};
+}
+
+bool ParseNumber(const QString& text, int low, int high, int& out) {
+  bool ok = false;
+  const int v = text.toInt(&ok);
+  if (!ok || v < low || v > high) return false;
+  out = v;
+  return true;
+}
+
+std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& line,
+                               TKermitSettings& k) const {
+  if (!ParseNumber(parser.value(speed_), 50, 4000000, line.bps)) return "bad --speed";
+  if (!ParseNumber(parser.value(data_bits_), 5, 8, line.dataBits)) return "bad --data-bits";
+  if (!ParseNumber(parser.value(check_), 1, 3, k.check)) return "bad --check";
+  if (!ParseNumber(parser.value(timeout_), 1, 60, k.timeoutSec)) return "bad --timeout";
+  if (!ParseNumber(parser.value(retry_limit_), 0, 1000000, k.retryLimit))
+    return "bad --retry-limit";
+  if (!ParseNumber(parser.value(error_limit_), 0, 1000000, k.errorLimit))
+    return "bad --error-limit";
+  if (parser.isSet(packet_length_) &&
+      !ParseNumber(parser.value(packet_length_), 95, 9024, k.packetLength))
+    return "bad --packet-length";
+  line.parity = static_cast<int>(kParities.indexOf(parser.value(parity_)));
+  line.stopBits = static_cast<int>(kStopBits.indexOf(parser.value(stop_bits_)));
+  line.flow = static_cast<int>(kFlows.indexOf(parser.value(flow_)));
+  if (line.parity < 0) return "bad --parity";
+  if (line.stopBits < 0) return "bad --stop-bits";
+  if (line.flow < 0) return "bad --flow";
+  k.fixedTimeout = parser.isSet(fixed_timeout_);
+  k.classic = parser.isSet(classic_);
+  k.reliable = parser.isSet(reliable_);
+  k.prefixAll = parser.isSet(prefix_all_);
+  return {};
+}
+
+void ApplyLineSettings(TvxComm& comm, const TLineSettings& line) {
+  comm.SetBaudRate(static_cast<Cardinal>(line.bps));
+  comm.SetByteSize(static_cast<std::uint8_t>(line.dataBits));
+  comm.SetParity(static_cast<TParity>(line.parity));
+  comm.SetStopBits(static_cast<TStopBits>(line.stopBits));
+  comm.SetStreamProtocol(static_cast<TStreamProtocol>(line.flow));
+}
+
+void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits, bool sending) {
+  kermit.SetCrc(static_cast<TvxKermitCrc>(k.check - 1));
+  kermit.SetTimeout(k.timeoutSec * 1000);
+  kermit.SetAdaptiveTimeout(!k.fixedTimeout);
+  kermit.SetRetryLimit(k.retryLimit);
+  kermit.SetErrorLimit(k.errorLimit == 0 ? INT_MAX : k.errorLimit);
+  // A line without an eighth data bit carries such bytes only with a prefix.
+  if (dataBits < 8) kermit.SetEighthBitPrefix('&');
+  kermit.SetLongPackets(!k.classic);
+  kermit.SetMaxLongPacketLength(k.packetLength > 0 ? k.packetLength : sending ? 9024 : 2048);
+  kermit.SetRepeatCounts(!k.classic);
+  kermit.SetExactLength(!k.classic);
+  kermit.SetFileDates(!k.classic);
+  kermit.SetStreaming(k.reliable);
+  kermit.SetMinimalPrefixing(!k.classic && !k.prefixAll);
+  kermit.SetRecovery(!k.classic);
+}

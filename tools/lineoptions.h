@@ -1,0 +1,68 @@
+// The line options (speed, framing, flow control) and the Kermit options (block check,
+// time-out, limits, packet length, --classic, --reliable, --prefix-all) that the command-line
+// programs share: their definitions for QCommandLineParser, their checks, and how they are applied
+// to the serial and Kermit components.
+//
+// Thread: the program's main thread.
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
+#include <string>
+
+class TvxComm;
+class TvxKermit;
+
+// The line settings as the options give them; indexes follow the components' enumerations.
+struct TLineSettings {
+  int bps = 115200;
+  int dataBits = 8;
+  int parity = 0;    // none, odd, even, mark, space
+  int stopBits = 0;  // 1, 1.5, 2
+  int flow = 0;      // none, xonxoff, hardware
+};
+
+// The Kermit settings as the options give them.
+struct TKermitSettings {
+  int check = 3;
+  int timeoutSec = 5;
+  bool fixedTimeout = false;
+  int retryLimit = 10;
+  int errorLimit = 0;    // 0: no limit
+  int packetLength = 0;  // 0: the default for the direction
+  bool classic = false;
+  bool reliable = false;
+  bool prefixAll = false;
+};
+
+// The options themselves, made once; a program adds Line() and Kermit() to its parser.
+class TLineOptions {
+ public:
+  TLineOptions();
+  // --speed, --data-bits, --parity, --stop-bits, --flow.
+  QList<QCommandLineOption> Line() const;
+  // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
+  // --classic, --reliable, --prefix-all.
+  QList<QCommandLineOption> Kermit() const;
+  // Reads and checks the parsed values: empty when all are good, else the usage error
+  // ("bad --speed").
+  std::string Read(const QCommandLineParser& parser, TLineSettings& line,
+                   TKermitSettings& kermit) const;
+
+ private:
+  QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_;
+  QCommandLineOption check_, timeout_, fixed_timeout_, retry_limit_, error_limit_;
+  QCommandLineOption packet_length_, classic_, prefix_all_, reliable_;
+};
+
+// Decimal Text within Low..High into Out; false (Out untouched) otherwise.
+bool ParseNumber(const QString& text, int low, int high, int& out);
+
+// Gives Comm the speed, framing and flow control of Line; applied at once when open.
+void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
+
+// Gives Kermit the settings of K for a line of DataBits: the extensions are on unless
+// classic (minimal prefixing unless prefixAll too); the longest packet defaults to 9024 bytes when
+// Sending, 2048 when receiving.
+void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits, bool sending);

@@ -1,0 +1,137 @@
+// The terminal session: the line (a TvxComm) joined to the console, the vxterm> prompt and
+// its commands, Kermit transfers with their progress line, the session log and the wait
+// for a device that went away.
+//
+// Thread: the main thread; the port delivers its events there.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "commands.h"
+#include "console.h"
+#include "display.h"
+#include "keys.h"
+#include "lineoptions.h"
+#include "progressline.h"
+#include "reconnect.h"
+#include "sendinit.h"
+#include "vxcomm.h"
+#include "vxkermit.h"
+#include "vxlogfile.h"
+
+struct TTerminalOptions {
+  std::string device;  // as the user gave it
+  unsigned char escape = 0x1d;
+  bool autoReceive = false;
+  bool reconnect = true;
+  TLineSettings line;
+  TKermitSettings kermit;
+};
+
+// The serial component on a device path (or COMn name), with a break of the line.
+class TTermComm : public TvxComm {
+ public:
+  std::string path;
+  ~TTermComm() override { Destroying(); }
+  std::string GetDeviceName() override { return path; }
+  // Holds the line in the break state for Ms milliseconds (the event loop runs meanwhile);
+  // false when the port is closed or the device refuses.
+  bool SendBreak(int ms);
+};
+
+// The Kermit component of the session: it says why a transfer ended early.
+class TTermKermit : public TvxKermit {
+ public:
+  std::string failure;
+  std::function<void()> onAbort;
+  ~TTermKermit() override { Destroying(); }
+  void AbortTransfer(const std::string& reason) override;
+};
+
+class TTerminalSession : public QObject {
+ public:
+  TTerminalSession(TConsole& console, const TTerminalOptions& options);
+  ~TTerminalSession() override;
+  // Opens the device; false with Error (the library's reason: the lock owner, the group to
+  // join) when it cannot.
+  bool Open(std::string& error);
+  // Starts taking keys from the console. The event loop ends, with ExitCode set, at quit, at
+  // the end of the console's input, at a signal, or when the device went away and
+  // reconnecting is off.
+  void Start();
+  int ExitCode() const { return exit_code_; }
+
+ private:
+  enum TMode { Terminal, Prompt, Transfer };
+
+  // Keys, prompt and output (session.cpp).
+  void Typed(const char* data, std::size_t len);
+  void TypedInTerminal(unsigned char ch, std::string& toLine);
+  void FromLine(const void* data, std::size_t len);
+  void Show(const std::string& text);
+  void ShowReceived(const std::string& bytes);
+  std::string DropLatePackets(const char* data, std::size_t len);
+  void Message(const std::string& text);
+  void OpenPrompt();
+  void DrawPrompt();
+  void ClosePrompt();
+  void Quit(int code);
+  void DeviceLost();
+  bool Reopen();
+
+  // Commands (commandrun.cpp).
+  void Run(const TCommand& command);
+  void ShowLines();
+  void StartLog(const std::string& name);
+  void StopLog();
+
+  // Transfers (transfer.cpp).
+  void SetUpKermit();
+  void StartSend(const std::vector<std::string>& paths);
+  void StartReceive(const std::string& dir, std::string firstBytes);
+  void CancelTransfer();
+  void FinishTransfer();
+
+  TConsole& console_;
+  TTerminalOptions options_;
+  std::string wait_name_;  // the name waited for after the device went away
+  TTermComm comm_;
+  TTermKermit kermit_;
+  TvxLogFile log_;
+  bool logging_ = false;
+  std::string log_name_;
+  TMode mode_ = Terminal;
+  TPromptLine prompt_;
+  int prompt_rows_ = 0;
+  std::string held_;          // line output while the prompt is open
+  std::string partial_line_;  // the console's last line, to redraw after the prompt
+  bool at_line_start_ = true;
+  TDisplay display_;
+  TSendInitDetector detector_;
+  QTimer release_timer_;  // shows bytes the detector held when nothing decides them
+  // Just after a transfer the peer's last packets (a repeated acknowledgement) are no
+  // text for the console: packets (SOH to CR) arriving before this time are dropped.
+  QElapsedTimer after_transfer_;
+  bool in_late_packet_ = false;
+  // The last bytes the terminal showed and when: a Send-Init among them that came less than
+  // half a minute before a receive command is taken at once, not at the sender's next try.
+  std::string recent_;
+  QElapsedTimer recent_clock_;
+  TLineSplitter splitter_;
+  TProgressLine progress_;
+  TReconnector reconnector_;
+  bool closing_ = false;  // our own close: not a device gone
+  bool lost_ = false;
+  // The transfer running.
+  bool sending_ = false;
+  bool started_ = false;
+  bool finish_queued_ = false;
+  int files_ = 0;
+  int listed_ = 0;
+  std::string fatal_;
+  int exit_code_ = 0;
+};
