@@ -1,6 +1,8 @@
 // A deterministic random driver: random and mutated packets fed to a receiving and to a
-// sending TvxKermit, a million inputs in all. Nothing may crash, raise past the component,
-// trip a sanitizer, or create a file outside the receiving directory.
+// sending TvxKermit, with the basic protocol and with every extension offered (long packets,
+// repeat counts, minimal prefixing, recovery, streaming), two million inputs in all. Nothing
+// may crash, raise past the component, trip a sanitizer, or create a file outside the
+// receiving directory.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -10,6 +12,7 @@
 #include "support/ptypair.h"
 #include "vxkermit.h"
 #include "vxkermit/packet.h"
+#include "vxkermit/sendinit.h"
 
 using namespace kermitfiles;
 
@@ -19,7 +22,8 @@ constexpr int kInputsPerRole = 500000;
 
 class Fuzzer {
  public:
-  explicit Fuzzer(unsigned seed) : gen_(seed) {}
+  // LongPackets: a share of the framed packets are long ones, up to 3000 data bytes.
+  Fuzzer(unsigned seed, bool longPackets = false) : gen_(seed), long_(longPackets) {}
 
   // One input: usually a well-framed packet of a random type (so the dispatch is reached),
   // sometimes mutated, sometimes raw noise.
@@ -50,8 +54,10 @@ class Fuzzer {
       if (s.size() > 7 && Below(2)) s[7] = static_cast<char>('1' + Below(3));
       return s;
     }
-    std::string s(Below(120), '\0');
-    for (auto& c : s) c = static_cast<char>(Below(3) == 0 ? '#' : gen_());
+    const bool big = long_ && Below(4) == 0;
+    std::string s(Below(big ? 3000 : 120), '\0');
+    static const char prefixes[] = "#&~";
+    for (auto& c : s) c = Below(3) == 0 ? prefixes[Below(3)] : static_cast<char>(gen_());
     return s;
   }
 
@@ -59,11 +65,17 @@ class Fuzzer {
     static const char types[] = "SYNFADZBEXQ";
     const char type = types[Below(sizeof types - 1)];
     const std::string d = Data(type);
-    std::uint8_t buf[vxkermit::kPacketImageSize];
     const int k = type == 'S' ? 0 : (Below(8) == 0 ? static_cast<int>(Below(3)) : checkIndex);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(d.data());
+    if (d.size() > vxkermit::MaxImageData(k)) {
+      std::vector<std::uint8_t> buf(vxkermit::kLongDataPos + d.size() + 8);
+      const std::size_t n = vxkermit::FrameLongPacket(buf.data(), static_cast<std::uint8_t>(type),
+                                                      Below(64), bytes, d.size(), k);
+      return std::string(reinterpret_cast<char*>(buf.data()), n);
+    }
+    std::uint8_t buf[vxkermit::kPacketImageSize];
     const std::size_t n =
-        vxkermit::FramePacket(buf, static_cast<std::uint8_t>(type), Below(64),
-                              reinterpret_cast<const std::uint8_t*>(d.data()), d.size(), k);
+        vxkermit::FramePacket(buf, static_cast<std::uint8_t>(type), Below(64), bytes, d.size(), k);
     return std::string(reinterpret_cast<char*>(buf), n);
   }
 
@@ -91,7 +103,19 @@ class Fuzzer {
   }
 
   std::mt19937 gen_;
+  bool long_;
 };
+
+// A Send-Init block (or its answer) that offers every extension: long packets up to 9024
+// bytes, attributes, recovery, "~" repeat counts, block check CrcOrdinal + 1 and, when
+// Reliable, streaming.
+std::string ExtendedInit(int crcOrdinal, bool reliable) {
+  vxkermit::TInitParams p = vxkermit::OwnProposal(5000, crcOrdinal, 'Y', '~');
+  p[vxkermit::ipCapas] = vxkermit::ToChar(vxkermit::kCapasAttributes | vxkermit::kCapasResend);
+  const vxkermit::TInitBlock b = vxkermit::MakeInitBlock(
+      p, 9024, reliable ? vxkermit::kWhatamiValid | vxkermit::kWhatamiStreaming : 0);
+  return std::string(reinterpret_cast<const char*>(b.data()), b.size);
+}
 
 // Everything under Dir, as paths relative to it.
 QStringList Tree(const std::string& dir) {
@@ -108,7 +132,17 @@ QStringList Tree(const std::string& dir) {
 }
 
 struct Target {
-  explicit Target(const std::string& base) {
+  // Extended: every extension this side can offer is on.
+  Target(const std::string& base, bool extended) {
+    if (extended) {
+      k.SetLongPackets(true);
+      k.SetRepeatCounts(true);
+      k.SetMinimalPrefixing(true);
+      k.SetRecovery(true);
+      k.SetExactLength(true);
+      k.SetFileDates(true);
+      k.SetStreaming(true);
+    }
     k.SetActive(true);
     k.SetDefaultPath(base + "/in");
     k.SetErrorLimit(1000000000);
@@ -130,23 +164,30 @@ struct Target {
 
 }  // namespace
 
-TEST(KermitFuzz, ReceivingComponentSurvivesRandomAndMutatedPackets) {
-  const std::string base = MakeTempDir("fuzz-recv");
+void FuzzReceiver(bool extended, unsigned seed) {
+  const std::string base = MakeTempDir(extended ? "fuzz-recv-ext" : "fuzz-recv");
   QDir().mkpath(QString::fromStdString(base + "/in"));
-  Target t(base);
-  Fuzzer f(20261208);
+  Target t(base, extended);
+  Fuzzer f(seed, extended);
+  std::printf("seed %u%s\n", seed, extended ? ", every extension" : "");
   int sessions = 0;
+  std::size_t largest = 0;
+  int streamed = 0;
   for (int i = 0; i < kInputsPerRole; ++i) {
     if (t.k.State() == fsListen && f.Below(4) == 0) {
       // A well-formed Send-Init (checked below) starts a receiving session.
       std::uint8_t buf[vxkermit::kPacketImageSize];
-      const std::string init = std::string("~% @-#Y") + static_cast<char>('1' + f.Below(3)) + " (";
+      const std::string init =
+          extended ? ExtendedInit(static_cast<int>(f.Below(3)), f.Below(2) == 0)
+                   : std::string("~% @-#Y") + static_cast<char>('1' + f.Below(3)) + " (";
       const std::size_t n = vxkermit::FramePacket(
           buf, 'S', 0, reinterpret_cast<const std::uint8_t*>(init.data()), init.size(), 0);
       t.Feed(std::string(reinterpret_cast<char*>(buf), n));
       sessions += t.k.State() == fsReceive;
     }
     ASSERT_NO_THROW(t.Feed(f.Next(t.k.CheckIndex()))) << i;
+    largest = std::max(largest, t.k.LargestPacketReceived());
+    streamed += t.k.StreamingAgreed() && t.k.State() == fsReceive;
     if (f.Below(1000) == 0) {
       ASSERT_NO_THROW(t.k.DoTimeout());
     }
@@ -154,6 +195,11 @@ TEST(KermitFuzz, ReceivingComponentSurvivesRandomAndMutatedPackets) {
     if (f.Below(5000) == 0) t.k.Abort();
   }
   EXPECT_GT(sessions, 100);
+  // The extensions were reached, not only offered.
+  if (extended) {
+    EXPECT_GT(largest, vxkermit::kPacketImageSize);
+    EXPECT_GT(streamed, 0);
+  }
   EXPECT_GT(t.sent, 0u);
   // Only the receiving directory and what is inside it.
   for (const QString& p : Tree(base))
@@ -161,41 +207,67 @@ TEST(KermitFuzz, ReceivingComponentSurvivesRandomAndMutatedPackets) {
   for (const QString& p : Tree(base + "/in")) EXPECT_FALSE(p.contains('/')) << p.toStdString();
 }
 
-TEST(KermitFuzz, SendingComponentSurvivesRandomAndMutatedAnswers) {
-  const std::string base = MakeTempDir("fuzz-send");
+TEST(KermitFuzz, ReceivingComponentSurvivesRandomAndMutatedPackets) {
+  FuzzReceiver(false, 20261208);
+}
+
+TEST(KermitFuzz, ReceivingComponentWithEveryExtensionSurvivesRandomAndMutatedPackets) {
+  FuzzReceiver(true, 20261209);
+}
+
+void FuzzSender(bool extended, unsigned seed) {
+  const std::string base = MakeTempDir(extended ? "fuzz-send-ext" : "fuzz-send");
   QDir().mkpath(QString::fromStdString(base + "/in"));
   QDir().mkpath(QString::fromStdString(base + "/out"));
   WriteAll(base + "/out/one.bin", RandomBytes(3000, 1));
   WriteAll(base + "/out/two.bin", EveryByte(2));
   WriteAll(base + "/out/empty.bin", "");
-  Target t(base);
-  Fuzzer f(777);
-  int starts = 0;
+  Target t(base, extended);
+  Fuzzer f(seed, extended);
+  std::printf("seed %u%s\n", seed, extended ? ", every extension" : "");
+  int starts = 0, longSessions = 0, recovering = 0;
   for (int i = 0; i < kInputsPerRole; ++i) {
     if (t.k.State() != fsSend) {
       t.k.SetCrc(static_cast<TvxKermitCrc>(f.Below(3)));
-      t.k.SendFiles(base + "/out/*");
+      if (extended && f.Below(2) == 0)
+        t.k.ResendFiles(base + "/out/*");
+      else
+        t.k.SendFiles(base + "/out/*");
       ++starts;
     }
     std::string input = f.Next(t.k.CheckIndex());
     // Half of the inputs answer the last packet with a well-formed Y, so sessions advance.
     if (f.Below(2) == 0) {
       std::uint8_t buf[vxkermit::kPacketImageSize];
-      const std::string d =
-          f.Below(10) == 0 ? "X" : (t.k.LastSentType() == 'S' ? "~% @-#Y3 (" : "");
+      const std::string init = extended ? ExtendedInit(2, f.Below(2) == 0) : "~% @-#Y3 (";
+      const std::string d = f.Below(10) == 0 ? "X" : (t.k.LastSentType() == 'S' ? init : "");
       const std::size_t n = vxkermit::FramePacket(
           buf, 'Y', static_cast<unsigned>(t.k.SendSeq() - 1),
           reinterpret_cast<const std::uint8_t*>(d.data()), d.size(), t.k.CheckIndex());
       input = std::string(reinterpret_cast<char*>(buf), n);
     }
     ASSERT_NO_THROW(t.Feed(input)) << i;
+    longSessions += t.k.SendLongPacketLength() > 0;
+    recovering += t.k.RecoveryAgreed();
     if (f.Below(1000) == 0) {
       ASSERT_NO_THROW(t.k.DoTimeout());
     }
     if (f.Below(3000) == 0) t.k.SkipFile(f.Below(2), f.Below(2));
   }
   EXPECT_GT(starts, 10);
+  if (extended) {
+    EXPECT_GT(longSessions, 0);
+    EXPECT_GT(recovering, 0);
+  }
   EXPECT_GT(t.sent, 0u);
   EXPECT_EQ(Tree(base + "/in").size(), 0);
   EXPECT_EQ(ReadAll(base + "/out/one.bin"), RandomBytes(3000, 1)) << "files to send are only read";
+}
+
+TEST(KermitFuzz, SendingComponentSurvivesRandomAndMutatedAnswers) {
+  FuzzSender(false, 777);
+}
+
+TEST(KermitFuzz, SendingComponentWithEveryExtensionSurvivesRandomAndMutatedAnswers) {
+  FuzzSender(true, 778);
 }
