@@ -19,8 +19,10 @@
 #include "vxftbase.h"
 #include "vxkermit/packet.h"
 #include "vxkermit/packetsizer.h"
+#include "vxkermit/recvwindow.h"
 #include "vxkermit/roundtrip.h"
 #include "vxkermit/sendinit.h"
+#include "vxkermit/sendwindow.h"
 
 /// The block check this side proposes: types 1, 2 and 3.
 enum TvxKermitCrc : std::uint8_t {
@@ -50,6 +52,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(bool Streaming READ Streaming WRITE SetStreaming)
   Q_PROPERTY(bool MinimalPrefixing READ MinimalPrefixing WRITE SetMinimalPrefixing)
   Q_PROPERTY(bool Recovery READ Recovery WRITE SetRecovery)
+  Q_PROPERTY(int WindowSize READ WindowSize WRITE SetWindowSize)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
@@ -108,6 +111,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void SetAdaptiveTimeout(bool value) { adaptive_timeout_ = value; }
   /// The shortest reply time-out AdaptiveTimeout gives, in ms.
   static constexpr int MinReplyTimeoutMs = 100;
+  /// The shortest reply time-out AdaptiveTimeout gives while D packets are in flight in a
+  /// window, in ms.
+  static constexpr int MinWindowReplyTimeoutMs = 10;
   /// The eighth-bit prefix in force for this session; 0 when none.
   std::uint8_t Qbin() const { return qbin_; }
 
@@ -225,6 +231,29 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   static constexpr int StreamBurstPackets = 32;
   /// The most data-field bytes a streaming sender sends in one turn (see StreamBurstPackets).
   static constexpr std::size_t StreamBurstBytes = 64 * 1024;
+
+  /// The most packets this side offers to have in flight (a sliding window): 1..31.
+  ///
+  /// 1 by default: no window is offered and the Send-Init stays as it was. Above 1: the
+  /// Send-Init, and the answer to a sender's, offer the window (the CAPAS window bit and
+  /// WINDO); the session uses the smaller of both offers, and a peer that offers none gets
+  /// one packet at a time. With a window a sender keeps up to that many D packets in flight
+  /// (F, A, Z and B still go one at a time) and repeats only a packet the receiver refuses
+  /// or the oldest one on a time-out; a receiver acknowledges each packet it takes, keeps the
+  /// packets that arrive after a missing one and writes them in order once it arrives. While
+  /// a window is in use a RetryLimit above 0 is raised by the window's size (back when the
+  /// session ends). A session that streams uses no window. Takes effect at the next session.
+  int WindowSize() const { return window_size_; }
+  /// Sets WindowSize; values outside 1..31 are brought into that range.
+  void SetWindowSize(int value);
+  /// The window of the current (or, after it, the last) session: 1 when none was agreed.
+  int WindowAgreed() const { return window_; }
+  /// The most packets the current (or last) session had in flight at once when sending, or
+  /// held after a missing one when receiving; 0 without a window.
+  int WindowPeak() const { return window_peak_; }
+  /// The bytes the session's window holds in reserve (window x largest packet): fixed once
+  /// the window is agreed, whatever the file's length.
+  std::size_t WindowReservedBytes() const;
 
   /// The longest extended length this session lets this side send; 0: classic packets only.
   std::size_t SendLongPacketLength() const { return send_long_; }
@@ -423,6 +452,34 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// (kRecoveryFailure), or Data is null (a NAK that stands for the acknowledgement) and the
   /// A packet was sent again.
   bool ResumeSending(const std::uint8_t* data, std::size_t len);
+  /// Reads the next D packet's data field from the open file into the field buffer: its
+  /// length, 0 at the end of the file (or with no file open), -1 when a fatal error ended the
+  /// session.
+  std::ptrdiff_t ReadDataField();
+  /// Acts on a packet in sequence (F, A, D, Z or B): the receiver's work, then, with Ack, its
+  /// acknowledgement. Leaves last_recv_seq_ at Seq once the packet was taken.
+  void ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack);
+
+  // Sliding windows (windowing.cpp).
+  /// Uses a window of Agreed packets for this session (1: none): sizes it and raises the
+  /// retry limit by it.
+  void AgreeWindow(int agreed);
+  /// Sending with a window: D packets are in flight or the file's end waits for them.
+  bool SendingWindowed() const;
+  /// Sends D packets of the open file until the window is full; the Z once all are
+  /// acknowledged at the file's end.
+  void FillWindow();
+  /// Sending with a window: acts on the acknowledgement or the NAK in RecvBuf.
+  void WindowAck();
+  void WindowNak();
+  /// Sending with a window: the packet Number is acknowledged (with the ACK's data field).
+  void WindowAcknowledged(int number, const std::uint8_t* data, std::size_t len);
+  /// Sending with a window: sends the oldest packet not yet acknowledged again.
+  void RepeatOldest();
+  /// Receiving with a window: acts on the packet in RecvBuf (its type given).
+  void DispatchWindowed(std::uint8_t type);
+  /// Receiving with a window: acts on the held packets that follow the last one acted on.
+  void DrainWindow();
 
   std::vector<std::uint8_t> recv_buf_;
   std::vector<std::uint8_t> send_buf_;
@@ -477,4 +534,15 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool kept_file_ = false;        ///< the received file was opened without truncation
   std::int64_t recovered_ = 0;    ///< see RecoveredLength
   std::string attributes_reply_;  ///< the acknowledgement of the current file's A packet
+  int window_size_ = 1;
+  int window_ = 1;  ///< the window agreed for the session
+  int window_peak_ = 0;
+  vxkermit::TSendWindow send_window_;
+  vxkermit::TRecvWindow recv_window_;
+  /// The file's data is all in the window (or the file was skipped): its Z waits for the
+  /// window to empty, with "D" when window_discard_.
+  bool window_eof_ = false;
+  bool window_discard_ = false;
+  bool window_nak_sent_ = false;  ///< the packet expected was refused since it became so
+  int saved_retry_limit_ = -1;    ///< RetryLimit before a window raised it; -1 when not
 };

@@ -14,6 +14,13 @@
 //   - a sending component alone, fed hostile answers: it may end a session without an error
 //     only when each of its packets got its acknowledgement.
 //
+// In another share of them the sides declare the link reliable (each now and then not), so
+// that the sessions stream where both do: the sender's queued bursts are run between steps.
+// In a share of the first kind's cases the sides offer sliding windows (of sizes drawn for
+// each side, now and then none); there the line replays packets only from as far back as
+// sequence numbers modulo 64 leave unambiguous for the window (a packet that comes back
+// from further is, by design, a new one).
+//
 // Environment: VXKERMIT_PROPERTY_SCALE scales the number of cases (default 1);
 // VXKERMIT_PROPERTY_BASE_SEED sets the run's seed (default fixed, so CI is repeatable);
 // VXKERMIT_PROPERTY_SEED=<case seed> replays one case with a trace of everything it did.
@@ -24,6 +31,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -376,6 +385,43 @@ void PlaceCopies(std::uint64_t seed, const Sources& files, const std::string& di
   }
 }
 
+// Sliding windows, from a random stream of their own like the extension.
+constexpr double kWindowShare = 0.3;
+
+struct Windows {
+  int size[2] = {1, 1};               // [sender, receiver]; 1: none offered
+  bool reliable[2] = {false, false};  // the side declares the link reliable (streaming)
+
+  bool On() const { return size[0] > 1 || size[1] > 1; }
+  std::string Describe() const {
+    std::string d;
+    if (On()) d += "; windows " + std::to_string(size[0]) + "/" + std::to_string(size[1]);
+    if (reliable[0] || reliable[1])
+      d += std::string("; reliable ") + (reliable[0] ? "sender" : "") +
+           (reliable[0] && reliable[1] ? "+" : "") + (reliable[1] ? "receiver" : "");
+    return d;
+  }
+  // How many blocks back the line may replay: a packet from further back than 63 less twice
+  // the window could be taken for one ahead of the window.
+  std::size_t ReplayDepth() const {
+    const int w = std::min(size[0], size[1]);
+    if (w <= 1) return kReplayWindow;
+    return static_cast<std::size_t>(std::max(2, 63 - 2 * w));
+  }
+};
+
+constexpr double kStreamingShare = 0.1;
+
+Windows DrawWindows(std::uint64_t seed, double share, double streamingShare) {
+  Rng wr(seed ^ 0x77696E646F777321ull);
+  Windows w;
+  if (wr.Chance(share))
+    for (int i = 0; i < 2; ++i) w.size[i] = wr.Chance(0.1) ? 1 : 2 + static_cast<int>(wr.Below(30));
+  if (wr.Chance(streamingShare))
+    for (bool& r : w.reliable) r = wr.Chance(0.85);
+  return w;
+}
+
 void ApplyExtension(TvxKermit& k, const Extension& e, int side) {
   if (!e.on) return;
   k.SetLongPackets(e.longs[side]);
@@ -425,7 +471,7 @@ struct Failure {
 struct Counts {
   long cases = 0, completed = 0, endedInError = 0, neverStarted = 0, hangs = 0;
   long failingCases = 0, rerolls = 0, steps = 0, maxSteps = 0;
-  long longPackets = 0, repeatCounts = 0, recoveries = 0;
+  long longPackets = 0, repeatCounts = 0, recoveries = 0, windows = 0, streaming = 0;
   std::map<std::string, long> byCategory;
   std::vector<std::string> reports;
 };
@@ -635,7 +681,7 @@ class Line {
     }
     auto& history = history_[way];
     history.push_back(block);
-    if (history.size() > kReplayWindow) history.pop_front();
+    if (history.size() > replayDepth) history.pop_front();
     if (p_.deadAfter >= 0 && blocks_ >= p_.deadAfter) {
       TRACE("   line dead: %s lost", PacketName(block).c_str());
       return;
@@ -696,6 +742,8 @@ class Line {
   }
 
   long rerolls = 0;
+  // How many blocks back a replay may reach.
+  std::size_t replayDepth = kReplayWindow;
 
  private:
   struct Held {
@@ -979,6 +1027,10 @@ struct Outcome {
   bool usedLong = false, usedRepeat = false;
   // A resent file started past its beginning.
   bool usedRecovery = false;
+  // Several D packets were in flight at once.
+  bool usedWindow = false;
+  // Both sides agreed to stream.
+  bool usedStreaming = false;
   long steps = 0;
   std::vector<Failure> failures;
   std::string setting;
@@ -991,6 +1043,8 @@ void Account(Counts& counts, const Outcome& o, const char* test, std::uint64_t s
   counts.longPackets += o.usedLong;
   counts.repeatCounts += o.usedRepeat;
   counts.recoveries += o.usedRecovery;
+  counts.windows += o.usedWindow;
+  counts.streaming += o.usedStreaming;
   if (!o.started)
     ++counts.neverStarted;
   else if (o.completed)
@@ -1034,15 +1088,21 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   s.SetRecovery(recovery.offered[0]);
   r.SetRecovery(recovery.offered[1]);
   s.SetExactLength(recovery.exactLength);
+  const Windows windows = DrawWindows(seed, kWindowShare, kStreamingShare);
+  s.SetWindowSize(windows.size[0]);
+  r.SetWindowSize(windows.size[1]);
+  s.SetStreaming(windows.reliable[0]);
+  r.SetStreaming(windows.reliable[1]);
   Profile profile = RandomProfile(rng, 2 + 24 * static_cast<long>(files.size()));
   if (ext.on && xr.Chance(0.5)) profile.header = xr.LogUniform(0.005, 0.2);
   o.setting = std::to_string(files.size()) + " files, crc " + std::to_string(s.Crc() + 1) +
               (s.RetryLimit() ? "" : ", sender defaults") +
               (r.RetryLimit() ? "" : ", receiver defaults") +
               (s.AdaptiveTimeout() || r.AdaptiveTimeout() ? ", adaptive" : "") + ext.Describe() +
-              recovery.Describe() + "; " + profile.Describe();
+              recovery.Describe() + windows.Describe() + "; " + profile.Describe();
   TRACE("case %s: %s", Hex(seed).c_str(), o.setting.c_str());
   Line line(rng, profile);
+  line.replayDepth = windows.ReplayDepth();
   enum { kToReceiver = 0, kToSender = 1 };
   s.OnDataSend = [&](TObject*, const void* d, Cardinal n, bool, bool& handled) {
     handled = true;
@@ -1051,6 +1111,8 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
     if (block.size() > kLongDataPos && block[kLenPos] == ' ') o.usedLong = true;
     if (r.Rept() != 0) o.usedRepeat = true;
     if (s.RecoveredLength() > 0) o.usedRecovery = true;
+    if (s.WindowPeak() > 1) o.usedWindow = true;
+    if (s.StreamingAgreed()) o.usedStreaming = true;
     line.Send(kToReceiver, block);
   };
   r.OnDataSend = [&](TObject*, const void* d, Cardinal n, bool, bool& handled) {
@@ -1091,7 +1153,16 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   }
   if (!sending) o.failures.push_back({"sender: no session started", ""});
 
+  const bool mayStream = windows.reliable[0] && windows.reliable[1];
   for (; o.failures.empty(); ++o.steps) {
+    // A streaming sender queues its next burst to the event loop: it runs between steps.
+    if (mayStream) {
+      try {
+        QCoreApplication::sendPostedEvents(&s, QEvent::MetaCall);
+      } catch (...) {
+        o.failures.push_back({"exception escaped", "a queued streaming burst"});
+      }
+    }
     afterStep();
     if (!o.failures.empty()) break;
     if (sendEnds > 0 && !Running(r)) break;
@@ -1697,10 +1768,11 @@ void PrintCounts(const char* test, const Counts& c, const char* seedKind, std::u
   std::printf(
       "[%s] %s seed %s, scale %g: %ld cases in %.1f s; %ld completed, %ld ended in error, "
       "%ld never started; %ld hung; %ld failing; %ld re-rolled line damages; steps %ld (most "
-      "in one case %ld); long packets in %ld, repeat counts in %ld\n",
+      "in one case %ld); long packets in %ld, repeat counts in %ld, windows in %ld, streaming in "
+      "%ld\n",
       test, seedKind, Hex(seed).c_str(), Scale(), c.cases, seconds, c.completed, c.endedInError,
       c.neverStarted, c.hangs, c.failingCases, c.rerolls, c.steps, c.maxSteps, c.longPackets,
-      c.repeatCounts);
+      c.repeatCounts, c.windows, c.streaming);
   for (const auto& [category, n] : c.byCategory)
     std::printf("[%s]   %ld case(s): %s\n", test, n, category.c_str());
   std::fflush(stdout);
@@ -1749,6 +1821,8 @@ void RunCases(const char* test, int kind, long atScaleOne, Run run) {
     std::printf("[%s] a resend started past the beginning of a file in %ld cases\n", test,
                 counts.recoveries);
     EXPECT_GT(counts.recoveries, counts.cases / 100) << "recovery is no longer used";
+    EXPECT_GT(counts.windows, counts.cases / 50) << "windows are no longer used";
+    EXPECT_GT(counts.streaming, counts.cases / 50) << "streaming is no longer used";
   }
 }
 

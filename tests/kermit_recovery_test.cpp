@@ -129,14 +129,7 @@ class KermitRecovery : public ::testing::TestWithParam<RecoveryCase> {
     receiver.SetDefaultPath(dst);
   }
 
-  bool RunSession() {
-    return WaitUntil(
-        [this] {
-          return !link.sentByA.empty() && sender.State() == fsListen &&
-                 receiver.State() == fsListen;
-        },
-        60000);
-  }
+  bool RunSession() { return link.WaitForSessionEnd(60000); }
 
   // The file bytes the D packets from the sender carry (a repeat counted again).
   std::size_t PayloadSent() const {
@@ -166,8 +159,7 @@ class KermitRecovery : public ::testing::TestWithParam<RecoveryCase> {
   }
 
   bool ReportedReceived(const std::string& name) const {
-    return recvLog.Has("vxKermit: EOF [Z] Packet. Close File:  " + dst + "/" + name) ||
-           recvLog.Has("vxKermit: EOF [Z] Packet. Close File:  " + dst + name);
+    return ::ReportedReceived(recvLog, dst, name);
   }
 
   // Sends Name until the receiver has taken Cut D packets, then closes both ends' line:

@@ -113,23 +113,14 @@ class KermitStreamingEngine : public ::testing::TestWithParam<StreamCase> {
     receiver.OnFileStart = nullptr;
   }
 
-  bool RunSession() {
-    return WaitUntil(
-        [this] {
-          return !link.sentByA.empty() && sender.State() == fsListen &&
-                 receiver.State() == fsListen;
-        },
-        60000);
-  }
+  bool RunSession() { return link.WaitForSessionEnd(60000); }
 
   std::size_t Count(const std::vector<std::string>& blocks, char type) const {
-    const std::string types = KermitLink::Types(blocks);
-    return static_cast<std::size_t>(std::count(types.begin(), types.end(), type));
+    return KermitLink::Count(blocks, type);
   }
 
   bool ReportedReceived(const std::string& name) const {
-    return recvLog.Has("vxKermit: EOF [Z] Packet. Close File:  " + dst + "/" + name) ||
-           recvLog.Has("vxKermit: EOF [Z] Packet. Close File:  " + dst + name);
+    return ::ReportedReceived(recvLog, dst, name);
   }
 
   std::string src, dst;

@@ -37,10 +37,14 @@ TLineOptions::TLineOptions()
           "receiving: a sender that keeps its packets long on a noisy line repeats them until "
           "it gives up). A sender shortens its packets on a noisy line by itself.",
           "n"),
+      window_("window",
+              "Most packets in flight (a sliding window), 1 to 31 (default 31; 1 offers none). "
+              "The smaller of both sides' offers is used.",
+              "n", "31"),
       classic_("classic",
                "Speak the basic protocol: packets of at most 94 bytes, no repeat-count "
-               "compression, no exact length, date or recovery, every control character "
-               "prefixed."),
+               "compression, one packet in flight, no exact length, date or recovery, every "
+               "control character prefixed."),
       prefix_all_("prefix-all",
                   "Prefix every control character in the data sent (by default only SOH, CR, "
                   "XON, XOFF, DEL and 255 are; the others travel as they are, which Kermit "
@@ -56,7 +60,7 @@ QList<QCommandLineOption> TLineOptions::Line() const {
 
 QList<QCommandLineOption> TLineOptions::Kermit() const {
   return {check_,         timeout_, fixed_timeout_, retry_limit_, error_limit_,
-          packet_length_, classic_, reliable_,      prefix_all_};
+          packet_length_, window_,  classic_,       reliable_,    prefix_all_};
 }
 
 bool ParseNumber(const QString& text, int low, int high, int& out) {
@@ -80,6 +84,7 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
   if (parser.isSet(packet_length_) &&
       !ParseNumber(parser.value(packet_length_), 95, 9024, k.packetLength))
     return "bad --packet-length";
+  if (!ParseNumber(parser.value(window_), 1, 31, k.window)) return "bad --window";
   line.parity = static_cast<int>(kParities.indexOf(parser.value(parity_)));
   line.stopBits = static_cast<int>(kStopBits.indexOf(parser.value(stop_bits_)));
   line.flow = static_cast<int>(kFlows.indexOf(parser.value(flow_)));
@@ -117,4 +122,5 @@ void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBi
   kermit.SetStreaming(k.reliable);
   kermit.SetMinimalPrefixing(!k.classic && !k.prefixAll);
   kermit.SetRecovery(!k.classic);
+  kermit.SetWindowSize(k.classic ? 1 : k.window);
 }

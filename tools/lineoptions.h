@@ -1,7 +1,7 @@
 // The line options (speed, framing, flow control) and the Kermit options (block check,
-// time-out, limits, packet length, --classic, --reliable, --prefix-all) that the command-line
-// programs share: their definitions for QCommandLineParser, their checks, and how they are applied
-// to the serial and Kermit components.
+// time-out, limits, packet length, window, --classic, --reliable, --prefix-all) that the
+// command-line programs share: their definitions for QCommandLineParser, their checks, and how they
+// are applied to the serial and Kermit components.
 //
 // Thread: the program's main thread.
 #pragma once
@@ -31,6 +31,7 @@ struct TKermitSettings {
   int retryLimit = 10;
   int errorLimit = 0;    // 0: no limit
   int packetLength = 0;  // 0: the default for the direction
+  int window = 31;       // most packets in flight offered; 1: no window
   bool classic = false;
   bool reliable = false;
   bool prefixAll = false;
@@ -43,7 +44,7 @@ class TLineOptions {
   // --speed, --data-bits, --parity, --stop-bits, --flow.
   QList<QCommandLineOption> Line() const;
   // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
-  // --classic, --reliable, --prefix-all.
+  // --window, --classic, --reliable, --prefix-all.
   QList<QCommandLineOption> Kermit() const;
   // Reads and checks the parsed values: empty when all are good, else the usage error
   // ("bad --speed").
@@ -53,7 +54,7 @@ class TLineOptions {
  private:
   QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_;
   QCommandLineOption check_, timeout_, fixed_timeout_, retry_limit_, error_limit_;
-  QCommandLineOption packet_length_, classic_, prefix_all_, reliable_;
+  QCommandLineOption packet_length_, window_, classic_, prefix_all_, reliable_;
 };
 
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.

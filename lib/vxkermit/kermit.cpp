@@ -47,6 +47,10 @@ bool TvxKermit::VerifyBlockCheck(const std::uint8_t* packet) {
   return vxkermit::VerifyBlockCheck(packet, check_index_);
 }
 
+void TvxKermit::SetWindowSize(int value) {
+  window_size_ = std::clamp(value, 1, kMaxWindow);
+}
+
 void TvxKermit::SetMaxLongPacketLength(int value) {
   max_long_packet_ = std::clamp(value, 95, static_cast<int>(kMaxLongPacketLength));
 }
@@ -114,6 +118,7 @@ void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len)
 }
 
 void TvxKermit::ResendLastPacket() {
+  if (SendingWindowed()) return RepeatOldest();
   if (last_sent_size_ == 0) return;
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
   // A reply to a repeat cannot tell which copy it answers: it is not timed.
@@ -126,8 +131,13 @@ int TvxKermit::SilenceTimeout() const {
   // Each failure of the same packet doubles the wait, up to twice the time-out this side
   // announced: a peer that lost its way in a damaged packet recovers only by that
   // time-out, and each repeat sent before it runs out would start its wait anew.
-  const std::int64_t base = round_trip_.ReplyTimeout(MinReplyTimeoutMs, Timeout());
-  const std::int64_t backedOff = base << std::min(RetryCount(), 16);
+  // With a window a time-out that comes too early costs one repeated packet, while one that
+  // comes late stalls every packet in flight: the floor is lower.
+  const int floor = SendingWindowed() ? MinWindowReplyTimeoutMs : MinReplyTimeoutMs;
+  const std::int64_t base = round_trip_.ReplyTimeout(floor, Timeout());
+  // With a window the failures of its oldest packet count, not those of the whole window.
+  const int failures = SendingWindowed() ? send_window_.OldestRepeats() : RetryCount();
+  const std::int64_t backedOff = base << std::min(failures, 16);
   return static_cast<int>(std::min<std::int64_t>(backedOff, 2 * std::int64_t{Timeout()}));
 }
 
@@ -226,6 +236,7 @@ void TvxKermit::Dispatch() {
 }
 
 void TvxKermit::DispatchReceived(std::uint8_t type) {
+  if (window_ > 1) return DispatchWindowed(type);
   const std::uint8_t seq = RecvSeq();
   if (stream_) {
     // Nothing is repeated on a streaming link: a repeat or a gap means lost data.
@@ -251,6 +262,10 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
     SendNak();
     return;
   }
+  ActOnReceived(type, seq, true);
+}
+
+void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
   const bool fileOpen = FileStream() != nullptr;
   switch (type) {
     case 'F':
@@ -284,7 +299,7 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
       if (fileOpen)
         return RaiseFatalError(17, kProtocolViolation, "Break before the end of the open file.");
       last_recv_seq_ = seq;
-      SendAck();
+      if (ack) SendAck();
       EndSession();
       return;
   }
@@ -292,7 +307,7 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
   if (State() != fsReceive) return;
   last_recv_seq_ = seq;
   ResetRetries();
-  SendAck();
+  if (ack) SendAck();
 }
 
 void TvxKermit::BadCheck() {
@@ -307,7 +322,7 @@ void TvxKermit::BadCheck() {
   LogMsg(dlDetail, "Bad check sum! " + std::to_string(check_index_));
   if (State() == fsReceive)
     SendNak();
-  else if (adaptive_timeout_)
+  else if (adaptive_timeout_ && !SendingWindowed())
     ResendLastPacket();
 }
 
@@ -323,6 +338,13 @@ void TvxKermit::ResetSession(TvxTransferState state) {
   recv_long_ = 0;
   rept_ = 0;
   stream_pending_ = false;
+  send_window_.Clear();
+  recv_window_.Clear();
+  window_eof_ = false;
+  window_discard_ = false;
+  window_nak_sent_ = false;
+  if (saved_retry_limit_ >= 0) SetRetryLimit(saved_retry_limit_);
+  saved_retry_limit_ = -1;
   round_trip_.Reset();
   SetErrorCount(0);
   ResetRetries();
@@ -335,6 +357,8 @@ void TvxKermit::StartSession(TvxTransferState state) {
   ResetSession(state);
   SizeBuffers();
   stream_ = false;
+  window_ = 1;
+  window_peak_ = 0;
   largest_sent_ = 0;
   largest_received_ = 0;
   SetConsumeData(true);
@@ -434,7 +458,13 @@ void TvxKermit::SkipFile(bool skipAll, bool deleteFile) {
   if (State() == fsSend) {
     if (skipAll) FileList().Clear();
     // Only a file being sent can be ended; between files the next header follows as usual.
-    if (FileStream()) SendEOF(deleteFile);
+    // With packets in flight the Z waits for them, and no more data goes.
+    if (FileStream() && SendingWindowed()) {
+      window_eof_ = true;
+      window_discard_ = window_discard_ || deleteFile;
+    } else if (FileStream()) {
+      SendEOF(deleteFile);
+    }
   } else if (State() == fsReceive) {
     // One character assigned as a character: GCC 12 at -O3 misreads the copy of a literal
     // into the string as overlapping (-Wrestrict).

@@ -33,6 +33,7 @@ void TvxKermit::ReceiveInit() {
   // Read before the session sizes its buffers, which may move the packet.
   const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
   const std::uint8_t whatami = ReadWhatami(data, len);
+  const int offeredWindow = ReadWindow(data, len);
   init_params_ = AnswerSendInit(sender, qbin_proposal_, repeat_counts_);
   // Recovery only when both offer it; the answer says so.
   recovery_agreed_ = recovery_ && OffersCapability(sender, kCapasResend);
@@ -53,7 +54,10 @@ void TvxKermit::ReceiveInit() {
   stream_ = streaming_ && (whatami & kWhatamiStreaming) != 0;
   const std::uint8_t answer =
       streaming_ ? static_cast<std::uint8_t>(kWhatamiValid | (stream_ ? kWhatamiStreaming : 0)) : 0;
-  init_block_ = MakeInitBlock(init_params_, recv_long_, answer);
+  // A window only when both offer one and the session does not stream: the smaller offer.
+  const int window = stream_ ? 1 : std::min(window_size_, offeredWindow);
+  init_block_ = MakeInitBlock(init_params_, recv_long_, answer, window);
+  AgreeWindow(window);
   if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
 }
 

@@ -25,8 +25,8 @@ void TvxKermit::SendInit() {
   StartSession(fsSend);
   packet_sizer_.Reset();
   const std::size_t offered = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
-  init_block_ =
-      MakeInitBlock(init_params_, offered, streaming_ ? kWhatamiValid | kWhatamiStreaming : 0);
+  init_block_ = MakeInitBlock(init_params_, offered,
+                              streaming_ ? kWhatamiValid | kWhatamiStreaming : 0, window_size_);
   SendPacket('S', init_block_.data(), init_block_.size);
   LogMsg(dlDebug, "Answer Init");
 }
@@ -66,46 +66,52 @@ void TvxKermit::SendAttributes() {
   SendPacket('A', attributes.data(), attributes.size());
 }
 
-void TvxKermit::SendFileData() {
+std::ptrdiff_t TvxKermit::ReadDataField() {
+  TvxFileStream* file = FileStream();
+  if (!file) return 0;
   std::size_t field = 0;
-  if (TvxFileStream* file = FileStream()) {
-    // Long packets follow the line's record; the classic length is what the peer allows.
-    const std::size_t max =
-        send_long_ > 0 ? packet_sizer_.Next(MaxClassicField(), MaxDataField()) : MaxDataField();
-    const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_, minimal_prefixing_};
-    const auto chunk = static_cast<std::int64_t>(std::min(max, raw_buf_.size()));
-    try {
-      data_pos_ = file->Position();
-      std::int64_t consumed = 0;
-      // With repeat counts a packet may hold far more bytes than characters: it reads on
-      // until the field is full.
-      while (field < max) {
-        const std::int64_t n = file->Read(raw_buf_.data(), chunk);
-        if (n <= 0) break;
-        std::size_t written = 0;
-        const auto used = static_cast<std::int64_t>(
-            EncodeData(raw_buf_.data(), static_cast<std::size_t>(n), prefixes,
-                       field_buf_.data() + field, max - field, written));
-        field += written;
-        consumed += used;
-        // What did not fit goes into the next packet.
-        if (used < n) {
-          file->Seek(data_pos_ + consumed);
-          break;
-        }
+  // Long packets follow the line's record; the classic length is what the peer allows.
+  const std::size_t max =
+      send_long_ > 0 ? packet_sizer_.Next(MaxClassicField(), MaxDataField()) : MaxDataField();
+  const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_, minimal_prefixing_};
+  const auto chunk = static_cast<std::int64_t>(std::min(max, raw_buf_.size()));
+  try {
+    data_pos_ = file->Position();
+    std::int64_t consumed = 0;
+    // With repeat counts a packet may hold far more bytes than characters: it reads on
+    // until the field is full.
+    while (field < max) {
+      const std::int64_t n = file->Read(raw_buf_.data(), chunk);
+      if (n <= 0) break;
+      std::size_t written = 0;
+      const auto used = static_cast<std::int64_t>(
+          EncodeData(raw_buf_.data(), static_cast<std::size_t>(n), prefixes,
+                     field_buf_.data() + field, max - field, written));
+      field += written;
+      consumed += used;
+      // What did not fit goes into the next packet.
+      if (used < n) {
+        file->Seek(data_pos_ + consumed);
+        break;
       }
-    } catch (const EFileStreamError& e) {
-      // Ending the file here would hand the peer a short file as complete.
-      RaiseFatalError(17, kFileFailure, e.Message());
-      return;
     }
+  } catch (const EFileStreamError& e) {
+    // Ending the file here would hand the peer a short file as complete.
+    RaiseFatalError(17, kFileFailure, e.Message());
+    return -1;
   }
+  return static_cast<std::ptrdiff_t>(field);
+}
+
+void TvxKermit::SendFileData() {
+  const std::ptrdiff_t field = ReadDataField();
+  if (field < 0) return;
   if (field == 0) {
     SendEOF(false);
     return;
   }
-  last_data_field_ = field;
-  SendPacket('D', field_buf_.data(), field);
+  last_data_field_ = static_cast<std::size_t>(field);
+  SendPacket('D', field_buf_.data(), last_data_field_);
   DoProgress();
 }
 
@@ -138,6 +144,8 @@ void TvxKermit::StreamData() {
 }
 
 void TvxKermit::SendEOF(bool discard) {
+  window_eof_ = false;
+  window_discard_ = false;
   CloseTransferFile();
   ++file_index_;
   SendPacket('Z', "D", discard ? 1 : 0);
@@ -152,6 +160,7 @@ void TvxKermit::SendBreak() {
 
 void TvxKermit::ReceiveAck() {
   if (Logs(dlDebug)) LogMsg(dlDebug, "ACK [Y] Packet!");
+  if (SendingWindowed()) return WindowAck();
   // An acknowledgement of an earlier packet (a late answer to a repeat) moves nothing on.
   if (RecvSeq() != OutstandingSeq()) return;
   // A streamed D is not waited for: the timer sends the next ones.
@@ -162,6 +171,7 @@ void TvxKermit::ReceiveAck() {
 void TvxKermit::ReceiveNak() {
   LogMsg(dlDebug, "NACK [N] Packet! ");
   if (stream_) return StreamingFailure("the peer refused packet " + std::to_string(RecvSeq()));
+  if (SendingWindowed()) return WindowNak();
   const std::uint8_t seq = RecvSeq();
   // The receiver waits for the packet after the outstanding one: it has that one. A
   // Send-Init needs its answer's parameters, so only a Y moves it on.
@@ -189,6 +199,8 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       recv_long_ = send_long_ > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
       stream_ = streaming_ && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
       if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
+      // Streaming needs no window; otherwise the smaller of both offers.
+      AgreeWindow(stream_ ? 1 : std::min(window_size_, ReadWindow(data, len)));
       SendFileHeader();
       break;
     }
@@ -198,6 +210,8 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
         SendAttributes();
       else if (stream_)
         StreamData();
+      else if (window_ > 1)
+        FillWindow();
       else
         SendFileData();
       break;
@@ -205,6 +219,8 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       if (!ResumeSending(data, len)) break;
       if (stream_)
         StreamData();
+      else if (window_ > 1)
+        FillWindow();
       else
         SendFileData();
       break;

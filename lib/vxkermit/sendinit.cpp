@@ -53,18 +53,22 @@ TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin, bool
   return p;
 }
 
-TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket, std::uint8_t whatami) {
+TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket, std::uint8_t whatami,
+                         int window) {
   TInitBlock block;
   std::copy(params.begin(), params.end(), block.bytes.begin());
   block.size = params.size();
-  if (longPacket == 0 && whatami == 0) return block;
+  window = std::clamp(window, 1, 31);
+  if (longPacket == 0 && whatami == 0 && window == 1) return block;
   longPacket = std::min(longPacket, kMaxLongPacketLength);
   const int capas = UnChar(params[ipCapas]);
   // The classic block's CAPAS has no continuation: WINDO follows it directly.
   unsigned bits = capas > 0 && capas <= 94 ? static_cast<unsigned>(capas) & ~1u : 0u;
   if (longPacket > 0) bits |= kCapasLongPackets;
+  if (window > 1) bits |= kCapasWindows;
   block.bytes[ipCapas] = ToChar(bits);
-  block.bytes[block.size++] = ToChar(1);
+  block.bytes[block.size++] = ToChar(static_cast<unsigned>(window));
+  if (longPacket == 0 && whatami == 0) return block;
   block.bytes[block.size++] = ToChar(static_cast<unsigned>(longPacket / 95));
   block.bytes[block.size++] = ToChar(static_cast<unsigned>(longPacket % 95));
   if (whatami == 0) return block;
@@ -73,6 +77,22 @@ TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket, std:
   for (int i = 0; i < 3; ++i) block.bytes[block.size++] = '_';
   block.bytes[block.size++] = ToChar(whatami & 63u);
   return block;
+}
+
+int ReadWindow(const std::uint8_t* data, std::size_t len) {
+  if (len <= ipCapas) return 1;
+  const int first = UnChar(data[ipCapas]);
+  if (first < 0 || first > 94 || !(first & kCapasWindows)) return 1;
+  std::size_t i = ipCapas;
+  while (i < len) {
+    const int c = UnChar(data[i]);
+    if (c < 0 || c > 94 || !(c & kCapasMore)) break;
+    ++i;
+  }
+  const std::size_t at = i + 1;
+  if (at >= len) return 1;
+  const int w = UnChar(data[at]);
+  return w >= 1 && w <= 31 ? w : 1;
 }
 
 std::uint8_t ReadWhatami(const std::uint8_t* data, std::size_t len) {

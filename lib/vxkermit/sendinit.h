@@ -37,6 +37,8 @@ enum TInitField : std::size_t {
 inline constexpr std::uint8_t kCapasMore = 1;
 /// CAPAS bit: can take long packets.
 inline constexpr std::uint8_t kCapasLongPackets = 2;
+/// CAPAS bit: can use sliding windows (WINDO gives the size).
+inline constexpr std::uint8_t kCapasWindows = 4;
 /// CAPAS bit: can accept A packets.
 inline constexpr std::uint8_t kCapasAttributes = 8;
 /// CAPAS bit: can recover an interrupted transfer (RESEND).
@@ -108,10 +110,17 @@ TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin,
 /// With LongPacket (an extended length, 0 for none) the CAPAS long-packet bit is set and
 /// WINDO, MAXLX1 and MAXLX2 follow. LongPacket is cut to kMaxLongPacketLength. With Whatami
 /// (bits of kWhatamiValid and kWhatamiStreaming; 0 for none) the block goes on through
-/// WHATAMI, with MAXLX1 and MAXLX2 blank when no long packets are offered; without it the
-/// block is the one of the two arguments alone.
+/// WHATAMI, with MAXLX1 and MAXLX2 blank when no long packets are offered. With Window above
+/// 1 (cut to 31) the CAPAS window bit is set and WINDO offers it; the block ends after WINDO
+/// when nothing follows it. With neither, the block is the one of the first two arguments
+/// alone.
 TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket,
-                         std::uint8_t whatami = 0);
+                         std::uint8_t whatami = 0, int window = 1);
+
+/// The window a received block (Len bytes of Data) offers: its WINDO (1..31) when its CAPAS
+/// carries the window bit; 1 (no window) when it does not, when the block stops before WINDO,
+/// or when WINDO is outside tochar(1..31).
+int ReadWindow(const std::uint8_t* data, std::size_t len);
 
 /// The longest long packet a received block (Len bytes of Data) offers; 0 for none.
 ///

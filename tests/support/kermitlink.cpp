@@ -1,4 +1,7 @@
 #include "support/kermitlink.h"
+#include "support/ptypair.h"
+
+#include <algorithm>
 
 #include <QPointer>
 #include <QTimer>
@@ -38,4 +41,20 @@ std::string KermitLink::Types(const std::vector<std::string>& blocks) {
   for (const auto& b : blocks)
     if (b.size() > 3) types += b[3];
   return types;
+}
+
+std::size_t KermitLink::Count(const std::vector<std::string>& blocks, char type) {
+  const std::string types = Types(blocks);
+  return static_cast<std::size_t>(std::count(types.begin(), types.end(), type));
+}
+
+bool KermitLink::WaitForSessionEnd(int timeoutMs) const {
+  return WaitUntil(
+      [this] { return !sentByA.empty() && a_->State() == fsListen && b_->State() == fsListen; },
+      timeoutMs);
+}
+
+bool ReportedReceived(const TvxTestLog& log, const std::string& dir, const std::string& name) {
+  return log.Has("vxKermit: EOF [Z] Packet. Close File:  " + dir + "/" + name) ||
+         log.Has("vxKermit: EOF [Z] Packet. Close File:  " + dir + name);
 }

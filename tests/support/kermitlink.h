@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/testlog.h"
 #include "vxkermit.h"
 
 class KermitLink {
@@ -25,6 +26,12 @@ class KermitLink {
 
   // The type letters of the packets in Blocks, in order.
   static std::string Types(const std::vector<std::string>& blocks);
+  // How many packets of Type are in Blocks.
+  static std::size_t Count(const std::vector<std::string>& blocks, char type);
+
+  // Runs the event loop until A has sent something and both sides listen again (a session
+  // ran and ended); false after TimeoutMs.
+  bool WaitForSessionEnd(int timeoutMs) const;
 
  private:
   void Hook(TvxKermit* from, TvxKermit* to, bool aToB);
@@ -33,3 +40,6 @@ class KermitLink {
   TvxKermit* b_;
   std::shared_ptr<bool> alive_;
 };
+
+// Whether a receiver logging at debug level into Log closed Dir/Name as received.
+bool ReportedReceived(const TvxTestLog& log, const std::string& dir, const std::string& name);
