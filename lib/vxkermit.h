@@ -171,7 +171,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Off by default: every control character travels behind the control prefix, as the
   /// basic protocol has it. On: the others travel as they are, which saves about an eighth
   /// of the line on random data. Receivers take a data field by its length, so any peer
-  /// takes it; do not use it on a line that drops or acts on other control characters.
+  /// takes it on a clean line; do not use it on a line that drops or acts on other control
+  /// characters, nor on a damaged one: ckermit, windowing on a damaged line, has been seen
+  /// to end with a short file and report success when it gets unprefixed control characters.
   /// Takes effect at the next data packet.
   bool MinimalPrefixing() const { return minimal_prefixing_; }
   /// Sets MinimalPrefixing.

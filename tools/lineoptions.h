@@ -1,5 +1,5 @@
 // The line options (speed, framing, flow control) and the Kermit options (block check,
-// time-out, limits, packet length, window, --classic, --reliable, --prefix-all) that the
+// time-out, limits, packet length, window, --classic, --reliable, --minimal-prefixing) that the
 // command-line programs share: their definitions for QCommandLineParser, their checks, and how they
 // are applied to the serial and Kermit components.
 //
@@ -34,7 +34,7 @@ struct TKermitSettings {
   int window = 31;       // most packets in flight offered; 1: no window
   bool classic = false;
   bool reliable = false;
-  bool prefixAll = false;
+  bool minimalPrefixing = false;
 };
 
 // The options themselves, made once; a program adds Line() and Kermit() to its parser.
@@ -44,7 +44,7 @@ class TLineOptions {
   // --speed, --data-bits, --parity, --stop-bits, --flow.
   QList<QCommandLineOption> Line() const;
   // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
-  // --window, --classic, --reliable, --prefix-all.
+  // --window, --classic, --reliable, --minimal-prefixing.
   QList<QCommandLineOption> Kermit() const;
   // Reads and checks the parsed values: empty when all are good, else the usage error
   // ("bad --speed").
@@ -54,7 +54,7 @@ class TLineOptions {
  private:
   QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_;
   QCommandLineOption check_, timeout_, fixed_timeout_, retry_limit_, error_limit_;
-  QCommandLineOption packet_length_, window_, classic_, prefix_all_, reliable_;
+  QCommandLineOption packet_length_, window_, classic_, minimal_prefixing_, reliable_;
 };
 
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.
@@ -64,6 +64,6 @@ bool ParseNumber(const QString& text, int low, int high, int& out);
 void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
 
 // Gives Kermit the settings of K for a line of DataBits: the extensions are on unless
-// classic (minimal prefixing unless prefixAll too); the longest packet defaults to 9024 bytes when
+// classic (minimal prefixing only when asked for); the longest packet defaults to 9024 bytes when
 // Sending, 2048 when receiving.
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits, bool sending);
