@@ -206,6 +206,8 @@ class Monkey {
     const std::string label = Text(form_->Label4);
     const std::string name = kermit->FileName();
     if (EndsWith(label, " aborted.")) {
+      // A skip asked for during this file ends with it, however the file ends.
+      skipped_.erase(name);
       ++figures_.aborted;
       return;
     }
