@@ -380,6 +380,10 @@ void TvxKermit::DoTimeout() {
   TvxCustomFileTransfer::DoTimeout();
   if (stream_) return StreamingFailure("the peer fell silent");
   if (!CountError()) return;
+  // Silence is judged by the limit the user set: a window's allowance covers the repeats a
+  // window causes, not a peer that is gone (each wait may last twice the time-out).
+  if (saved_retry_limit_ > 0 && RetryCount() > saved_retry_limit_)
+    return RaiseFatalError(17, 8, "Too many retries.");
   LogMsg(dlDetail, "Timeout!");
   if (State() == fsReceive)
     SendNak();
