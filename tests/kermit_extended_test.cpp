@@ -27,10 +27,6 @@ using namespace kermitfiles;
 
 namespace {
 
-const std::uint8_t* U(const std::string& s) {
-  return reinterpret_cast<const std::uint8_t*>(s.data());
-}
-
 std::string FrameLong(char type, unsigned seq, const std::string& data, int checkIndex) {
   std::vector<std::uint8_t> buf(kLongDataPos + data.size() + 4);
   const std::size_t n = FrameLongPacket(buf.data(), static_cast<std::uint8_t>(type), seq, U(data),

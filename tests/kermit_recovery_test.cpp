@@ -25,10 +25,6 @@ using namespace kermitfiles;
 
 namespace {
 
-const std::uint8_t* U(const std::string& s) {
-  return reinterpret_cast<const std::uint8_t*>(s.data());
-}
-
 std::int64_t Held(const std::string& reply) {
   return ReadHeldLength(U(reply), reply.size());
 }

@@ -23,10 +23,6 @@ using namespace kermitfiles;
 
 namespace {
 
-const std::uint8_t* U(const std::string& s) {
-  return reinterpret_cast<const std::uint8_t*>(s.data());
-}
-
 std::string Block(const TInitBlock& b) {
   return {reinterpret_cast<const char*>(b.data()), b.size};
 }

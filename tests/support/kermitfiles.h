@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,5 +23,10 @@ std::string Text();
 std::vector<std::string> WriteStandardSet(const std::string& dir, std::size_t randomSize);
 // Dir + "/" + each of Names.
 std::vector<std::string> PathsIn(const std::string& dir, const std::vector<std::string>& names);
+
+// The bytes of S as the engine's functions take them.
+inline const std::uint8_t* U(const std::string& s) {
+  return reinterpret_cast<const std::uint8_t*>(s.data());
+}
 
 }  // namespace kermitfiles
