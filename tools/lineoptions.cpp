@@ -33,9 +33,10 @@ TLineOptions::TLineOptions()
                    "0"),
       packet_length_(
           "packet-length",
-          "Longest packet this side takes and sends, 95 to 9024 (default 9024 sending, 2048 "
-          "receiving: a sender that keeps its packets long on a noisy line repeats them until "
-          "it gives up). A sender shortens its packets on a noisy line by itself.",
+          "Longest packet this side takes and sends, 95 to 9024 (default 9024). Our sender "
+          "shortens its packets on a noisy line by itself; a sender that keeps them long "
+          "repeats them until it gives up, so on a very noisy line receive with a smaller "
+          "length.",
           "n"),
       window_("window",
               "Most packets in flight (a sliding window), 1 to 31 (default 31; 1 offers none). "
@@ -107,7 +108,7 @@ void ApplyLineSettings(TvxComm& comm, const TLineSettings& line) {
   comm.SetStreamProtocol(static_cast<TStreamProtocol>(line.flow));
 }
 
-void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits, bool sending) {
+void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits) {
   kermit.SetCrc(static_cast<TvxKermitCrc>(k.check - 1));
   kermit.SetTimeout(k.timeoutSec * 1000);
   kermit.SetAdaptiveTimeout(!k.fixedTimeout);
@@ -116,7 +117,7 @@ void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBi
   // A line without an eighth data bit carries such bytes only with a prefix.
   if (dataBits < 8) kermit.SetEighthBitPrefix('&');
   kermit.SetLongPackets(!k.classic);
-  kermit.SetMaxLongPacketLength(k.packetLength > 0 ? k.packetLength : sending ? 9024 : 2048);
+  kermit.SetMaxLongPacketLength(k.packetLength > 0 ? k.packetLength : 9024);
   kermit.SetRepeatCounts(!k.classic);
   kermit.SetExactLength(!k.classic);
   kermit.SetFileDates(!k.classic);

@@ -64,6 +64,5 @@ bool ParseNumber(const QString& text, int low, int high, int& out);
 void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
 
 // Gives Kermit the settings of K for a line of DataBits: the extensions are on unless
-// classic (minimal prefixing only when asked for); the longest packet defaults to 9024 bytes when
-// Sending, 2048 when receiving.
-void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits, bool sending);
+// classic (minimal prefixing only when asked for); the longest packet defaults to 9024 bytes.
+void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits);

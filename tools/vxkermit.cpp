@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
   comm.SetDataProcessor(&kermit);
   kermit.SetLog(&log);
   kermit.SetActive(true);
-  ApplyKermitSettings(kermit, k, line.dataBits, o.send);
+  ApplyKermitSettings(kermit, k, line.dataBits);
   kermit.SetDefaultPath(o.dir);
 
   std::string fatal;

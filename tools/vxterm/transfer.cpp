@@ -39,7 +39,7 @@ void TTerminalSession::SetUpKermit() {
 void TTerminalSession::StartSend(const std::vector<std::string>& paths) {
   std::string masks;
   for (const std::string& p : paths) masks += (masks.empty() ? "" : ";") + p;
-  ApplyKermitSettings(kermit_, options_.kermit, options_.line.dataBits, true);
+  ApplyKermitSettings(kermit_, options_.kermit, options_.line.dataBits);
   kermit_.SetDefaultPath("");
   sending_ = true;
   started_ = finish_queued_ = false;
@@ -66,7 +66,7 @@ void TTerminalSession::StartReceive(const std::string& dir, std::string firstByt
     Message("cannot receive into " + where + ": " + reason);
     return;
   }
-  ApplyKermitSettings(kermit_, options_.kermit, options_.line.dataBits, false);
+  ApplyKermitSettings(kermit_, options_.kermit, options_.line.dataBits);
   kermit_.SetDefaultPath(dir);
   sending_ = false;
   started_ = finish_queued_ = false;
