@@ -166,14 +166,13 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Sets FileDates; takes effect at the next file.
   void SetFileDates(bool value) { file_dates_ = value; }
   /// Whether the data this side sends prefixes only the control characters a line or a
-  /// receiver acts on (SOH, CR, XON, XOFF, DEL and 255; see vxkermit::KeepsControlPrefix).
+  /// receiver acts on (NUL, SOH, Ctrl-D, LF, CR, XON, XOFF, Ctrl-U, DEL and 255; see
+  /// vxkermit::KeepsControlPrefix).
   ///
   /// Off by default: every control character travels behind the control prefix, as the
-  /// basic protocol has it. On: the others travel as they are, which saves about an eighth
-  /// of the line on random data. Receivers take a data field by its length, so any peer
-  /// takes it on a clean line; do not use it on a line that drops or acts on other control
-  /// characters, nor on a damaged one: ckermit, windowing on a damaged line, has been seen
-  /// to end with a short file and report success when it gets unprefixed control characters.
+  /// basic protocol has it. On: the other 24 travel as they are, which saves about a tenth
+  /// of the line on random data. Receivers take a data field by its length; do not use it
+  /// on a line that drops or acts on other control characters.
   /// Takes effect at the next data packet.
   bool MinimalPrefixing() const { return minimal_prefixing_; }
   /// Sets MinimalPrefixing.

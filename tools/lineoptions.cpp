@@ -45,24 +45,26 @@ TLineOptions::TLineOptions()
       classic_("classic",
                "Speak the basic protocol: packets of at most 94 bytes, no repeat-count "
                "compression, one packet in flight, no exact length, date or recovery."),
-      minimal_prefixing_(
-          "minimal-prefixing",
-          "Prefix only the control characters a line acts on (SOH, CR, XON, XOFF, DEL and 255) "
-          "in the data sent, which saves about an eighth of the line on random data. Only for "
-          "a clean line: ckermit, windowing on a damaged line, has been seen to end with a "
-          "short file and report success."),
+      prefix_all_("prefix-all",
+                  "Prefix every control character in the data sent. By default only those a "
+                  "line or a receiver acts on are (NUL, SOH, Ctrl-D, LF, CR, XON, XOFF, Ctrl-U, "
+                  "DEL and 255), which saves about a tenth of the line on random data; use this "
+                  "on a line that drops or acts on other control characters."),
+      minimal_prefixing_("minimal-prefixing", "The default; kept for scripts that give it."),
       reliable_(
           "reliable",
           "Declare the line reliable (it neither loses nor damages bytes): data packets stream "
-          "without acknowledgements when the peer agrees, and any error ends the transfer.") {}
+          "without acknowledgements when the peer agrees, and any error ends the transfer.") {
+  minimal_prefixing_.setFlags(QCommandLineOption::HiddenFromHelp);
+}
 
 QList<QCommandLineOption> TLineOptions::Line() const {
   return {speed_, data_bits_, parity_, stop_bits_, flow_};
 }
 
 QList<QCommandLineOption> TLineOptions::Kermit() const {
-  return {check_,         timeout_, fixed_timeout_, retry_limit_, error_limit_,
-          packet_length_, window_,  classic_,       reliable_,    minimal_prefixing_};
+  return {check_,  timeout_, fixed_timeout_, retry_limit_, error_limit_,      packet_length_,
+          window_, classic_, reliable_,      prefix_all_,  minimal_prefixing_};
 }
 
 bool ParseNumber(const QString& text, int low, int high, int& out) {
@@ -96,7 +98,7 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
   k.fixedTimeout = parser.isSet(fixed_timeout_);
   k.classic = parser.isSet(classic_);
   k.reliable = parser.isSet(reliable_);
-  k.minimalPrefixing = parser.isSet(minimal_prefixing_);
+  k.minimalPrefixing = !parser.isSet(prefix_all_);
   return {};
 }
 

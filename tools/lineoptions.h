@@ -1,5 +1,5 @@
 // The line options (speed, framing, flow control) and the Kermit options (block check,
-// time-out, limits, packet length, window, --classic, --reliable, --minimal-prefixing) that the
+// time-out, limits, packet length, window, --classic, --reliable, --prefix-all) that the
 // command-line programs share: their definitions for QCommandLineParser, their checks, and how they
 // are applied to the serial and Kermit components.
 //
@@ -30,11 +30,11 @@ struct TKermitSettings {
   bool fixedTimeout = false;
   int retryLimit = 10;
   int errorLimit = 0;    // 0: no limit
-  int packetLength = 0;  // 0: the default for the direction
+  int packetLength = 0;  // 0: the default, 9024
   int window = 31;       // most packets in flight offered; 1: no window
   bool classic = false;
   bool reliable = false;
-  bool minimalPrefixing = false;
+  bool minimalPrefixing = true;
 };
 
 // The options themselves, made once; a program adds Line() and Kermit() to its parser.
@@ -44,7 +44,8 @@ class TLineOptions {
   // --speed, --data-bits, --parity, --stop-bits, --flow.
   QList<QCommandLineOption> Line() const;
   // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
-  // --window, --classic, --reliable, --minimal-prefixing.
+  // --window, --classic, --reliable, --prefix-all (and --minimal-prefixing, its opposite and
+  // the default, hidden from the help).
   QList<QCommandLineOption> Kermit() const;
   // Reads and checks the parsed values: empty when all are good, else the usage error
   // ("bad --speed").
@@ -54,7 +55,7 @@ class TLineOptions {
  private:
   QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_;
   QCommandLineOption check_, timeout_, fixed_timeout_, retry_limit_, error_limit_;
-  QCommandLineOption packet_length_, window_, classic_, minimal_prefixing_, reliable_;
+  QCommandLineOption packet_length_, window_, classic_, prefix_all_, minimal_prefixing_, reliable_;
 };
 
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.
@@ -64,5 +65,5 @@ bool ParseNumber(const QString& text, int low, int high, int& out);
 void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
 
 // Gives Kermit the settings of K for a line of DataBits: the extensions are on unless
-// classic (minimal prefixing only when asked for); the longest packet defaults to 9024 bytes.
+// classic; the longest packet defaults to 9024 bytes.
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits);

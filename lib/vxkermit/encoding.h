@@ -62,11 +62,15 @@ constexpr std::size_t EncodeByte(std::uint8_t b, std::uint8_t qctl, std::uint8_t
 }
 
 // With minimal prefixing, the control characters that still travel behind the control
-// prefix (as seven bits): SOH begins a packet and CR ends one, XON and XOFF are a line's
-// flow control, DEL (and 255 on an eight-bit line) some lines drop. Every other control
-// character travels as it is; receivers take a data field by its length.
+// prefix (as seven bits): SOH begins a packet and CR ends one; XON and XOFF are a line's
+// flow control; DEL (and 255 on an eight-bit line) some lines drop; NUL, Ctrl-D, LF and
+// Ctrl-U are what ckermit itself keeps prefixed at its most sparing, and ckermit takes a
+// bare NUL badly: windowing on a damaged line it ended with a short file and reported
+// success. Every other control character travels as it is; receivers take a data field
+// by its length.
 constexpr bool KeepsControlPrefix(std::uint8_t low) {
-  return low == 1 || low == 13 || low == 17 || low == 19 || low == 127;
+  return low == 0 || low == 1 || low == 4 || low == 10 || low == 13 || low == 17 || low == 19 ||
+         low == 21 || low == 127;
 }
 
 // The prefixes in force for a session's data fields; 0 for a prefix not in use. Minimal:
