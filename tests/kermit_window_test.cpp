@@ -158,6 +158,7 @@ class KermitWindowEngine : public ::testing::TestWithParam<WindowCase> {
     dst = MakeTempDir("kw-dst");
     recvLog.detailLevel = dlDebug;
     receiver.SetLog(&recvLog);
+    sendLog.detailLevel = dlDetail;
     sender.SetLog(&sendLog);
     for (TvxKermit* k : {&sender, &receiver}) {
       k->SetActive(true);
@@ -365,6 +366,38 @@ TEST_P(KermitWindowEngine, LastDataAcknowledgementLost) {
     return b;
   });
   EXPECT_TRUE(dropped);
+}
+
+TEST_P(KermitWindowEngine, RepeatsAReceiverAskedForAreNotSilence) {
+  // The first D arrives damaged again and again, each copy refused by a NAK, until the
+  // sender has repeated it more often than the retry limit the user set (5). Then its
+  // copies and the receiver's NAKs are lost until the sender's time-out repeats it. The
+  // receiver was there all along: within the window's raised limit the file arrives.
+  // Without a window the limit is 5, and two repeats are asked for.
+  const int asked = Expected() > 1 ? 6 : 2;
+  const auto timedOut = [this] {
+    const auto entries = sendLog.Entries();
+    return std::any_of(entries.begin(), entries.end(),
+                       [](const std::string& e) { return e.find("Timeout!") != e.npos; });
+  };
+  int firstSeq = -1;
+  bool silent = false, through = false;
+  SendAndCheck("asked.bin", 80 * 1024, [&](bool aToB, const std::string& b) -> std::string {
+    if (!aToB) return silent && !through && IsType(b, 'N') ? std::string() : b;
+    if (!IsType(b, 'D') || through) return b;
+    if (firstSeq < 0) firstSeq = b[2];
+    if (b[2] != firstSeq) return b;
+    if (silent && timedOut()) {
+      through = true;
+      return b;
+    }
+    silent = silent || sender.RetryCount() >= asked;
+    if (silent) return {};
+    std::string bad = b;
+    bad[bad.size() / 2] ^= 0x01;
+    return bad;
+  });
+  EXPECT_TRUE(through);
 }
 
 TEST_P(KermitWindowEngine, SkipsWithPacketsInFlight) {

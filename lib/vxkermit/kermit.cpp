@@ -170,6 +170,8 @@ bool TvxKermit::AcceptPacket(std::size_t size, std::uint8_t terminator) {
 void TvxKermit::DoPacket(int index) {
   TvxCustomFileTransfer::DoPacket(index);
   if (index != 0) return;
+  // Even a damaged packet shows the peer is there.
+  silent_timeouts_ = 0;
   const TvxDataPacket* packet = Packets().Items(0);
   // MARK through the last check byte; the end-of-line byte is looked at, not kept.
   std::size_t size =
@@ -348,6 +350,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
   round_trip_.Reset();
   SetErrorCount(0);
   ResetRetries();
+  silent_timeouts_ = 0;
   SetConsumeData(false);
   SetState(state);
   StartTimer(0);
@@ -381,8 +384,10 @@ void TvxKermit::DoTimeout() {
   if (stream_) return StreamingFailure("the peer fell silent");
   if (!CountError()) return;
   // Silence is judged by the limit the user set: a window's allowance covers the repeats a
-  // window causes, not a peer that is gone (each wait may last twice the time-out).
-  if (saved_retry_limit_ > 0 && RetryCount() > saved_retry_limit_)
+  // window causes, not a peer that is gone (each wait may last twice the time-out). Only
+  // time-outs in a row count: repeats a receiver asked for show it is there.
+  ++silent_timeouts_;
+  if (saved_retry_limit_ > 0 && silent_timeouts_ > saved_retry_limit_)
     return RaiseFatalError(17, 8, "Too many retries.");
   LogMsg(dlDetail, "Timeout!");
   if (State() == fsReceive)
