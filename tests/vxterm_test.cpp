@@ -528,6 +528,26 @@ TEST(VxTerm, ReconnectsWhenTheDeviceComesBackUnderItsName) {
   EXPECT_TRUE(console.Restored());
 }
 
+TEST(VxTerm, QuittingDuringATransferTellsThePeer) {
+  // vxterm ends part-way through a send: its E packet reaches the peer before the line
+  // closes, so the peer ends at once with an error instead of waiting out its time-outs.
+  const std::string src = MakeTempDir("vxterm-src"), dst = MakeTempDir("vxterm-dst");
+  WriteAll(src + "/big.bin", RandomBytes(64u << 20, 11));
+  SocatPair pair;
+  Console console;
+  VxTerm term(console, Args(pair.A()));
+  ASSERT_TRUE(term.Ready()) << console.Seen();
+  auto peer = KermitPeer::Receive(KermitPeer::CKermit, pair.B(), dst, 120);
+  const std::size_t from = console.Seen().size();
+  console.Command("send " + src + "/big.bin");
+  ASSERT_TRUE(console.WaitFor(" MiB of 64.0 MiB", from)) << console.Seen().substr(from);
+  term.Terminate();
+  EXPECT_EQ(term.Finish(), 128 + SIGTERM);
+  EXPECT_TRUE(peer->Wait(15000)) << "the peer never heard of the end";
+  EXPECT_NE(peer->ExitCode(), 0) << peer->Output();
+  EXPECT_TRUE(console.Restored());
+}
+
 TEST(VxTerm, ConsoleSettingsAreRestoredAfterSigtermAndAVanishedDevice) {
   {
     SocatPair pair;

@@ -7,7 +7,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include <map>
 
 #include "lineoptions.h"
+#include "outputdrain.h"
 #include "platform/debugout.h"
 #include "platform/fileopen.h"
 #include "progressline.h"
@@ -327,12 +327,7 @@ int main(int argc, char** argv) {
   app.exec();
   // The last answer (the break or its acknowledgement) leaves the line before the close,
   // which would purge it; a slow line gets the time its bytes need, within bounds.
-  QElapsedTimer draining;
-  draining.start();
-  while (comm.Active() && comm.OutQueueCount() > 0 && draining.elapsed() < 5000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(1);
-  }
+  DrainOutput(comm, 5000);
   comm.SetActive(false);
   progress.Break();
 

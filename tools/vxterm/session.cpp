@@ -5,6 +5,7 @@
 #include <QTime>
 #include <cstdio>
 
+#include "outputdrain.h"
 #include "platform/serialtypes.h"
 
 namespace {
@@ -66,6 +67,9 @@ TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& op
 TTerminalSession::~TTerminalSession() {
   closing_ = true;
   reconnector_.Stop();
+  // What was sent last (an error packet that ends a transfer, keys typed just before quit)
+  // leaves before the close purges it.
+  if (!lost_) DrainOutput(comm_, 2000);
   comm_.SetActive(false);
 }
 
