@@ -63,6 +63,16 @@ class KermitWindowPeer : public ::testing::TestWithParam<WinCase> {
     return s;
   }
 
+  // Both sides ended well, every file arrived whole and the window agreed is the case's.
+  void ExpectSessionEndedWell(KermitPeer& peer, KermitSide& ours) {
+    EXPECT_TRUE(peer.Wait(kPeerLimitSec * 1000));
+    EXPECT_EQ(peer.ExitCode(), 0) << peer.Output();
+    EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 5000));
+    EXPECT_TRUE(ours.fatal.empty()) << ours.fatal.front();
+    ExpectSameFiles();
+    ExpectAgreed();
+  }
+
   void ExpectSameFiles() {
     for (const auto& n : names) {
       ASSERT_TRUE(Exists(dst + "/" + n)) << n;
@@ -115,12 +125,7 @@ TEST_P(KermitWindowPeer, OursSendsToPeer) {
   auto peer = KermitPeer::Receive(c.program, line.B(), dst, kPeerLimitSec,
                                   c.program == KermitPeer::CKermit ? PeerSettings() : "");
   ours.kermit.SendFiles(src + "/*");
-  EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
-  EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
-  EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 5000));
-  EXPECT_TRUE(ours.fatal.empty()) << ours.fatal.front();
-  ExpectSameFiles();
-  ExpectAgreed();
+  ExpectSessionEndedWell(*peer, ours);
   // With a window several packets were in flight at once; without, never more than one.
   if (agreed > 1) {
     EXPECT_GT(ours.kermit.WindowPeak(), 1);
@@ -136,12 +141,7 @@ TEST_P(KermitWindowPeer, PeerSendsToOurs) {
   ours.kermit.SetDefaultPath(dst);
   auto peer = KermitPeer::Send(c.program, line.B(), PathsIn(src, names), src, kPeerLimitSec,
                                c.program == KermitPeer::CKermit ? PeerSettings() : "");
-  EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
-  EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
-  EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 5000));
-  EXPECT_TRUE(ours.fatal.empty()) << ours.fatal.front();
-  ExpectSameFiles();
-  ExpectAgreed();
+  ExpectSessionEndedWell(*peer, ours);
   if (c.program == KermitPeer::CKermit) {
     EXPECT_EQ(ours.kermit.CheckIndex(), static_cast<int>(c.crc));
     if (agreed > 1) {
