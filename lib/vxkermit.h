@@ -31,6 +31,19 @@ enum TvxKermitCrc : std::uint8_t {
   crc16bit = 2   ///< type 3: a 16-bit CRC, three characters
 };
 
+/// Which control characters the data this side sends keeps behind the control prefix.
+enum TvxControlPrefixing : std::uint8_t {
+  /// Every control character, as the basic protocol has it.
+  cpfAll = 0,
+  /// Only those a line or a receiver acts on (NUL, SOH, Ctrl-D, LF, CR, XON, XOFF, Ctrl-U, DEL
+  /// and 255; see vxkermit::KeepsControlPrefix), with any peer.
+  cpfMinimal = 1,
+  /// As cpfMinimal with a peer whose Send-Init shows a full Kermit program, which takes a data
+  /// field by its length (see vxkermit::TakesBareControls); as cpfAll with any other peer: a
+  /// bootloader's receiver acts on the control characters it meets.
+  cpfPeerAware = 2
+};
+
 /// The Kermit file-transfer component: sends the files of SendFiles and, while listening,
 /// receives the files a peer sends. Send-Init, file header, attributes, data, end of file
 /// and break, with a reply time-out per packet, repeats on damage and optional long packets,
@@ -51,6 +64,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(bool FileDates READ FileDates WRITE SetFileDates)
   Q_PROPERTY(bool Streaming READ Streaming WRITE SetStreaming)
   Q_PROPERTY(bool MinimalPrefixing READ MinimalPrefixing WRITE SetMinimalPrefixing)
+  Q_PROPERTY(TvxControlPrefixing ControlPrefixing READ ControlPrefixing WRITE SetControlPrefixing)
   Q_PROPERTY(bool Recovery READ Recovery WRITE SetRecovery)
   Q_PROPERTY(int WindowSize READ WindowSize WRITE SetWindowSize)
 
@@ -165,18 +179,26 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool FileDates() const { return file_dates_; }
   /// Sets FileDates; takes effect at the next file.
   void SetFileDates(bool value) { file_dates_ = value; }
-  /// Whether the data this side sends prefixes only the control characters a line or a
-  /// receiver acts on (NUL, SOH, Ctrl-D, LF, CR, XON, XOFF, Ctrl-U, DEL and 255; see
-  /// vxkermit::KeepsControlPrefix).
+  /// Which control characters the data this side sends keeps behind the control prefix.
   ///
-  /// Off by default: every control character travels behind the control prefix, as the
-  /// basic protocol has it. On: the other 24 travel as they are, which saves about a tenth
-  /// of the line on random data. Receivers take a data field by its length; do not use it
-  /// on a line that drops or acts on other control characters.
-  /// Takes effect at the next data packet.
-  bool MinimalPrefixing() const { return minimal_prefixing_; }
-  /// Sets MinimalPrefixing.
-  void SetMinimalPrefixing(bool value) { minimal_prefixing_ = value; }
+  /// cpfAll by default: every control character travels behind the control prefix, as the
+  /// basic protocol has it. cpfMinimal: the 24 control characters no line or receiver acts on
+  /// travel as they are, which saves about a tenth of the line on random data; receivers take
+  /// a data field by its length, but a bootloader's may not: use it only on a line and with a
+  /// peer known to take them. cpfPeerAware: minimal with a peer whose Send-Init shows a full
+  /// Kermit program (it offers sliding windows or says what it is), every one prefixed with
+  /// any other. Kermit has no field to agree on it: it is this sender's own choice, made when
+  /// the peer's answer to the Send-Init arrives. Takes effect at the next session.
+  TvxControlPrefixing ControlPrefixing() const { return control_prefixing_; }
+  /// Sets ControlPrefixing.
+  void SetControlPrefixing(TvxControlPrefixing value) { control_prefixing_ = value; }
+  /// Whether ControlPrefixing is cpfMinimal.
+  bool MinimalPrefixing() const { return control_prefixing_ == cpfMinimal; }
+  /// Sets ControlPrefixing to cpfMinimal (true) or cpfAll (false).
+  void SetMinimalPrefixing(bool value) { control_prefixing_ = value ? cpfMinimal : cpfAll; }
+  /// Whether the data packets of the current sending session leave control characters bare
+  /// (ControlPrefixing, and with cpfPeerAware the peer's Send-Init, decide); false outside one.
+  bool MinimalPrefixingAgreed() const { return bare_controls_; }
   /// Whether this side declares the link reliable and streams when the peer agrees.
   ///
   /// Off by default (the Send-Init stays as it was). On: the Send-Init, and the answer to a
@@ -425,6 +447,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Sending: what the acknowledgement of the outstanding packet (with its data field) makes
   /// the sender do next.
   void AdvanceOnAck(const std::uint8_t* data, std::size_t len);
+  // Decides bare_controls_ from ControlPrefixing and the peer's answer to the Send-Init.
+  void AgreePrefixing(const std::uint8_t* data, std::size_t len);
   std::uint8_t ExpectedSeq() const { return static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63); }
   std::uint8_t OutstandingSeq() const { return static_cast<std::uint8_t>((send_seq_ - 1) & 63); }
   void StartReplyTimer();
@@ -525,7 +549,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::size_t largest_sent_ = 0;
   std::size_t largest_received_ = 0;
   bool streaming_ = false;
-  bool minimal_prefixing_ = false;
+  TvxControlPrefixing control_prefixing_ = cpfAll;
+  bool bare_controls_ = false;   ///< this sending session leaves control characters bare
   bool stream_ = false;          ///< the session streams
   bool stream_pending_ = false;  ///< a queued event sends the next burst
   bool recovery_ = false;

@@ -40,3 +40,10 @@ if(VXKERMIT_LIBFUZZER AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   target_link_options(kermit_libfuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_libraries(kermit_libfuzzer PRIVATE vxcomm_internal)
 endif()
+if(TARGET vxkermit AND TARGET vxterm)
+  # A board's bootloader under software emulation: a peer that acts on control characters.
+  add_vx_test(uboot_test LABELS peers TIMEOUT 600)
+  target_compile_definitions(uboot_test PRIVATE VXKERMIT_BIN="$<TARGET_FILE:vxkermit>"
+    VXTERM_BIN="$<TARGET_FILE:vxterm>")
+  add_dependencies(uboot_test vxkermit vxterm)
+endif()

@@ -268,6 +268,65 @@ TEST(KermitPrefixing, MinimalPrefixingLeavesOnlyTheCharactersALineActsOnPrefixed
   }
 }
 
+// The answers to a Send-Init seen from real receivers: a full Kermit program receiving with
+// its defaults (windows, WHATAMI), a small one (no window, WHATAMI), and a bootloader's
+// (long packets only), which acts on the control characters in a data field.
+TEST(KermitPrefixing, OnlyAPeerThatShowsAFullKermitTakesControlCharactersBare) {
+  const std::string full = "~/ @-#Y3~^>J)0___F\"U1@";
+  const std::string small = "~' @-#Y3~*!J*0+++J\"U1@";
+  const std::string bootloader = "~! @-#N1N\" ~~";
+  EXPECT_TRUE(TakesBareControls(U(full), full.size()));
+  EXPECT_TRUE(TakesBareControls(U(small), small.size()));
+  EXPECT_FALSE(TakesBareControls(U(bootloader), bootloader.size()));
+  // The basic block, and one cut before WINDO, offer nothing of the kind.
+  EXPECT_FALSE(TakesBareControls(U("~% @-#Y1 "), 9));
+  EXPECT_FALSE(TakesBareControls(U("~% @-#Y3~*"), 10));
+}
+
+namespace {
+
+// Whether a data packet among Blocks carries a control character other than MARK and the end
+// of line, which frame every packet.
+bool CarriesBareControls(const std::vector<std::string>& blocks) {
+  for (const std::string& b : blocks) {
+    if (b.size() < 4 || b[3] != 'D') continue;
+    for (std::size_t i = 1; i + 1 < b.size(); ++i)
+      if (static_cast<unsigned char>(b[i]) < 32) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(KermitPrefixing, PeerAwarePrefixingLeavesControlsBareOnlyForAReceiverThatShowsItTakesThem) {
+  std::string all;
+  for (int i = 0; i < 40; ++i)
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  for (const int receiverWindow : {1, 31}) {
+    const std::string src = MakeTempDir("kx-pf-src"), dst = MakeTempDir("kx-pf-dst");
+    WriteAll(src + "/all.bin", all);
+    TvxKermit sender, receiver;
+    for (TvxKermit* k : {&sender, &receiver}) {
+      k->SetActive(true);
+      k->SetLongPackets(true);
+    }
+    sender.SetControlPrefixing(cpfPeerAware);
+    sender.SetWindowSize(31);
+    receiver.SetWindowSize(receiverWindow);
+    receiver.SetDefaultPath(dst);
+    bool agreed = false;
+    sender.OnFileStart = [&](TObject*) { agreed = sender.MinimalPrefixingAgreed(); };
+    KermitLink link(&sender, &receiver);
+    sender.SendFiles(src + "/all.bin");
+    ASSERT_TRUE(link.WaitForSessionEnd(60000)) << receiverWindow;
+    sender.OnFileStart = nullptr;
+    EXPECT_EQ(ReadAll(dst + "/all.bin"), all) << receiverWindow;
+    EXPECT_EQ(agreed, receiverWindow > 1);
+    EXPECT_EQ(CarriesBareControls(link.sentByA), receiverWindow > 1);
+    EXPECT_FALSE(sender.MinimalPrefixingAgreed());
+  }
+}
+
 TEST(KermitRepeat, HostileFieldsAreDamageNeverAnOverrun) {
   const TPrefixes rp{'#', 0, '~'};
   const TPrefixes both{'#', '&', '~'};

@@ -46,17 +46,20 @@ TLineOptions::TLineOptions()
                "Speak the basic protocol: packets of at most 94 bytes, no repeat-count "
                "compression, one packet in flight, no exact length, date or recovery."),
       prefix_all_("prefix-all",
-                  "Prefix every control character in the data sent. By default only those a "
-                  "line or a receiver acts on are (NUL, SOH, Ctrl-D, LF, CR, XON, XOFF, Ctrl-U, "
-                  "DEL and 255), which saves about a tenth of the line on random data; use this "
-                  "on a line that drops or acts on other control characters."),
-      minimal_prefixing_("minimal-prefixing", "The default; kept for scripts that give it."),
+                  "Prefix every control character in the data sent, whatever the peer. By "
+                  "default only those a line or a receiver acts on (NUL, SOH, Ctrl-D, LF, CR, "
+                  "XON, XOFF, Ctrl-U, DEL and 255) are, and only with a peer whose Send-Init "
+                  "shows a full Kermit program (it offers a sliding window or says what it "
+                  "is), which saves about a tenth of the line on random data; every other peer "
+                  "(a bootloader) gets every control character prefixed."),
+      minimal_prefixing_("minimal-prefixing",
+                         "Prefix only the control characters a line or a receiver acts on, "
+                         "whatever the peer: for a line and a peer known to take the others "
+                         "bare."),
       reliable_(
           "reliable",
           "Declare the line reliable (it neither loses nor damages bytes): data packets stream "
-          "without acknowledgements when the peer agrees, and any error ends the transfer.") {
-  minimal_prefixing_.setFlags(QCommandLineOption::HiddenFromHelp);
-}
+          "without acknowledgements when the peer agrees, and any error ends the transfer.") {}
 
 QList<QCommandLineOption> TLineOptions::Line() const {
   return {speed_, data_bits_, parity_, stop_bits_, flow_};
@@ -98,7 +101,11 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
   k.fixedTimeout = parser.isSet(fixed_timeout_);
   k.classic = parser.isSet(classic_);
   k.reliable = parser.isSet(reliable_);
-  k.minimalPrefixing = !parser.isSet(prefix_all_);
+  if (parser.isSet(prefix_all_) && parser.isSet(minimal_prefixing_))
+    return "--prefix-all and --minimal-prefixing exclude each other";
+  k.prefixing = parser.isSet(prefix_all_)          ? cpfAll
+                : parser.isSet(minimal_prefixing_) ? cpfMinimal
+                                                   : cpfPeerAware;
   return {};
 }
 
@@ -124,7 +131,7 @@ void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBi
   kermit.SetExactLength(!k.classic);
   kermit.SetFileDates(!k.classic);
   kermit.SetStreaming(k.reliable);
-  kermit.SetMinimalPrefixing(!k.classic && k.minimalPrefixing);
+  kermit.SetControlPrefixing(k.classic ? cpfAll : k.prefixing);
   kermit.SetRecovery(!k.classic);
   kermit.SetWindowSize(k.classic ? 1 : k.window);
 }

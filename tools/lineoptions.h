@@ -1,5 +1,5 @@
 // The line options (speed, framing, flow control) and the Kermit options (block check,
-// time-out, limits, packet length, window, --classic, --reliable, --prefix-all) that the
+// time-out, limits, packet length, window, --classic, --reliable, prefixing) that the
 // command-line programs share: their definitions for QCommandLineParser, their checks, and how they
 // are applied to the serial and Kermit components.
 //
@@ -11,8 +11,9 @@
 #include <QList>
 #include <string>
 
+#include "vxkermit.h"
+
 class TvxComm;
-class TvxKermit;
 
 // The line settings as the options give them; indexes follow the components' enumerations.
 struct TLineSettings {
@@ -34,7 +35,8 @@ struct TKermitSettings {
   int window = 31;       // most packets in flight offered; 1: no window
   bool classic = false;
   bool reliable = false;
-  bool minimalPrefixing = true;
+  // Minimal prefixing only with a peer known to take control characters bare.
+  TvxControlPrefixing prefixing = cpfPeerAware;
 };
 
 // The options themselves, made once; a program adds Line() and Kermit() to its parser.
@@ -44,8 +46,7 @@ class TLineOptions {
   // --speed, --data-bits, --parity, --stop-bits, --flow.
   QList<QCommandLineOption> Line() const;
   // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
-  // --window, --classic, --reliable, --prefix-all (and --minimal-prefixing, its opposite and
-  // the default, hidden from the help).
+  // --window, --classic, --reliable, --prefix-all, --minimal-prefixing.
   QList<QCommandLineOption> Kermit() const;
   // Reads and checks the parsed values: empty when all are good, else the usage error
   // ("bad --speed").

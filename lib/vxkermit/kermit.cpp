@@ -340,6 +340,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
   recv_long_ = 0;
   rept_ = 0;
   stream_pending_ = false;
+  bare_controls_ = false;
   send_window_.Clear();
   recv_window_.Clear();
   window_eof_ = false;

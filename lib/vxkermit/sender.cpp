@@ -31,6 +31,15 @@ void TvxKermit::SendInit() {
   LogMsg(dlDebug, "Answer Init");
 }
 
+void TvxKermit::AgreePrefixing(const std::uint8_t* data, std::size_t len) {
+  bare_controls_ = control_prefixing_ == cpfMinimal ||
+                   (control_prefixing_ == cpfPeerAware && TakesBareControls(data, len));
+  if (control_prefixing_ == cpfPeerAware)
+    LogMsg(dlDetail, bare_controls_ ? "Minimal prefixing: the peer takes control characters bare."
+                                    : "Every control character is prefixed: the peer's Send-Init "
+                                      "does not show it takes them bare.");
+}
+
 void TvxKermit::SendFileHeader() {
   if (file_index_ >= FileList().Count()) {
     SendBreak();
@@ -73,7 +82,7 @@ std::ptrdiff_t TvxKermit::ReadDataField() {
   // Long packets follow the line's record; the classic length is what the peer allows.
   const std::size_t max =
       send_long_ > 0 ? packet_sizer_.Next(MaxClassicField(), MaxDataField()) : MaxDataField();
-  const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_, minimal_prefixing_};
+  const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_, bare_controls_};
   const auto chunk = static_cast<std::int64_t>(std::min(max, raw_buf_.size()));
   try {
     data_pos_ = file->Position();
@@ -198,6 +207,7 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       send_long_ = std::min(offered, static_cast<std::size_t>(max_long_packet_));
       recv_long_ = send_long_ > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
       stream_ = streaming_ && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
+      AgreePrefixing(data, len);
       if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
       // Streaming needs no window; otherwise the smaller of both offers.
       AgreeWindow(stream_ ? 1 : std::min(window_size_, ReadWindow(data, len)));

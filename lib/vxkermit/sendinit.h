@@ -134,6 +134,15 @@ std::size_t ReadLongPacketLength(const std::uint8_t* data, std::size_t len);
 /// before WHATAMI, when the byte is outside tochar(0..63), or when it lacks kWhatamiValid.
 std::uint8_t ReadWhatami(const std::uint8_t* data, std::size_t len);
 
+/// Whether the peer whose block this is (Len bytes of Data) takes control characters bare in
+/// a data field: a block that offers sliding windows or carries WHATAMI comes from a full
+/// Kermit program, which takes a data field by its length. A bootloader's receiver offers
+/// neither (long packets at most) and acts on control characters it meets: it gets every one
+/// prefixed.
+inline bool TakesBareControls(const std::uint8_t* data, std::size_t len) {
+  return ReadWindow(data, len) > 1 || ReadWhatami(data, len) != 0;
+}
+
 /// The repeat prefix in force after an exchange: the same prefix character on both sides,
 /// different from the control prefix Qctl and the eighth-bit prefix in force Qbin; else 0.
 constexpr std::uint8_t AgreedRept(std::uint8_t sent, std::uint8_t received, std::uint8_t qctl,

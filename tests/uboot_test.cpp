@@ -1,0 +1,97 @@
+// Uploads to a board's bootloader (U-Boot's loadb under QEMU) as a board developer makes them,
+// with each program's defaults: the bootloader acts on control characters in a data field,
+// so a file holding every byte value crosses only if each one is prefixed. The bootloader
+// computes the CRC-32 of what it got; it must equal the file's.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <regex>
+
+#include "support/kermitfiles.h"
+#include "support/ptyconsole.h"
+#include "support/ptypair.h"
+#include "support/ubootboard.h"
+
+using namespace kermitfiles;
+
+namespace {
+
+constexpr int kTransferMs = 180000;
+
+// Every byte value, in runs and alone, then random bytes: 151 200 bytes.
+std::string BoardFile(unsigned seed) {
+  return EveryByte(200) + RandomBytes(100000, seed);
+}
+
+class UBootUpload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    board = UBootBoard::Boot(why);
+    ASSERT_TRUE(board) << why;
+    src = MakeTempDir("uboot-src");
+  }
+  // Starts the loader at the prompt; false with what the board said when it did not start.
+  ::testing::AssertionResult StartLoad() {
+    const std::string out =
+        board->Type(std::string("loadb ") + UBootBoard::kLoadAddress, "Ready for binary", 10000);
+    if (out.find("Ready for binary") == std::string::npos)
+      return ::testing::AssertionFailure() << "the board said: " << out;
+    return ::testing::AssertionSuccess();
+  }
+
+  std::unique_ptr<UBootBoard> board;
+  std::string src;
+};
+
+}  // namespace
+
+TEST_F(UBootUpload, VxkermitWithItsDefaultsLoadsEveryByteValue) {
+  const std::string bytes = BoardFile(21);
+  WriteAll(src + "/image.bin", bytes);
+  ASSERT_TRUE(StartLoad());
+  QProcess vxkermit;
+  vxkermit.setProcessChannelMode(QProcess::MergedChannels);
+  vxkermit.start(VXKERMIT_BIN, {"send", QString::fromStdString(board->Device()),
+                                QString::fromStdString(src + "/image.bin")});
+  ASSERT_TRUE(WaitUntil([&] { return vxkermit.state() == QProcess::NotRunning; }, kTransferMs));
+  const std::string said = vxkermit.readAll().toStdString();
+  EXPECT_EQ(vxkermit.exitCode(), 0) << said;
+  EXPECT_NE(said.find("1 file sent"), std::string::npos) << said;
+  EXPECT_EQ(board->LoadedCrc(bytes.size()), UBootBoard::Crc32(bytes));
+}
+
+TEST_F(UBootUpload, VxtermWithItsDefaultsLoadsEveryByteValueFromThePrompt) {
+  const std::string bytes = BoardFile(22);
+  WriteAll(src + "/image.bin", bytes);
+  PtyConsole console;
+  ConsoleProgram vxterm(console, VXTERM_BIN, {QString::fromStdString(board->Device())});
+  ASSERT_TRUE(console.WaitFor("Ctrl-] opens the command prompt")) << console.Seen();
+  // As the developer types it at the board's prompt.
+  std::size_t from = console.Seen().size();
+  console.Type(std::string("loadb ") + UBootBoard::kLoadAddress + "\r");
+  ASSERT_TRUE(console.WaitFor("Ready for binary", from)) << console.Seen().substr(from);
+  from = console.Seen().size();
+  console.Command("send " + src + "/image.bin");
+  ASSERT_TRUE(console.WaitFor("vxterm: 1 file sent", from, kTransferMs))
+      << console.Seen().substr(from);
+  // The loader ends with the load address, then the prompt; the developer types then.
+  ASSERT_TRUE(console.WaitFor("## Start Addr", from)) << console.Seen().substr(from);
+  ASSERT_TRUE(console.WaitFor("=> ", console.Seen().find("## Start Addr", from)))
+      << console.Seen().substr(from);
+  // The bootloader's own report, shown by the terminal.
+  from = console.Seen().size();
+  char crc[64];
+  std::snprintf(crc, sizeof crc, "crc32 %s %zx\r", UBootBoard::kLoadAddress, bytes.size());
+  console.Type(crc);
+  ASSERT_TRUE(console.WaitFor("==> ", from)) << console.Seen().substr(from);
+  ASSERT_TRUE(console.WaitFor("=> ", console.Seen().find("==> ", from) + 4))
+      << console.Seen().substr(from);
+  std::smatch m;
+  const std::string shown = console.Seen().substr(from);
+  ASSERT_TRUE(std::regex_search(shown, m, std::regex("==> ([0-9a-f]{8})"))) << shown;
+  EXPECT_EQ(m[1], UBootBoard::Crc32(bytes));
+  console.Command("quit");
+  EXPECT_EQ(vxterm.Finish(), 0);
+  EXPECT_TRUE(console.Restored());
+}
