@@ -205,11 +205,31 @@ TEST_F(KermitByHand, RetryLimitCountsConsecutiveFailuresOfOnePacket) {
   for (int i = 0; i < 3; ++i) k.DoTimeout();
   EXPECT_TRUE(fatal.empty());
   EXPECT_EQ(k.State(), fsReceive);
+  const std::size_t before = sent.size();
   k.DoTimeout();
   EXPECT_EQ(fatal, std::vector<std::string>{"Too many retries."});
+  // A sender silent through the limit has left the session: no E goes to what reads the
+  // line now, but a packet it still sends is answered with one.
+  EXPECT_EQ(sent.size(), before);
+  EXPECT_EQ(ReadAll(dir + "/r.txt"), "abc");
+  Feed(Packet('D', 3, "def", 2));
+  ASSERT_GT(sent.size(), before);
   EXPECT_EQ(Last()[3], 'E');
   EXPECT_NE(Last().find("Too many retries."), std::string::npos);
   EXPECT_EQ(ReadAll(dir + "/r.txt"), "abc");
+}
+
+TEST_F(KermitByHand, APeerThatRefusesThroughTheRetryLimitIsToldWhy) {
+  k.SetErrorLimit(INT_MAX);
+  k.SetRetryLimit(2);
+  Init();
+  Feed(Packet('F', 1, "r.txt", 2));
+  // The sender is there: its packet arrives damaged every time.
+  std::string damaged = Packet('D', 2, "abc", 2);
+  damaged[5] ^= 4;
+  for (int i = 0; i < 3; ++i) Feed(damaged);
+  EXPECT_EQ(fatal, std::vector<std::string>{"Too many retries."});
+  EXPECT_EQ(Last()[3], 'E');
 }
 
 TEST_F(KermitByHand, SenderTakesANakForTheNextPacketAsTheAcknowledgement) {
