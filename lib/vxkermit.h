@@ -365,6 +365,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// not fit a classic one and long packets are agreed), sends it through the chain,
   /// advances SendSeq and restarts the reply timer.
   void SendPacket(std::uint8_t type, const void* data, std::size_t len);
+  // Frames a packet into send_buf_ as the last one sent, without sending it.
+  void FrameOutgoing(std::uint8_t type, const void* data, std::size_t len);
   /// Sends the last packet again as it was: same bytes, same sequence number.
   void ResendLastPacket();
   /// A packet failed verification: counts an error and, in a session, answers it.
@@ -572,4 +574,5 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool window_nak_sent_ = false;  ///< the packet expected was refused since it became so
   int saved_retry_limit_ = -1;    ///< RetryLimit before a window raised it; -1 when not
   int silent_timeouts_ = 0;       ///< time-outs in a row with nothing heard from the peer
+  bool peer_silent_ = false;      ///< the session ends on silence: no E packet goes out
 };

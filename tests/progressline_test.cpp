@@ -1,10 +1,12 @@
-// The progress line of the vxkermit program: what it says for sizes, rates, time left and
-// errors, and how it writes to a terminal and to a log.
+// The progress line of the programs: what it says for sizes, rates, time left, errors and
+// repeats, and how it writes to a terminal and to a log; and the far end's text kept for a
+// transfer that fails.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
+#include "farendtext.h"
 #include "progressline.h"
 
 TEST(ProgressLine, SaysDoneTotalShareRateTimeLeftAndErrors) {
@@ -27,6 +29,9 @@ TEST(ProgressLine, SaysDoneTotalShareRateTimeLeftAndErrors) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(FormatProgress("f", c.done, c.total, c.seconds, c.errors), c.line) << c.line;
+  // A packet repeated in a row: the stall says so.
+  EXPECT_EQ(FormatProgress("f", 193, 153600, 55, 10, 4),
+            "f  193 B of 150.0 KiB  0%  4 B/s  728:38 left  10 errors  retry 4");
 }
 
 namespace {
@@ -74,4 +79,30 @@ TEST(ProgressLine, OnATerminalOneLineIsRewrittenAndEndedBeforeOtherOutput) {
   EXPECT_NE(log.find("\nb.bin  100 B of 100 B  100%"), std::string::npos) << log;
   EXPECT_NE(log.find("2 errors\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("100%", log.find("100%") + 1), std::string::npos) << "one end line";
+}
+
+TEST(FarEndText, KeepsTheTextBetweenPacketsAndShowsItsLastLines) {
+  TFarEndText far;
+  EXPECT_EQ(far.LastLines(), "");
+  const std::string bytes =
+      "\x01#Y~! @-#N1N\" ~~#\r"  // a packet: not text
+      "## Ready for binary\r\n"
+      "\x01%\"Y.5!\r"  // another, its end a CR
+      "  CACHE: Misaligned  \r\n\r\n"
+      "\x01%#Y/R9\n"  // one ended by LF
+      "=> \x1b[D";
+  // Fed in every split, the same account.
+  for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+    far.Clear();
+    far.Feed(bytes.data(), cut);
+    far.Feed(bytes.data() + cut, bytes.size() - cut);
+    EXPECT_EQ(far.LastLines(), "## Ready for binary | CACHE: Misaligned | => \\x1b[D") << cut;
+  }
+  EXPECT_EQ(far.LastLines(1), "=> \\x1b[D");
+  // Bounded: only the end of a flood is kept, and a long line is shown by its end.
+  far.Clear();
+  const std::string flood(10 * TFarEndText::kKeep, 'x');
+  far.Feed(flood.data(), flood.size());
+  far.Feed("=> ", 3);
+  EXPECT_EQ(far.LastLines(), "..." + std::string(118, 'x') + "=>");
 }

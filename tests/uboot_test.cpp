@@ -61,6 +61,27 @@ TEST_F(UBootUpload, VxkermitWithItsDefaultsLoadsEveryByteValue) {
   EXPECT_EQ(board->LoadedCrc(bytes.size()), UBootBoard::Crc32(bytes));
 }
 
+// Forced to leave control characters bare, the upload cannot work: it must fail, never claim
+// a file the board does not hold, and show what the board said.
+TEST_F(UBootUpload, ForcedMinimalPrefixingFailsAndShowsWhatTheBoardSaid) {
+  const std::string bytes = BoardFile(23);
+  WriteAll(src + "/image.bin", bytes);
+  ASSERT_TRUE(StartLoad());
+  QProcess vxkermit;
+  vxkermit.start(VXKERMIT_BIN, {"send", "--minimal-prefixing", "--retry-limit", "3",
+                                QString::fromStdString(board->Device()),
+                                QString::fromStdString(src + "/image.bin")});
+  ASSERT_TRUE(WaitUntil([&] { return vxkermit.state() == QProcess::NotRunning; }, kTransferMs));
+  const std::string said = vxkermit.readAllStandardError().toStdString();
+  if (vxkermit.exitCode() == 0) {
+    EXPECT_EQ(board->LoadedCrc(bytes.size()), UBootBoard::Crc32(bytes)) << said;
+  } else {
+    EXPECT_EQ(vxkermit.exitCode(), 1) << said;
+    EXPECT_NE(said.find("vxkermit: transfer failed: "), std::string::npos) << said;
+    EXPECT_NE(said.find("vxkermit: the far end's last output: "), std::string::npos) << said;
+  }
+}
+
 TEST_F(UBootUpload, VxtermWithItsDefaultsLoadsEveryByteValueFromThePrompt) {
   const std::string bytes = BoardFile(22);
   WriteAll(src + "/image.bin", bytes);

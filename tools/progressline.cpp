@@ -24,7 +24,7 @@ constexpr int kPlainEveryMs = 5000;
 }  // namespace
 
 std::string FormatProgress(const std::string& name, std::int64_t done, std::int64_t total,
-                           double seconds, int errors) {
+                           double seconds, int errors, int retrying) {
   std::string line = name + "  " + Size(static_cast<double>(done));
   if (total >= 0 && total >= done) {
     line += " of " + Size(static_cast<double>(total));
@@ -42,6 +42,7 @@ std::string FormatProgress(const std::string& name, std::int64_t done, std::int6
     }
   }
   if (errors > 0) line += "  " + std::to_string(errors) + (errors == 1 ? " error" : " errors");
+  if (retrying > 0) line += "  retry " + std::to_string(retrying);
   return line;
 }
 
@@ -53,18 +54,18 @@ void TProgressLine::Start(const std::string& path) {
   open_ = true;
 }
 
-void TProgressLine::Update(std::int64_t done, std::int64_t total, int errors) {
+void TProgressLine::Update(std::int64_t done, std::int64_t total, int errors, int retrying) {
   if (!open_) return;
   done_ = done;
   const int every = terminal_ ? kTerminalRefreshMs : kPlainEveryMs;
   if (shown_.isValid() && shown_.elapsed() < every) return;
   shown_.start();
-  Write(done, total, errors, false);
+  Write(done, total, errors, retrying, false);
 }
 
 void TProgressLine::Finish(std::int64_t total, int errors) {
   if (!open_) return;
-  Write(done_, total, errors, true);
+  Write(done_, total, errors, 0, true);
   open_ = false;
 }
 
@@ -74,9 +75,10 @@ void TProgressLine::Break() {
   shown_width_ = 0;
 }
 
-void TProgressLine::Write(std::int64_t done, std::int64_t total, int errors, bool last) {
+void TProgressLine::Write(std::int64_t done, std::int64_t total, int errors, int retrying,
+                          bool last) {
   const double seconds = static_cast<double>(file_clock_.nsecsElapsed()) / 1e9;
-  const std::string line = FormatProgress(name_, done, total, seconds, errors);
+  const std::string line = FormatProgress(name_, done, total, seconds, errors, retrying);
   if (terminal_) {
     // Over the previous line; blanks wipe what a longer one left.
     const std::size_t pad = shown_width_ > line.size() ? shown_width_ - line.size() : 0;

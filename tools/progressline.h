@@ -11,19 +11,21 @@
 #include <cstdio>
 #include <string>
 
-// One line of progress: "NAME  DONE of TOTAL  PCT%  RATE/s  M:SS left  N errors". A total
-// below 0 or below Done is unknown (no percentage, no time left); Seconds is the time since
-// the file began.
+// One line of progress: "NAME  DONE of TOTAL  PCT%  RATE/s  M:SS left  N errors  retry R". A
+// total below 0 or below Done is unknown (no percentage, no time left); Seconds is the time
+// since the file began; Retrying counts the failures in a row of the packet now outstanding
+// (0 shows nothing), so a stalled transfer shows why it stalls.
 std::string FormatProgress(const std::string& name, std::int64_t done, std::int64_t total,
-                           double seconds, int errors);
+                           double seconds, int errors, int retrying = 0);
 
 class TProgressLine {
  public:
   TProgressLine(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
   // A file begins; the line shows the last part of Path.
   void Start(const std::string& path);
-  // Bytes done of Total in this file and errors in the session; written when due.
-  void Update(std::int64_t done, std::int64_t total, int errors);
+  // Bytes done of Total in this file, errors in the session and failures in a row of the
+  // current packet; written when due. Call it at each error too, so a stall shows.
+  void Update(std::int64_t done, std::int64_t total, int errors, int retrying = 0);
   // The file ended: its last line, finished, with what the last update said was done (a
   // file is closed, its position gone, by the time its end is told).
   void Finish(std::int64_t total, int errors);
@@ -31,7 +33,7 @@ class TProgressLine {
   void Break();
 
  private:
-  void Write(std::int64_t done, std::int64_t total, int errors, bool last);
+  void Write(std::int64_t done, std::int64_t total, int errors, int retrying, bool last);
 
   std::FILE* out_;
   bool terminal_;

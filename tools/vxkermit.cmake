@@ -1,5 +1,6 @@
 # vxkermit: Kermit file transfer from the command line, without a display.
-add_library(vxkermit_progress STATIC ${CMAKE_CURRENT_LIST_DIR}/progressline.cpp)
+add_library(vxkermit_progress STATIC ${CMAKE_CURRENT_LIST_DIR}/progressline.cpp
+                                     ${CMAKE_CURRENT_LIST_DIR}/farendtext.cpp)
 target_include_directories(vxkermit_progress PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxkermit_progress PUBLIC Qt6::Core)
 # The line and Kermit options both programs take (vxkermit, vxterm), and how they let a

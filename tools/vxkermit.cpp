@@ -13,6 +13,7 @@
 #include <iostream>
 #include <map>
 
+#include "farendtext.h"
 #include "lineoptions.h"
 #include "outputdrain.h"
 #include "platform/debugout.h"
@@ -260,6 +261,12 @@ int main(int argc, char** argv) {
   comm.OnFatalError = onFatal;
   kermit.OnFatalError = onFatal;
 
+  // Text the far end prints between packets: shown when the transfer fails.
+  TFarEndText farEnd;
+  comm.OnAfterReceive = [&](TObject*, const void* data, Cardinal len) {
+    farEnd.Feed(static_cast<const char*>(data), len);
+  };
+
   int files = 0;
   std::vector<std::string> received;
   bool sessionStarted = false, sessionEnded = false;
@@ -272,11 +279,15 @@ int main(int argc, char** argv) {
     if (!o.send) received.push_back(kermit.FileName());
     if (loud) progress.Finish(kermit.TotalSize() - kermit.RecoveredLength(), kermit.ErrorCount());
   };
-  kermit.OnProgress = [&](TObject*) {
+  // At every error too: a transfer that stalls shows its time-outs and repeats as they come.
+  const auto showProgress = [&](TObject*) {
     if (loud)
       progress.Update(kermit.GetFilePosition() - kermit.RecoveredLength(),
-                      kermit.TotalSize() - kermit.RecoveredLength(), kermit.ErrorCount());
+                      kermit.TotalSize() - kermit.RecoveredLength(), kermit.ErrorCount(),
+                      kermit.RetryCount());
   };
+  kermit.OnProgress = showProgress;
+  kermit.OnError = showProgress;
   kermit.OnChangeState = [&](TObject*) {
     if (kermit.State() != fsListen)
       sessionStarted = true;
@@ -363,5 +374,7 @@ int main(int argc, char** argv) {
                                           : "the session did not end")
               << "\n";
   }
+  if (!ok && !farEnd.LastLines().empty())
+    std::cerr << "vxkermit: the far end's last output: " << farEnd.LastLines() << "\n";
   return ok ? 0 : 1;
 }

@@ -101,6 +101,14 @@ void TvxKermit::DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isH
 }
 
 void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len) {
+  FrameOutgoing(type, data, len);
+  DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
+  ++send_seq_;
+  round_trip_.Sent();
+  StartReplyTimer();
+}
+
+void TvxKermit::FrameOutgoing(std::uint8_t type, const void* data, std::size_t len) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   const auto seq = static_cast<unsigned>(send_seq_);
   if (send_long_ > 0 && len > MaxClassicField())
@@ -111,10 +119,6 @@ void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len)
   largest_sent_ = std::max(largest_sent_, last_sent_size_ - 1);
   last_sent_type_ = type;
   stream_pending_ = false;
-  DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
-  ++send_seq_;
-  round_trip_.Sent();
-  StartReplyTimer();
 }
 
 void TvxKermit::ResendLastPacket() {
@@ -383,13 +387,19 @@ void TvxKermit::DoTimeout() {
   }
   TvxCustomFileTransfer::DoTimeout();
   if (stream_) return StreamingFailure("the peer fell silent");
-  if (!CountError()) return;
   // Silence is judged by the limit the user set: a window's allowance covers the repeats a
   // window causes, not a peer that is gone (each wait may last twice the time-out). Only
   // time-outs in a row count: repeats a receiver asked for show it is there.
   ++silent_timeouts_;
-  if (saved_retry_limit_ > 0 && silent_timeouts_ > saved_retry_limit_)
+  const int silenceLimit = saved_retry_limit_ >= 0 ? saved_retry_limit_ : RetryLimit();
+  if (silenceLimit > 0 && silent_timeouts_ > silenceLimit) {
+    // A peer that said nothing through all of them has left the session: whatever reads the
+    // line now (a bootloader back at its prompt) would take an E packet as typed text. A
+    // packet it sends later still gets the E.
+    peer_silent_ = true;
     return RaiseFatalError(17, 8, "Too many retries.");
+  }
+  if (!CountError()) return;
   LogMsg(dlDetail, "Timeout!");
   if (State() == fsReceive)
     SendNak();
@@ -405,6 +415,7 @@ void TvxKermit::DoTimer(TObject* sender) {
 void TvxKermit::AbortTransfer(const std::string& reason) {
   const bool running = State() != fsListen;
   if (running) SendError(reason);
+  peer_silent_ = false;
   TvxCustomFileTransfer::AbortTransfer(reason);
   answer_with_error_ = running;
   CloseTransferFile();
@@ -418,6 +429,8 @@ void TvxKermit::StreamingFailure(const std::string& what) {
 void TvxKermit::SendError(const std::string& msg) {
   // One packet holds the message; the peer's MAXL bounds it.
   const std::string cut = msg.substr(0, std::min(msg.size(), MaxDataField()));
+  // A peer gone silent gets it only if it sends again (answer_with_error_).
+  if (peer_silent_) return FrameOutgoing('E', cut.data(), cut.size());
   SendPacket('E', cut.data(), cut.size());
   LogMsg(dlDebug, "Answer ERROR:" + cut);
 }

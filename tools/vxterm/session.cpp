@@ -145,8 +145,9 @@ void TTerminalSession::TypedInTerminal(unsigned char ch, std::string& toLine) {
 }
 
 void TTerminalSession::FromLine(const void* data, std::size_t len) {
-  // While a transfer runs every byte is the protocol's.
-  if (mode_ == Transfer) return;
+  // While a transfer runs every byte is the protocol's; the text between packets is kept to
+  // show if the transfer fails.
+  if (mode_ == Transfer) return far_end_.Feed(static_cast<const char*>(data), len);
   const std::string bytes = DropLatePackets(static_cast<const char*>(data), len);
   if (!options_.autoReceive) return ShowReceived(bytes);
   TSendInitDetector::TResult r = detector_.Feed(bytes.data(), bytes.size());

@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "console.h"
 #include "display.h"
+#include "farendtext.h"
 #include "keys.h"
 #include "lineoptions.h"
 #include "progressline.h"
@@ -116,6 +117,7 @@ class TTerminalSession : public QObject {
   // Just after a transfer the peer's last packets (a repeated acknowledgement) are no
   // text for the console: packets (SOH to CR) arriving before this time are dropped.
   QElapsedTimer after_transfer_;
+  TFarEndText far_end_;  ///< what the far end printed during the transfer
   bool in_late_packet_ = false;
   // The last bytes the terminal showed and when: a Send-Init among them that came less than
   // half a minute before a receive command is taken at once, not at the sender's next try.

@@ -22,9 +22,13 @@ void TTerminalSession::SetUpKermit() {
     ++files_;
     progress_.Finish(kermit_.TotalSize(), kermit_.ErrorCount());
   };
-  kermit_.OnProgress = [this](TObject*) {
-    progress_.Update(kermit_.GetFilePosition(), kermit_.TotalSize(), kermit_.ErrorCount());
+  // At every error too: a transfer that stalls shows its time-outs and repeats as they come.
+  const auto showProgress = [this](TObject*) {
+    progress_.Update(kermit_.GetFilePosition(), kermit_.TotalSize(), kermit_.ErrorCount(),
+                     kermit_.RetryCount());
   };
+  kermit_.OnProgress = showProgress;
+  kermit_.OnError = showProgress;
   kermit_.OnChangeState = [this](TObject*) {
     if (kermit_.State() != fsListen)
       started_ = true;
@@ -46,6 +50,7 @@ void TTerminalSession::StartSend(const std::vector<std::string>& paths) {
   files_ = 0;
   kermit_.failure.clear();
   fatal_.clear();
+  far_end_.Clear();
   mode_ = Transfer;
   kermit_.ResetPackets();
   kermit_.SetActive(true);
@@ -73,6 +78,7 @@ void TTerminalSession::StartReceive(const std::string& dir, std::string firstByt
   files_ = listed_ = 0;
   kermit_.failure.clear();
   fatal_.clear();
+  far_end_.Clear();
   mode_ = Transfer;
   kermit_.ResetPackets();
   kermit_.SetActive(true);
@@ -124,6 +130,8 @@ void TTerminalSession::FinishTransfer() {
                                       std::to_string(listed_) + " files not sent"
                                 : "the session did not end";
     Message("transfer failed: " + why);
+    if (!far_end_.LastLines().empty())
+      Message("the far end's last output: " + far_end_.LastLines());
   }
   fatal_.clear();
   kermit_.failure.clear();
