@@ -135,6 +135,16 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   void ResetRetries() { retry_count_ = 0; }
   /// Sets ReceivedSize.
   void SetReceivedSize(std::int64_t value) { received_size_ = value; }
+  /// Runs Handler, the event called Name, for this component. Whatever it throws is kept
+  /// from the protocol's work in hand (a packet half acted on, a file half written): the
+  /// first such exception is held until ReportHandlerFailure.
+  void FireEvent(const TNotifyEvent& handler, const char* name);
+  /// Called by a protocol once the packet, tick or call at hand is done and its state is
+  /// whole: an exception FireEvent held becomes fatal error 15/1 ("EXCEPTION in <Name>
+  /// handler. " and its message), which ends a running session; nothing without one.
+  void ReportHandlerFailure();
+  /// Forgets a held exception (logged): a new session does not answer for an old handler.
+  void ForgetHandlerFailure();
 
  private:
   /// The progress bar's range is an int: sizes beyond it are shifted right by this much.
@@ -155,4 +165,7 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   int retry_count_ = 0;
   std::int64_t total_size_ = 0;
   std::int64_t received_size_ = 0;
+  /// The message of the first exception an event handler threw since the last report.
+  std::string handler_failure_;
+  bool handler_failed_ = false;
 };

@@ -365,6 +365,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// not fit a classic one and long packets are agreed), sends it through the chain,
   /// advances SendSeq and restarts the reply timer.
   void SendPacket(std::uint8_t type, const void* data, std::size_t len);
+  // DoPacket's work on the packet collected: check, dispatch, answer.
+  void TakePacket();
   // Frames a packet into send_buf_ as the last one sent, without sending it.
   void FrameOutgoing(std::uint8_t type, const void* data, std::size_t len);
   /// Sends the last packet again as it was: same bytes, same sequence number.

@@ -1,5 +1,7 @@
 #include <QMetaObject>
 #include <climits>
+#include <exception>
+#include <utility>
 
 #include "vxftbase.h"
 
@@ -33,7 +35,7 @@ void TvxCustomFileTransfer::RaiseFatalError(Cardinal errorCode, Cardinal detail,
 void TvxCustomFileTransfer::CloseTransferFile() {
   if (file_stream_) {
     file_stream_.reset();
-    if (OnFileEnd) OnFileEnd(this);
+    FireEvent(OnFileEnd, "OnFileEnd");
   }
   file_name_.clear();
 }
@@ -48,7 +50,7 @@ void TvxCustomFileTransfer::OpenTransferFile(const std::string& name, std::uint1
   std::string fullName = name.find('/') != std::string::npos ? name : default_path_ + name;
   file_stream_ = std::make_unique<TvxFileStream>(fullName, mode);
   file_name_ = fullName;
-  if (OnFileStart) OnFileStart(this);
+  FireEvent(OnFileStart, "OnFileStart");
 }
 
 void TvxCustomFileTransfer::SetTransferFileDate(const QDateTime& dateTime) {
@@ -57,7 +59,7 @@ void TvxCustomFileTransfer::SetTransferFileDate(const QDateTime& dateTime) {
 
 void TvxCustomFileTransfer::DoProgress() {
   PostProgress("setValue", static_cast<int>(GetFilePosition() >> ProgressShift()));
-  if (OnProgress) OnProgress(this);
+  FireEvent(OnProgress, "OnProgress");
 }
 
 bool TvxCustomFileTransfer::CountError(bool asRetry) {
@@ -67,7 +69,7 @@ bool TvxCustomFileTransfer::CountError(bool asRetry) {
     return false;
   }
   if (asRetry && !CountRetry()) return false;
-  if (OnError) OnError(this);
+  FireEvent(OnError, "OnError");
   return true;
 }
 
@@ -81,7 +83,7 @@ bool TvxCustomFileTransfer::CountRetry() {
 void TvxCustomFileTransfer::SetState(TvxTransferState value) {
   if (value == state_) return;
   state_ = value;
-  if (OnChangeState) OnChangeState(this);
+  FireEvent(OnChangeState, "OnChangeState");
 }
 
 void TvxCustomFileTransfer::SetTotalSize(std::int64_t size) {
@@ -123,4 +125,34 @@ void TvxCustomFileTransfer::PostRange() const {
   if (!bar) return;
   int high = total_size_ > 0 ? static_cast<int>(total_size_ >> ProgressShift()) : 0;
   QMetaObject::invokeMethod(bar, "setRange", Qt::QueuedConnection, Q_ARG(int, 0), Q_ARG(int, high));
+}
+
+void TvxCustomFileTransfer::FireEvent(const TNotifyEvent& handler, const char* name) {
+  if (!handler) return;
+  // A copy: the handler may assign the event it runs from.
+  const TNotifyEvent call = handler;
+  std::string what;
+  try {
+    call(this);
+    return;
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+    what = "an exception of unknown type";
+  }
+  if (handler_failed_) return;
+  handler_failed_ = true;
+  handler_failure_ = std::string("EXCEPTION in ") + name + " handler. " + what;
+}
+
+void TvxCustomFileTransfer::ReportHandlerFailure() {
+  if (!handler_failed_) return;
+  handler_failed_ = false;
+  RaiseFatalError(15, 1, std::exchange(handler_failure_, {}));
+}
+
+void TvxCustomFileTransfer::ForgetHandlerFailure() {
+  if (!handler_failed_) return;
+  handler_failed_ = false;
+  LogMsg(dlDetail, "Left unreported: " + std::exchange(handler_failure_, {}));
 }

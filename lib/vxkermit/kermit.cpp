@@ -174,6 +174,12 @@ bool TvxKermit::AcceptPacket(std::size_t size, std::uint8_t terminator) {
 void TvxKermit::DoPacket(int index) {
   TvxCustomFileTransfer::DoPacket(index);
   if (index != 0) return;
+  TakePacket();
+  // The packet was acted on whole (written, acknowledged, counted) whatever a handler did.
+  ReportHandlerFailure();
+}
+
+void TvxKermit::TakePacket() {
   // Even a damaged packet shows the peer is there.
   silent_timeouts_ = 0;
   const TvxDataPacket* packet = Packets().Items(0);
@@ -362,6 +368,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
 }
 
 void TvxKermit::StartSession(TvxTransferState state) {
+  ForgetHandlerFailure();
   ResetSession(state);
   SizeBuffers();
   stream_ = false;
@@ -410,6 +417,7 @@ void TvxKermit::DoTimeout() {
 void TvxKermit::DoTimer(TObject* sender) {
   TvxCustomFileTransfer::DoTimer(sender);
   if (State() != fsListen) StartReplyTimer();
+  ReportHandlerFailure();
 }
 
 void TvxKermit::AbortTransfer(const std::string& reason) {

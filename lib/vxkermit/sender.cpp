@@ -13,6 +13,7 @@ void TvxKermit::SendFiles(const std::string& mask) {
   resend_next_ = false;
   TvxCustomFileTransfer::SendFiles(mask);
   if (!FileList().Empty()) SendInit();
+  ReportHandlerFailure();
 }
 
 void TvxKermit::SendInit() {
@@ -144,6 +145,7 @@ void TvxKermit::StreamData() {
         if (State() != fsSend || last_sent_type_ != 'D') return;
         try {
           StreamData();
+          ReportHandlerFailure();
         } catch (...) {
           // A fatal error met here has been reported and has ended the session; an exception
           // must not leave the event loop.

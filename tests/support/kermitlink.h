@@ -3,6 +3,7 @@
 // drop each block on its way.
 #pragma once
 
+#include <QPointer>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,8 +37,9 @@ class KermitLink {
  private:
   void Hook(TvxKermit* from, TvxKermit* to, bool aToB);
 
-  TvxKermit* a_;
-  TvxKermit* b_;
+  // Either may be deleted before the link (a handler that deletes its component).
+  QPointer<TvxKermit> a_;
+  QPointer<TvxKermit> b_;
   std::shared_ptr<bool> alive_;
 };
 
