@@ -544,7 +544,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// window to empty, with "D" when window_discard_.
   bool window_eof_ = false;
   bool window_discard_ = false;
-  bool window_nak_sent_ = false;  ///< the packet expected was refused since it became so
-  int saved_retry_limit_ = -1;    ///< RetryLimit before a window raised it; -1 when not
-  int silent_timeouts_ = 0;       ///< time-outs in a row with nothing heard from the peer
+  bool window_nak_sent_ = false;     ///< the packet expected was refused since it became so
+  int saved_retry_limit_ = -1;       ///< RetryLimit before a window raised it; -1 when not
+  int silent_timeouts_ = 0;          ///< time-outs in a row with nothing heard from the peer
+  bool damaged_since_sent_ = false;  ///< a damaged packet arrived since the last packet went out
 };
