@@ -163,6 +163,17 @@ INSTANTIATE_TEST_SUITE_P(
                       SignalCase{SIGTERM, false, true, "term_receive_peer_defaults"}),
     [](const ::testing::TestParamInfo<SignalCase>& info) { return std::string(info.param.name); });
 
+TEST(KermitSignal, HelpTellsOfSignalsAndKeepSettings) {
+  QProcess p;
+  p.start(VXKERMIT_BIN, {"--help"});
+  ASSERT_TRUE(p.waitForFinished(10000));
+  const std::string help = p.readAllStandardOutput().toStdString();
+  EXPECT_NE(help.find("128+N  ended by signal N (SIGINT, SIGTERM or SIGHUP)"), std::string::npos)
+      << help;
+  EXPECT_NE(help.find("--keep-settings"), std::string::npos);
+  EXPECT_NE(help.find("put back as they were found"), std::string::npos);
+}
+
 TEST(KermitSignal, KeepSettingsLeavesTheLineAsVxkermitRanIt) {
   const std::string src = MakeTempDir("keep-src"), dst = MakeTempDir("keep-dst");
   WriteAll(src + "/small.bin", RandomBytes(20000, 3));
