@@ -56,17 +56,6 @@ TDCB Fast() {
   return dcb;
 }
 
-// A serial component on a device path.
-class PathComm : public TvxComm {
- public:
-  explicit PathComm(std::string path) : path_(std::move(path)) {}
-  ~PathComm() override { Destroying(); }
-  std::string GetDeviceName() override { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace
 
 TEST(LineRestore, TheDeviceCloseLeavesTheLineAsItsOpenFoundIt) {
@@ -123,7 +112,9 @@ TEST(LineRestore, AStandardSpeedIsSetByItsConstant) {
 TEST(LineRestore, TheComponentRestoresByDefaultAndKeepsWhenToldWhileOpen) {
   PtyPair pty;
   const struct termios2 found = CookedLine(pty.slavePath());
-  PathComm comm(pty.slavePath());
+  UsePrivateConfigStore();
+  TvxComm comm;
+  comm.SetComPortNo(static_cast<std::uint16_t>(MapPort(41, pty.slavePath())));
   EXPECT_TRUE(comm.RestoreOnClose());
   comm.SetBaudRate(115200);
   comm.SetStreamProtocol(spNone);
