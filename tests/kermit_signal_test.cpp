@@ -5,19 +5,17 @@
 // --keep-settings.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QProcess>
-#include <algorithm>
 #include <string>
 
-#include "platform/portlock.h"
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
+#include "support/lineleft.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
 
@@ -33,32 +31,6 @@ const char* kPeerDefaults =
 // status of Action.
 std::string TellingWhy(const std::string& action) {
   return action + ", .st := \\v(status), echo WHY=[\\v(xfermsg)], exit \\m(st)";
-}
-
-struct termios LineOf(const std::string& path) {
-  struct termios tio = {};
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(tcgetattr(fd, &tio), 0);
-  ::close(fd);
-  return tio;
-}
-
-bool Same(const struct termios& a, const struct termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && cfgetispeed(&a) == cfgetispeed(&b) &&
-         cfgetospeed(&a) == cfgetospeed(&b) &&
-         std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc));
-}
-
-// The lock files in force for Device: none once its user has gone.
-std::vector<std::string> LocksOf(const std::string& device) {
-  std::vector<std::string> found;
-  for (const std::string& dir : vxLockDirectories()) {
-    const std::string file = dir + "/" + vxLockFileName(device);
-    if (::access(file.c_str(), F_OK) == 0) found.push_back(file);
-  }
-  return found;
 }
 
 // The bytes the files in Dir hold (hidden ones too: a file may be received under a
@@ -117,7 +89,7 @@ TEST_P(KermitSignal, EndsTheSessionTellsThePeerAndLeavesTheLineAsFound) {
   const std::string src = MakeTempDir("signal-src"), dst = MakeTempDir("signal-dst");
   WriteAll(src + "/big.bin", RandomBytes(64u << 20, 17));
   SocatPair line;
-  const struct termios found = LineOf(line.A());
+  const struct termios found = LineSettingsOf(line.A());
   const std::string extra = c.peerDefaults ? kPeerDefaults : "";
 
   std::unique_ptr<KermitPeer> peer;
@@ -149,10 +121,12 @@ TEST_P(KermitSignal, EndsTheSessionTellsThePeerAndLeavesTheLineAsFound) {
   EXPECT_GT(peer->ExitCode(), 0) << peer->Output();
   EXPECT_NE(peer->Output().find("WHY=[" + reason), std::string::npos) << peer->Output();
 
-  EXPECT_TRUE(LocksOf(line.A()).empty());
-  EXPECT_TRUE(Same(LineOf(line.A()), found)) << "the line was not left as it was found";
+  EXPECT_TRUE(LockFilesOf(line.A()).empty());
+  EXPECT_TRUE(SameLineSettings(LineSettingsOf(line.A()), found))
+      << "the line was not left as it was found";
   ExpectNextSendWorks(line, src);
-  EXPECT_TRUE(Same(LineOf(line.A()), found)) << "a normal exit did not restore the line";
+  EXPECT_TRUE(SameLineSettings(LineSettingsOf(line.A()), found))
+      << "a normal exit did not restore the line";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -178,7 +152,7 @@ TEST(KermitSignal, KeepSettingsLeavesTheLineAsVxkermitRanIt) {
   const std::string src = MakeTempDir("keep-src"), dst = MakeTempDir("keep-dst");
   WriteAll(src + "/small.bin", RandomBytes(20000, 3));
   SocatPair line;
-  const struct termios found = LineOf(line.A());
+  const struct termios found = LineSettingsOf(line.A());
   auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 60);
   std::string err;
   ASSERT_EQ(RunToEnd({"send", "--keep-settings", "--speed", "57600",
@@ -187,9 +161,9 @@ TEST(KermitSignal, KeepSettingsLeavesTheLineAsVxkermitRanIt) {
             0)
       << err;
   EXPECT_TRUE(peer->Wait(20000));
-  const struct termios kept = LineOf(line.A());
-  EXPECT_FALSE(Same(kept, found));
+  const struct termios kept = LineSettingsOf(line.A());
+  EXPECT_FALSE(SameLineSettings(kept, found));
   EXPECT_EQ(cfgetospeed(&kept), static_cast<speed_t>(B57600));
   EXPECT_EQ(kept.c_lflag & (ICANON | ECHO | IEXTEN), 0u);
-  EXPECT_TRUE(LocksOf(line.A()).empty());
+  EXPECT_TRUE(LockFilesOf(line.A()).empty());
 }
