@@ -135,6 +135,12 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   bool RS485Mode() const { return rs485_mode_; }
   /// Sets RS-485 mode; applied at once when open.
   void SetRS485Mode(bool value);
+  /// Whether closing the port leaves the device's line settings (speed, framing, the
+  /// terminal flags) as the open found them, for the next program that uses the device.
+  /// True by default; false leaves the settings this component applied.
+  bool RestoreOnClose() const { return restore_on_close_; }
+  /// Sets RestoreOnClose; takes effect at the next close, also of a port open now.
+  void SetRestoreOnClose(bool value);
 
   /// Called when the transmit queue has run empty, with tsTxEmpty in TraceStates and the
   /// processor chain not handling it; runs on the delivering thread.
@@ -283,6 +289,7 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   std::vector<char> receive_buffer_;  ///< delivering thread while open; freed when no event runs
   std::atomic<int> processing_{0};    ///< port events being handled (nested by a handler's wait)
   bool rs485_mode_ = false;
+  bool restore_on_close_ = true;
   bool software_rts_ = true;
   QPointer<QObject> monitor_rlsd_, monitor_ring_, monitor_cts_, monitor_dsr_;
   TCOMMCONFIG comm_config_;
@@ -358,6 +365,7 @@ class VXCOMM_EXPORT TvxComm : public TvxCustomSerialComm {
   Q_PROPERTY(int ComPortNo READ QComPortNo WRITE QSetComPortNo)
   Q_PROPERTY(int ByteSize READ QByteSize WRITE QSetByteSize)
   Q_PROPERTY(bool RS485Mode READ RS485Mode WRITE SetRS485Mode)
+  Q_PROPERTY(bool RestoreOnClose READ RestoreOnClose WRITE SetRestoreOnClose)
   Q_PROPERTY(uint TimeoutRead READ TimeoutRead WRITE SetTimeoutRead)
   Q_PROPERTY(uint TimeoutWrite READ TimeoutWrite WRITE SetTimeoutWrite)
 

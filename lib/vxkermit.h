@@ -573,8 +573,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// window to empty, with "D" when window_discard_.
   bool window_eof_ = false;
   bool window_discard_ = false;
-  bool window_nak_sent_ = false;  ///< the packet expected was refused since it became so
-  int saved_retry_limit_ = -1;    ///< RetryLimit before a window raised it; -1 when not
-  int silent_timeouts_ = 0;       ///< time-outs in a row with nothing heard from the peer
-  bool peer_silent_ = false;      ///< the session ends on silence: no E packet goes out
+  bool window_nak_sent_ = false;     ///< the packet expected was refused since it became so
+  int saved_retry_limit_ = -1;       ///< RetryLimit before a window raised it; -1 when not
+  int silent_timeouts_ = 0;          ///< time-outs in a row with nothing heard from the peer
+  bool damaged_since_sent_ = false;  ///< a damaged packet arrived since the last packet went out
+  bool peer_silent_ = false;         ///< the session ends on silence: no E packet goes out
 };

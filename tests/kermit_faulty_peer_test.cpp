@@ -215,7 +215,8 @@ TEST_P(KermitFaultyPeer, CompletesIdenticalOrFailsWithNonZeroExit) {
     if (c.oursSends) {
       peer = KermitPeer::Receive(c.program, line.B(), dst, kPeerLimitSec);
       // ckermit discards its input once as it takes the line: what came before is lost and
-      // costs a whole time-out. gkermit never discards it, and we never do.
+      // costs a whole time-out. gkermit never discards it; we do only as we start a send,
+      // before our first packet.
       if (c.program == KermitPeer::CKermit && !line.WaitForInputFlush(FaultyLine::EndB, 1, 10000))
         std::printf("  (%s never discarded its input: starting anyway; it said: %s)\n", peerName,
                     peer->Output().c_str());

@@ -25,6 +25,7 @@
 
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
+#include "support/lineleft.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
 
@@ -545,6 +546,30 @@ TEST(VxTerm, QuittingDuringATransferTellsThePeer) {
   EXPECT_EQ(term.Finish(), 128 + SIGTERM);
   EXPECT_TRUE(peer->Wait(15000)) << "the peer never heard of the end";
   EXPECT_NE(peer->ExitCode(), 0) << peer->Output();
+  EXPECT_TRUE(console.Restored());
+}
+
+TEST(VxTerm, EndedDuringAReceiveTellsThePeerAndLeavesTheLineAsFound) {
+  // ckermit sends: vxterm ended part-way reads what ckermit still sends until ckermit hears
+  // the E, so the relay between them is not left full and ckermit ends at once.
+  const std::string src = MakeTempDir("vxterm-src"), dst = MakeTempDir("vxterm-dst");
+  WriteAll(src + "/big.bin", RandomBytes(64u << 20, 12));
+  SocatPair pair;
+  const struct termios found = LineSettingsOf(pair.A());
+  Console console;
+  VxTerm term(console, Args(pair.A()));
+  ASSERT_TRUE(term.Ready()) << console.Seen();
+  const std::size_t from = console.Seen().size();
+  console.Command("receive " + dst);
+  ASSERT_TRUE(console.WaitFor("waiting for the sender", from)) << console.Seen().substr(from);
+  auto peer = KermitPeer::Send(KermitPeer::CKermit, pair.B(), {src + "/big.bin"}, src, 120);
+  ASSERT_TRUE(console.WaitFor(" MiB of 64.0 MiB", from)) << console.Seen().substr(from);
+  term.Terminate();
+  EXPECT_EQ(term.Finish(), 128 + SIGTERM);
+  EXPECT_TRUE(peer->Wait(15000)) << "the peer never heard of the end";
+  EXPECT_NE(peer->ExitCode(), 0) << peer->Output();
+  EXPECT_TRUE(LockFilesOf(pair.A()).empty());
+  EXPECT_TRUE(SameLineSettings(LineSettingsOf(pair.A()), found));
   EXPECT_TRUE(console.Restored());
 }
 

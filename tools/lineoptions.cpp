@@ -19,6 +19,10 @@ TLineOptions::TLineOptions()
       parity_("parity", "Parity: none, odd, even, mark or space (default none).", "p", "none"),
       stop_bits_("stop-bits", "Stop bits: 1, 1.5 or 2 (default 1).", "n", "1"),
       flow_("flow", "Flow control: none, xonxoff or hardware (default none).", "f", "none"),
+      keep_settings_("keep-settings",
+                     "Leave the device with this program's line settings when it ends. By "
+                     "default they are put back as they were found (speed, framing and the "
+                     "terminal flags), whether the program ends normally or by a signal."),
       check_("check", "Block check proposed when sending: 1, 2 or 3 (default 3).", "n", "3"),
       timeout_("timeout",
                "Longest wait for a reply in seconds (default 5). Below it the wait follows the "
@@ -62,7 +66,7 @@ TLineOptions::TLineOptions()
           "without acknowledgements when the peer agrees, and any error ends the transfer.") {}
 
 QList<QCommandLineOption> TLineOptions::Line() const {
-  return {speed_, data_bits_, parity_, stop_bits_, flow_};
+  return {speed_, data_bits_, parity_, stop_bits_, flow_, keep_settings_};
 }
 
 QList<QCommandLineOption> TLineOptions::Kermit() const {
@@ -98,6 +102,7 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
   if (line.parity < 0) return "bad --parity";
   if (line.stopBits < 0) return "bad --stop-bits";
   if (line.flow < 0) return "bad --flow";
+  line.keepSettings = parser.isSet(keep_settings_);
   k.fixedTimeout = parser.isSet(fixed_timeout_);
   k.classic = parser.isSet(classic_);
   k.reliable = parser.isSet(reliable_);
@@ -115,6 +120,7 @@ void ApplyLineSettings(TvxComm& comm, const TLineSettings& line) {
   comm.SetParity(static_cast<TParity>(line.parity));
   comm.SetStopBits(static_cast<TStopBits>(line.stopBits));
   comm.SetStreamProtocol(static_cast<TStreamProtocol>(line.flow));
+  comm.SetRestoreOnClose(!line.keepSettings);
 }
 
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits) {

@@ -1,7 +1,7 @@
-// The line options (speed, framing, flow control) and the Kermit options (block check,
-// time-out, limits, packet length, window, --classic, --reliable, prefixing) that the
-// command-line programs share: their definitions for QCommandLineParser, their checks, and how they
-// are applied to the serial and Kermit components.
+// The line options (speed, framing, flow control, keeping the settings) and the Kermit options
+// (block check, time-out, limits, packet length, window, --classic, --reliable, prefixing) that
+// the command-line programs share: their definitions for QCommandLineParser, their checks, and how
+// they are applied to the serial and Kermit components.
 //
 // Thread: the program's main thread.
 #pragma once
@@ -19,9 +19,10 @@ class TvxComm;
 struct TLineSettings {
   int bps = 115200;
   int dataBits = 8;
-  int parity = 0;    // none, odd, even, mark, space
-  int stopBits = 0;  // 1, 1.5, 2
-  int flow = 0;      // none, xonxoff, hardware
+  int parity = 0;             // none, odd, even, mark, space
+  int stopBits = 0;           // 1, 1.5, 2
+  int flow = 0;               // none, xonxoff, hardware
+  bool keepSettings = false;  // leave the device with our settings at the end
 };
 
 // The Kermit settings as the options give them.
@@ -43,7 +44,7 @@ struct TKermitSettings {
 class TLineOptions {
  public:
   TLineOptions();
-  // --speed, --data-bits, --parity, --stop-bits, --flow.
+  // --speed, --data-bits, --parity, --stop-bits, --flow, --keep-settings.
   QList<QCommandLineOption> Line() const;
   // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
   // --window, --classic, --reliable, --prefix-all, --minimal-prefixing.
@@ -54,7 +55,7 @@ class TLineOptions {
                    TKermitSettings& kermit) const;
 
  private:
-  QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_;
+  QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_, keep_settings_;
   QCommandLineOption check_, timeout_, fixed_timeout_, retry_limit_, error_limit_;
   QCommandLineOption packet_length_, window_, classic_, prefix_all_, minimal_prefixing_, reliable_;
 };
@@ -62,7 +63,8 @@ class TLineOptions {
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.
 bool ParseNumber(const QString& text, int low, int high, int& out);
 
-// Gives Comm the speed, framing and flow control of Line; applied at once when open.
+// Gives Comm the speed, framing and flow control of Line, applied at once when open, and
+// whether its close puts the device's own settings back.
 void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
 
 // Gives Kermit the settings of K for a line of DataBits: the extensions are on unless

@@ -3,10 +3,11 @@ add_library(vxkermit_progress STATIC ${CMAKE_CURRENT_LIST_DIR}/progressline.cpp
                                      ${CMAKE_CURRENT_LIST_DIR}/farendtext.cpp)
 target_include_directories(vxkermit_progress PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxkermit_progress PUBLIC Qt6::Core)
-# The line and Kermit options both programs take (vxkermit, vxterm), and how they let a
-# port's last output leave before closing it.
+# The line and Kermit options both programs take (vxkermit, vxterm), how they let a port's
+# last output leave before closing it, and how they catch the signals that end them.
 add_library(vxtools_lineoptions STATIC ${CMAKE_CURRENT_LIST_DIR}/lineoptions.cpp
-                                       ${CMAKE_CURRENT_LIST_DIR}/outputdrain.cpp)
+                                       ${CMAKE_CURRENT_LIST_DIR}/outputdrain.cpp
+                                       ${CMAKE_CURRENT_LIST_DIR}/signalcatch.cpp)
 target_include_directories(vxtools_lineoptions PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxtools_lineoptions PUBLIC vxcomm_internal)
 add_executable(vxkermit ${CMAKE_CURRENT_LIST_DIR}/vxkermit.cpp)

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -19,6 +20,7 @@
 #include "platform/debugout.h"
 #include "platform/fileopen.h"
 #include "progressline.h"
+#include "signalcatch.h"
 #include "vxcomm.h"
 #include "vxkermit.h"
 #include "vxlogfile.h"
@@ -45,6 +47,10 @@ const char* kDescription =
     "--reliable declares the line reliable: data packets stream without waiting for\n"
     "acknowledgements when the peer declares it reliable too.\n"
     "\n"
+    "A send starts by discarding what the line held before it spoke (a peer's answers\n"
+    "to an earlier session); damaged packets that arrive while it waits for the answer\n"
+    "to its Send-Init cost one retry for each Send-Init sent, not one each.\n"
+    "\n"
     "Recovery is offered too (not with --classic): a file a sender resends is appended to\n"
     "the partial copy DIR holds, and only the rest crosses the line. A peer that does not\n"
     "offer recovery gets each file whole from resend; one that reports more bytes than\n"
@@ -57,7 +63,11 @@ const char* kDescription =
     "     no file matched the masks, or (receive --wait) no session started in time;\n"
     "  2  a usage error, a device that cannot be opened, or a directory that does not\n"
     "     exist, is not a directory or cannot be written (checked before the line is\n"
-    "     opened).";
+    "     opened);\n"
+    "  128+N  ended by signal N (SIGINT, SIGTERM or SIGHUP): a running transfer is ended\n"
+    "     with an error packet to the peer first. Whatever the way out, the lock file is\n"
+    "     removed and the line's settings are put back as they were found (unless\n"
+    "     --keep-settings).";
 
 // A serial component that opens a device path as well as a COM number.
 class TCliComm : public TvxComm {
@@ -298,6 +308,20 @@ int main(int argc, char** argv) {
     }
   };
 
+  // A signal that ends the program ends the session in order: the peer gets an E packet
+  // (ahead of the data still queued, which is dropped), and the close below puts the line
+  // back and removes the lock file.
+  int signaled = 0;
+  const TSignalCatcher endingSignals({SIGINT, SIGTERM, SIGHUP}, [&](int sig) {
+    if (signaled) return;
+    signaled = sig;
+    if (kermit.State() != fsListen) {
+      comm.PurgeOut();
+      kermit.AbortTransfer("ended by signal " + std::to_string(sig) + " (" + strsignal(sig) + ")");
+    }
+    app.quit();
+  });
+
   comm.SetActive(true);
   if (!comm.Active()) {
     std::cerr << "vxkermit: cannot open " << o.device << (fatal.empty() ? "" : ": " + fatal)
@@ -321,6 +345,9 @@ int main(int argc, char** argv) {
   if (o.send) {
     std::string masks;
     for (const auto& m : o.masks) masks += (masks.empty() ? "" : ";") + m;
+    // What the line held before this side spoke (a peer's answers to an earlier session)
+    // would be taken for answers to the Send-Init.
+    comm.PurgeIn();
     try {
       if (o.resend)
         kermit.ResendFiles(masks);
@@ -338,9 +365,20 @@ int main(int argc, char** argv) {
   app.exec();
   // The last answer (the break or its acknowledgement) leaves the line before the close,
   // which would purge it; a slow line gets the time its bytes need, within bounds.
-  DrainOutput(comm, 5000);
+  // After a signal the peer may still be sending: what it sent is read until it stops.
+  if (signaled)
+    DrainUntilQuiet(comm, 300, 5000);
+  else
+    DrainOutput(comm, 5000);
   comm.SetActive(false);
   progress.Break();
+  if (signaled) {
+    std::cerr << "vxkermit: " << (sessionStarted ? "transfer failed: " : "")
+              << (kermit.failure.empty() ? "ended by signal " + std::to_string(signaled)
+                                         : kermit.failure)
+              << "\n";
+    return 128 + signaled;
+  }
 
   // A file the receiver skipped, or one the sender discarded at its end (the receiving
   // side removed it), was not transferred although its session ended well.

@@ -53,7 +53,8 @@ const char* kDescription =
     "  0  quit (or the console's input ended);\n"
     "  1  the device went away with --no-reconnect;\n"
     "  2  a usage error or a device that cannot be opened;\n"
-    "  128+N  ended by signal N (the console's settings are restored).";
+    "  128+N  ended by signal N (the console's settings are restored, and the device's\n"
+    "     unless --keep-settings; a running transfer ends with an error packet first).";
 
 int Usage(const QCommandLineParser& parser, const std::string& error) {
   std::cerr << "vxterm: " << error << "\n\n" << parser.helpText().toStdString();

@@ -123,9 +123,15 @@ class VXCOMM_EXPORT TvxSerialDevice {
   virtual TvxSerialError Purge(std::uint32_t flags) = 0;
   /// True when the driver switches RTS for RS-485 itself (set by an RTS-toggle block).
   virtual bool KernelRS485() const { return false; }
-  /// Releases every wait, stops the device's own threads and gives up the port's lock; later
-  /// calls fail with EBADF. The descriptors stay valid until the object goes.
+  /// Releases every wait, stops the device's own threads, puts the line's settings back as
+  /// the open found them (unless RestoreOnClose was cleared) and gives up the port's lock;
+  /// later calls fail with EBADF. The descriptors stay valid until the object goes.
   virtual void Close() = 0;
+  /// Whether Close puts back the settings (speed, framing, flags) the line had before the
+  /// open: true by default, so that the line is left as it was found. From any thread.
+  bool RestoreOnClose() const { return restore_on_close_; }
+  /// Sets RestoreOnClose; from any thread.
+  void SetRestoreOnClose(bool value) { restore_on_close_ = value; }
   /// A number for the component's handle: the port's descriptor where it has one.
   virtual std::intptr_t Token() const = 0;
 
@@ -149,6 +155,7 @@ class VXCOMM_EXPORT TvxSerialDevice {
  private:
   mutable std::mutex timeouts_mutex_;
   TCOMMTIMEOUTS timeouts_;
+  std::atomic<bool> restore_on_close_{true};
 };
 
 /// The result of opening a port: the device, or the error that refused it.

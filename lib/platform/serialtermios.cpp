@@ -2,6 +2,31 @@
 
 #include <cerrno>
 
+namespace {
+
+// The termios constant of a standard speed, BOTHER for any other. A line set with BOTHER
+// reads as speed 0 to a program that knows the constants only (stty, and every program
+// that uses tcgetattr): a UART's driver turns an exact standard speed back into its
+// constant, a pseudo-terminal keeps what it was given.
+tcflag_t SpeedBits(std::uint32_t bps) {
+  static const struct {
+    std::uint32_t bps;
+    tcflag_t bits;
+  } kSpeeds[] = {{50, B50},           {75, B75},           {110, B110},         {134, B134},
+                 {150, B150},         {200, B200},         {300, B300},         {600, B600},
+                 {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+                 {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+                 {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+                 {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+                 {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+                 {3500000, B3500000}, {4000000, B4000000}};
+  for (const auto& speed : kSpeeds)
+    if (speed.bps == bps) return speed.bits;
+  return BOTHER;
+}
+
+}  // namespace
+
 int vxTermiosFromDcb(const TDCB& dcb, struct termios2& tio) {
   if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 ||
       dcb.StopBits > 2)
@@ -17,7 +42,7 @@ int vxTermiosFromDcb(const TDCB& dcb, struct termios2& tio) {
   tio.c_oflag = 0;
   tio.c_lflag = 0;
   tio.c_cflag &= ~(CBAUD | CBAUDEX | CIBAUD | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-  tio.c_cflag |= BOTHER | CREAD | CLOCAL | HUPCL;
+  tio.c_cflag |= SpeedBits(dcb.BaudRate) | CREAD | CLOCAL | HUPCL;
   static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
   tio.c_cflag |= sizes[dcb.ByteSize - 5];
   switch (dcb.Parity) {
@@ -73,7 +98,7 @@ void vxMakeRawTermios(struct termios2& tio) {
   tio.c_oflag = 0;
   tio.c_lflag = 0;
   tio.c_cflag &= ~(CBAUD | CBAUDEX | CIBAUD | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-  tio.c_cflag |= BOTHER | CS8 | CREAD | CLOCAL | HUPCL;
+  tio.c_cflag |= SpeedBits(9600) | CS8 | CREAD | CLOCAL | HUPCL;
   tio.c_ispeed = tio.c_ospeed = 9600;
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;

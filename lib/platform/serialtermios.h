@@ -11,7 +11,8 @@
 #include "platform/serialtypes.h"
 
 // Sets the line fields of Tio (speed, framing, parity, flow control, flow characters, raw
-// mode) from Dcb and keeps the rest of Tio. Returns 0, or EINVAL for a block no line can
+// mode) from Dcb and keeps the rest of Tio. A standard speed is set by its constant (B115200),
+// any other with BOTHER. Returns 0, or EINVAL for a block no line can
 // run (speed 0, fewer than 5 or more than 8 data bits, parity above 4, stop bits above 2),
 // leaving Tio as it was.
 int vxTermiosFromDcb(const TDCB& dcb, struct termios2& tio);

@@ -58,8 +58,9 @@ void Drain(int efd) {
 
 class TtyDevice final : public TvxSerialDevice {
  public:
-  TtyDevice(int fd, std::unique_ptr<TvxPortLock> lock)
+  TtyDevice(int fd, std::unique_ptr<TvxPortLock> lock, const struct termios2& found)
       : fd_(fd),
+        found_(found),
         lock_(std::move(lock)),
         events_(fd),
         writer_(fd, [this] { events_.Wake(); }),
@@ -128,6 +129,7 @@ class TtyDevice final : public TvxSerialDevice {
   void SetLine(int bit, bool on) { ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit); }
 
   const int fd_;
+  const struct termios2 found_;        // the line's settings before the open, for Close
   std::unique_ptr<TvxPortLock> lock_;  // the port's lock file; released by Close
   TvxTtyEvents events_;
   TvxTtyWriter writer_;
@@ -425,6 +427,9 @@ void TtyDevice::Close() {
   events_.Stop();
   events_.Wake();
   Poke(read_wake_);
+  // While the lock is still ours: the next program finds the line as this one found it. What
+  // was still queued for output is gone by now (sent, or purged by the close).
+  if (RestoreOnClose()) ioctl(fd_, TCSETS2, &found_);
   lock_->Release();
 }
 
@@ -460,13 +465,14 @@ TvxSerialOpen vxOpenTtyDevice(const std::string& path) {
   if (!isatty(fd)) return fail(ENOTTY);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
   if (ioctl(fd, TIOCEXCL) != 0 && !Unsupported(errno)) return fail(errno);
-  struct termios2 tio;
-  if (ioctl(fd, TCGETS2, &tio) != 0) return fail(errno);
+  struct termios2 found;
+  if (ioctl(fd, TCGETS2, &found) != 0) return fail(errno);
+  struct termios2 tio = found;
   vxMakeRawTermios(tio);
   if (ioctl(fd, TCSETS2, &tio) != 0) return fail(errno);
   SetLowLatency(fd);
   lock->Adopt();
-  auto device = std::make_shared<TtyDevice>(fd, std::move(lock));
+  auto device = std::make_shared<TtyDevice>(fd, std::move(lock), found);
   if (!device->Valid()) {
     result.error = vxSerialError(EMFILE);
     return result;

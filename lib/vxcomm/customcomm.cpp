@@ -126,7 +126,13 @@ THandle TvxCustomComm::OpenDevice(const std::string& name) {
     return INVALID_HANDLE_VALUE;
   }
   device_ = std::move(opened.device);
+  device_->SetRestoreOnClose(restore_on_close_);
   return device_->Token();
+}
+
+void TvxCustomComm::SetRestoreOnClose(bool value) {
+  restore_on_close_ = value;
+  if (device_) device_->SetRestoreOnClose(value);
 }
 
 void TvxCustomComm::ReleaseHandle(THandle) {

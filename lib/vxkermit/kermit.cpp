@@ -119,11 +119,13 @@ void TvxKermit::FrameOutgoing(std::uint8_t type, const void* data, std::size_t l
   largest_sent_ = std::max(largest_sent_, last_sent_size_ - 1);
   last_sent_type_ = type;
   stream_pending_ = false;
+  damaged_since_sent_ = false;
 }
 
 void TvxKermit::ResendLastPacket() {
   if (SendingWindowed()) return RepeatOldest();
   if (last_sent_size_ == 0) return;
+  damaged_since_sent_ = false;
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
   // A reply to a repeat cannot tell which copy it answers: it is not timed.
   round_trip_.Repeated();
@@ -326,16 +328,26 @@ void TvxKermit::BadCheck() {
   // Outside a transfer there is nothing to repeat and no session to fail.
   if (State() == fsListen) return;
   if (stream_) return StreamingFailure("a damaged packet arrived");
+  // Before the Send-Init is answered, a peer's leftovers of an earlier session (its repeated
+  // answers, checked as that session agreed) read as damaged: one damaged packet per
+  // Send-Init sent (or repeated on a time-out) costs a retry and a repeat, the others only
+  // count as errors, so a burst of them cannot use up the retry limit before a live peer
+  // answers.
+  const bool leftover = State() == fsSend && last_sent_type_ == 'S' && damaged_since_sent_;
   // A long packet is damaged far more often than a short one on the same line, and a sender
   // that does not shorten its packets repeats one many times before it crosses: while long
   // packets come in, every fourth damaged packet counts against the retry limit.
-  const bool asRetry = recv_long_ == 0 || State() != fsReceive || ErrorCount() % 4 == 3;
+  const bool asRetry =
+      !leftover && (recv_long_ == 0 || State() != fsReceive || ErrorCount() % 4 == 3);
   if (!CountError(asRetry)) return;
   LogMsg(dlDetail, "Bad check sum! " + std::to_string(check_index_));
+  if (leftover) return;
   if (State() == fsReceive)
     SendNak();
   else if (adaptive_timeout_ && !SendingWindowed())
     ResendLastPacket();
+  // After the repeat: what else is damaged before the next packet goes out is leftovers.
+  damaged_since_sent_ = true;
 }
 
 void TvxKermit::ResetSession(TvxTransferState state) {

@@ -1,6 +1,5 @@
 #include "console.h"
 
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -10,19 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "signalcatch.h"
+
 namespace {
 
-int signal_pipe[2] = {-1, -1};
 // The settings to put back from exit() as well: a path out that skips the destructors.
 struct termios exit_settings;
 volatile sig_atomic_t exit_restore = 0;
-
-void OnSignal(int sig) {
-  const int saved = errno;
-  const unsigned char n = static_cast<unsigned char>(sig);
-  if (signal_pipe[1] >= 0) (void)!::write(signal_pipe[1], &n, 1);
-  errno = saved;
-}
 
 void RestoreAtExit() {
   if (exit_restore) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &exit_settings);
@@ -38,8 +31,6 @@ TConsole::TConsole() {
 
 TConsole::~TConsole() {
   Restore();
-  for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
-    if (quit_) std::signal(sig, SIG_DFL);
 }
 
 bool TConsole::EnterRaw(std::string& error) {
@@ -71,19 +62,8 @@ void TConsole::Restore() {
 }
 
 void TConsole::CatchSignals(std::function<void(int)> quit) {
-  quit_ = std::move(quit);
-  if (signal_pipe[0] < 0 && ::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  signals_ = std::make_unique<QSocketNotifier>(signal_pipe[0], QSocketNotifier::Read);
-  QObject::connect(signals_.get(), &QSocketNotifier::activated, this, [this] {
-    unsigned char n = 0;
-    while (::read(signal_pipe[0], &n, 1) == 1)
-      if (quit_) quit_(n);
-  });
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) ::sigaction(sig, &action, nullptr);
+  signals_ = std::make_unique<TSignalCatcher>(
+      std::initializer_list<int>{SIGTERM, SIGINT, SIGHUP, SIGQUIT}, std::move(quit));
 }
 
 void TConsole::Watch(std::function<void(const char*, std::size_t)> typed) {

@@ -13,6 +13,7 @@
 #include <string>
 
 class QSocketNotifier;
+class TSignalCatcher;
 
 class TConsole : public QObject {
  public:
@@ -37,6 +38,5 @@ class TConsole : public QObject {
   struct termios saved_ {};
   bool raw_ = false;
   std::unique_ptr<QSocketNotifier> input_;
-  std::unique_ptr<QSocketNotifier> signals_;
-  std::function<void(int)> quit_;
+  std::unique_ptr<TSignalCatcher> signals_;
 };

@@ -68,8 +68,11 @@ TTerminalSession::~TTerminalSession() {
   closing_ = true;
   reconnector_.Stop();
   // What was sent last (an error packet that ends a transfer, keys typed just before quit)
-  // leaves before the close purges it.
-  if (!lost_) DrainOutput(comm_, 2000);
+  // leaves before the close purges it; a peer still sending is read until it stops.
+  if (!lost_ && quit_aborted_)
+    DrainUntilQuiet(comm_, 300, 2000);
+  else if (!lost_)
+    DrainOutput(comm_, 2000);
   comm_.SetActive(false);
 }
 
@@ -256,7 +259,12 @@ void TTerminalSession::ClosePrompt() {
 
 void TTerminalSession::Quit(int code) {
   if (mode_ == Prompt) ClosePrompt();
-  if (mode_ == Transfer && started_) kermit_.AbortTransfer("cancelled: vxterm quits");
+  if (mode_ == Transfer && started_) {
+    // The E packet goes ahead of the data still queued, which the peer no longer needs.
+    comm_.PurgeOut();
+    kermit_.AbortTransfer("cancelled: vxterm quits");
+    quit_aborted_ = true;
+  }
   exit_code_ = code;
   closing_ = true;
   reconnector_.Stop();

@@ -126,7 +126,8 @@ class TTerminalSession : public QObject {
   TLineSplitter splitter_;
   TProgressLine progress_;
   TReconnector reconnector_;
-  bool closing_ = false;  // our own close: not a device gone
+  bool closing_ = false;       // our own close: not a device gone
+  bool quit_aborted_ = false;  // the quit ended a running transfer
   bool lost_ = false;
   // The transfer running.
   bool sending_ = false;
