@@ -35,6 +35,7 @@ struct TKermitSettings {
   bool classic = false;
   bool reliable = false;
   bool minimalPrefixing = true;
+  int fileType = 0;  // as TvxKermitFileType: binary, text, auto
 };
 
 // The options themselves, made once; a program adds Line() and Kermit() to its parser.
@@ -45,7 +46,7 @@ class TLineOptions {
   QList<QCommandLineOption> Line() const;
   // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
   // --window, --classic, --reliable, --prefix-all (and --minimal-prefixing, its opposite and
-  // the default, hidden from the help).
+  // the default, hidden from the help), --text, --auto-type.
   QList<QCommandLineOption> Kermit() const;
   // Reads and checks the parsed values: empty when all are good, else the usage error
   // ("bad --speed").
@@ -56,6 +57,7 @@ class TLineOptions {
   QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_;
   QCommandLineOption check_, timeout_, fixed_timeout_, retry_limit_, error_limit_;
   QCommandLineOption packet_length_, window_, classic_, prefix_all_, minimal_prefixing_, reliable_;
+  QCommandLineOption text_, auto_type_;
 };
 
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.
@@ -65,5 +67,7 @@ bool ParseNumber(const QString& text, int low, int high, int& out);
 void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
 
 // Gives Kermit the settings of K for a line of DataBits: the extensions are on unless
-// classic; the longest packet defaults to 9024 bytes.
+// classic (this side names itself a Unix system to the peer unless classic); the longest
+// packet defaults to 9024 bytes. Received text and converted names are stored in local form
+// and server commands refused, classic or not.
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits);

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "vxkermit/packet.h"
+#include "vxkermit/sendinit.h"
 
 namespace vxkermit {
 
@@ -55,6 +56,22 @@ std::string BuildAttributes(std::int64_t size, bool exact, std::int64_t modified
   }
   if (recover) field += Entry('+', "R");
   return field;
+}
+
+std::string SystemIdAttribute() {
+  return Entry('.', kUnixSystemId);
+}
+
+std::string FileTypeAttribute(bool text) {
+  return Entry('"', text ? "AMJ" : "B8");
+}
+
+TFileType FileTypeOf(const std::uint8_t* field, std::size_t len) {
+  const std::string type = GetAttribute(field, len, '"');
+  if (type.empty()) return TFileType::Unknown;
+  if (type[0] == 'A') return TFileType::Text;
+  if (type[0] == 'B' || type[0] == 'I') return TFileType::Binary;
+  return TFileType::Unknown;
 }
 
 std::int64_t ParseAttributeDate(const std::string& text) {

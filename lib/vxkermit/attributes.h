@@ -14,6 +14,24 @@ namespace vxkermit {
 std::string BuildAttributes(std::int64_t size, bool exact = false, std::int64_t modified = -1,
                             bool recover = false);
 
+// How a file's data crosses, as the file-type attribute ('"') gives it.
+enum class TFileType : std::uint8_t {
+  Unknown,  // no type given (or one this side does not know)
+  Binary,   // "B": the bytes as they are
+  Text      // "A": text in Kermit's canonical form, lines ended by CR LF
+};
+
+// The entry that says what kind of system sends the file: the system ID "." (kUnixSystemId).
+std::string SystemIdAttribute();
+
+// The entry that says how the file's data crosses: the file type '"', "AMJ" for text
+// (lines end with CR, LF) or "B8" for binary (8-bit bytes).
+std::string FileTypeAttribute(bool text);
+
+// The file type of a data field: Text for a '"' entry that begins with "A", Binary for one
+// that begins with "B" or "I" (image), else Unknown.
+TFileType FileTypeOf(const std::uint8_t* field, std::size_t len);
+
 // The seconds since the epoch of a date attribute "[yy]yymmdd[ hh:mm[:ss]]" in local time
 // (a two-digit year is 19yy), or -1 when Text is not such a date.
 std::int64_t ParseAttributeDate(const std::string& text);

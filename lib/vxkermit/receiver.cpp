@@ -6,6 +6,7 @@
 #include "vxkermit/attributes.h"
 #include "vxkermit/encoding.h"
 #include "vxkermit/filename.h"
+#include "vxkermit/textform.h"
 
 using namespace vxkermit;
 
@@ -34,6 +35,7 @@ void TvxKermit::ReceiveInit() {
   const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
   const std::uint8_t whatami = ReadWhatami(data, len);
   const int offeredWindow = ReadWindow(data, len);
+  const bool like = ReadSystemId(data, len) == kUnixSystemId;
   init_params_ = AnswerSendInit(sender, qbin_proposal_, repeat_counts_);
   // Recovery only when both offer it; the answer says so.
   recovery_agreed_ = recovery_ && OffersCapability(sender, kCapasResend);
@@ -43,6 +45,7 @@ void TvxKermit::ReceiveInit() {
   attributes_reply_.clear();
   check_index_ = CheckIndexOf(init_params_);
   StartSession(fsReceive);
+  peer_like_ = like;
   qbin_ = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
   rept_ = AgreedRept(init_params_[ipRept], sender[ipRept], QctlOf(init_params_), qbin_);
   // Long packets only when both offer them: this side takes up to its own limit and sends
@@ -52,11 +55,13 @@ void TvxKermit::ReceiveInit() {
   send_long_ = std::min(offered, own);
   // Streams only when both declare the link reliable; the answer says which.
   stream_ = streaming_ && (whatami & kWhatamiStreaming) != 0;
-  const std::uint8_t answer =
+  std::uint8_t answer =
       streaming_ ? static_cast<std::uint8_t>(kWhatamiValid | (stream_ ? kWhatamiStreaming : 0)) : 0;
+  // This side stores what a like system sends as it comes: binary, names literal.
+  if (describe_system_) answer |= kWhatamiBinary | kWhatamiLiteralNames;
   // A window only when both offer one and the session does not stream: the smaller offer.
   const int window = stream_ ? 1 : std::min(window_size_, offeredWindow);
-  init_block_ = MakeInitBlock(init_params_, recv_long_, answer, window);
+  init_block_ = MakeInitBlock(init_params_, recv_long_, answer, window, describe_system_);
   AgreeWindow(window);
   if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
 }
@@ -77,8 +82,12 @@ bool TvxKermit::ReceiveFileHeader() {
   const std::string name = sent.substr(0, sent.find('\0'));
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
   received_date_ = -1;
+  file_text_ = false;
+  // A sender that does not know this side for a like system sends names converted.
+  std::string local = ReceivedFileName(name);
+  if (name_conversion_ && !peer_like_) local = LocalNameOfConverted(local);
   try {
-    OpenReceivedFile(ReceivedFileName(name));
+    OpenReceivedFile(local);
   } catch (const EFileStreamError& e) {
     RaiseFatalError(17, kFileFailure, e.Message());
   }
@@ -89,14 +98,19 @@ void TvxKermit::ReceiveAttributes() {
   SetReceivedSize(AnnouncedSize(RecvData(), RecvDataLen()));
   SetTotalSize(ReceivedSize());
   if (file_dates_) received_date_ = ParseAttributeDate(GetAttribute('#'));
+  file_text_ = text_conversion_ && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
+  if (file_text_) LogMsg(dlDetail, FileName() + " is text: stored with LF line ends.");
   SettleReceivedFile();
   LogMsg(dlDebug,
          "FILE ATTRIBUTES [A] Packet! " + std::to_string(ReceivedSize()) + " " + GetAttribute('#'));
 }
 
 bool TvxKermit::ReceiveFileData() {
-  const std::ptrdiff_t n = DecodeReceived();
+  std::ptrdiff_t n = DecodeReceived();
   if (n < 0) return false;
+  if (file_text_)
+    n = static_cast<std::ptrdiff_t>(
+        StripCarriageReturns(decode_buf_.data(), static_cast<std::size_t>(n)));
   if (TvxFileStream* file = FileStream()) {
     try {
       EmptyKeptFile();
