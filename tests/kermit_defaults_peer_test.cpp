@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "support/kermitfiles.h"
@@ -154,34 +155,40 @@ TEST_P(KermitDefaults, TextSentAsTextIsStoredAsCKermitStoresIt) {
   }
 }
 
+namespace {
+
+// What vxkermit receive (Ours) or else ckermit on its defaults stores in a new directory
+// while Send runs a sender on the line's other end (its device given).
+Stored ReceivedBy(bool ours, const std::function<void(const std::string&)>& send) {
+  const std::string dst = MakeTempDir("kdn-dst");
+  SocatPair line;
+  QProcess receiver;
+  std::unique_ptr<KermitPeer> ck;
+  if (ours)
+    EXPECT_TRUE(StartWithOpenLine(receiver, VXKERMIT_BIN, Args({"receive", line.A(), dst})));
+  else
+    ck = KermitPeer::ReceiveWithDefaults(KermitPeer::CKermit, line.A(), dst, 60);
+  send(line.B());
+  EXPECT_TRUE(ours ? WaitForEnd(receiver, 20000) : ck->Wait(20000));
+  return StoredIn(dst);
+}
+
+}  // namespace
+
 // ckermit told to convert names: what it sends a like system is stored as it stores it.
 TEST(KermitDefaultsNames, ConvertedNamesAreStoredAsCKermitStoresThem) {
   const std::string src = MakeTempDir("kdn-src");
   const Stored files = {{"UPPER.TXT", "u\n"}, {"MixedCase.Txt", "m\n"}, {"lower.txt", "l\n"}};
   for (const auto& [name, bytes] : files) WriteAll(src + "/" + name, bytes);
-  const std::string converted = "set file names converted";
-  Stored stored[2];
-  for (int ours = 0; ours < 2; ++ours) {
-    const std::string dst = MakeTempDir("kdn-dst");
-    SocatPair line;
-    QProcess receiver;
-    std::unique_ptr<KermitPeer> ck;
-    if (ours)
-      ASSERT_TRUE(StartWithOpenLine(receiver, VXKERMIT_BIN, Args({"receive", line.A(), dst})));
-    else
-      ck = KermitPeer::ReceiveWithDefaults(KermitPeer::CKermit, line.A(), dst, 60);
-    auto s = KermitPeer::SendWithDefaults(KermitPeer::CKermit, line.B(), Names(files), src, 60,
-                                          converted);
-    ASSERT_TRUE(s->Wait(60000));
+  const auto send = [&](const std::string& device) {
+    auto s = KermitPeer::SendWithDefaults(KermitPeer::CKermit, device, Names(files), src, 60,
+                                          "set file names converted");
+    EXPECT_TRUE(s->Wait(60000));
     EXPECT_EQ(s->ExitCode(), 0) << s->Output();
-    if (ours)
-      EXPECT_TRUE(WaitForEnd(receiver, 20000));
-    else
-      EXPECT_TRUE(ck->Wait(20000));
-    stored[ours] = StoredIn(dst);
-  }
-  EXPECT_EQ(stored[1], stored[0]) << Describe(stored[1]) << " / " << Describe(stored[0]);
-  EXPECT_EQ(stored[1].size(), files.size());
+  };
+  const Stored theirs = ReceivedBy(false, send), ours = ReceivedBy(true, send);
+  EXPECT_EQ(ours, theirs) << Describe(ours) << " / " << Describe(theirs);
+  EXPECT_EQ(ours.size(), files.size());
 }
 
 // A sender that does not name itself a Unix system (ours with --classic) sends names as they
@@ -190,28 +197,15 @@ TEST(KermitDefaultsNames, AnUpperCaseNameFromAnUndescribedSenderIsStoredInLowerC
   const std::string src = MakeTempDir("kdu-src");
   WriteAll(src + "/UPPER.TXT", "u\n");
   WriteAll(src + "/Mixed.Txt", "m\n");
-  Stored stored[2];
-  for (int ours = 0; ours < 2; ++ours) {
-    const std::string dst = MakeTempDir("kdu-dst");
-    SocatPair line;
-    QProcess receiver;
-    std::unique_ptr<KermitPeer> ck;
-    if (ours)
-      ASSERT_TRUE(StartWithOpenLine(receiver, VXKERMIT_BIN, Args({"receive", line.A(), dst})));
-    else
-      ck = KermitPeer::ReceiveWithDefaults(KermitPeer::CKermit, line.A(), dst, 60);
-    const ProgramRun run = RunProgram(VXKERMIT_BIN, Args({"send", "--quiet", "--classic", line.B(),
+  const auto send = [&](const std::string& device) {
+    const ProgramRun run = RunProgram(VXKERMIT_BIN, Args({"send", "--quiet", "--classic", device,
                                                           src + "/UPPER.TXT", src + "/Mixed.Txt"}));
     EXPECT_EQ(run.code, 0) << run.err;
-    if (ours)
-      EXPECT_TRUE(WaitForEnd(receiver, 20000));
-    else
-      EXPECT_TRUE(ck->Wait(20000));
-    stored[ours] = StoredIn(dst);
-  }
+  };
   const Stored expected = {{"upper.txt", "u\n"}, {"Mixed.Txt", "m\n"}};
-  EXPECT_EQ(stored[0], expected) << Describe(stored[0]);
-  EXPECT_EQ(stored[1], expected) << Describe(stored[1]);
+  const Stored theirs = ReceivedBy(false, send), ours = ReceivedBy(true, send);
+  EXPECT_EQ(theirs, expected) << Describe(theirs);
+  EXPECT_EQ(ours, expected) << Describe(ours);
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, KermitDefaults,

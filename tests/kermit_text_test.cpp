@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fedkermit.h"
 #include "support/kermitfiles.h"
 #include "support/kermitlink.h"
 #include "support/kermitwire.h"
@@ -176,24 +177,11 @@ namespace {
 // One receiving component fed by hand, its answers collected.
 class KermitHandFed : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dst = MakeTempDir("kt-hand");
-    k.SetActive(true);
-    k.SetDefaultPath(dst);
-    k.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) {
-      raise = false;
-    };
-    k.OnDataSend = [this](TObject*, const void* d, Cardinal n, bool, bool& handled) {
-      handled = true;
-      replies.emplace_back(static_cast<const char*>(d), n);
-    };
-  }
-  void Feed(const std::string& bytes) {
-    k.DataReceived(bytes.data(), static_cast<Cardinal>(bytes.size()));
-  }
-  std::string dst;
-  TvxKermit k;
-  std::vector<std::string> replies;
+  void Feed(const std::string& bytes) { fed.Feed(bytes); }
+  std::string dst = MakeTempDir("kt-hand");
+  FedKermit fed{dst};
+  TvxKermit& k = fed.k;
+  std::vector<std::string>& replies = fed.replies;
 };
 
 }  // namespace
