@@ -69,6 +69,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(bool TextConversion READ TextConversion WRITE SetTextConversion)
   Q_PROPERTY(bool NameConversion READ NameConversion WRITE SetNameConversion)
   Q_PROPERTY(bool RefuseServerCommands READ RefuseServerCommands WRITE SetRefuseServerCommands)
+  Q_PROPERTY(bool CheckLengths READ CheckLengths WRITE SetCheckLengths)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
@@ -319,6 +320,16 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool RefuseServerCommands() const { return refuse_server_commands_; }
   /// Sets RefuseServerCommands.
   void SetRefuseServerCommands(bool value) { refuse_server_commands_ = value; }
+  /// Whether a received file must have the length its A packet announced.
+  ///
+  /// Off by default. On: at the file's end its bytes are held against the exact length
+  /// ("1"), or without one against the length in K ("!"); a file that differs is fatal error
+  /// 17 with kFileFailure (the sender gets an E packet, the session ends as failed). A file
+  /// stored as text (TextConversion) is held to its canonical length, or that less one CR
+  /// per line, as senders announce it. A file the sender discards is not checked.
+  bool CheckLengths() const { return check_lengths_; }
+  /// Sets CheckLengths.
+  void SetCheckLengths(bool value) { check_lengths_ = value; }
   /// The text of the E packet that refuses a server command.
   static constexpr const char* kNotAServer =
       "Not a server: this Kermit only takes files sent to it.";
@@ -513,6 +524,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Sending: whether the file just opened goes as text (FileType, the peer and, for
   /// ftAuto, the file's start). Throws EFileStreamError.
   bool SendsAsText();
+  /// Receiving: why the file just flushed does not have the length announced; empty when
+  /// it has, or when lengths are not checked.
+  std::string LengthMismatch();
   /// Listening: answers the server command in RecvBuf with an E packet.
   void RefuseServerCommand();
   /// Receiving: opens the file an F packet names (Name, under DefaultPath), kept as it is
@@ -633,4 +647,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool refuse_server_commands_ = false;
   bool peer_like_ = false;  ///< the peer named itself a Unix system in this session
   bool file_text_ = false;  ///< the current file crosses as text
+  bool check_lengths_ = false;
+  // Receiving: the lengths the current file's A packet announced (-1: none) and, for a text
+  // file, the canonical bytes and line feeds that arrived.
+  std::int64_t announced_exact_ = -1;
+  std::int64_t announced_k_ = -1;
+  std::int64_t wire_bytes_ = 0;
+  std::int64_t wire_lf_ = 0;
 };

@@ -252,3 +252,37 @@ TEST_F(KermitHandFed, TheFileTypeDecidesWhatIsStoredWhenTextIsConverted) {
     EXPECT_EQ(ReadAll(dst + "/" + name), stored) << attributes;
   }
 }
+
+TEST_F(KermitHandFed, AFileThatDiffersFromItsAnnouncedLengthIsNotAcknowledged) {
+  for (const bool check : {false, true}) {
+    k.SetCheckLengths(check);
+    k.SetTextConversion(true);
+    replies.clear();
+    Feed(Packet('S', 0, "~% @-#Y1 (", 0));
+    // 5 bytes of 10 announced, then a text file of its Unix length sent in canonical form.
+    Feed(Packet('F', 1, "short.bin", 0));
+    Feed(Packet('A', 2, "!!11\"10", 0));
+    Feed(Packet('D', 3, "abcde", 0));
+    Feed(Packet('Z', 4, "", 0));
+    if (check) {
+      ASSERT_EQ(k.State(), fsListen);
+      EXPECT_EQ(replies.back(), Packet('E', 4, "short.bin: 5 bytes arrived, 10 announced.", 0));
+      continue;
+    }
+    EXPECT_EQ(replies.back(), Packet('Y', 4, "", 0));
+    Feed(Packet('F', 5, "dos.txt", 0));
+    Feed(Packet('A', 6, "\"#AMJ!!11\"10", 0));
+    Feed(Packet('D', 7, "ab#M#M#Jcd#M#M#J", 0));
+    Feed(Packet('Z', 8, "", 0));
+    EXPECT_EQ(replies.back(), Packet('Y', 8, "", 0));
+    EXPECT_EQ(ReadAll(dst + "/dos.txt"), "ab\ncd\n");
+    Feed(Packet('B', 9, "", 0));
+  }
+  // Checked, the text file passes too.
+  Feed(Packet('S', 0, "~% @-#Y1 (", 0));
+  Feed(Packet('F', 1, "dos2.txt", 0));
+  Feed(Packet('A', 2, "\"#AMJ!!11\"10", 0));
+  Feed(Packet('D', 3, "ab#M#M#Jcd#M#M#J", 0));
+  Feed(Packet('Z', 4, "", 0));
+  EXPECT_EQ(replies.back(), Packet('Y', 4, "", 0));
+}

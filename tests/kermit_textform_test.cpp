@@ -155,3 +155,38 @@ TEST(KermitTextForm, ForceThreeIsProposedReadAndCheckedWithTypeThreeFromTheFirst
   blankFree[ipChkt] = 'B';
   EXPECT_EQ(ReadInitParams(U(blankFree), blankFree.size())[ipChkt], '1');
 }
+
+TEST(KermitTextForm, ArrivedBytesAreHeldAgainstTheLengthsAnnounced) {
+  struct Case {
+    std::int64_t exact, k;
+    TArrived arrived;
+    bool agrees;
+  };
+  const Case cases[] = {
+      // Binary: the exact length, else within the K (a sender rounds up or adds one).
+      {34, 1, {34}, true},
+      {34, 1, {33}, false},
+      {34, 1, {35}, false},
+      {-1, 3, {3000}, true},
+      {-1, 3, {1025}, true},
+      {-1, 3, {1024}, false},
+      {-1, 3, {3073}, false},
+      {-1, 1, {0}, true},
+      {-1, 2, {1024}, true},
+      {-1, -1, {123}, true},
+      {67108864, 65537, {9'700'000}, false},
+      // Text: the sender's Unix length (canonical less a CR per line), the canonical length
+      // or what was stored; the K is not held against it.
+      {18, 1, {16, true, 20, 2}, true},   // "dos line\r\n" x 2 sent as CR CR LF
+      {34, 1, {34, true, 37, 3}, true},   // an LF file, announced by its length
+      {37, 1, {34, true, 37, 3}, true},   // announced in canonical form
+      {30, 1, {34, true, 37, 3}, false},  // cut short or grown
+      {-1, 9, {34, true, 37, 3}, true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(LengthAgrees(c.exact, c.k, c.arrived), c.agrees)
+        << c.exact << " " << c.k << " " << c.arrived.stored << " " << c.arrived.text;
+  const std::string field = ".\"U1\"\"B8!!31$3000";
+  EXPECT_EQ(SizeInK(U(field), field.size()), 3);
+  EXPECT_EQ(SizeInK(U("1$3000"), 6), -1);
+}

@@ -148,4 +148,5 @@ void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBi
   kermit.SetTextConversion(true);
   kermit.SetNameConversion(true);
   kermit.SetRefuseServerCommands(true);
+  kermit.SetCheckLengths(true);
 }

@@ -133,6 +133,19 @@ std::int32_t AnnouncedSize(const std::uint8_t* field, std::size_t len) {
   return static_cast<std::int32_t>(v > kMax ? kMax : v);
 }
 
+std::int64_t SizeInK(const std::uint8_t* field, std::size_t len) {
+  return DecimalValue(GetAttribute(field, len, '!'));
+}
+
+bool LengthAgrees(std::int64_t exact, std::int64_t k, const TArrived& arrived) {
+  if (arrived.text)
+    return exact < 0 || exact == arrived.wire || exact == arrived.wire - arrived.wireLf ||
+           exact == arrived.stored;
+  if (exact >= 0) return arrived.stored == exact;
+  if (k < 0 || k > std::numeric_limits<std::int64_t>::max() / 2048) return true;
+  return arrived.stored <= k * 1024 && arrived.stored > (k - 2) * 1024;
+}
+
 std::int64_t ExactSize(const std::uint8_t* field, std::size_t len) {
   return DecimalValue(GetAttribute(field, len, '1'));
 }

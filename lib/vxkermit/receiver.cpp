@@ -2,6 +2,8 @@
 // end of file; every accepted packet is acknowledged by the dispatch.
 #include "platform/fileopen.h"
 
+#include <algorithm>
+
 #include "vxkermit.h"
 #include "vxkermit/attributes.h"
 #include "vxkermit/encoding.h"
@@ -83,6 +85,8 @@ bool TvxKermit::ReceiveFileHeader() {
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
   received_date_ = -1;
   file_text_ = false;
+  announced_exact_ = announced_k_ = -1;
+  wire_bytes_ = wire_lf_ = 0;
   // A sender that does not know this side for a like system sends names converted.
   std::string local = ReceivedFileName(name);
   if (name_conversion_ && !peer_like_) local = LocalNameOfConverted(local);
@@ -99,6 +103,8 @@ void TvxKermit::ReceiveAttributes() {
   SetTotalSize(ReceivedSize());
   if (file_dates_) received_date_ = ParseAttributeDate(GetAttribute('#'));
   file_text_ = text_conversion_ && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
+  announced_exact_ = ExactSize(RecvData(), RecvDataLen());
+  announced_k_ = SizeInK(RecvData(), RecvDataLen());
   if (file_text_) LogMsg(dlDetail, FileName() + " is text: stored with LF line ends.");
   SettleReceivedFile();
   LogMsg(dlDebug,
@@ -108,9 +114,13 @@ void TvxKermit::ReceiveAttributes() {
 bool TvxKermit::ReceiveFileData() {
   std::ptrdiff_t n = DecodeReceived();
   if (n < 0) return false;
-  if (file_text_)
+  if (file_text_) {
+    const std::uint8_t* begin = decode_buf_.data();
+    wire_bytes_ += n;
+    wire_lf_ += std::count(begin, begin + n, std::uint8_t{'\n'});
     n = static_cast<std::ptrdiff_t>(
         StripCarriageReturns(decode_buf_.data(), static_cast<std::size_t>(n)));
+  }
   if (TvxFileStream* file = FileStream()) {
     try {
       EmptyKeptFile();
@@ -127,26 +137,44 @@ bool TvxKermit::ReceiveFileData() {
 }
 
 void TvxKermit::ReceiveEOF() {
+  const bool discard = RecvDataLen() > 0 && RecvData()[0] == 'D';
   if (TvxFileStream* file = FileStream()) {
+    std::string mismatch;
     try {
       EmptyKeptFile();
       file->Flush();
+      if (!discard) mismatch = LengthMismatch();
     } catch (const EFileStreamError& e) {
       // The end is acknowledged only for a file that is on disk whole.
       RaiseFatalError(17, kFileFailure, e.Message());
       return;
     }
+    // A file cut short or grown on the way is not acknowledged as received.
+    if (!mismatch.empty()) return RaiseFatalError(17, kFileFailure, mismatch);
   }
   const std::string name = FileName();
   std::string text = "EOF [Z] Packet. Close File:  " + name;
   CloseTransferFile();
-  if (RecvDataLen() > 0 && RecvData()[0] == 'D' && !name.empty()) {
+  if (discard && !name.empty()) {
     if (vxRemoveFile(name)) text += " with deletion!";
   } else if (received_date_ >= 0 && !vxSetFileModifiedTime(name, received_date_)) {
     LogMsg(dlDetail, "Cannot set the date of " + name);
   }
   received_date_ = -1;
   LogMsg(dlDebug, text);
+}
+
+std::string TvxKermit::LengthMismatch() {
+  TvxFileStream* file = FileStream();
+  if (!check_lengths_ || file == nullptr) return {};
+  const TArrived arrived{file->Size(), file_text_, wire_bytes_, wire_lf_};
+  if (LengthAgrees(announced_exact_, announced_k_, arrived)) return {};
+  const std::string announced = announced_exact_ >= 0 ? std::to_string(announced_exact_)
+                                                      : std::to_string(announced_k_) + " K";
+  // The peer's E packet has room for the name, not for the directory.
+  const std::string name = FileName().substr(FileName().rfind('/') + 1);
+  return name + ": " + std::to_string(arrived.stored) + " bytes arrived, " + announced +
+         " announced.";
 }
 
 std::string TvxKermit::GetAttribute(char letter) const {
