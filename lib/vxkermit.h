@@ -326,7 +326,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// ("1"), or without one against the length in K ("!"); a file that differs is fatal error
   /// 17 with kFileFailure (the sender gets an E packet, the session ends as failed). A file
   /// stored as text (TextConversion) is held to its canonical length, or that less one CR
-  /// per line, as senders announce it. A file the sender discards is not checked.
+  /// per line, as senders announce it. A file the sender discards is not checked. Sending,
+  /// a file whose end comes at another length than the one announced (it shrank or grew
+  /// while it was sent) is fatal error 17 with kFileFailure too, and the receiver is told.
   bool CheckLengths() const { return check_lengths_; }
   /// Sets CheckLengths.
   void SetCheckLengths(bool value) { check_lengths_ = value; }

@@ -285,3 +285,47 @@ TEST(KermitDefaultsHelp, TheHelpSaysHowTextAndNamesCross) {
   EXPECT_EQ(RunProgram(VXKERMIT_BIN, {"send", "--check", "4", "/dev/null", "x"}).code, 2);
   EXPECT_EQ(RunProgram(VXKERMIT_BIN, {"resend", "--text", "/dev/null", "x"}).code, 2);
 }
+
+namespace {
+
+// The bytes the files of Dir hold, whatever their names.
+std::uintmax_t BytesIn(const std::string& dir) {
+  std::uintmax_t n = 0;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    n += std::filesystem::file_size(e.path(), ec);
+  return n;
+}
+
+}  // namespace
+
+// A file that shrinks while it is sent (64 MiB announced, cut to 100 000 bytes once a MiB
+// has crossed) is a failure on both sides, whichever sends it.
+TEST(KermitDefaultsLengths, AFileCutWhileItIsSentIsAFailureOnBothSides) {
+  for (const bool oursSends : {false, true}) {
+    const std::string src = MakeTempDir("kdl-src"), dst = MakeTempDir("kdl-dst");
+    WriteAll(src + "/big.bin", RandomBytes(64 << 20, 3));
+    SocatPair line;
+    QProcess ours;
+    std::unique_ptr<KermitPeer> peer;
+    if (oursSends) {
+      peer = KermitPeer::ReceiveWithDefaults(KermitPeer::CKermit, line.B(), dst, 60);
+      ours.start(VXKERMIT_BIN, Args({"send", line.A(), src + "/big.bin"}));
+      ASSERT_TRUE(ours.waitForStarted(5000));
+    } else {
+      ASSERT_TRUE(StartWithOpenLine(ours, VXKERMIT_BIN, Args({"receive", line.A(), dst})));
+      peer = KermitPeer::SendWithDefaults(KermitPeer::CKermit, line.B(), {"big.bin"}, src, 60);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return BytesIn(dst) >= (1u << 20); }, 60000)) << oursSends;
+    std::filesystem::resize_file(src + "/big.bin", 100000);
+    EXPECT_TRUE(peer->Wait(60000));
+    EXPECT_TRUE(WaitForEnd(ours, 60000));
+    EXPECT_NE(peer->ExitCode(), 0) << oursSends << peer->Output();
+    EXPECT_EQ(ours.exitCode(), 1) << oursSends;
+    const std::string err = ours.readAllStandardError().toStdString();
+    EXPECT_NE(err.find(oursSends ? "big.bin changed while it was sent: "
+                                 : " bytes arrived, 67108864 announced."),
+              std::string::npos)
+        << err.substr(err.size() > 2000 ? err.size() - 2000 : 0);
+  }
+}

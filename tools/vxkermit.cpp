@@ -55,7 +55,7 @@ const char* kDescription =
     "converted form) is stored in lower case, TEXT.TXT as text.txt. Character sets are\n"
     "not translated. A received file must have the length its sender announced (a\n"
     "text file: as its sender counts it); one that differs ends the transfer with an\n"
-    "error. A client's server command (get, remote dir, finish, bye) is\n"
+    "error, and so does a file that changes while it is sent. A client's server command (get, remote dir, finish, bye) is\n"
     "refused at once with an error packet: this is not a server.\n"
     "\n"
     "Recovery is offered too (not with --classic): a file a sender resends is appended to\n"

@@ -129,6 +129,15 @@ std::ptrdiff_t TvxKermit::ReadDataField() {
         break;
       }
     }
+    // The file's end: the bytes read must be those announced, or the receiver would take a
+    // file cut short (or grown) under its sender for the whole one.
+    if (field == 0 && check_lengths_ && file->Position() != TotalSize()) {
+      RaiseFatalError(17, kFileFailure,
+                      FileName().substr(FileName().rfind('/') + 1) +
+                          " changed while it was sent: " + std::to_string(file->Position()) +
+                          " bytes read, " + std::to_string(TotalSize()) + " announced.");
+      return -1;
+    }
   } catch (const EFileStreamError& e) {
     // Ending the file here would hand the peer a short file as complete.
     RaiseFatalError(17, kFileFailure, e.Message());
