@@ -149,18 +149,19 @@ TEST_P(KermitDefaults, APeerOnItsDefaultsStoresWhatWeSendAsItIs) {
   EXPECT_EQ(theirs, source) << Describe(theirs);
 }
 
-// Sent as text (--text, or ckermit told to send text): stored with LF line ends, as ckermit
-// stores text, the CRs of a CR LF file included.
+// Sent as text (--text, ckermit told to send text, gkermit -T): stored with LF line ends,
+// as ckermit stores text, the CRs of a CR LF file included.
 TEST_P(KermitDefaults, TextSentAsTextIsStoredAsCKermitStoresIt) {
-  const std::string text = "set file type text, set transfer mode manual";
-  const Stored reference = PeerToPeer(KermitPeer::CKermit, GetParam(), text);
+  const std::string ckText = "set file type text, set transfer mode manual";
+  const Stored reference = PeerToPeer(KermitPeer::CKermit, GetParam(), ckText);
   EXPECT_EQ(OursToPeer(GetParam(), {"--text"}), reference) << Describe(reference);
   EXPECT_EQ(reference.at("text.txt"), source.at("text.txt"));
   EXPECT_EQ(reference.at("crlf.txt").find('\r'), std::string::npos);
-  if (GetParam() == KermitPeer::CKermit) {
-    const Stored ours = PeerToOurs(KermitPeer::CKermit, text);
-    EXPECT_EQ(ours, reference) << Describe(ours);
-  }
+  const std::string peerText = GetParam() == KermitPeer::CKermit ? ckText : "-T";
+  const Stored theirs = PeerToPeer(GetParam(), KermitPeer::CKermit, peerText);
+  const Stored ours = PeerToOurs(GetParam(), peerText);
+  EXPECT_EQ(ours, theirs) << Describe(ours) << " / " << Describe(theirs);
+  EXPECT_NE(ours, source);
 }
 
 namespace {

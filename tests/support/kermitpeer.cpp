@@ -56,6 +56,15 @@ std::unique_ptr<KermitPeer> KermitPeer::SendWithDefaults(Program program, const 
   return StartSend(program, device, files, dir, timeLimitSec, extraSettings, true);
 }
 
+namespace {
+
+// gkermit's options in Extra, separated by spaces ("-T -S").
+QStringList GKermitOptions(const std::string& extra) {
+  return QString::fromStdString(extra).split(' ', Qt::SkipEmptyParts);
+}
+
+}  // namespace
+
 std::unique_ptr<KermitPeer> KermitPeer::StartReceive(Program program, const std::string& device,
                                                      const std::string& dir, int timeLimitSec,
                                                      const std::string& extra, bool defaults) {
@@ -66,8 +75,9 @@ std::unique_ptr<KermitPeer> KermitPeer::StartReceive(Program program, const std:
     peer->Start("kermit", {"-Y", "-H", "-q", "-C", QString::fromStdString(commands)}, dir, device,
                 false, timeLimitSec);
   } else {
-    const QStringList args =
-        defaults ? QStringList{"-q", "-r"} : QStringList{"-q", "-P", "-w", "-r"};
+    QStringList args = defaults ? QStringList{"-q"} : QStringList{"-q", "-P", "-w"};
+    if (defaults) args << GKermitOptions(extra);
+    args << "-r";
     peer->Start("gkermit", args, dir, device, true, timeLimitSec);
   }
   return peer;
@@ -87,7 +97,9 @@ std::unique_ptr<KermitPeer> KermitPeer::StartSend(Program program, const std::st
     peer->Start("kermit", {"-Y", "-H", "-q", "-C", QString::fromStdString(commands)}, dir, device,
                 false, timeLimitSec);
   } else {
-    QStringList args = defaults ? QStringList{"-q", "-s"} : QStringList{"-q", "-P", "-i", "-s"};
+    QStringList args = defaults ? QStringList{"-q"} : QStringList{"-q", "-P", "-i"};
+    if (defaults) args << GKermitOptions(extra);
+    args << "-s";
     for (const auto& f : files) args << QString::fromStdString(f);
     peer->Start("gkermit", args, dir, device, true, timeLimitSec);
   }

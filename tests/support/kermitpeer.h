@@ -23,7 +23,8 @@ class KermitPeer {
                                           const std::string& extraSettings = "");
   // Receive and Send with the peer's own defaults for files and transfers (text or binary
   // by content, names converted or literal as the other side is, its collision policy);
-  // only the line is set, as for the others. For ckermit, Files may hold wildcards.
+  // only the line is set, as for the others. ExtraSettings are ckermit commands, or gkermit
+  // options separated by spaces ("-T").
   static std::unique_ptr<KermitPeer> ReceiveWithDefaults(Program program, const std::string& device,
                                                          const std::string& dir, int timeLimitSec,
                                                          const std::string& extraSettings = "");
