@@ -28,7 +28,19 @@
 enum TvxKermitCrc : std::uint8_t {
   crc6bit = 0,   ///< type 1: a 6-bit checksum, one character
   crc12bit = 1,  ///< type 2: a 12-bit checksum, two characters
-  crc16bit = 2   ///< type 3: a 16-bit CRC, three characters
+  crc16bit = 2,  ///< type 3: a 16-bit CRC, three characters
+  /// force-3 (CHKT "5"): the type 3 CRC on every packet, the Send-Init and its answer
+  /// included, for a peer that is set to take nothing else
+  crc16bitForced = 3
+};
+
+/// How files are sent: as their bytes are, as text, or each as its content suggests.
+enum TvxKermitFileType : std::uint8_t {
+  ftBinary = 0,  ///< every file byte for byte (the default)
+  ftText = 1,    ///< every file as text: lines ended by CR LF on the line, as Kermit has it
+  /// binary to a like system (a peer that names itself a Unix system in its Send-Init);
+  /// otherwise text for a file whose start looks like text, binary for any other
+  ftAuto = 2
 };
 
 /// Which control characters the data this side sends keeps behind the control prefix.
@@ -67,6 +79,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(TvxControlPrefixing ControlPrefixing READ ControlPrefixing WRITE SetControlPrefixing)
   Q_PROPERTY(bool Recovery READ Recovery WRITE SetRecovery)
   Q_PROPERTY(int WindowSize READ WindowSize WRITE SetWindowSize)
+  Q_PROPERTY(bool DescribeSystem READ DescribeSystem WRITE SetDescribeSystem)
+  Q_PROPERTY(bool TextConversion READ TextConversion WRITE SetTextConversion)
+  Q_PROPERTY(bool NameConversion READ NameConversion WRITE SetNameConversion)
+  Q_PROPERTY(bool RefuseServerCommands READ RefuseServerCommands WRITE SetRefuseServerCommands)
+  Q_PROPERTY(bool CheckLengths READ CheckLengths WRITE SetCheckLengths)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
@@ -278,6 +295,75 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// the window is agreed, whatever the file's length.
   std::size_t WindowReservedBytes() const;
 
+  /// Whether this side tells the peer what it is.
+  ///
+  /// Off by default (the Send-Init, its answer and the A packets stay as they were). On: the
+  /// Send-Init, and the answer to a sender's, go on through WHATAMI (binary mode and literal
+  /// names, unless FileType is ftText) and carry the system ID of a Unix system; every A
+  /// packet begins with the system ID and the file type. A peer in automatic mode that reads
+  /// them knows it talks to a like system and sends its files in binary with their names as
+  /// they are. Takes effect at the next session.
+  bool DescribeSystem() const { return describe_system_; }
+  /// Sets DescribeSystem.
+  void SetDescribeSystem(bool value) { describe_system_ = value; }
+  /// How this side sends files: ftBinary by default (every file byte for byte).
+  ///
+  /// ftText sends every file as text: each LF goes as CR LF, and the A packet names the
+  /// file type text; ftAuto picks per file (see TvxKermitFileType). A file sent as text is
+  /// never resent from the middle (recovery applies to binary files). Takes effect at the
+  /// next file.
+  TvxKermitFileType FileType() const { return file_type_; }
+  /// Sets FileType.
+  void SetFileType(TvxKermitFileType value) { file_type_ = value; }
+  /// Whether a received file the A packet calls text is stored as a Unix text file.
+  ///
+  /// Off by default: every file is stored byte for byte. On: a file whose type attribute
+  /// says text ("A") is stored without its CRs, as both standard peers store text (CR LF
+  /// becomes LF); a binary file, and one of no stated type, byte for byte. The stored length
+  /// of such a file differs from the one announced. Takes effect at the next file.
+  bool TextConversion() const { return text_conversion_; }
+  /// Sets TextConversion.
+  void SetTextConversion(bool value) { text_conversion_ = value; }
+  /// Whether a name that arrives in Kermit's converted form is stored in local form.
+  ///
+  /// Off by default: a name is stored as it arrives. On: from a sender that did not name
+  /// itself a like system in its Send-Init (and so sends names converted, in upper case),
+  /// a name without lower-case letters is stored with its letters in lower case
+  /// ("TEXT.TXT" as "text.txt"); a mixed-case name stays as it is. Takes effect at the next
+  /// file.
+  bool NameConversion() const { return name_conversion_; }
+  /// Sets NameConversion.
+  void SetNameConversion(bool value) { name_conversion_ = value; }
+  /// Whether a server command is refused at once.
+  ///
+  /// Off by default: while listening every packet but a Send-Init is ignored. On: a server
+  /// command a client sends (I, G, R, C or K: get, remote dir, finish, bye) is answered at
+  /// once with an E packet carrying kNotAServer, so the client reports it and ends.
+  bool RefuseServerCommands() const { return refuse_server_commands_; }
+  /// Sets RefuseServerCommands.
+  void SetRefuseServerCommands(bool value) { refuse_server_commands_ = value; }
+  /// Whether a received file must have the length its A packet announced.
+  ///
+  /// Off by default. On: at the file's end its bytes are held against the exact length
+  /// ("1"), or without one against the length in K ("!"); a file that differs is fatal error
+  /// 17 with kFileFailure (the sender gets an E packet, the session ends as failed). A file
+  /// stored as text (TextConversion) is held to its canonical length, or that less one CR
+  /// per line, as senders announce it. A file the sender discards is not checked. Sending,
+  /// a file whose end comes at another length than the one announced (it shrank or grew
+  /// while it was sent) is fatal error 17 with kFileFailure too, and the receiver is told.
+  bool CheckLengths() const { return check_lengths_; }
+  /// Sets CheckLengths.
+  void SetCheckLengths(bool value) { check_lengths_ = value; }
+  /// The text of the E packet that refuses a server command.
+  static constexpr const char* kNotAServer =
+      "Not a server: this Kermit only takes files sent to it.";
+  /// Whether the peer of the current (or last) session named itself a like system (a Unix
+  /// system ID in its Send-Init or its answer).
+  bool PeerIsLikeSystem() const { return peer_like_; }
+  /// Whether the current (or last) file crossed as text: converted on sending, or stored
+  /// converted on receiving (then its stored length is not the announced one).
+  bool FileIsText() const { return file_text_; }
+
   /// The longest extended length this session lets this side send; 0: classic packets only.
   std::size_t SendLongPacketLength() const { return send_long_; }
   /// The longest extended length this session takes; 0: a long header is damage.
@@ -465,6 +551,14 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::size_t MaxClassicField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
   /// The longest data field this side may send, long packets included.
   std::size_t MaxDataField() const;
+  /// Sending: whether the file just opened goes as text (FileType, the peer and, for
+  /// ftAuto, the file's start). Throws EFileStreamError.
+  bool SendsAsText();
+  /// Receiving: why the file just flushed does not have the length announced; empty when
+  /// it has, or when lengths are not checked.
+  std::string LengthMismatch();
+  /// Listening: answers the server command in RecvBuf with an E packet.
+  void RefuseServerCommand();
   /// Receiving: opens the file an F packet names (Name, under DefaultPath), kept as it is
   /// while recovery may still append to it, else created empty.
   void OpenReceivedFile(const std::string& name);
@@ -515,6 +609,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::vector<std::uint8_t> field_buf_;   ///< a D packet's encoded data field before framing
   std::vector<std::uint8_t> raw_buf_;     ///< file bytes read for one D packet
   std::vector<std::uint8_t> decode_buf_;  ///< a received data field, decoded
+  std::vector<std::uint8_t> text_buf_;    ///< file bytes read for one D packet, as canonical text
   std::size_t recv_data_pos_ = vxkermit::kDataPos;
   std::size_t recv_data_len_ = 0;
   vxkermit::TInitBlock init_block_;  ///< the Send-Init block this side sent or answered with
@@ -578,4 +673,18 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   int silent_timeouts_ = 0;          ///< time-outs in a row with nothing heard from the peer
   bool damaged_since_sent_ = false;  ///< a damaged packet arrived since the last packet went out
   bool peer_silent_ = false;         ///< the session ends on silence: no E packet goes out
+  bool describe_system_ = false;
+  TvxKermitFileType file_type_ = ftBinary;
+  bool text_conversion_ = false;
+  bool name_conversion_ = false;
+  bool refuse_server_commands_ = false;
+  bool peer_like_ = false;  ///< the peer named itself a Unix system in this session
+  bool file_text_ = false;  ///< the current file crosses as text
+  bool check_lengths_ = false;
+  // Receiving: the lengths the current file's A packet announced (-1: none) and, for a text
+  // file, the canonical bytes and line feeds that arrived.
+  std::int64_t announced_exact_ = -1;
+  std::int64_t announced_k_ = -1;
+  std::int64_t wire_bytes_ = 0;
+  std::int64_t wire_lf_ = 0;
 };

@@ -13,6 +13,7 @@
 #include "platform/fileopen.h"
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
+#include "support/programrun.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
 
@@ -20,39 +21,14 @@ using namespace kermitfiles;
 
 namespace {
 
-struct CliRun {
-  int code = -1;
-  std::string out, err;
-};
+using CliRun = ProgramRun;
 
 CliRun RunCli(const QStringList& args, int timeoutMs = 60000) {
-  QProcess p;
-  p.start(VXKERMIT_BIN, args);
-  CliRun r;
-  if (!p.waitForStarted(5000)) return r;
-  if (!p.waitForFinished(timeoutMs)) {
-    p.kill();
-    p.waitForFinished(2000);
-    return r;
-  }
-  r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.out = p.readAllStandardOutput().toStdString();
-  r.err = p.readAllStandardError().toStdString();
-  return r;
+  return RunProgram(VXKERMIT_BIN, args, timeoutMs);
 }
 
-// Starts a receiving vxkermit and waits until it has opened its line (it logs the open),
-// so that the sender's first packet is not sent into an unopened line.
 bool StartReceiver(QProcess& cli, const QStringList& args) {
-  cli.setReadChannel(QProcess::StandardError);
-  cli.start(VXKERMIT_BIN, args);
-  if (!cli.waitForStarted(5000)) return false;
-  QByteArray err;
-  while (!err.contains("is opened succesfully")) {
-    if (!cli.waitForReadyRead(30000)) return false;
-    err += cli.readAllStandardError();
-  }
-  return true;
+  return StartWithOpenLine(cli, VXKERMIT_BIN, args);
 }
 
 std::vector<std::string> RawEntries(const std::string& dir) {

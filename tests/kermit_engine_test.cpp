@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <memory>
 
+#include "support/fedkermit.h"
 #include "support/kermitfiles.h"
 #include "support/kermitlink.h"
 #include "support/kermitwire.h"
@@ -366,28 +367,14 @@ TEST_F(KermitEngine, FileThatCannotBeOpenedEndsTheSession) {
 
 class KermitReceiverInput : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dst = MakeTempDir("kermit-in");
-    k.SetActive(true);
-    k.SetDefaultPath(dst);
-    k.SetLog(&log);
-    k.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) {
-      raise = false;
-    };
-    k.OnDataSend = [this](TObject*, const void* d, Cardinal n, bool, bool& handled) {
-      handled = true;
-      replies.emplace_back(static_cast<const char*>(d), n);
-    };
-  }
-  void Feed(const std::string& bytes) {
-    k.DataReceived(bytes.data(), static_cast<Cardinal>(bytes.size()));
-  }
+  void Feed(const std::string& bytes) { fed.Feed(bytes); }
   void Init(const std::string& params = "~% @-#Y3 (") { Feed(Packet('S', 0, params, 0)); }
 
-  std::string dst;
-  TvxKermit k;
-  TvxTestLog log;
-  std::vector<std::string> replies;
+  std::string dst = MakeTempDir("kermit-in");
+  FedKermit fed{dst};
+  TvxKermit& k = fed.k;
+  TvxTestLog& log = fed.log;
+  std::vector<std::string>& replies = fed.replies;
 };
 
 TEST_F(KermitReceiverInput, NamesFromThePeerStayInTheReceivingDirectory) {

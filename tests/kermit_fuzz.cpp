@@ -142,6 +142,11 @@ struct Target {
       k.SetExactLength(true);
       k.SetFileDates(true);
       k.SetStreaming(true);
+      k.SetDescribeSystem(true);
+      k.SetTextConversion(true);
+      k.SetNameConversion(true);
+      k.SetRefuseServerCommands(true);
+      k.SetCheckLengths(true);
     }
     k.SetActive(true);
     k.SetDefaultPath(base + "/in");

@@ -271,3 +271,21 @@ TEST(VxTermDisplay, SplitsLinesForTheLog) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].size(), 4096u);
 }
+
+TEST(VxTermSendInit, FindsTheForceThreeSendInitOfABlockCheckFiveSender) {
+  // ckermit's Send-Init with set block-check 5, as taken from the line: its own check is the
+  // three characters of the type 3 CRC.
+  const std::string s = "\x01; S~/ @-#Y5~^>J)0___F\"U1@!O6\r";
+  TSendInitDetector d;
+  const auto r = d.Feed(s.data(), s.size());
+  EXPECT_TRUE(r.found);
+  EXPECT_EQ(r.show, "");
+  EXPECT_EQ(r.packet, s);
+  // Damaged, or with any other CHKT, it is none.
+  for (const std::size_t at : {s.size() - 2, std::size_t{11}}) {
+    std::string bad = s;
+    bad[at] ^= 1;
+    TSendInitDetector other;
+    EXPECT_FALSE(other.Feed(bad.data(), bad.size()).found) << at;
+  }
+}

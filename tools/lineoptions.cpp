@@ -23,7 +23,11 @@ TLineOptions::TLineOptions()
                      "Leave the device with this program's line settings when it ends. By "
                      "default they are put back as they were found (speed, framing and the "
                      "terminal flags), whether the program ends normally or by a signal."),
-      check_("check", "Block check proposed when sending: 1, 2 or 3 (default 3).", "n", "3"),
+      check_("check",
+             "Block check proposed when sending: 1, 2 or 3 (default 3), or 5 for the type 3 check "
+             "on every packet, the first ones included (a peer set to block check 5 takes "
+             "nothing else).",
+             "n", "3"),
       timeout_("timeout",
                "Longest wait for a reply in seconds (default 5). Below it the wait follows the "
                "line's measured round trip, unless --fixed-timeout.",
@@ -63,15 +67,25 @@ TLineOptions::TLineOptions()
       reliable_(
           "reliable",
           "Declare the line reliable (it neither loses nor damages bytes): data packets stream "
-          "without acknowledgements when the peer agrees, and any error ends the transfer.") {}
+          "without acknowledgements when the peer agrees, and any error ends the transfer."),
+      text_("text",
+            "Send every file as text: each LF crosses as CR LF and the receiver stores the "
+            "file with its own line ends. By default files are sent byte for byte."),
+      auto_type_("auto-type",
+                 "Send each file as text or binary as its content suggests (no NUL and no "
+                 "control characters but TAB, LF, VT, FF, CR, BS, ESC and Ctrl-Z in its first "
+                 "4 KiB: text), as standard peers do; to a peer that names itself a Unix "
+                 "system every file goes in binary, as between two such peers.") {
+}
 
 QList<QCommandLineOption> TLineOptions::Line() const {
   return {speed_, data_bits_, parity_, stop_bits_, flow_, keep_settings_};
 }
 
 QList<QCommandLineOption> TLineOptions::Kermit() const {
-  return {check_,  timeout_, fixed_timeout_, retry_limit_, error_limit_,      packet_length_,
-          window_, classic_, reliable_,      prefix_all_,  minimal_prefixing_};
+  return {check_,    timeout_, fixed_timeout_, retry_limit_, error_limit_,       packet_length_,
+          window_,   classic_, reliable_,      prefix_all_,  minimal_prefixing_, text_,
+          auto_type_};
 }
 
 bool ParseNumber(const QString& text, int low, int high, int& out) {
@@ -86,7 +100,7 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
                                TKermitSettings& k) const {
   if (!ParseNumber(parser.value(speed_), 50, 4000000, line.bps)) return "bad --speed";
   if (!ParseNumber(parser.value(data_bits_), 5, 8, line.dataBits)) return "bad --data-bits";
-  if (!ParseNumber(parser.value(check_), 1, 3, k.check)) return "bad --check";
+  if (!ParseNumber(parser.value(check_), 1, 5, k.check) || k.check == 4) return "bad --check";
   if (!ParseNumber(parser.value(timeout_), 1, 60, k.timeoutSec)) return "bad --timeout";
   if (!ParseNumber(parser.value(retry_limit_), 0, 1000000, k.retryLimit))
     return "bad --retry-limit";
@@ -111,6 +125,9 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
   k.prefixing = parser.isSet(prefix_all_)          ? cpfAll
                 : parser.isSet(minimal_prefixing_) ? cpfMinimal
                                                    : cpfPeerAware;
+  if (parser.isSet(text_) && parser.isSet(auto_type_))
+    return "--text and --auto-type exclude each other";
+  k.fileType = parser.isSet(text_) ? ftText : parser.isSet(auto_type_) ? ftAuto : ftBinary;
   return {};
 }
 
@@ -124,7 +141,7 @@ void ApplyLineSettings(TvxComm& comm, const TLineSettings& line) {
 }
 
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits) {
-  kermit.SetCrc(static_cast<TvxKermitCrc>(k.check - 1));
+  kermit.SetCrc(k.check == 5 ? crc16bitForced : static_cast<TvxKermitCrc>(k.check - 1));
   kermit.SetTimeout(k.timeoutSec * 1000);
   kermit.SetAdaptiveTimeout(!k.fixedTimeout);
   kermit.SetRetryLimit(k.retryLimit);
@@ -140,4 +157,10 @@ void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBi
   kermit.SetControlPrefixing(k.classic ? cpfAll : k.prefixing);
   kermit.SetRecovery(!k.classic);
   kermit.SetWindowSize(k.classic ? 1 : k.window);
+  kermit.SetDescribeSystem(!k.classic);
+  kermit.SetFileType(static_cast<TvxKermitFileType>(k.fileType));
+  kermit.SetTextConversion(true);
+  kermit.SetNameConversion(true);
+  kermit.SetRefuseServerCommands(true);
+  kermit.SetCheckLengths(true);
 }

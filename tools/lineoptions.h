@@ -38,6 +38,7 @@ struct TKermitSettings {
   bool reliable = false;
   // Minimal prefixing only with a peer known to take control characters bare.
   TvxControlPrefixing prefixing = cpfPeerAware;
+  int fileType = 0;  // as TvxKermitFileType: binary, text, auto
 };
 
 // The options themselves, made once; a program adds Line() and Kermit() to its parser.
@@ -47,7 +48,7 @@ class TLineOptions {
   // --speed, --data-bits, --parity, --stop-bits, --flow, --keep-settings.
   QList<QCommandLineOption> Line() const;
   // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
-  // --window, --classic, --reliable, --prefix-all, --minimal-prefixing.
+  // --window, --classic, --reliable, --prefix-all, --minimal-prefixing, --text, --auto-type.
   QList<QCommandLineOption> Kermit() const;
   // Reads and checks the parsed values: empty when all are good, else the usage error
   // ("bad --speed").
@@ -58,6 +59,7 @@ class TLineOptions {
   QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_, keep_settings_;
   QCommandLineOption check_, timeout_, fixed_timeout_, retry_limit_, error_limit_;
   QCommandLineOption packet_length_, window_, classic_, prefix_all_, minimal_prefixing_, reliable_;
+  QCommandLineOption text_, auto_type_;
 };
 
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.
@@ -68,5 +70,7 @@ bool ParseNumber(const QString& text, int low, int high, int& out);
 void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
 
 // Gives Kermit the settings of K for a line of DataBits: the extensions are on unless
-// classic; the longest packet defaults to 9024 bytes.
+// classic (this side names itself a Unix system to the peer unless classic); the longest
+// packet defaults to 9024 bytes. Received text and converted names are stored in local form
+// and server commands refused, classic or not.
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits);

@@ -51,6 +51,21 @@ const char* kDescription =
     "to an earlier session); damaged packets that arrive while it waits for the answer\n"
     "to its Send-Init cost one retry for each Send-Init sent, not one each.\n"
     "\n"
+    "Files are sent byte for byte under their own names (binary mode, literal names),\n"
+    "and this side names itself a Unix system to the peer (not with --classic), so that\n"
+    "a standard peer in its automatic mode sends its files the same way. --text sends\n"
+    "every file as text (CR LF line ends on the line); --auto-type picks text or binary\n"
+    "per file by content, and binary for a peer that names itself a Unix system.\n"
+    "Receiving, a file the sender calls text is stored with LF line ends (every CR\n"
+    "dropped, as standard peers store text) and a binary one byte for byte; a name that\n"
+    "arrives in upper case from a sender that does not name itself a Unix system (the\n"
+    "converted form) is stored in lower case, TEXT.TXT as text.txt. Character sets are\n"
+    "not translated. A received file must have the length its sender announced (a\n"
+    "text file: as its sender counts it); one that differs ends the transfer with an\n"
+    "error, and so does a file that changes while it is sent. A client's server\n"
+    "command (get, remote dir, finish, bye) is refused at once with an error packet:\n"
+    "this is not a server.\n"
+    "\n"
     "Recovery is offered too (not with --classic): a file a sender resends is appended to\n"
     "the partial copy DIR holds, and only the rest crosses the line. A peer that does not\n"
     "offer recovery gets each file whole from resend; one that reports more bytes than\n"
@@ -205,6 +220,8 @@ int main(int argc, char** argv) {
     return Usage(parser, QString::fromStdString(bad));
   if (o.resend && k.classic)
     return Usage(parser, "resend needs recovery, which --classic leaves out");
+  if (o.resend && k.fileType == ftText)
+    return Usage(parser, "resend resends binary files; --text leaves it nothing to resend");
   int waitSec = 0;
   if (!ParseNumber(parser.value(wait), 0, 100000000, waitSec)) return Usage(parser, "bad --wait");
   const QString lv = parser.value(level);

@@ -5,6 +5,8 @@ add_library(vxterm_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/sendinit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/display.cpp)
 target_include_directories(vxterm_core PUBLIC ${CMAKE_CURRENT_LIST_DIR}/vxterm)
+# The Send-Init detector checks a force-3 Send-Init with the library's packet functions.
+target_link_libraries(vxterm_core PUBLIC vxcomm_internal)
 add_executable(vxterm ${CMAKE_CURRENT_LIST_DIR}/vxterm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/console.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/reconnect.cpp

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "vxkermit/packet.h"
+#include "vxkermit/sendinit.h"
 
 namespace vxkermit {
 
@@ -55,6 +56,22 @@ std::string BuildAttributes(std::int64_t size, bool exact, std::int64_t modified
   }
   if (recover) field += Entry('+', "R");
   return field;
+}
+
+std::string SystemIdAttribute() {
+  return Entry('.', kUnixSystemId);
+}
+
+std::string FileTypeAttribute(bool text) {
+  return Entry('"', text ? "AMJ" : "B8");
+}
+
+TFileType FileTypeOf(const std::uint8_t* field, std::size_t len) {
+  const std::string type = GetAttribute(field, len, '"');
+  if (type.empty()) return TFileType::Unknown;
+  if (type[0] == 'A') return TFileType::Text;
+  if (type[0] == 'B' || type[0] == 'I') return TFileType::Binary;
+  return TFileType::Unknown;
 }
 
 std::int64_t ParseAttributeDate(const std::string& text) {
@@ -114,6 +131,19 @@ std::int32_t AnnouncedSize(const std::uint8_t* field, std::size_t len) {
     v = k < 0 ? 1 : (k > kMax / 1024 ? kMax : k * 1024 + 1);
   }
   return static_cast<std::int32_t>(v > kMax ? kMax : v);
+}
+
+std::int64_t SizeInK(const std::uint8_t* field, std::size_t len) {
+  return DecimalValue(GetAttribute(field, len, '!'));
+}
+
+bool LengthAgrees(std::int64_t exact, std::int64_t k, const TArrived& arrived) {
+  if (arrived.text)
+    return exact < 0 || exact == arrived.wire || exact == arrived.wire - arrived.wireLf ||
+           exact == arrived.stored;
+  if (exact >= 0) return arrived.stored == exact;
+  if (k < 0 || k > std::numeric_limits<std::int64_t>::max() / 2048) return true;
+  return arrived.stored <= k * 1024 && arrived.stored > (k - 2) * 1024;
 }
 
 std::int64_t ExactSize(const std::uint8_t* field, std::size_t len) {

@@ -14,6 +14,24 @@ namespace vxkermit {
 std::string BuildAttributes(std::int64_t size, bool exact = false, std::int64_t modified = -1,
                             bool recover = false);
 
+// How a file's data crosses, as the file-type attribute ('"') gives it.
+enum class TFileType : std::uint8_t {
+  Unknown,  // no type given (or one this side does not know)
+  Binary,   // "B": the bytes as they are
+  Text      // "A": text in Kermit's canonical form, lines ended by CR LF
+};
+
+// The entry that says what kind of system sends the file: the system ID "." (kUnixSystemId).
+std::string SystemIdAttribute();
+
+// The entry that says how the file's data crosses: the file type '"', "AMJ" for text
+// (lines end with CR, LF) or "B8" for binary (8-bit bytes).
+std::string FileTypeAttribute(bool text);
+
+// The file type of a data field: Text for a '"' entry that begins with "A", Binary for one
+// that begins with "B" or "I" (image), else Unknown.
+TFileType FileTypeOf(const std::uint8_t* field, std::size_t len);
+
 // The seconds since the epoch of a date attribute "[yy]yymmdd[ hh:mm[:ss]]" in local time
 // (a two-digit year is 19yy), or -1 when Text is not such a date.
 std::int64_t ParseAttributeDate(const std::string& text);
@@ -25,6 +43,26 @@ std::string GetAttribute(const std::uint8_t* field, std::size_t len, char letter
 // The announced size of a file in bytes: the exact length "1" when given, else the length
 // in K "!" (0 when missing or not a number) times 1024 plus 1. Clamped to the 32-bit range.
 std::int32_t AnnouncedSize(const std::uint8_t* field, std::size_t len);
+
+// The length in K "!" of a data field; -1 when it is missing or not a number.
+std::int64_t SizeInK(const std::uint8_t* field, std::size_t len);
+
+// What arrived for a file, to be held against the lengths its A packet announced.
+struct TArrived {
+  std::int64_t stored = 0;  // the bytes the file holds
+  bool text = false;        // stored converted from canonical text
+  std::int64_t wire = 0;    // text: the canonical bytes that crossed
+  std::int64_t wireLf = 0;  // text: the line feeds among them
+};
+
+// Whether Arrived agrees with an announced exact length Exact ("1", -1 when not given) and
+// length in K ("!", -1 when not given). A binary file's bytes must equal Exact, or without
+// it lie within the K announced (more than K - 2 and at most K whole K, as senders round
+// up or add one). A file stored as text cannot be held to it byte for byte: it agrees when
+// Exact is its canonical length, that length less one CR per line (the sender's Unix length,
+// as standard peers announce it) or what was stored; its K is not checked. Nothing
+// announced always agrees.
+bool LengthAgrees(std::int64_t exact, std::int64_t k, const TArrived& arrived);
 
 // The exact length "1" of a data field in bytes; -1 when it is missing or not a number.
 std::int64_t ExactSize(const std::uint8_t* field, std::size_t len);

@@ -1,5 +1,7 @@
 #include "vxkermit/filename.h"
 
+#include <algorithm>
+
 namespace vxkermit {
 
 namespace {
@@ -47,6 +49,17 @@ std::string ReceivedFileName(const std::string& sent) {
   if (sep != std::string::npos) name = name.substr(sep + 1);
   if (name.empty() || name == "." || name == "..") return "unnamed";
   return name;
+}
+
+std::string LocalNameOfConverted(const std::string& name) {
+  const auto has = [&](char low, char high) {
+    return std::any_of(name.begin(), name.end(), [&](char c) { return c >= low && c <= high; });
+  };
+  if (has('a', 'z') || !has('A', 'Z')) return name;
+  std::string local = name;
+  for (char& c : local)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return local;
 }
 
 }  // namespace vxkermit

@@ -19,4 +19,9 @@ std::string SentFileName(const std::string& path, std::size_t maxLength);
 // becomes "unnamed".
 std::string ReceivedFileName(const std::string& sent);
 
+// A name a peer sent in Kermit's converted form ("TEXT.TXT"), as a Unix user expects it: a
+// name with upper-case letters and no lower-case one gets its ASCII letters in lower case
+// ("text.txt"); any other name, and every byte outside ASCII, stays as it is ("ReadMe.TXT").
+std::string LocalNameOfConverted(const std::string& name);
+
 }  // namespace vxkermit

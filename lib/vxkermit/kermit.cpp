@@ -8,13 +8,24 @@
 
 using namespace vxkermit;
 
+namespace {
+
+// The packets a client sends a server: I (its parameters), G (a generic command: finish,
+// bye, remote dir ...), R (get), C (a host command), K (a Kermit command).
+bool IsServerCommand(std::uint8_t type) {
+  return type != 0 && std::strchr("IGRCK", type) != nullptr;
+}
+
+}  // namespace
+
 TvxKermit::TvxKermit(QObject* owner)
     : TvxCustomFileTransfer(owner),
       recv_buf_(RecvBufSize),
       send_buf_(SendBufSize),
       field_buf_(kPacketImageSize),
       raw_buf_(kPacketImageSize),
-      decode_buf_(kPacketImageSize) {
+      decode_buf_(kPacketImageSize),
+      text_buf_(2 * kPacketImageSize) {
   SetLogPrefix("vxKermit: ");
   send_buf_[0] = kMark;
   TvxDataPacket* packet = Packets().Add();
@@ -65,6 +76,7 @@ void TvxKermit::SizeBuffers() {
   send_buf_.resize(image);
   field_buf_.resize(image);
   raw_buf_.resize(image);
+  text_buf_.resize(2 * image);
   decode_buf_.resize(MaxDecodedLength(image, repeat_counts_));
 }
 
@@ -196,15 +208,27 @@ void TvxKermit::TakePacket() {
     std::fill(recv_buf_.begin() + static_cast<std::ptrdiff_t>(size),
               recv_buf_.begin() + static_cast<std::ptrdiff_t>(kPacketImageSize), 0);
 
-  // A Send-Init is always checked with type 1; outside a new session the negotiated check
-  // comes back afterwards, so a damaged packet that reads as S cannot change it.
-  const bool isInit = size >= kDataPos && recv_buf_[kTypePos] == 'S';
+  // A Send-Init is always checked with type 1, or with type 3 when it asks for force-3;
+  // outside a new session the negotiated check comes back afterwards, so a damaged packet
+  // that reads as S cannot change it. A client's first packet is checked like a Send-Init.
+  const std::uint8_t type = size >= kDataPos ? recv_buf_[kTypePos] : 0;
+  const bool isInit =
+      type == 'S' || (State() == fsListen && refuse_server_commands_ && IsServerCommand(type));
   const int negotiated = check_index_;
-  if (isInit) check_index_ = 0;
-  if (!AcceptPacket(size, terminator)) {
+  // Its CHKT says which check it carries; a damaged one that reads as force-3 by chance is
+  // still taken with type 1.
+  const bool forced3 = isInit && (type == 'S' || type == 'I') && size > kDataPos + ipChkt &&
+                       recv_buf_[kDataPos + ipChkt] == kChktForced3;
+  if (isInit) check_index_ = forced3 ? 2 : 0;
+  bool accepted = AcceptPacket(size, terminator);
+  if (!accepted && forced3) {
+    check_index_ = 0;
+    accepted = AcceptPacket(size, terminator);
+  }
+  if (!accepted) {
     recv_buf_[kSeqPos] = size > kSeqPos ? static_cast<std::uint8_t>(UnChar(recv_buf_[kSeqPos]) & 63)
                                         : static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63);
-    if (isInit && State() != fsListen) check_index_ = negotiated;
+    if (isInit && (State() != fsListen || type != 'S')) check_index_ = negotiated;
     BadCheck();
     return;
   }
@@ -214,7 +238,7 @@ void TvxKermit::TakePacket() {
   round_trip_.Replied();
   const TvxTransferState before = State();
   Dispatch();
-  if (isInit && before != fsListen && State() == before) check_index_ = negotiated;
+  if (isInit && State() == before && (before != fsListen || type != 'S')) check_index_ = negotiated;
 }
 
 void TvxKermit::Dispatch() {
@@ -232,6 +256,8 @@ void TvxKermit::Dispatch() {
       } else if (type == 'B') {
         // The peer missed the answer to its break: the session is over here already.
         SendAck();
+      } else if (refuse_server_commands_ && IsServerCommand(type)) {
+        RefuseServerCommand();
       } else if (answer_with_error_) {
         ResendLastPacket();
         StartTimer(0);
@@ -384,6 +410,7 @@ void TvxKermit::StartSession(TvxTransferState state) {
   ResetSession(state);
   SizeBuffers();
   stream_ = false;
+  peer_like_ = false;
   window_ = 1;
   window_peak_ = 0;
   largest_sent_ = 0;
@@ -461,6 +488,17 @@ void TvxKermit::ReceiveError() {
   AbortTransfer("Remote end reports fatal error: " + msg);
 }
 
+void TvxKermit::RefuseServerCommand() {
+  // Answered with the check the command came with: the client reads nothing else yet.
+  send_seq_ = RecvSeq();
+  const std::string msg = kNotAServer;
+  SendPacket('E', msg.data(), msg.size());
+  // Nothing is awaited: the client ends on the E.
+  StartTimer(0);
+  LogMsg(dlSimple,
+         std::string("Refused a server command (") + static_cast<char>(RecvType()) + "): " + msg);
+}
+
 void TvxKermit::EndSession() {
   ResetSession(fsListen);
   LogMsg(dlSimple, "BREAK [B] Close Session Packet! ");
@@ -468,9 +506,10 @@ void TvxKermit::EndSession() {
 
 void TvxKermit::SendAck() {
   if (RecvType() == 'S') {
-    // The answer to a Send-Init goes out with type 1, whatever was negotiated.
+    // The answer to a Send-Init goes out with type 1 (type 3 under force-3), whatever was
+    // negotiated.
     const int saved = check_index_;
-    check_index_ = 0;
+    check_index_ = InitCheckIndexOf(init_params_);
     send_seq_ = RecvSeq();
     SendPacket('Y', init_block_.data(), init_block_.size);
     check_index_ = saved;

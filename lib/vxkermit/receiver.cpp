@@ -2,10 +2,13 @@
 // end of file; every accepted packet is acknowledged by the dispatch.
 #include "platform/fileopen.h"
 
+#include <algorithm>
+
 #include "vxkermit.h"
 #include "vxkermit/attributes.h"
 #include "vxkermit/encoding.h"
 #include "vxkermit/filename.h"
+#include "vxkermit/textform.h"
 
 using namespace vxkermit;
 
@@ -34,6 +37,7 @@ void TvxKermit::ReceiveInit() {
   const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
   const std::uint8_t whatami = ReadWhatami(data, len);
   const int offeredWindow = ReadWindow(data, len);
+  const bool like = ReadSystemId(data, len) == kUnixSystemId;
   init_params_ = AnswerSendInit(sender, qbin_proposal_, repeat_counts_);
   // Recovery only when both offer it; the answer says so.
   recovery_agreed_ = recovery_ && OffersCapability(sender, kCapasResend);
@@ -43,6 +47,7 @@ void TvxKermit::ReceiveInit() {
   attributes_reply_.clear();
   check_index_ = CheckIndexOf(init_params_);
   StartSession(fsReceive);
+  peer_like_ = like;
   qbin_ = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
   rept_ = AgreedRept(init_params_[ipRept], sender[ipRept], QctlOf(init_params_), qbin_);
   // Long packets only when both offer them: this side takes up to its own limit and sends
@@ -52,11 +57,13 @@ void TvxKermit::ReceiveInit() {
   send_long_ = std::min(offered, own);
   // Streams only when both declare the link reliable; the answer says which.
   stream_ = streaming_ && (whatami & kWhatamiStreaming) != 0;
-  const std::uint8_t answer =
+  std::uint8_t answer =
       streaming_ ? static_cast<std::uint8_t>(kWhatamiValid | (stream_ ? kWhatamiStreaming : 0)) : 0;
+  // This side stores what a like system sends as it comes: binary, names literal.
+  if (describe_system_) answer |= kWhatamiBinary | kWhatamiLiteralNames;
   // A window only when both offer one and the session does not stream: the smaller offer.
   const int window = stream_ ? 1 : std::min(window_size_, offeredWindow);
-  init_block_ = MakeInitBlock(init_params_, recv_long_, answer, window);
+  init_block_ = MakeInitBlock(init_params_, recv_long_, answer, window, describe_system_);
   AgreeWindow(window);
   if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
 }
@@ -77,8 +84,14 @@ bool TvxKermit::ReceiveFileHeader() {
   const std::string name = sent.substr(0, sent.find('\0'));
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
   received_date_ = -1;
+  file_text_ = false;
+  announced_exact_ = announced_k_ = -1;
+  wire_bytes_ = wire_lf_ = 0;
+  // A sender that does not know this side for a like system sends names converted.
+  std::string local = ReceivedFileName(name);
+  if (name_conversion_ && !peer_like_) local = LocalNameOfConverted(local);
   try {
-    OpenReceivedFile(ReceivedFileName(name));
+    OpenReceivedFile(local);
   } catch (const EFileStreamError& e) {
     RaiseFatalError(17, kFileFailure, e.Message());
   }
@@ -89,14 +102,25 @@ void TvxKermit::ReceiveAttributes() {
   SetReceivedSize(AnnouncedSize(RecvData(), RecvDataLen()));
   SetTotalSize(ReceivedSize());
   if (file_dates_) received_date_ = ParseAttributeDate(GetAttribute('#'));
+  file_text_ = text_conversion_ && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
+  announced_exact_ = ExactSize(RecvData(), RecvDataLen());
+  announced_k_ = SizeInK(RecvData(), RecvDataLen());
+  if (file_text_) LogMsg(dlDetail, FileName() + " is text: stored with LF line ends.");
   SettleReceivedFile();
   LogMsg(dlDebug,
          "FILE ATTRIBUTES [A] Packet! " + std::to_string(ReceivedSize()) + " " + GetAttribute('#'));
 }
 
 bool TvxKermit::ReceiveFileData() {
-  const std::ptrdiff_t n = DecodeReceived();
+  std::ptrdiff_t n = DecodeReceived();
   if (n < 0) return false;
+  if (file_text_) {
+    const std::uint8_t* begin = decode_buf_.data();
+    wire_bytes_ += n;
+    wire_lf_ += std::count(begin, begin + n, std::uint8_t{'\n'});
+    n = static_cast<std::ptrdiff_t>(
+        StripCarriageReturns(decode_buf_.data(), static_cast<std::size_t>(n)));
+  }
   if (TvxFileStream* file = FileStream()) {
     try {
       EmptyKeptFile();
@@ -113,26 +137,44 @@ bool TvxKermit::ReceiveFileData() {
 }
 
 void TvxKermit::ReceiveEOF() {
+  const bool discard = RecvDataLen() > 0 && RecvData()[0] == 'D';
   if (TvxFileStream* file = FileStream()) {
+    std::string mismatch;
     try {
       EmptyKeptFile();
       file->Flush();
+      if (!discard) mismatch = LengthMismatch();
     } catch (const EFileStreamError& e) {
       // The end is acknowledged only for a file that is on disk whole.
       RaiseFatalError(17, kFileFailure, e.Message());
       return;
     }
+    // A file cut short or grown on the way is not acknowledged as received.
+    if (!mismatch.empty()) return RaiseFatalError(17, kFileFailure, mismatch);
   }
   const std::string name = FileName();
   std::string text = "EOF [Z] Packet. Close File:  " + name;
   CloseTransferFile();
-  if (RecvDataLen() > 0 && RecvData()[0] == 'D' && !name.empty()) {
+  if (discard && !name.empty()) {
     if (vxRemoveFile(name)) text += " with deletion!";
   } else if (received_date_ >= 0 && !vxSetFileModifiedTime(name, received_date_)) {
     LogMsg(dlDetail, "Cannot set the date of " + name);
   }
   received_date_ = -1;
   LogMsg(dlDebug, text);
+}
+
+std::string TvxKermit::LengthMismatch() {
+  TvxFileStream* file = FileStream();
+  if (!check_lengths_ || file == nullptr) return {};
+  const TArrived arrived{file->Size(), file_text_, wire_bytes_, wire_lf_};
+  if (LengthAgrees(announced_exact_, announced_k_, arrived)) return {};
+  const std::string announced = announced_exact_ >= 0 ? std::to_string(announced_exact_)
+                                                      : std::to_string(announced_k_) + " K";
+  // The peer's E packet has room for the name, not for the directory.
+  const std::string name = FileName().substr(FileName().rfind('/') + 1);
+  return name + ": " + std::to_string(arrived.stored) + " bytes arrived, " + announced +
+         " announced.";
 }
 
 std::string TvxKermit::GetAttribute(char letter) const {

@@ -13,7 +13,8 @@ void TvxKermit::ResendFiles(const std::string& mask) {
 }
 
 bool TvxKermit::ResendingFile() const {
-  return resend_ && recovery_agreed_ && (UnChar(init_params_[ipCapas]) & kCapasAttributes) != 0;
+  return resend_ && recovery_agreed_ && !file_text_ &&
+         (UnChar(init_params_[ipCapas]) & kCapasAttributes) != 0;
 }
 
 bool TvxKermit::ResumeSending(const std::uint8_t* data, std::size_t len) {
@@ -75,7 +76,8 @@ void TvxKermit::EmptyKeptFile() {
 }
 
 void TvxKermit::SettleReceivedFile() {
-  const bool asked = recovery_agreed_ && AsksRecovery(RecvData(), RecvDataLen());
+  // A text file's stored bytes are not the sender's: it is received whole.
+  const bool asked = recovery_agreed_ && !file_text_ && AsksRecovery(RecvData(), RecvDataLen());
   TvxFileStream* file = FileStream();
   try {
     if (!asked || file == nullptr) {

@@ -5,6 +5,7 @@
 #include "vxkermit/attributes.h"
 #include "vxkermit/encoding.h"
 #include "vxkermit/filename.h"
+#include "vxkermit/textform.h"
 
 using namespace vxkermit;
 
@@ -17,8 +18,8 @@ void TvxKermit::SendFiles(const std::string& mask) {
 }
 
 void TvxKermit::SendInit() {
-  check_index_ = 0;
   init_params_ = OwnProposal(Timeout(), crc_, qbin_proposal_, repeat_counts_ ? repeat_prefix_ : 0);
+  check_index_ = InitCheckIndexOf(init_params_);
   if (recovery_ || resend_)
     init_params_[ipCapas] =
         ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
@@ -26,8 +27,10 @@ void TvxKermit::SendInit() {
   StartSession(fsSend);
   packet_sizer_.Reset();
   const std::size_t offered = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
-  init_block_ = MakeInitBlock(init_params_, offered,
-                              streaming_ ? kWhatamiValid | kWhatamiStreaming : 0, window_size_);
+  std::uint8_t whatami = streaming_ ? kWhatamiValid | kWhatamiStreaming : 0;
+  if (describe_system_)
+    whatami |= kWhatamiLiteralNames | (file_type_ == ftText ? 0 : kWhatamiBinary);
+  init_block_ = MakeInitBlock(init_params_, offered, whatami, window_size_, describe_system_);
   SendPacket('S', init_block_.data(), init_block_.size);
   LogMsg(dlDebug, "Answer Init");
 }
@@ -47,6 +50,7 @@ void TvxKermit::SendFileHeader() {
     return;
   }
   recovered_ = 0;
+  file_text_ = false;
   // The peer's answer is in: recovery needs its capability as well as this side's.
   recovery_agreed_ = (recovery_ || resend_) && OffersCapability(init_params_, kCapasResend);
   if (resend_ && file_index_ == 0 && !ResendingFile())
@@ -58,6 +62,12 @@ void TvxKermit::SendFileHeader() {
     return;
   }
   SetTotalSize(FileList().Sizes(file_index_));
+  try {
+    file_text_ = SendsAsText();
+  } catch (const EFileStreamError& e) {
+    RaiseFatalError(17, kFileFailure, e.Message());
+    return;
+  }
   // Encoded like data, as peers read it, and never longer than the peer's MAXL allows.
   std::string field;
   for (std::size_t n = std::min(MaxFileNameLength, MaxDataField()); n > 0; --n) {
@@ -68,11 +78,25 @@ void TvxKermit::SendFileHeader() {
   LogMsg(dlDebug, "Answer File");
 }
 
+bool TvxKermit::SendsAsText() {
+  if (file_type_ == ftText) return true;
+  // A like system stores what it gets as it comes: binary loses nothing there.
+  if (file_type_ != ftAuto || peer_like_) return false;
+  TvxFileStream* file = FileStream();
+  if (!file) return false;
+  std::array<std::uint8_t, kTextSniffLength> start;
+  const std::int64_t n = file->Read(start.data(), static_cast<std::int64_t>(start.size()));
+  file->Seek(0);
+  return n >= 0 && LooksLikeText(start.data(), static_cast<std::size_t>(n));
+}
+
 void TvxKermit::SendAttributes() {
   LogMsg(dlDebug, "Answer File Atributes");
-  const std::string attributes =
-      BuildAttributes(TotalSize(), exact_length_, file_dates_ ? vxFileModifiedTime(FileName()) : -1,
-                      ResendingFile());
+  // What this side is and how the file crosses come first, as Kermit programs send them.
+  std::string attributes = describe_system_ ? SystemIdAttribute() : std::string();
+  if (describe_system_ || file_text_) attributes += FileTypeAttribute(file_text_);
+  attributes += BuildAttributes(TotalSize(), exact_length_,
+                                file_dates_ ? vxFileModifiedTime(FileName()) : -1, ResendingFile());
   SendPacket('A', attributes.data(), attributes.size());
 }
 
@@ -93,17 +117,36 @@ std::ptrdiff_t TvxKermit::ReadDataField() {
     while (field < max) {
       const std::int64_t n = file->Read(raw_buf_.data(), chunk);
       if (n <= 0) break;
+      // Text crosses in canonical form: a CR before every LF.
+      const std::uint8_t* in = raw_buf_.data();
+      std::size_t inLen = static_cast<std::size_t>(n);
+      if (file_text_) {
+        inLen = ExpandLineEnds(raw_buf_.data(), inLen, text_buf_.data());
+        in = text_buf_.data();
+      }
       std::size_t written = 0;
-      const auto used = static_cast<std::int64_t>(
-          EncodeData(raw_buf_.data(), static_cast<std::size_t>(n), prefixes,
-                     field_buf_.data() + field, max - field, written));
+      std::size_t used =
+          EncodeData(in, inLen, prefixes, field_buf_.data() + field, max - field, written);
+      // A CR put before an LF that did not fit waits for it: the next packet starts at the LF
+      // and puts it there again.
+      while (file_text_ && SplitsLineEnd(in, used, inLen))
+        used = EncodeData(in, used - 1, prefixes, field_buf_.data() + field, max - field, written);
       field += written;
-      consumed += used;
+      consumed += static_cast<std::int64_t>(file_text_ ? SourceLength(in, used) : used);
       // What did not fit goes into the next packet.
-      if (used < n) {
+      if (used < inLen) {
         file->Seek(data_pos_ + consumed);
         break;
       }
+    }
+    // The file's end: the bytes read must be those announced, or the receiver would take a
+    // file cut short (or grown) under its sender for the whole one.
+    if (field == 0 && check_lengths_ && file->Position() != TotalSize()) {
+      RaiseFatalError(17, kFileFailure,
+                      FileName().substr(FileName().rfind('/') + 1) +
+                          " changed while it was sent: " + std::to_string(file->Position()) +
+                          " bytes read, " + std::to_string(TotalSize()) + " announced.");
+      return -1;
     }
   } catch (const EFileStreamError& e) {
     // Ending the file here would hand the peer a short file as complete.
@@ -210,6 +253,7 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       recv_long_ = send_long_ > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
       stream_ = streaming_ && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
       AgreePrefixing(data, len);
+      peer_like_ = ReadSystemId(data, len) == kUnixSystemId;
       if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
       // Streaming needs no window; otherwise the smaller of both offers.
       AgreeWindow(stream_ ? 1 : std::min(window_size_, ReadWindow(data, len)));

@@ -24,7 +24,7 @@ TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbi
   return {ToChar(94), ToChar(static_cast<unsigned>(t)),
           ' ',        64,
           ToChar(13), '#',
-          qbin,       static_cast<std::uint8_t>('1' + crcOrdinal),
+          qbin,       crcOrdinal == 3 ? kChktForced3 : static_cast<std::uint8_t>('1' + crcOrdinal),
           rept,       ToChar(kCapasAttributes)};
 }
 
@@ -35,7 +35,7 @@ TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len) {
   if (UnChar(p[ipMaxl]) < 10) p[ipMaxl] = kDefaults[ipMaxl];
   if (UnChar(p[ipMaxl]) > 94) p[ipMaxl] = ToChar(94);
   if (!IsPrefixChar(p[ipQctl])) p[ipQctl] = kDefaults[ipQctl];
-  if (p[ipChkt] < '1' || p[ipChkt] > '3') p[ipChkt] = '1';
+  if ((p[ipChkt] < '1' || p[ipChkt] > '3') && p[ipChkt] != kChktForced3) p[ipChkt] = '1';
   // A prefix that is also the control prefix could not be told apart from it.
   const std::uint8_t qbin = p[ipQbin];
   if (qbin != 'Y' && (!IsPrefixChar(qbin) || qbin == p[ipQctl])) p[ipQbin] = 'N';
@@ -54,7 +54,8 @@ TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin, bool
 }
 
 TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket, std::uint8_t whatami,
-                         int window) {
+                         int window, bool describe) {
+  if (describe) whatami |= kWhatamiValid;
   TInitBlock block;
   std::copy(params.begin(), params.end(), block.bytes.begin());
   block.size = params.size();
@@ -76,6 +77,11 @@ TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket, std:
   block.bytes[block.size++] = '0';
   for (int i = 0; i < 3; ++i) block.bytes[block.size++] = '_';
   block.bytes[block.size++] = ToChar(whatami & 63u);
+  if (!describe) return block;
+  const std::size_t idLength = sizeof kUnixSystemId - 1;
+  block.bytes[block.size++] = ToChar(static_cast<unsigned>(idLength));
+  for (std::size_t i = 0; i < idLength; ++i)
+    block.bytes[block.size++] = static_cast<std::uint8_t>(kUnixSystemId[i]);
   return block;
 }
 
@@ -95,15 +101,33 @@ int ReadWindow(const std::uint8_t* data, std::size_t len) {
   return w >= 1 && w <= 31 ? w : 1;
 }
 
-std::uint8_t ReadWhatami(const std::uint8_t* data, std::size_t len) {
-  if (len <= ipCapas) return 0;
+namespace {
+
+// Where WHATAMI lies in a block of Len bytes: after the last CAPAS byte; Len when the block
+// has no CAPAS.
+std::size_t WhatamiPosition(const std::uint8_t* data, std::size_t len) {
+  if (len <= ipCapas) return len;
   std::size_t i = ipCapas;
   while (i < len) {
     const int c = UnChar(data[i]);
     if (c < 0 || c > 94 || !(c & kCapasMore)) break;
     ++i;
   }
-  const std::size_t at = i + kWhatamiOffset;
+  return i + kWhatamiOffset;
+}
+
+}  // namespace
+
+std::string ReadSystemId(const std::uint8_t* data, std::size_t len) {
+  const std::size_t at = WhatamiPosition(data, len) + 1;
+  if (at >= len) return {};
+  const int n = UnChar(data[at]);
+  if (n < 1 || n > 15 || static_cast<std::size_t>(n) > len - at - 1) return {};
+  return std::string(reinterpret_cast<const char*>(data + at + 1), static_cast<std::size_t>(n));
+}
+
+std::uint8_t ReadWhatami(const std::uint8_t* data, std::size_t len) {
+  const std::size_t at = WhatamiPosition(data, len);
   if (at >= len) return 0;
   const int w = UnChar(data[at]);
   if (w < 0 || w > 63 || !(w & kWhatamiValid)) return 0;

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vxkermit {
 
@@ -48,6 +49,14 @@ inline constexpr std::uint8_t kCapasResend = 16;
 inline constexpr std::uint8_t kWhatamiValid = 32;
 /// WHATAMI bit: the sender of the block declares the link reliable and can stream.
 inline constexpr std::uint8_t kWhatamiStreaming = 8;
+/// WHATAMI bit: the sender of the block transfers files in binary mode.
+inline constexpr std::uint8_t kWhatamiBinary = 2;
+/// WHATAMI bit: the sender of the block takes and sends file names literally.
+inline constexpr std::uint8_t kWhatamiLiteralNames = 4;
+/// The system ID of a Unix system, as Kermit programs announce it after WHATAMI: a peer that
+/// reads it from the other side knows it talks to a like system, and sends files in binary
+/// with their names as they are.
+inline constexpr char kUnixSystemId[] = "U1";
 /// Where WHATAMI lies after the last CAPAS byte: WINDO, MAXLX1, MAXLX2, CHKPNT and the three
 /// bytes of CHKINT come between.
 inline constexpr std::size_t kWhatamiOffset = 8;
@@ -78,7 +87,8 @@ constexpr bool IsPrefixChar(std::uint8_t c) {
 /// This side's proposal.
 ///
 /// MAXL 94, TIME from TimeoutMs (whole seconds, below 1 gives 5, above 60 gives 60), no
-/// padding, CR as EOL, "#" as prefix, QBIN from Qbin, CHKT "1" + CrcOrdinal, no repeat
+/// padding, CR as EOL, "#" as prefix, QBIN from Qbin, CHKT "1" + CrcOrdinal (CrcOrdinal 3:
+/// force-3, "5"), no repeat
 /// counts, attributes. Qbin is "Y" (prefix bytes with the eighth bit set if the peer asks),
 /// "N" (never) or a prefix character (asks for it); anything else, the control prefix "#"
 /// included, proposes "Y". Rept, when it is a prefix character other than "#" and Qbin, is
@@ -89,7 +99,8 @@ TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbi
 /// Reads the block of a received S or of the Y that answers one (Len bytes of Data).
 ///
 /// Fields the peer left out, and MAXL, QCTL or CHKT values this engine cannot use, take
-/// Kermit's defaults (MAXL 80, "#", block check type 1); a MAXL above 94 counts as 94; a QBIN
+/// Kermit's defaults (MAXL 80, "#", block check type 1; force-3, "5", is kept); a MAXL above
+/// 94 counts as 94; a QBIN
 /// that is none of "Y", "N" or a prefix character, or that equals the block's QCTL, reads as
 /// "N".
 TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len);
@@ -113,9 +124,10 @@ TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin,
 /// WHATAMI, with MAXLX1 and MAXLX2 blank when no long packets are offered. With Window above
 /// 1 (cut to 31) the CAPAS window bit is set and WINDO offers it; the block ends after WINDO
 /// when nothing follows it. With neither, the block is the one of the first two arguments
-/// alone.
+/// alone. With Describe the block goes on through WHATAMI (kWhatamiValid is set in it) and
+/// the system ID kUnixSystemId follows.
 TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket,
-                         std::uint8_t whatami = 0, int window = 1);
+                         std::uint8_t whatami = 0, int window = 1, bool describe = false);
 
 /// The window a received block (Len bytes of Data) offers: its WINDO (1..31) when its CAPAS
 /// carries the window bit; 1 (no window) when it does not, when the block stops before WINDO,
@@ -143,6 +155,11 @@ inline bool TakesBareControls(const std::uint8_t* data, std::size_t len) {
   return ReadWindow(data, len) > 1 || ReadWhatami(data, len) != 0;
 }
 
+/// The system ID a received block (Len bytes of Data) carries after WHATAMI; empty when the
+/// block stops before it or its length character is outside tochar(1..15) or runs past the
+/// block.
+std::string ReadSystemId(const std::uint8_t* data, std::size_t len);
+
 /// The repeat prefix in force after an exchange: the same prefix character on both sides,
 /// different from the control prefix Qctl and the eighth-bit prefix in force Qbin; else 0.
 constexpr std::uint8_t AgreedRept(std::uint8_t sent, std::uint8_t received, std::uint8_t qctl,
@@ -160,9 +177,17 @@ constexpr std::uint8_t AgreedQbin(std::uint8_t sent, std::uint8_t received) {
   return 0;
 }
 
-/// The check index (0..2) that a block's CHKT names.
+/// The CHKT that asks for the type 3 check on every packet, the Send-Init and its answer
+/// included ("force-3").
+inline constexpr std::uint8_t kChktForced3 = '5';
+/// The check index (0..2) that a block's CHKT names; force-3 is the type 3 check.
 inline int CheckIndexOf(const TInitParams& p) {
-  return p[ipChkt] - '1';
+  return p[ipChkt] == kChktForced3 ? 2 : p[ipChkt] - '1';
+}
+/// The check index of a Send-Init, and of its answer, under a block's CHKT: the type 1
+/// check, or the type 3 check with force-3.
+inline int InitCheckIndexOf(const TInitParams& p) {
+  return p[ipChkt] == kChktForced3 ? 2 : 0;
 }
 /// True when a block's first CAPAS byte offers Bit (a byte outside tochar(0..94) offers nothing).
 inline bool OffersCapability(const TInitParams& p, std::uint8_t bit) {

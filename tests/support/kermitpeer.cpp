@@ -12,44 +12,94 @@
 #include <fstream>
 #include <stdexcept>
 
+std::string KermitPeer::CKermitLineCommands(const std::string& device, const std::string& extra,
+                                            const std::string& action) {
+  return "set modem type none, set carrier-watch off, set line " + device +
+         ", set speed 115200, set flow-control none, set parity none, "
+         "set transfer display none, set exit warning off, set exit hangup off, " +
+         (extra.empty() ? "" : extra + ", ") + action + ", exit \\v(status)";
+}
+
 std::string KermitPeer::CKermitCommands(const std::string& device, const std::string& extra,
                                         const std::string& action) {
-  return "set modem type none, set carrier-watch off, set line " + device +
-         ", set speed 115200, set flow-control none, set parity none, set file type binary, "
-         "set transfer mode manual, set file names literal, set transfer display none, "
-         "set exit warning off, set exit hangup off, set file collision overwrite, " +
-         (extra.empty() ? "" : extra + ", ") + action + ", exit \\v(status)";
+  const std::string fixed =
+      "set file type binary, set transfer mode manual, set file names literal, "
+      "set file collision overwrite";
+  return CKermitLineCommands(device, extra.empty() ? fixed : fixed + ", " + extra, action);
 }
 
 std::unique_ptr<KermitPeer> KermitPeer::Receive(Program program, const std::string& device,
                                                 const std::string& dir, int timeLimitSec,
                                                 const std::string& extraSettings) {
-  std::unique_ptr<KermitPeer> peer(new KermitPeer);
-  if (program == CKermit)
-    peer->Start("kermit",
-                {"-Y", "-H", "-q", "-C",
-                 QString::fromStdString(CKermitCommands(device, extraSettings, "receive"))},
-                dir, device, false, timeLimitSec);
-  else
-    peer->Start("gkermit", {"-q", "-P", "-w", "-r"}, dir, device, true, timeLimitSec);
-  return peer;
+  return StartReceive(program, device, dir, timeLimitSec, extraSettings, false);
+}
+
+std::unique_ptr<KermitPeer> KermitPeer::ReceiveWithDefaults(Program program,
+                                                            const std::string& device,
+                                                            const std::string& dir,
+                                                            int timeLimitSec,
+                                                            const std::string& extraSettings) {
+  return StartReceive(program, device, dir, timeLimitSec, extraSettings, true);
 }
 
 std::unique_ptr<KermitPeer> KermitPeer::Send(Program program, const std::string& device,
                                              const std::vector<std::string>& files,
                                              const std::string& dir, int timeLimitSec,
                                              const std::string& extraSettings) {
+  return StartSend(program, device, files, dir, timeLimitSec, extraSettings, false);
+}
+
+std::unique_ptr<KermitPeer> KermitPeer::SendWithDefaults(Program program, const std::string& device,
+                                                         const std::vector<std::string>& files,
+                                                         const std::string& dir, int timeLimitSec,
+                                                         const std::string& extraSettings) {
+  return StartSend(program, device, files, dir, timeLimitSec, extraSettings, true);
+}
+
+namespace {
+
+// gkermit's options in Extra, separated by spaces ("-T -S").
+QStringList GKermitOptions(const std::string& extra) {
+  return QString::fromStdString(extra).split(' ', Qt::SkipEmptyParts);
+}
+
+}  // namespace
+
+std::unique_ptr<KermitPeer> KermitPeer::StartReceive(Program program, const std::string& device,
+                                                     const std::string& dir, int timeLimitSec,
+                                                     const std::string& extra, bool defaults) {
+  std::unique_ptr<KermitPeer> peer(new KermitPeer);
+  if (program == CKermit) {
+    const std::string commands = defaults ? CKermitLineCommands(device, extra, "receive")
+                                          : CKermitCommands(device, extra, "receive");
+    peer->Start("kermit", {"-Y", "-H", "-q", "-C", QString::fromStdString(commands)}, dir, device,
+                false, timeLimitSec);
+  } else {
+    QStringList args = defaults ? QStringList{"-q"} : QStringList{"-q", "-P", "-w"};
+    if (defaults) args << GKermitOptions(extra);
+    args << "-r";
+    peer->Start("gkermit", args, dir, device, true, timeLimitSec);
+  }
+  return peer;
+}
+
+std::unique_ptr<KermitPeer> KermitPeer::StartSend(Program program, const std::string& device,
+                                                  const std::vector<std::string>& files,
+                                                  const std::string& dir, int timeLimitSec,
+                                                  const std::string& extra, bool defaults) {
   std::unique_ptr<KermitPeer> peer(new KermitPeer);
   if (program == CKermit) {
     std::string action = files.size() == 1 ? "send " + files[0] : "msend";
     if (files.size() > 1)
       for (const auto& f : files) action += " " + f;
-    peer->Start("kermit",
-                {"-Y", "-H", "-q", "-C",
-                 QString::fromStdString(CKermitCommands(device, extraSettings, action))},
-                dir, device, false, timeLimitSec);
+    const std::string commands = defaults ? CKermitLineCommands(device, extra, action)
+                                          : CKermitCommands(device, extra, action);
+    peer->Start("kermit", {"-Y", "-H", "-q", "-C", QString::fromStdString(commands)}, dir, device,
+                false, timeLimitSec);
   } else {
-    QStringList args = {"-q", "-P", "-i", "-s"};
+    QStringList args = defaults ? QStringList{"-q"} : QStringList{"-q", "-P", "-i"};
+    if (defaults) args << GKermitOptions(extra);
+    args << "-s";
     for (const auto& f : files) args << QString::fromStdString(f);
     peer->Start("gkermit", args, dir, device, true, timeLimitSec);
   }

@@ -1,5 +1,8 @@
 #include "sendinit.h"
 
+#include "vxkermit/packet.h"
+#include "vxkermit/sendinit.h"
+
 namespace {
 
 constexpr char kSoh = 0x01;
@@ -30,7 +33,19 @@ TSendInitDetector::TVerdict TSendInitDetector::Judge() const {
   }
   if (held_.size() < whole) return More;
   const std::string counted = held_.substr(1, whole - 2);
-  return held_[whole - 1] == KermitCheck1(counted) ? SendInit : NotOne;
+  if (held_[whole - 1] == KermitCheck1(counted)) return SendInit;
+  return IsForced3SendInit(held_.substr(0, whole)) ? SendInit : NotOne;
+}
+
+bool IsForced3SendInit(const std::string& packet) {
+  using namespace vxkermit;
+  // Force-3 (CHKT "5") checks the Send-Init itself with the type 3 CRC.
+  if (packet.size() < kDataPos + ipChkt + 1 + 3 || packet[kDataPos + ipChkt] != kChktForced3)
+    return false;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(packet.data());
+  std::uint8_t check[3];
+  WriteCheckChars(BlockCheck(bytes + kLenPos, packet.size() - 3 - kLenPos, 2), 2, check);
+  return packet.compare(packet.size() - 3, 3, reinterpret_cast<const char*>(check), 3) == 0;
 }
 
 TSendInitDetector::TResult TSendInitDetector::Feed(const char* data, std::size_t len) {

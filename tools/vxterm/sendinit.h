@@ -2,7 +2,8 @@
 // the far end starts is taken at once (--auto-receive).
 //
 // A Send-Init is SOH, LEN, SEQ, 'S', its parameters and a one-character block check, LEN
-// counting the bytes after it (3 to 94). While bytes from a SOH on may still be such a
+// counting the bytes after it (3 to 94); one that asks for force-3 (CHKT "5") carries the
+// three characters of the type 3 check instead. While bytes from a SOH on may still be such a
 // packet they are held back from the console; once they cannot be, they are shown.
 //
 // Pure: no I/O, any thread.
@@ -33,3 +34,7 @@ class TSendInitDetector {
 
 // The one-character block check of a packet's bytes from LEN to the last data byte.
 char KermitCheck1(const std::string& bytes);
+
+// True when Packet (SOH through the last check character) is a Send-Init that asks for
+// force-3 and carries a good type 3 check.
+bool IsForced3SendInit(const std::string& packet);
