@@ -210,6 +210,11 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   void SetDTR(bool value);
   /// Raises or drops RTS; nothing when closed.
   void SetRTS(bool value);
+  /// The system error code of the last SetDTR, SetRTS or ModemSignals on the open port (on any
+  /// thread: software RS-485 switches RTS too), 0 when it worked; EBADF when closed. Those calls
+  /// report nothing themselves and pass over a device without modem lines (ENOTTY, a
+  /// pseudo-terminal) as if it had them; this tells.
+  int LastLineError() const;
   /// Reads exactly Count bytes from the port, as the read time-out allows; true only when
   /// all Count arrived.
   bool ReadBuffer(void* buffer, Cardinal count);

@@ -119,6 +119,10 @@ class VXCOMM_EXPORT TvxSerialDevice {
   virtual TvxSerialError ModemStatus(std::uint32_t& status) = 0;
   /// SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK.
   virtual TvxSerialError Escape(int function) = 0;
+  /// The errno of the last ModemStatus or Escape call, 0 when it worked. Unlike their own
+  /// result it keeps what they pass over as "no such function" (ENOTTY: a pseudo-terminal has
+  /// no modem lines). From any thread; a device that does not record it gives 0.
+  int LastLineCallError() const { return last_line_call_error_.load(); }
   /// PURGE_* flags; aborts release pending reads or writes.
   virtual TvxSerialError Purge(std::uint32_t flags) = 0;
   /// True when the driver switches RTS for RS-485 itself (set by an RTS-toggle block).
@@ -145,8 +149,11 @@ class VXCOMM_EXPORT TvxSerialDevice {
   virtual TvxLineReport DoLook(void* buffer, std::uint32_t size) = 0;
   /// The device's own Write (the test faults are taken by Write).
   virtual TvxSerialError DoWrite(const void* buffer, std::uint32_t len, bool wait) = 0;
+  /// Records the errno of a ModemStatus or Escape call (0: it worked).
+  void SetLastLineCallError(int error) { last_line_call_error_.store(error); }
 
  private:
+  std::atomic<int> last_line_call_error_{0};
   mutable std::mutex timeouts_mutex_;
   TCOMMTIMEOUTS timeouts_;
 };

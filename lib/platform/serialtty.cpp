@@ -365,8 +365,9 @@ TvxSerialError TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t&
 TvxSerialError TtyDevice::ModemStatus(std::uint32_t& status) {
   status = 0;
   int lines = 0;
-  if (ioctl(fd_, TIOCMGET, &lines) != 0)
-    return Unsupported(errno) ? TvxSerialError{} : vxSerialError(errno);
+  const int r = ioctl(fd_, TIOCMGET, &lines);
+  SetLastLineCallError(r == 0 ? 0 : errno);
+  if (r != 0) return Unsupported(errno) ? TvxSerialError{} : vxSerialError(errno);
   if (lines & TIOCM_CTS) status |= MS_CTS_ON;
   if (lines & TIOCM_DSR) status |= MS_DSR_ON;
   if (lines & TIOCM_RNG) status |= MS_RING_ON;
@@ -393,8 +394,10 @@ TvxSerialError TtyDevice::Escape(int function) {
       r = ioctl(fd_, TIOCCBRK);
       break;
     default:
+      SetLastLineCallError(EINVAL);
       return vxSerialError(EINVAL);
   }
+  SetLastLineCallError(r == 0 ? 0 : errno);
   return r == 0 || Unsupported(errno) ? TvxSerialError{} : vxSerialError(errno);
 }
 
@@ -447,8 +450,17 @@ TvxSerialOpen vxOpenTtyDevice(const std::string& path) {
     result.error = {EBUSY, vxLockOwnerText(owner)};
     return result;
   }
+  // A port another program holds without a lock file (flock, TIOCEXCL) is refused with
+  // the name of the process that holds it, where the kernel's lock table tells.
+  auto busy = [&] {
+    const TvxLockOwner holder = vxDeviceLockHolder(path);
+    result.error =
+        holder.pid > 0 ? TvxSerialError{EBUSY, vxLockOwnerText(holder)} : vxSerialError(EBUSY);
+    return result;
+  };
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
+    if (errno == EBUSY) return busy();
     result.error = vxSerialError(errno);
     return result;
   }
@@ -458,7 +470,11 @@ TvxSerialOpen vxOpenTtyDevice(const std::string& path) {
     return result;
   };
   if (!isatty(fd)) return fail(ENOTTY);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return fail(errno);
+    ::close(fd);
+    return busy();
+  }
   if (ioctl(fd, TIOCEXCL) != 0 && !Unsupported(errno)) return fail(errno);
   struct termios2 tio;
   if (ioctl(fd, TCGETS2, &tio) != 0) return fail(errno);

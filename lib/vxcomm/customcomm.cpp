@@ -3,6 +3,7 @@
 #include <QThread>
 #include <QVariant>
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/debugout.h"
 #include "platform/serialport.h"
@@ -394,6 +395,10 @@ void TvxCustomComm::SetRTS(bool value) {
   if (!device_) return;
   device_->Escape(value ? SETRTS : CLRRTS);
   TraceStateChanged(this, {tsCTS});
+}
+
+int TvxCustomComm::LastLineError() const {
+  return device_ ? device_->LastLineCallError() : EBADF;
 }
 
 bool TvxCustomComm::ReadBuffer(void* buffer, Cardinal count) {
