@@ -58,6 +58,12 @@ class TLineOptions {
   QCommandLineOption packet_length_, window_, classic_, prefix_all_, minimal_prefixing_, reliable_;
 };
 
+// The names --parity, --stop-bits and --flow take, in the order of the components'
+// enumerations (TParity, TStopBits, TStreamProtocol).
+const QStringList& ParityNames();
+const QStringList& StopBitsNames();
+const QStringList& FlowNames();
+
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.
 bool ParseNumber(const QString& text, int low, int high, int& out);
 
