@@ -264,6 +264,8 @@ TEST(VxTerm, HelpListsCommandsAndOptions) {
                            "--line-delay <ms>",
                            "--alert <how>",
                            "--rs485",
+                           "--rs485-before <ms>",
+                           "--rs485-after <ms>",
                            "--log-raw <file>",
                            "messages go to standard",
                            "log FILE | log off",
@@ -802,7 +804,9 @@ TEST(VxTerm, BadMappingsDelaysAndAlertsAreUsageErrors) {
        {QStringList{"--map", "crlf,sideways", "/dev/null"}, QStringList{"--imap", "", "/dev/null"},
         QStringList{"--char-delay", "-1", "/dev/null"},
         QStringList{"--line-delay", "10001", "/dev/null"},
-        QStringList{"--alert", "siren", "/dev/null"}}) {
+        QStringList{"--alert", "siren", "/dev/null"},
+        QStringList{"--rs485", "--rs485-after", "1001", "/dev/null"},
+        QStringList{"--rs485-before", "5", "/dev/null"}}) {
     QProcess p;
     p.start(VXTERM_BIN, args);
     ASSERT_TRUE(p.waitForFinished(10000));
@@ -885,10 +889,11 @@ TEST(VxTerm, AlertsRingAtConnectAndDisconnect) {
   EXPECT_EQ(term.Finish(), 0);
 }
 
-// RS-485 mode on a line whose driver cannot do it (a pseudo-terminal): vxterm switches RTS
-// itself, and bytes still cross both ways.
+// RS-485 mode with turn-around delays on a line whose driver cannot do it (a
+// pseudo-terminal): RTS is switched in software around each send, and bytes still cross
+// both ways, whole.
 TEST(VxTerm, Rs485ModeStillCarriesTheBytes) {
-  Connected c({"--rs485"});
+  Connected c({"--rs485", "--rs485-before", "2", "--rs485-after", "2"});
   ASSERT_TRUE(c.term.Ready()) << c.console.Seen();
   ExpectTerminalWorks(c.console, c.line, "half duplex");
   EXPECT_TRUE(c.Quit());

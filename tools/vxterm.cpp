@@ -106,9 +106,10 @@ int ListPorts() {
   return 0;
 }
 
-// Delay options: milliseconds from 0 to 10 000.
-bool ReadDelay(const QCommandLineParser& parser, const QCommandLineOption& option, int& ms) {
-  return !parser.isSet(option) || ParseNumber(parser.value(option), 0, 10000, ms);
+// A delay option: milliseconds from 0 to Most.
+bool ReadDelay(const QCommandLineParser& parser, const QCommandLineOption& option, int most,
+               int& ms) {
+  return !parser.isSet(option) || ParseNumber(parser.value(option), 0, most, ms);
 }
 
 // Reads the command line into O: -1 when the session is to run, else the exit status (help,
@@ -147,6 +148,10 @@ int ReadCommandLine(TTerminalOptions& o) {
       "rs485",
       "RS-485 half duplex: RTS is raised while sending (by the driver where it can, else by "
       "vxterm) and dropped when the bytes are out.");
+  const QCommandLineOption rs485Before(
+      "rs485-before", "With --rs485: raise RTS this long before the first byte (0 to 1000).", "ms");
+  const QCommandLineOption rs485After(
+      "rs485-after", "With --rs485: keep RTS up this long after the last byte (0 to 1000).", "ms");
   const QCommandLineOption logRaw("log-raw",
                                   "Append every byte received, exactly as it came (transfers "
                                   "included), to this file.",
@@ -156,7 +161,7 @@ int ReadCommandLine(TTerminalOptions& o) {
   parser.addHelpOption();
   parser.addOptions(QList<QCommandLineOption>{list, escape, autoReceive, noReconnect, map, imap,
                                               omap, echo, charDelay, lineDelay, alert, rs485,
-                                              logRaw} +
+                                              rs485Before, rs485After, logRaw} +
                     shared.Line() + shared.Kermit());
   parser.addPositionalArgument("DEVICE", "the serial device");
   // Not process(): it ends the program with status 1 on an unknown option.
@@ -176,6 +181,11 @@ int ReadCommandLine(TTerminalOptions& o) {
   o.reconnect = !parser.isSet(noReconnect);
   o.echo = parser.isSet(echo);
   o.rs485 = parser.isSet(rs485);
+  if (!ReadDelay(parser, rs485Before, 1000, o.rs485BeforeMs) ||
+      !ReadDelay(parser, rs485After, 1000, o.rs485AfterMs))
+    return Usage(parser, "bad --rs485-before or --rs485-after");
+  if ((parser.isSet(rs485Before) || parser.isSet(rs485After)) && !o.rs485)
+    return Usage(parser, "bad --rs485-before or --rs485-after: they need --rs485");
   o.rawLog = parser.value(logRaw).toLocal8Bit().toStdString();
   std::string bad;
   for (const QString& list : parser.values(map))
@@ -185,8 +195,10 @@ int ReadCommandLine(TTerminalOptions& o) {
     if (!o.inMap.Add(list.toStdString(), bad)) return Usage(parser, "bad --imap: " + bad);
   for (const QString& list : parser.values(omap))
     if (!o.outMap.Add(list.toStdString(), bad)) return Usage(parser, "bad --omap: " + bad);
-  if (!ReadDelay(parser, charDelay, o.pacing.charMs)) return Usage(parser, "bad --char-delay");
-  if (!ReadDelay(parser, lineDelay, o.pacing.lineMs)) return Usage(parser, "bad --line-delay");
+  if (!ReadDelay(parser, charDelay, 10000, o.pacing.charMs))
+    return Usage(parser, "bad --char-delay");
+  if (!ReadDelay(parser, lineDelay, 10000, o.pacing.lineMs))
+    return Usage(parser, "bad --line-delay");
   const QString how = parser.value(alert);
   if (how != "bell" && how != "none") return Usage(parser, "bad --alert");
   o.bell = how == "bell";

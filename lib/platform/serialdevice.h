@@ -127,6 +127,13 @@ class VXCOMM_EXPORT TvxSerialDevice {
   virtual TvxSerialError Purge(std::uint32_t flags) = 0;
   /// True when the driver switches RTS for RS-485 itself (set by an RTS-toggle block).
   virtual bool KernelRS485() const { return false; }
+  /// The RTS delays (ms) the driver keeps around a send when it switches RTS itself: taken at
+  /// once while it does, else by the SetState that turns it on. Nothing where the driver has
+  /// no RS-485.
+  virtual void SetRS485Delays(std::uint32_t beforeMs, std::uint32_t afterMs) {
+    (void)beforeMs;
+    (void)afterMs;
+  }
   /// Releases every wait, stops the device's own threads and gives up the port's lock; later
   /// calls fail with EBADF. The descriptors stay valid until the object goes.
   virtual void Close() = 0;

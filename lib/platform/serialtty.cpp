@@ -103,6 +103,14 @@ class TtyDevice final : public TvxSerialDevice {
     std::lock_guard lock(state_mutex_);
     return kernel_rs485_;
   }
+  void SetRS485Delays(std::uint32_t beforeMs, std::uint32_t afterMs) override {
+    std::lock_guard lock(state_mutex_);
+    const bool changed = beforeMs != rs485_before_ms_ || afterMs != rs485_after_ms_;
+    rs485_before_ms_ = beforeMs;
+    rs485_after_ms_ = afterMs;
+    // The driver switching RTS already takes the new delays.
+    if (changed && kernel_rs485_) ApplyRS485Locked(true);
+  }
   void Close() override;
   std::intptr_t Token() const override { return fd_; }
 
@@ -137,10 +145,12 @@ class TtyDevice final : public TvxSerialDevice {
   std::atomic<char> event_char_{0};
   std::atomic<std::uint32_t> flow_flags_{0};  // the block's CTS and DSR flow bits
 
-  mutable std::mutex state_mutex_;  // guards dcb_, dcb_applied_, kernel_rs485_
+  // guards dcb_, dcb_applied_, kernel_rs485_ and the RS-485 delays
+  mutable std::mutex state_mutex_;
   TDCB dcb_;
   bool dcb_applied_ = false;
   bool kernel_rs485_ = false;
+  std::uint32_t rs485_before_ms_ = 0, rs485_after_ms_ = 0;
 
   mutable std::mutex input_mutex_;  // guards the queue and every read from the line
   std::string queue_;               // received bytes nobody has taken yet
@@ -175,9 +185,11 @@ TvxSerialError TtyDevice::SetState(const TDCB& dcb) {
 
 TvxSerialError TtyDevice::ApplyRS485Locked(bool enable) {
   struct serial_rs485 rs485 = {};
-  if (enable)
+  if (enable) {
     rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-  else if (!kernel_rs485_)
+    rs485.delay_rts_before_send = rs485_before_ms_;
+    rs485.delay_rts_after_send = rs485_after_ms_;
+  } else if (!kernel_rs485_)
     return {};
   if (ioctl(fd_, TIOCSRS485, &rs485) != 0) {
     kernel_rs485_ = false;

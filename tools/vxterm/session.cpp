@@ -68,6 +68,8 @@ TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& op
     : console_(console), options_(options), prompt_(options.escape), progress_(stdout, true) {
   ApplyLineSettings(comm_, options_.line);
   comm_.SetRS485Mode(options_.rs485);
+  comm_.SetRS485Delays(static_cast<Cardinal>(options_.rs485BeforeMs),
+                       static_cast<Cardinal>(options_.rs485AfterMs));
   comm_.SetLog(&log_);
   piped_ = !::isatty(STDIN_FILENO);
   echo_ = options_.echo;

@@ -33,7 +33,8 @@ struct TTerminalOptions {
   bool echo = false;
   bool bell = false;  // --alert bell: the console's bell at connect and disconnect
   bool rs485 = false;
-  TLineMap inMap, outMap;  // received bytes as shown; typed bytes as sent
+  int rs485BeforeMs = 0, rs485AfterMs = 0;  // RTS up before the first byte, after the last
+  TLineMap inMap, outMap;                   // received bytes as shown; typed bytes as sent
   TPacing pacing;
   std::string rawLog;  // --log-raw: every received byte, as it came
   TLineSettings line;
