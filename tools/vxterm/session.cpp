@@ -213,6 +213,9 @@ void TTerminalSession::SendPaced() {
     paced_.clear();
     return;
   }
+  // Typed bytes are no part of a transfer's packets: they wait for its end.
+  constexpr int kTransferWaitMs = 100;
+  if (mode_ == Transfer) return pace_timer_.start(kTransferWaitMs);
   const TPacedChunk chunk = NextPacedChunk(paced_, options_.pacing);
   if (chunk.length == 0) return;
   comm_.SendData(paced_.data(), static_cast<Cardinal>(chunk.length));
