@@ -81,7 +81,8 @@ TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& op
   pace_timer_.setSingleShot(true);
   QObject::connect(&pace_timer_, &QTimer::timeout, this, [this] { SendPaced(); });
   escape_timer_.setSingleShot(true);
-  escape_timer_.setInterval(50);
+  // A terminal sends a key's sequence in one write; an ESC alone for this long was the key.
+  escape_timer_.setInterval(100);
   QObject::connect(&escape_timer_, &QTimer::timeout, this, [this] {
     if (mode_ == Prompt && prompt_.EndOfKeys() == TPromptLine::Cancel) ClosePrompt();
   });
