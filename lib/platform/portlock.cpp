@@ -154,19 +154,17 @@ std::string vxLockOwnerText(const TvxLockOwner& owner) {
   return text + ", lock file " + owner.file + ")";
 }
 
-TvxLockOwner vxDeviceLockHolder(const std::string& path, const std::string& locks) {
+TvxLockOwner vxDeviceLockHolder(const std::string& path) {
   TvxLockOwner owner;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return owner;
-  std::string table = locks;
-  if (table.empty()) {
-    std::FILE* f = std::fopen("/proc/locks", "re");
-    if (!f) return owner;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) table.append(buffer, n);
-    std::fclose(f);
-  }
+  std::FILE* f = std::fopen("/proc/locks", "re");
+  if (!f) return owner;
+  std::string table;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) table.append(buffer, n);
+  std::fclose(f);
   const int self = static_cast<int>(::getpid());
   std::size_t at = 0;
   while (at < table.size()) {

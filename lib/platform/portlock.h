@@ -64,5 +64,5 @@ std::vector<std::string> vxLockDirectories();
 std::string vxLockOwnerText(const TvxLockOwner& owner);
 // The process other than this one that holds a lock on the device file at Path (flock, or a
 // POSIX or open-file lock), as /proc/locks tells; Pid 0 when there is none or it cannot be
-// read. Locks lists the table's lines (the file's content; empty: read /proc/locks).
-TvxLockOwner vxDeviceLockHolder(const std::string& path, const std::string& locks = "");
+// read.
+TvxLockOwner vxDeviceLockHolder(const std::string& path);
