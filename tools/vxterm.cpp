@@ -72,7 +72,8 @@ const char* kDescription =
     "Exit status:\n"
     "  0  quit (or the console's input ended);\n"
     "  1  the device went away with --no-reconnect;\n"
-    "  2  a usage error or a device that cannot be opened;\n"
+    "  2  a usage error, a --log-raw file that cannot be written, or a device that\n"
+    "     cannot be opened;\n"
     "  128+N  ended by signal N (the console's settings are restored).";
 
 int Usage(const QCommandLineParser& parser, const std::string& error) {
@@ -220,6 +221,10 @@ int main(int argc, char** argv) {
   TConsole console;
   TTerminalSession session(console, o);
   std::string error;
+  if (!session.OpenRawLog(error)) {
+    std::cerr << "vxterm: cannot write " << o.rawLog << ": " << error << "\n";
+    return 2;
+  }
   if (!session.Open(error)) {
     std::cerr << "vxterm: cannot open " << o.device << ": " << error << "\n";
     return 2;

@@ -112,14 +112,14 @@ TTerminalSession::~TTerminalSession() {
   if (raw_log_) std::fclose(raw_log_);
 }
 
+bool TTerminalSession::OpenRawLog(std::string& error) {
+  if (options_.rawLog.empty() || raw_log_) return true;
+  raw_log_ = std::fopen(options_.rawLog.c_str(), "ae");
+  if (!raw_log_) error = std::strerror(errno);
+  return raw_log_ != nullptr;
+}
+
 bool TTerminalSession::Open(std::string& error) {
-  if (!options_.rawLog.empty() && !raw_log_) {
-    raw_log_ = std::fopen(options_.rawLog.c_str(), "ae");
-    if (!raw_log_) {
-      error = "cannot write " + options_.rawLog + ": " + std::strerror(errno);
-      return false;
-    }
-  }
   comm_.path = ResolveDeviceArgument(options_.device);
   wait_name_ = comm_.path[0] == '/' ? StableDeviceName(comm_.path) : comm_.path;
   fatal_.clear();

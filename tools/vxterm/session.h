@@ -75,6 +75,8 @@ class TTerminalSession : public QObject {
   // Opens the device; false with Error (the library's reason: the lock owner, the group to
   // join) when it cannot.
   bool Open(std::string& error);
+  // Opens the file of --log-raw, if one was given; false with Error when it cannot.
+  bool OpenRawLog(std::string& error);
   // Starts taking keys from the console. The event loop ends, with ExitCode set, at quit, at
   // the end of the console's input, at a signal, or when the device went away and
   // reconnecting is off.
