@@ -226,7 +226,8 @@ void TTerminalSession::SendPaced() {
 
 void TTerminalSession::FromLine(const void* data, std::size_t len) {
   received_ += len;
-  if (raw_log_ && std::fwrite(data, 1, len, raw_log_) != len) {
+  // Flushed block by block: what came before a crash or a kill is in the file.
+  if (raw_log_ && (std::fwrite(data, 1, len, raw_log_) != len || std::fflush(raw_log_) != 0)) {
     const std::string why = std::strerror(errno);
     std::fclose(raw_log_);
     raw_log_ = nullptr;
