@@ -141,6 +141,15 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   bool RestoreOnClose() const { return restore_on_close_; }
   /// Sets RestoreOnClose; takes effect at the next close, also of a port open now.
   void SetRestoreOnClose(bool value);
+  /// The RS-485 turn-around delays in ms, 0 and 0 by default: RTS is raised Before ahead of
+  /// the first byte of a send and dropped After behind its last. The driver keeps them where
+  /// it switches RTS; in software the send waits Before on the sending thread once RTS goes
+  /// up, and the delivering thread waits After when the output ran empty.
+  Cardinal RS485DelayBefore() const { return rs485_before_ms_; }
+  /// See RS485DelayBefore.
+  Cardinal RS485DelayAfter() const { return rs485_after_ms_; }
+  /// Sets both RS-485 delays; applied at once when open.
+  void SetRS485Delays(Cardinal beforeMs, Cardinal afterMs);
 
   /// Called when the transmit queue has run empty, with tsTxEmpty in TraceStates and the
   /// processor chain not handling it; runs on the delivering thread.
@@ -216,6 +225,11 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   void SetDTR(bool value);
   /// Raises or drops RTS; nothing when closed.
   void SetRTS(bool value);
+  /// The system error code of the last SetDTR, SetRTS or ModemSignals on the open port (on any
+  /// thread: software RS-485 switches RTS too), 0 when it worked; EBADF when closed. Those calls
+  /// report nothing themselves and pass over a device without modem lines (ENOTTY, a
+  /// pseudo-terminal) as if it had them; this tells.
+  int LastLineError() const;
   /// Reads exactly Count bytes from the port, as the read time-out allows; true only when
   /// all Count arrived.
   bool ReadBuffer(void* buffer, Cardinal count);
@@ -272,6 +286,10 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   void ReportEventException(const std::string& message);
   void JoinRetiredThreads();
   void SetMonitor(QObject* monitor, bool checked);
+  /// Software RS-485: raises RTS for a send, waiting the delay when it was down.
+  void RaiseRtsToSend();
+  /// Software RS-485: drops RTS; AfterLastByte (the output ran empty) waits the delay first.
+  void DropRtsAfterSend(bool afterLastByte);
 
   /// Main thread, except where noted.
   std::shared_ptr<TvxSerialDevice> device_;  ///< while open; the port thread uses it too
@@ -291,6 +309,10 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   bool rs485_mode_ = false;
   bool restore_on_close_ = true;
   bool software_rts_ = true;
+  Cardinal rs485_before_ms_ = 0;
+  Cardinal rs485_after_ms_ = 0;
+  /// Software RS-485: RTS raised by a send and not yet dropped; sending and delivering threads.
+  std::atomic<bool> rts_up_to_send_{false};
   QPointer<QObject> monitor_rlsd_, monitor_ring_, monitor_cts_, monitor_dsr_;
   TCOMMCONFIG comm_config_;
   TStreamProtocol stream_protocol_ = spHardware;

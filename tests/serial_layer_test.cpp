@@ -4,6 +4,7 @@
 #include <asm/termbits.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -100,6 +101,8 @@ TEST(SerialOpen, ComNamesResolveThroughThePortMap) {
 
 TEST(SerialOpen, PermissionTextNamesTheOwningGroupAndTheSeamFailsOneOpen) {
   PtyPair pty;
+  // A group that may read and write the device is the one to join.
+  ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0660), 0);
   std::string text = vxSerialErrorText(EACCES, pty.slavePath());
   EXPECT_EQ(text.rfind("Permission denied (the device belongs to the group \"", 0), 0) << text;
   EXPECT_NE(text.find("add the user to that group"), std::string::npos);
@@ -112,6 +115,15 @@ TEST(SerialOpen, PermissionTextNamesTheOwningGroupAndTheSeamFailsOneOpen) {
   TvxSerialOpen opened = vxOpenSerialPort(pty.slavePath());  // the fault was taken by one open
   ASSERT_TRUE(opened.device);
   opened.device->Close();
+  // A group that may not (a pseudo-terminal's own 0620) is none: the owner is named.
+  for (const mode_t mode : {0600, 0620, 0640}) {
+    ASSERT_EQ(::chmod(pty.slavePath().c_str(), mode), 0);
+    const std::string owner = vxSerialErrorText(EACCES, pty.slavePath());
+    EXPECT_EQ(owner.rfind("Permission denied (no group may use the device: only its owner \"", 0),
+              0)
+        << mode << ": " << owner;
+    EXPECT_EQ(owner.find("group \""), std::string::npos) << owner;
+  }
 }
 
 TEST_F(SerialLayer, ControlBlockReachesTheLine) {

@@ -1,6 +1,7 @@
 // The parts of vxterm that need no terminal: the prompt's commands, the command key and
-// the editing of the prompt line, the finding of a Send-Init among terminal bytes, and the
-// hex, time-stamp and log forms of received bytes.
+// the editing of the prompt line, the finding of a Send-Init among terminal bytes, the
+// hex, time-stamp and log forms of received bytes, the line-end mappings and the pacing of
+// pasted bytes.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,6 +9,8 @@
 #include "commands.h"
 #include "display.h"
 #include "keys.h"
+#include "linemap.h"
+#include "pacing.h"
 #include "sendinit.h"
 
 TEST(VxTermCommands, ParsesEachCommand) {
@@ -31,6 +34,12 @@ TEST(VxTermCommands, ParsesEachCommand) {
       {"break", TCommandKind::Break, {}, false},
       {"dtr on", TCommandKind::Dtr, {}, true},
       {"dtr off", TCommandKind::Dtr, {}, false},
+      {"echo on", TCommandKind::Echo, {}, true},
+      {"echo off", TCommandKind::Echo, {}, false},
+      {"stats", TCommandKind::Stats, {}, false},
+      {"parity even", TCommandKind::Parity, {"even"}, false},
+      {"stop-bits 2", TCommandKind::StopBits, {"2"}, false},
+      {"flow hardware", TCommandKind::Flow, {"hardware"}, false},
       {"rts on", TCommandKind::Rts, {}, true},
       {"rts off", TCommandKind::Rts, {}, false},
       {"lines", TCommandKind::Lines, {}, false},
@@ -63,8 +72,22 @@ TEST(VxTermCommands, RefusesWhatIsNotACommandWithAReason) {
       {"fly", "unknown command fly"},
       {"send", "send needs at least one path"},
       {"receive a b", "receive takes one directory"},
-      {"dtr", "dtr takes on or off"},
-      {"rts maybe", "rts takes on or off"},
+      {"dtr", "dtr takes on, off or pulse [MS]"},
+      {"rts maybe", "rts takes on, off or pulse [MS]"},
+      {"dtr pulse 0", "dtr pulse takes a length in ms, 1 to 10000"},
+      {"rts pulse 10001", "rts pulse takes a length in ms, 1 to 10000"},
+      {"dtr pulse 5 6", "dtr pulse takes a length in ms, 1 to 10000"},
+      {"speed", "speed takes a number from 50 to 4000000"},
+      {"speed 9600x", "speed takes a number from 50 to 4000000"},
+      {"speed 49", "speed takes a number from 50 to 4000000"},
+      {"data-bits 9", "data-bits takes a number from 5 to 8"},
+      {"parity", "parity takes one value"},
+      {"echo", "echo takes on or off"},
+      {"stats now", "stats takes no argument"},
+      {"send-hex", "send-hex needs at least one byte"},
+      {"send-hex 1", "not hex bytes: 1"},
+      {"send-hex 0x", "not hex bytes: 0x"},
+      {"send-hex 0g", "not hex bytes: 0g"},
       {"hex on off", "hex takes on or off"},
       {"lines now", "lines takes no argument"},
       {"quit now", "quit takes no argument"},
@@ -77,6 +100,29 @@ TEST(VxTermCommands, RefusesWhatIsNotACommandWithAReason) {
     EXPECT_EQ(got.error, c.error) << c.line;
   }
   EXPECT_NE(std::string(kCommandHelp).find("send PATH..."), std::string::npos);
+}
+
+TEST(VxTermCommands, TakesNumbersPulsesAndHexBytes) {
+  TCommand c = ParseCommand("speed 9600");
+  EXPECT_EQ(c.kind, TCommandKind::Speed);
+  EXPECT_EQ(c.number, 9600);
+  c = ParseCommand("data-bits 7");
+  EXPECT_EQ(c.kind, TCommandKind::DataBits);
+  EXPECT_EQ(c.number, 7);
+  c = ParseCommand("dtr pulse");
+  EXPECT_EQ(c.kind, TCommandKind::Dtr);
+  EXPECT_TRUE(c.pulse);
+  EXPECT_EQ(c.number, kDefaultPulseMs);
+  c = ParseCommand("rts pulse 250");
+  EXPECT_EQ(c.kind, TCommandKind::Rts);
+  EXPECT_TRUE(c.pulse);
+  EXPECT_EQ(c.number, 250);
+  EXPECT_FALSE(ParseCommand("dtr on").pulse);
+  c = ParseCommand("send-hex 01 02 ff 0d0A 0x7F");
+  EXPECT_EQ(c.kind, TCommandKind::SendHex) << c.error;
+  EXPECT_EQ(c.bytes, std::string("\x01\x02\xff\r\n\x7f", 6));
+  c = ParseCommand("send-hex 00");
+  EXPECT_EQ(c.bytes, std::string(1, '\0'));
 }
 
 TEST(VxTermKeys, ParsesTheCommandKey) {
@@ -125,7 +171,33 @@ TEST(VxTermKeys, EditsThePromptLine) {
   EXPECT_EQ(line.Text().size(), TPromptLine::kMaxLength) << "a line has a bound";
   line.Feed(0x15);
   EXPECT_EQ(line.Feed(0x03), TPromptLine::Cancel);
-  EXPECT_EQ(line.Feed(0x1b), TPromptLine::Cancel);
+}
+
+TEST(VxTermKeys, TheEscapeKeyAloneLeavesThePrompt) {
+  TPromptLine line(0x1d);
+  EXPECT_EQ(line.Feed(0x1b), TPromptLine::Editing) << "a sequence may follow";
+  EXPECT_TRUE(line.EscapePending());
+  EXPECT_EQ(line.EndOfKeys(), TPromptLine::Cancel) << "nothing followed";
+  EXPECT_FALSE(line.EscapePending());
+  EXPECT_EQ(line.EndOfKeys(), TPromptLine::Editing);
+  line.Feed(0x1b);
+  EXPECT_EQ(line.Feed('\r'), TPromptLine::CancelThenKey) << "Escape, then Enter for the terminal";
+}
+
+TEST(VxTermKeys, KeySequencesAreTakenWholeAtThePrompt) {
+  // Arrows and Home/End (CSI and SS3 forms), function keys, Delete and PageUp with
+  // parameters, a modified arrow, Alt with a letter.
+  for (const std::string key : {"\x1b[D", "\x1b[A", "\x1bOD", "\x1bOP", "\x1b[15~", "\x1b[3~",
+                                "\x1b[1;5C", "\x1bx", "\x1b[H", "\x1bOF"}) {
+    TPromptLine line(0x1d);
+    for (const char c : std::string("sen")) line.Feed(c);
+    for (const char c : key)
+      EXPECT_EQ(line.Feed(static_cast<unsigned char>(c)), TPromptLine::Editing) << key.substr(1);
+    EXPECT_FALSE(line.EscapePending()) << key.substr(1);
+    EXPECT_EQ(line.EndOfKeys(), TPromptLine::Editing) << key.substr(1);
+    line.Feed('d');
+    EXPECT_EQ(line.Text(), "send") << key.substr(1);
+  }
 }
 
 namespace {
@@ -262,7 +334,8 @@ TEST(VxTermDisplay, SplitsLinesForTheLog) {
   std::vector<std::string> lines;
   const std::string in = "first\r\nsec\tond\x07\xff\nthi";
   split.Feed(in.data(), in.size(), [&](const std::string& l) { lines.push_back(l); });
-  EXPECT_EQ(lines, (std::vector<std::string>{"first", "sec\tond\\x07\\xFF"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"first", "sec\tond\x07\xff"}))
+      << "the bytes as they came: the log escapes them";
   EXPECT_EQ(split.Rest(), "thi");
   EXPECT_EQ(split.Rest(), "");
   const std::string longLine(5000, 'x');
@@ -288,4 +361,84 @@ TEST(VxTermSendInit, FindsTheForceThreeSendInitOfABlockCheckFiveSender) {
     TSendInitDetector other;
     EXPECT_FALSE(other.Feed(bad.data(), bad.size()).found) << at;
   }
+}
+
+TEST(VxTermDisplay, LogEntriesUseOneEscapeForm) {
+  EXPECT_EQ(LogText("plain text"), "plain text");
+  EXPECT_EQ(LogText(std::string("a\tb\x01"
+                                "c\x7f\xff\0",
+                                8)),
+            "a\\x09b\\x01c\\x7F\\xFF\\x00");
+  EXPECT_EQ(LogText("back\\slash"), "back\\\\slash") << "a backslash cannot pose as an escape";
+}
+
+TEST(VxTermLineMap, MapsEachNameAsDocumented) {
+  struct Case {
+    const char* names;
+    const char* in;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"crlf", "a\rb\nc", "a\nb\nc"},
+      {"crcrlf", "a\rb", "a\r\nb"},
+      {"igncr", "a\r\nb\r", "a\nb"},
+      {"lfcr", "a\nb\r", "a\rb\r"},
+      {"lfcrlf", "one\ntwo\n", "one\r\ntwo\r\n"},
+      {"ignlf", "a\r\nb", "a\rb"},
+      {"bsdel", "a\bb\x7f",
+       "a\x7f"
+       "b\x7f"},
+      {"delbs",
+       "a\x7f"
+       "b\b",
+       "a\bb\b"},
+      {"lfcrlf,delbs", "x\x7f\n", "x\b\r\n"},
+      {"igncr,crlf", "a\rb", "ab"},
+      {"crlf,crcrlf", "a\rb", "a\nb"},
+  };
+  for (const Case& c : cases) {
+    TLineMap map;
+    std::string bad;
+    ASSERT_TRUE(map.Add(c.names, bad)) << c.names << ": " << bad;
+    EXPECT_EQ(map.Apply(c.in), c.out) << c.names;
+  }
+  TLineMap none;
+  std::string every;
+  for (int i = 0; i < 256; ++i) every += static_cast<char>(i);
+  EXPECT_EQ(none.Apply(every), every) << "no mapping changes nothing";
+  EXPECT_EQ(none.Names(), "none");
+}
+
+TEST(VxTermLineMap, RefusesUnknownNamesAndKeepsWhatItHad) {
+  TLineMap map;
+  std::string bad;
+  ASSERT_TRUE(map.Add("crlf", bad));
+  EXPECT_FALSE(map.Add("delbs,sideways", bad));
+  EXPECT_EQ(bad, "sideways");
+  EXPECT_FALSE(map.Add("delbs,", bad));
+  EXPECT_EQ(bad, "an empty name");
+  EXPECT_EQ(map.Names(), "crlf") << "a refused list adds nothing";
+  ASSERT_TRUE(map.Add("ignlf,bsdel", bad));
+  EXPECT_EQ(map.Names(), "crlf,ignlf,bsdel");
+}
+
+TEST(VxTermPacing, SendsByteByByteOrLineByLine) {
+  const std::string text = "ab\rcd\nef";
+  auto chunks = [&](const TPacing& pacing) {
+    std::vector<std::pair<std::string, int>> out;
+    std::string queued = text;
+    while (!queued.empty()) {
+      const TPacedChunk c = NextPacedChunk(queued, pacing);
+      out.emplace_back(queued.substr(0, c.length), c.pauseMs);
+      queued.erase(0, c.length);
+    }
+    return out;
+  };
+  using Chunks = std::vector<std::pair<std::string, int>>;
+  EXPECT_EQ(chunks({0, 50}), (Chunks{{"ab\r", 50}, {"cd\n", 50}, {"ef", 0}}));
+  EXPECT_EQ(
+      chunks({5, 0}),
+      (Chunks{{"a", 5}, {"b", 5}, {"\r", 5}, {"c", 5}, {"d", 5}, {"\n", 5}, {"e", 5}, {"f", 5}}));
+  EXPECT_EQ(chunks({5, 40})[2], (std::pair<std::string, int>{"\r", 40}));
+  EXPECT_EQ(NextPacedChunk("", {5, 5}).length, 0u);
 }

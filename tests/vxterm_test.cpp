@@ -1,13 +1,16 @@
 // The vxterm program as a user runs it: its console is a pseudo-terminal the test types into
 // and reads, its line one end of a socat pair. Bytes cross both ways unchanged, each command
-// answers, Kermit transfers to and from ckermit and gkermit start from the prompt (and by
-// themselves with --auto-receive) and leave the terminal working, the device is reopened
-// when it comes back, and the console's settings are restored however the program ends.
+// answers (and tells when the device refused it), Kermit transfers to and from ckermit and
+// gkermit start from the prompt (and by themselves with --auto-receive) and leave the
+// terminal working, the device is reopened when it comes back, and the console's settings
+// are restored however the program ends. The daily options (mappings, echo, pacing, logs,
+// alerts) are checked on what reaches the line, the console and the files.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -204,6 +207,21 @@ void ExpectTerminalWorks(Console& console, LineEnd& line, const std::string& tag
   EXPECT_EQ(line.Read(typed.size()), typed);
 }
 
+// A vxterm on one end of a pair, the test holding the other end and the console.
+struct Connected {
+  explicit Connected(const QStringList& more = {}, const std::string& dir = "")
+      : line(pair.B()), term(console, Args(pair.A(), more), dir) {}
+  // Quits through the prompt: true when vxterm ended with status 0.
+  bool Quit() {
+    console.Command("quit");
+    return term.Finish() == 0;
+  }
+  SocatPair pair;
+  LineEnd line;
+  Console console;
+  VxTerm term;
+};
+
 }  // namespace
 
 TEST(VxTerm, HelpListsCommandsAndOptions) {
@@ -218,8 +236,39 @@ TEST(VxTerm, HelpListsCommandsAndOptions) {
                            "receive [DIR]",
                            "break",
                            "dtr on|off",
+                           "dtr pulse [MS]",
                            "rts on|off",
+                           "rts pulse [MS]",
                            "lines",
+                           "speed BPS",
+                           "data-bits N",
+                           "parity P",
+                           "stop-bits N",
+                           "flow F",
+                           "echo on|off",
+                           "send-hex HEX...",
+                           "stats",
+                           "the last 1 MiB is kept",
+                           "--map <list>",
+                           "--imap <list>",
+                           "--omap <list>",
+                           "crlf",
+                           "crcrlf",
+                           "igncr",
+                           "lfcrlf",
+                           "lfcr",
+                           "ignlf",
+                           "delbs",
+                           "bsdel",
+                           "--echo",
+                           "--char-delay <ms>",
+                           "--line-delay <ms>",
+                           "--alert <how>",
+                           "--rs485",
+                           "--rs485-before <ms>",
+                           "--rs485-after <ms>",
+                           "--log-raw <file>",
+                           "messages go to standard",
                            "log FILE | log off",
                            "hex on|off",
                            "timestamps on|off",
@@ -237,12 +286,22 @@ TEST(VxTerm, HelpListsCommandsAndOptions) {
     EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
 }
 
-TEST(VxTerm, ListsThePorts) {
+TEST(VxTerm, ListsThePortsWithTheirDevicePaths) {
   QProcess p;
   p.start(VXTERM_BIN, {"--list"});
   ASSERT_TRUE(p.waitForFinished(10000));
   EXPECT_EQ(p.exitCode(), 0);
-  EXPECT_FALSE(p.readAllStandardOutput().isEmpty());
+  const std::string out = p.readAllStandardOutput().toStdString();
+  ASSERT_FALSE(out.empty());
+  // Each port's line names its device; the details are indented beneath.
+  std::size_t at = 0;
+  while (at < out.size()) {
+    const std::size_t end = out.find('\n', at);
+    const std::string line = out.substr(at, end - at);
+    at = end == std::string::npos ? out.size() : end + 1;
+    if (line == "no serial ports found" || line.compare(0, 4, "    ") == 0) continue;
+    EXPECT_NE(line.find("  /dev/"), std::string::npos) << line;
+  }
 }
 
 TEST(VxTerm, UsageErrorsAndDevicesThatCannotBeOpenedEndWithStatusTwo) {
@@ -274,6 +333,26 @@ TEST(VxTerm, UsageErrorsAndDevicesThatCannotBeOpenedEndWithStatusTwo) {
   EXPECT_NE(err.find("in use by process"), std::string::npos) << err;
 }
 
+// A program that holds the port through flock alone (no lock file) is named from the
+// kernel's lock table.
+TEST(VxTerm, APortHeldThroughFlockNamesItsHolder) {
+  SocatPair line;
+  char real[PATH_MAX];
+  ASSERT_NE(::realpath(line.A().c_str(), real), nullptr);
+  const int fd = ::open(real, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  QProcess p;
+  p.start(VXTERM_BIN, {QString::fromStdString(line.A())});
+  ASSERT_TRUE(p.waitForFinished(10000));
+  ::close(fd);
+  EXPECT_EQ(p.exitCode(), 2);
+  const std::string err = p.readAllStandardError().toStdString();
+  EXPECT_NE(err.find("in use by process " + std::to_string(::getpid()) + " \"vxterm_test\""),
+            std::string::npos)
+      << err;
+}
+
 // A user who may not open the device is told which group to join.
 TEST(VxTerm, ADeviceTheUserMayNotOpenNamesTheGroupToJoin) {
   if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
@@ -294,6 +373,20 @@ TEST(VxTerm, ADeviceTheUserMayNotOpenNamesTheGroupToJoin) {
   EXPECT_NE(err.find("Permission denied (the device belongs to the group"), std::string::npos)
       << err;
   EXPECT_NE(err.find("add the user to that group"), std::string::npos) << err;
+
+  // A group without read and write is no group to join: the owner is named instead.
+  ASSERT_EQ(::chmod(real, 0600), 0);
+  QProcess owner;
+  owner.start("/usr/bin/setpriv",
+              {"--reuid=65534", "--regid=65534", "--clear-groups", VXTERM_BIN, real});
+  ASSERT_TRUE(owner.waitForFinished(10000));
+  const std::string ownerErr = owner.readAllStandardError().toStdString();
+  EXPECT_EQ(owner.exitCode(), 2) << ownerErr;
+  EXPECT_EQ(ownerErr.find("join"), std::string::npos) << ownerErr;
+  EXPECT_EQ(ownerErr.find("add the user"), std::string::npos) << ownerErr;
+  EXPECT_NE(ownerErr.find("no group may use the device: only its owner \"root\" may open it"),
+            std::string::npos)
+      << ownerErr;
 }
 
 TEST(VxTerm, EveryByteValueCrossesBothWaysUnchanged) {
@@ -335,15 +428,33 @@ TEST(VxTerm, CommandsAnswer) {
     const char* command;
     const char* answer;
   };
+  // A pseudo-terminal has no modem lines: each modem-line command says the device refused.
   const Case cases[] = {
-      {"dtr off", "vxterm: DTR off"},
-      {"dtr on", "vxterm: DTR on"},
-      {"rts off", "vxterm: RTS off"},
-      {"rts on", "vxterm: RTS on"},
-      {"lines", "vxterm: CTS "},
+      {"dtr off", "vxterm: cannot set DTR off: Inappropriate ioctl for device"},
+      {"dtr on", "vxterm: cannot set DTR on: Inappropriate ioctl for device"},
+      {"rts off", "vxterm: cannot set RTS off: Inappropriate ioctl for device"},
+      {"rts on", "vxterm: cannot set RTS on: Inappropriate ioctl for device"},
+      {"dtr pulse 20", "vxterm: cannot set DTR off: Inappropriate ioctl for device"},
+      {"rts pulse", "vxterm: cannot set RTS off: Inappropriate ioctl for device"},
+      {"lines", "vxterm: cannot read the modem lines: Inappropriate ioctl for device"},
       {"break", "vxterm: break sent"},
+      {"speed 9600", "vxterm: speed 9600 bps"},
+      // A pseudo-terminal runs 8 bits without parity, whatever is asked of it.
+      {"data-bits 7",
+       "vxterm: the device refused 7 data bits: the device runs at 9600 bps, 8 data bits, "
+       "parity none, stop bits 1"},
+      {"parity even", "vxterm: the device refused parity even: the device runs at 9600 bps"},
+      {"stop-bits 2", "vxterm: stop bits 2"},
+      {"flow xonxoff", "vxterm: flow control xonxoff"},
+      {"parity sideways", "vxterm: parity takes none, odd, even, mark, space"},
+      {"flow none", "vxterm: flow control none"},
+      {"speed 115200", "vxterm: speed 115200 bps"},
+      {"data-bits 8", "vxterm: 8 data bits"},
+      {"parity none", "vxterm: parity none"},
+      {"stats", "vxterm: received 0 bytes, sent 0 bytes"},
+      {"stop-bits 1", "vxterm: stop bits 1"},
       {"fly away", "vxterm: unknown command fly"},
-      {"dtr maybe", "vxterm: dtr takes on or off"},
+      {"dtr maybe", "vxterm: dtr takes on, off or pulse [MS]"},
       {"help", "vxterm: commands: send PATH..."},
   };
   for (const Case& c : cases) {
@@ -381,11 +492,18 @@ TEST(VxTerm, CommandsAnswer) {
   const std::string log = dir + "/session.log";
   console.Command("log " + log);
   ASSERT_TRUE(console.WaitFor("logging to " + log, from)) << console.Seen();
-  line.Write("kept line\r\n");
-  ASSERT_TRUE(console.WaitFor("kept line", from));
+  line.Write("kept line\r\nwith\ttab\x01\r\n");
+  ASSERT_TRUE(console.WaitFor("with\ttab", from));
   console.Command("log off");
   ASSERT_TRUE(console.WaitFor("closed", from));
   EXPECT_NE(ReadAll(log).find("< kept line"), std::string::npos) << ReadAll(log);
+  EXPECT_NE(ReadAll(log).find("< with\\x09tab\\x01\n"), std::string::npos)
+      << "one escape form for every control byte: " << ReadAll(log);
+  // Every entry opens with an ISO 8601 date and time.
+  EXPECT_TRUE(std::regex_search(
+      ReadAll(log),
+      std::regex(R"((^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d) < kept line\n)")))
+      << ReadAll(log);
 
   // A bare name is a file in the directory vxterm runs in.
   from = console.Seen().size();
@@ -405,6 +523,10 @@ TEST(VxTerm, CommandsAnswer) {
   console.Command("quit");
   EXPECT_EQ(term.Finish(), 0);
   EXPECT_TRUE(console.Restored());
+  // The shell's prompt after vxterm starts on a fresh line.
+  const std::string bye = "vxterm: disconnected from " + pair.A() + "\r\n";
+  ASSERT_GE(console.Seen().size(), bye.size());
+  EXPECT_EQ(console.Seen().substr(console.Seen().size() - bye.size()), bye);
 }
 
 class VxTermPeer : public ::testing::TestWithParam<KermitPeer::Program> {};
@@ -594,4 +716,209 @@ TEST(VxTerm, ConsoleSettingsAreRestoredAfterSigtermAndAVanishedDevice) {
     EXPECT_NE(console.Seen().find("went away"), std::string::npos) << console.Seen();
     EXPECT_TRUE(console.Restored());
   }
+}
+
+// Ctrl-], "sen", then Left, Up, F1 and Delete: the keys' sequences stay at the prompt, the
+// line is still "sen" plus what is typed after, and Escape alone leaves. Nothing reached
+// the device but what was typed in the terminal afterwards.
+TEST(VxTerm, KeySequencesAtThePromptNeverReachTheLine) {
+  Connected c;
+  ASSERT_TRUE(c.term.Ready()) << c.console.Seen();
+  const std::size_t from = c.console.Seen().size();
+  c.console.Type(std::string(1, kEscape) + "sen\x1b[D\x1b[A\x1bOP\x1b[3~");
+  ASSERT_TRUE(c.console.WaitFor("vxterm> sen", from)) << c.console.Seen().substr(from);
+  c.console.Type("d");
+  ASSERT_TRUE(c.console.WaitFor("vxterm> send", from)) << c.console.Seen().substr(from);
+  c.console.Type("\x1b");
+  ASSERT_TRUE(c.console.WaitFor("\0338", from)) << "Escape alone closes the prompt";
+  c.console.Type("after");
+  EXPECT_EQ(c.line.Read(5), "after");
+  EXPECT_TRUE(c.Quit());
+}
+
+// What the line sends while the prompt is open waits for it to close; beyond the limit the
+// oldest is dropped, and the user is told how much: the newest 1 MiB is shown, the rest is
+// counted. The raw log tells when vxterm has taken every byte.
+TEST(VxTerm, HeldOutputBeyondTheLimitIsAnnounced) {
+  const std::string raw = MakeTempDir("vxterm-held") + "/raw.bin";
+  Connected c({"--log-raw", QString::fromStdString(raw)});
+  ASSERT_TRUE(c.term.Ready()) << c.console.Seen();
+  const std::size_t from = c.console.Seen().size();
+  c.console.Type(std::string(1, kEscape));
+  ASSERT_TRUE(c.console.WaitFor("vxterm> ", from));
+  // 'Z' is in no message of vxterm's.
+  const std::size_t total = 3u << 20, kept = 1u << 20;
+  c.line.Write(std::string(total, 'Z'));
+  ASSERT_TRUE(WaitUntil([&] { return ReadAll(raw).size() == total; }, kDeadlineMs))
+      << ReadAll(raw).size();
+  c.console.Type("\x03");
+  const std::string told = "vxterm: " + std::to_string(total - kept) +
+                           " bytes of output were dropped while the prompt was open (it keeps "
+                           "the last 1 MiB)";
+  ASSERT_TRUE(c.console.WaitFor(told, from)) << c.console.Seen().substr(from, 200);
+  const std::string seen = c.console.Seen().substr(from);
+  EXPECT_EQ(static_cast<std::size_t>(std::count(seen.begin(), seen.end(), 'Z')), kept);
+  EXPECT_TRUE(c.Quit());
+}
+
+// With standard input a pipe, standard output carries the line's bytes and nothing else;
+// vxterm's messages go to standard error.
+TEST(VxTerm, InPipeModeMessagesGoToStandardError) {
+  SocatPair pair;
+  LineEnd line(pair.B());
+  QProcess p;
+  p.start(VXTERM_BIN, {QString::fromStdString(pair.A())});
+  std::string out, err;
+  auto read = [&] {
+    out += p.readAllStandardOutput().toStdString();
+    err += p.readAllStandardError().toStdString();
+  };
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        read();
+        return err.find("vxterm: connected to " + pair.A()) != std::string::npos;
+      },
+      kDeadlineMs))
+      << err;
+  line.Write("from the board\r\n");
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        read();
+        return out.find("board\r\n") != std::string::npos;
+      },
+      kDeadlineMs))
+      << out;
+  p.write("typed\n");
+  EXPECT_EQ(line.Read(6), "typed\n");
+  p.closeWriteChannel();
+  ASSERT_TRUE(p.waitForFinished(kDeadlineMs));
+  read();
+  EXPECT_EQ(p.exitCode(), 0);
+  EXPECT_EQ(out, "from the board\r\n");
+  EXPECT_NE(err.find("vxterm: disconnected from " + pair.A() + "\n"), std::string::npos) << err;
+}
+
+// --imap lfcrlf turns a board's bare LF into CR LF on the console; --omap crlf sends Enter
+// as LF; --echo shows what is typed; the mappings leave every other byte alone.
+TEST(VxTerm, MappingsAndLocalEchoChangeOnlyWhatTheyName) {
+  Connected c({"--imap", "lfcrlf", "--omap", "crlf,delbs", "--echo"});
+  ASSERT_TRUE(c.term.Ready()) << c.console.Seen();
+  std::size_t from = c.console.Seen().size();
+  c.line.Write("one\ntwo\r\n\tend");
+  ASSERT_TRUE(c.console.WaitFor("end", from));
+  EXPECT_EQ(c.console.Seen().substr(from), "one\r\ntwo\r\r\n\tend");
+  from = c.console.Seen().size();
+  c.console.Type("ls\x7f\r");
+  EXPECT_EQ(c.line.Read(4), "ls\b\n");
+  // The echo is what was sent, shown as the received bytes are.
+  ASSERT_TRUE(c.console.WaitFor("ls\b\r\n", from)) << c.console.Seen().substr(from);
+  c.console.Command("echo off");
+  ASSERT_TRUE(c.console.WaitFor("vxterm: local echo off", from));
+  from = c.console.Seen().size();
+  c.console.Type("quiet");
+  EXPECT_EQ(c.line.Read(5), "quiet");
+  c.line.Write("!");
+  ASSERT_TRUE(c.console.WaitFor("!", from));
+  EXPECT_EQ(c.console.Seen().find("quiet", from), std::string::npos);
+  EXPECT_TRUE(c.Quit());
+}
+
+TEST(VxTerm, BadMappingsDelaysAndAlertsAreUsageErrors) {
+  for (const QStringList& args :
+       {QStringList{"--map", "crlf,sideways", "/dev/null"}, QStringList{"--imap", "", "/dev/null"},
+        QStringList{"--char-delay", "-1", "/dev/null"},
+        QStringList{"--line-delay", "10001", "/dev/null"},
+        QStringList{"--alert", "siren", "/dev/null"},
+        QStringList{"--rs485", "--rs485-after", "1001", "/dev/null"},
+        QStringList{"--rs485-before", "5", "/dev/null"}}) {
+    QProcess p;
+    p.start(VXTERM_BIN, args);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 2) << args.join(' ').toStdString();
+    EXPECT_NE(p.readAllStandardError().indexOf("vxterm: bad --"), -1)
+        << args.join(' ').toStdString();
+  }
+}
+
+// send-hex puts the bytes on the line as given; stats counts what crossed each way.
+TEST(VxTerm, HexInputAndTheCountersTellWhatCrossed) {
+  Connected c;
+  ASSERT_TRUE(c.term.Ready()) << c.console.Seen();
+  std::size_t from = c.console.Seen().size();
+  c.console.Command("send-hex 01 02 ff 0d0a 00");
+  EXPECT_EQ(c.line.Read(6), std::string("\x01\x02\xff\r\n\0", 6));
+  ASSERT_TRUE(c.console.WaitFor("vxterm: sending 6 bytes", from));
+  c.line.Write("0123456789");
+  ASSERT_TRUE(c.console.WaitFor("0123456789", from));
+  c.console.Type("abcd");
+  EXPECT_EQ(c.line.Read(4), "abcd");
+  c.console.Command("send-hex zz");
+  ASSERT_TRUE(c.console.WaitFor("vxterm: not hex bytes: zz", from));
+  from = c.console.Seen().size();
+  c.console.Command("stats");
+  EXPECT_TRUE(c.console.WaitFor("vxterm: received 10 bytes, sent 10 bytes", from))
+      << c.console.Seen().substr(from);
+  EXPECT_TRUE(c.Quit());
+}
+
+// --log-raw keeps every byte received exactly as it came, control bytes and all, beside the
+// console showing them.
+TEST(VxTerm, TheRawLogHoldsTheBytesAsReceived) {
+  const std::string dir = MakeTempDir("vxterm-raw");
+  const std::string raw = dir + "/raw.bin";
+  Connected c({"--log-raw", QString::fromStdString(raw)});
+  ASSERT_TRUE(c.term.Ready()) << c.console.Seen();
+  const std::string sent = EveryByte(3) + "tail";
+  const std::size_t from = c.console.Seen().size();
+  c.line.Write(sent);
+  ASSERT_TRUE(c.console.WaitFor("tail", from));
+  EXPECT_TRUE(c.Quit());
+  EXPECT_TRUE(ReadAll(raw) == sent) << ReadAll(raw).size() << " of " << sent.size();
+
+  QProcess refused;
+  refused.start(VXTERM_BIN,
+                {"--log-raw", "/nonexistent/dir/raw.bin", QString::fromStdString(c.pair.A())});
+  ASSERT_TRUE(refused.waitForFinished(10000));
+  EXPECT_EQ(refused.exitCode(), 2);
+  EXPECT_NE(refused.readAllStandardError().indexOf("cannot write /nonexistent/dir/raw.bin"), -1);
+}
+
+// Paced typing (a paste into a slow board) delivers every byte, in order.
+TEST(VxTerm, PacedTypingDeliversEveryByteInOrder) {
+  Connected c({"--char-delay", "1", "--line-delay", "20"});
+  ASSERT_TRUE(c.term.Ready()) << c.console.Seen();
+  std::string paste;
+  for (int i = 0; i < 20; ++i) paste += "line " + std::to_string(i) + "\r";
+  c.console.Type(paste);
+  EXPECT_EQ(c.line.Read(paste.size()), paste);
+  EXPECT_TRUE(c.Quit());
+}
+
+// --alert bell rings at the connect, at the loss of the device and at its return.
+TEST(VxTerm, AlertsRingAtConnectAndDisconnect) {
+  const std::string dir = MakeTempDir("vxterm-bell");
+  auto pair = std::make_unique<SocatPair>(dir);
+  Console console;
+  VxTerm term(console, Args(pair->A(), {"--alert", "bell"}));
+  ASSERT_TRUE(term.Ready()) << console.Seen();
+  ASSERT_TRUE(console.WaitFor("opens the command prompt\r\n\a"));
+  const std::size_t from = console.Seen().size();
+  pair.reset();
+  ASSERT_TRUE(console.WaitFor("to come back (Ctrl-] and quit to leave)\r\n\a", from))
+      << console.Seen().substr(from);
+  pair = std::make_unique<SocatPair>(dir);
+  ASSERT_TRUE(console.WaitFor("reconnected with the same settings\r\n\a", from))
+      << console.Seen().substr(from);
+  console.Command("quit");
+  EXPECT_EQ(term.Finish(), 0);
+}
+
+// RS-485 mode with turn-around delays on a line whose driver cannot do it (a
+// pseudo-terminal): RTS is switched in software around each send, and bytes still cross
+// both ways, whole.
+TEST(VxTerm, Rs485ModeStillCarriesTheBytes) {
+  Connected c({"--rs485", "--rs485-before", "2", "--rs485-after", "2"});
+  ASSERT_TRUE(c.term.Ready()) << c.console.Seen();
+  ExpectTerminalWorks(c.console, c.line, "half duplex");
+  EXPECT_TRUE(c.Quit());
 }

@@ -5,13 +5,20 @@
 #include "vxcomm.h"
 #include "vxkermit.h"
 
-namespace {
+const QStringList& ParityNames() {
+  static const QStringList names = {"none", "odd", "even", "mark", "space"};
+  return names;
+}
 
-const QStringList kParities = {"none", "odd", "even", "mark", "space"};
-const QStringList kStopBits = {"1", "1.5", "2"};
-const QStringList kFlows = {"none", "xonxoff", "hardware"};
+const QStringList& StopBitsNames() {
+  static const QStringList names = {"1", "1.5", "2"};
+  return names;
+}
 
-}  // namespace
+const QStringList& FlowNames() {
+  static const QStringList names = {"none", "xonxoff", "hardware"};
+  return names;
+}
 
 TLineOptions::TLineOptions()
     : speed_("speed", "Line speed in bits per second (default 115200).", "bps", "115200"),
@@ -110,9 +117,9 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
       !ParseNumber(parser.value(packet_length_), 95, 9024, k.packetLength))
     return "bad --packet-length";
   if (!ParseNumber(parser.value(window_), 1, 31, k.window)) return "bad --window";
-  line.parity = static_cast<int>(kParities.indexOf(parser.value(parity_)));
-  line.stopBits = static_cast<int>(kStopBits.indexOf(parser.value(stop_bits_)));
-  line.flow = static_cast<int>(kFlows.indexOf(parser.value(flow_)));
+  line.parity = static_cast<int>(ParityNames().indexOf(parser.value(parity_)));
+  line.stopBits = static_cast<int>(StopBitsNames().indexOf(parser.value(stop_bits_)));
+  line.flow = static_cast<int>(FlowNames().indexOf(parser.value(flow_)));
   if (line.parity < 0) return "bad --parity";
   if (line.stopBits < 0) return "bad --stop-bits";
   if (line.flow < 0) return "bad --flow";

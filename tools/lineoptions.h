@@ -62,6 +62,12 @@ class TLineOptions {
   QCommandLineOption text_, auto_type_;
 };
 
+// The names --parity, --stop-bits and --flow take, in the order of the components'
+// enumerations (TParity, TStopBits, TStreamProtocol).
+const QStringList& ParityNames();
+const QStringList& StopBitsNames();
+const QStringList& FlowNames();
+
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.
 bool ParseNumber(const QString& text, int low, int high, int& out);
 

@@ -3,7 +3,9 @@ add_library(vxterm_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/keys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/sendinit.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/vxterm/display.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/vxterm/display.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vxterm/linemap.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vxterm/pacing.cpp)
 target_include_directories(vxterm_core PUBLIC ${CMAKE_CURRENT_LIST_DIR}/vxterm)
 # The Send-Init detector checks a force-3 Send-Init with the library's packet functions.
 target_link_libraries(vxterm_core PUBLIC vxcomm_internal)
@@ -12,6 +14,8 @@ add_executable(vxterm ${CMAKE_CURRENT_LIST_DIR}/vxterm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/reconnect.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/session.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/commandrun.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vxterm/linecommands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vxterm/sessionlog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/transfer.cpp)
 target_include_directories(vxterm PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxterm PRIVATE vxcomm_internal vxkermit_progress vxtools_lineoptions

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <atomic>
 #include <cerrno>
@@ -149,7 +150,44 @@ std::string vxLockOwnerText(const TvxLockOwner& owner) {
   text += " (the port is in use by process ";
   text += owner.pid > 0 ? std::to_string(owner.pid) : std::string("unknown");
   if (!owner.name.empty()) text += " \"" + owner.name + "\"";
+  if (owner.file.empty()) return text + ", which has it locked)";
   return text + ", lock file " + owner.file + ")";
+}
+
+TvxLockOwner vxDeviceLockHolder(const std::string& path) {
+  TvxLockOwner owner;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return owner;
+  std::FILE* f = std::fopen("/proc/locks", "re");
+  if (!f) return owner;
+  std::string table;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) table.append(buffer, n);
+  std::fclose(f);
+  const int self = static_cast<int>(::getpid());
+  std::size_t at = 0;
+  while (at < table.size()) {
+    std::size_t end = table.find('\n', at);
+    if (end == std::string::npos) end = table.size();
+    const std::string line = table.substr(at, end - at);
+    at = end + 1;
+    // "1: FLOCK  ADVISORY  WRITE 4242 00:05:87 0 EOF"; waiters ("1: -> FLOCK ...") hold nothing.
+    char kind[16], mode[16], access[16];
+    int pid = 0;
+    unsigned major_no = 0, minor_no = 0;
+    unsigned long inode = 0;
+    if (std::sscanf(line.c_str(), "%*d: %15s %15s %15s %d %x:%x:%lu", kind, mode, access, &pid,
+                    &major_no, &minor_no, &inode) != 7)
+      continue;
+    if (pid <= 0 || pid == self || inode != st.st_ino || major_no != major(st.st_dev) ||
+        minor_no != minor(st.st_dev))
+      continue;
+    owner.pid = pid;
+    owner.name = CommandName(pid);
+    break;
+  }
+  return owner;
 }
 
 int TvxPortLock::Take(const std::string& devicePath, TvxLockOwner& owner) {

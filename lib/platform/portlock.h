@@ -59,5 +59,10 @@ std::string vxLockFileName(const std::string& devicePath);
 void vxSetLockDirectories(std::vector<std::string> dirs);
 std::vector<std::string> vxLockDirectories();
 // The text of a refusal: "... (the port is in use by process 4242 "kermit", lock file
-// /run/lock/LCK..ttyS0)" after the system's text for EBUSY.
+// /run/lock/LCK..ttyS0)" after the system's text for EBUSY; for an owner without a lock file
+// (a flock holder) "... (the port is in use by process 4242 "picocom", which has it locked)".
 std::string vxLockOwnerText(const TvxLockOwner& owner);
+// The process other than this one that holds a lock on the device file at Path (flock, or a
+// POSIX or open-file lock), as /proc/locks tells; Pid 0 when there is none or it cannot be
+// read.
+TvxLockOwner vxDeviceLockHolder(const std::string& path);

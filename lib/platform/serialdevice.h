@@ -119,10 +119,21 @@ class VXCOMM_EXPORT TvxSerialDevice {
   virtual TvxSerialError ModemStatus(std::uint32_t& status) = 0;
   /// SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK.
   virtual TvxSerialError Escape(int function) = 0;
+  /// The errno of the last ModemStatus or Escape call, 0 when it worked. Unlike their own
+  /// result it keeps what they pass over as "no such function" (ENOTTY: a pseudo-terminal has
+  /// no modem lines). From any thread; a device that does not record it gives 0.
+  int LastLineCallError() const { return last_line_call_error_.load(); }
   /// PURGE_* flags; aborts release pending reads or writes.
   virtual TvxSerialError Purge(std::uint32_t flags) = 0;
   /// True when the driver switches RTS for RS-485 itself (set by an RTS-toggle block).
   virtual bool KernelRS485() const { return false; }
+  /// The RTS delays (ms) the driver keeps around a send when it switches RTS itself: taken at
+  /// once while it does, else by the SetState that turns it on. Nothing where the driver has
+  /// no RS-485.
+  virtual void SetRS485Delays(std::uint32_t beforeMs, std::uint32_t afterMs) {
+    (void)beforeMs;
+    (void)afterMs;
+  }
   /// Releases every wait, stops the device's own threads, puts the line's settings back as
   /// the open found them (unless RestoreOnClose was cleared) and gives up the port's lock;
   /// later calls fail with EBADF. The descriptors stay valid until the object goes.
@@ -151,8 +162,11 @@ class VXCOMM_EXPORT TvxSerialDevice {
   virtual TvxLineReport DoLook(void* buffer, std::uint32_t size) = 0;
   /// The device's own Write (the test faults are taken by Write).
   virtual TvxSerialError DoWrite(const void* buffer, std::uint32_t len, bool wait) = 0;
+  /// Records the errno of a ModemStatus or Escape call (0: it worked).
+  void SetLastLineCallError(int error) { last_line_call_error_.store(error); }
 
  private:
+  std::atomic<int> last_line_call_error_{0};
   mutable std::mutex timeouts_mutex_;
   TCOMMTIMEOUTS timeouts_;
   std::atomic<bool> restore_on_close_{true};

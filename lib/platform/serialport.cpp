@@ -1,6 +1,7 @@
 #include "platform/serialport.h"
 
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -37,6 +38,17 @@ std::string vxSerialErrorText(int error, const std::string& path) {
   if (error != EACCES && error != EPERM) return text;
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return text;
+  // Joining the device's group helps only when that group may read and write it.
+  if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    char buffer[1024];
+    const std::string owner =
+        getpwuid_r(st.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found
+            ? found->pw_name
+            : std::to_string(st.st_uid);
+    return text + " (no group may use the device: only its owner \"" + owner + "\" may open it)";
+  }
   struct group entry;
   struct group* found = nullptr;
   char buffer[1024];

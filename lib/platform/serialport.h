@@ -23,5 +23,6 @@ void vxRegisterSerialDevice(const std::string& name, TvxSerialFactory factory);
 TvxSerialOpen vxOpenSerialPort(const std::string& name);
 // The path an open of Name uses (after COM names are resolved), for messages.
 std::string vxSerialPath(const std::string& name);
-// The system's text for Error; a refused permission also names the group that owns Path.
+// The system's text for Error; a refused permission also names the group to join when the
+// group that owns Path may read and write it, else the owner who alone may.
 std::string vxSerialErrorText(int error, const std::string& path);

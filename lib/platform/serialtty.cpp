@@ -104,6 +104,14 @@ class TtyDevice final : public TvxSerialDevice {
     std::lock_guard lock(state_mutex_);
     return kernel_rs485_;
   }
+  void SetRS485Delays(std::uint32_t beforeMs, std::uint32_t afterMs) override {
+    std::lock_guard lock(state_mutex_);
+    const bool changed = beforeMs != rs485_before_ms_ || afterMs != rs485_after_ms_;
+    rs485_before_ms_ = beforeMs;
+    rs485_after_ms_ = afterMs;
+    // The driver switching RTS already takes the new delays.
+    if (changed && kernel_rs485_) ApplyRS485Locked(true);
+  }
   void Close() override;
   std::intptr_t Token() const override { return fd_; }
 
@@ -139,10 +147,12 @@ class TtyDevice final : public TvxSerialDevice {
   std::atomic<char> event_char_{0};
   std::atomic<std::uint32_t> flow_flags_{0};  // the block's CTS and DSR flow bits
 
-  mutable std::mutex state_mutex_;  // guards dcb_, dcb_applied_, kernel_rs485_
+  // guards dcb_, dcb_applied_, kernel_rs485_ and the RS-485 delays
+  mutable std::mutex state_mutex_;
   TDCB dcb_;
   bool dcb_applied_ = false;
   bool kernel_rs485_ = false;
+  std::uint32_t rs485_before_ms_ = 0, rs485_after_ms_ = 0;
 
   mutable std::mutex input_mutex_;  // guards the queue and every read from the line
   std::string queue_;               // received bytes nobody has taken yet
@@ -177,9 +187,11 @@ TvxSerialError TtyDevice::SetState(const TDCB& dcb) {
 
 TvxSerialError TtyDevice::ApplyRS485Locked(bool enable) {
   struct serial_rs485 rs485 = {};
-  if (enable)
+  if (enable) {
     rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-  else if (!kernel_rs485_)
+    rs485.delay_rts_before_send = rs485_before_ms_;
+    rs485.delay_rts_after_send = rs485_after_ms_;
+  } else if (!kernel_rs485_)
     return {};
   if (ioctl(fd_, TIOCSRS485, &rs485) != 0) {
     kernel_rs485_ = false;
@@ -367,8 +379,9 @@ TvxSerialError TtyDevice::Read(void* buffer, std::uint32_t count, std::uint32_t&
 TvxSerialError TtyDevice::ModemStatus(std::uint32_t& status) {
   status = 0;
   int lines = 0;
-  if (ioctl(fd_, TIOCMGET, &lines) != 0)
-    return Unsupported(errno) ? TvxSerialError{} : vxSerialError(errno);
+  const int r = ioctl(fd_, TIOCMGET, &lines);
+  SetLastLineCallError(r == 0 ? 0 : errno);
+  if (r != 0) return Unsupported(errno) ? TvxSerialError{} : vxSerialError(errno);
   if (lines & TIOCM_CTS) status |= MS_CTS_ON;
   if (lines & TIOCM_DSR) status |= MS_DSR_ON;
   if (lines & TIOCM_RNG) status |= MS_RING_ON;
@@ -395,8 +408,10 @@ TvxSerialError TtyDevice::Escape(int function) {
       r = ioctl(fd_, TIOCCBRK);
       break;
     default:
+      SetLastLineCallError(EINVAL);
       return vxSerialError(EINVAL);
   }
+  SetLastLineCallError(r == 0 ? 0 : errno);
   return r == 0 || Unsupported(errno) ? TvxSerialError{} : vxSerialError(errno);
 }
 
@@ -452,8 +467,17 @@ TvxSerialOpen vxOpenTtyDevice(const std::string& path) {
     result.error = {EBUSY, vxLockOwnerText(owner)};
     return result;
   }
+  // A port another program holds without a lock file (flock, TIOCEXCL) is refused with
+  // the name of the process that holds it, where the kernel's lock table tells.
+  auto busy = [&] {
+    const TvxLockOwner holder = vxDeviceLockHolder(path);
+    result.error =
+        holder.pid > 0 ? TvxSerialError{EBUSY, vxLockOwnerText(holder)} : vxSerialError(EBUSY);
+    return result;
+  };
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
+    if (errno == EBUSY) return busy();
     result.error = vxSerialError(errno);
     return result;
   }
@@ -463,7 +487,11 @@ TvxSerialOpen vxOpenTtyDevice(const std::string& path) {
     return result;
   };
   if (!isatty(fd)) return fail(ENOTTY);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return fail(errno);
+    ::close(fd);
+    return busy();
+  }
   if (ioctl(fd, TIOCEXCL) != 0 && !Unsupported(errno)) return fail(errno);
   struct termios2 found;
   if (ioctl(fd, TCGETS2, &found) != 0) return fail(errno);

@@ -3,6 +3,7 @@
 #include <QThread>
 #include <QVariant>
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/debugout.h"
 #include "platform/serialport.h"
@@ -272,7 +273,7 @@ bool TvxCustomComm::ProcessCommEvent() {
           DeliverData(receive_buffer_.data(), report.taken);
         }
         if ((report.events & EV_TXEMPTY) && IsOpen()) {
-          if (rs485_mode_ && software_rts_) SetRTS(false);
+          DropRtsAfterSend(true);
           bool handled = AfterSendHandled();
           if (TraceStates().Contains(tsTxEmpty) && !handled && OnAfterSend) OnAfterSend(this);
         }
@@ -311,7 +312,7 @@ void TvxCustomComm::CloseOnDeviceFailure() {
 }
 
 void TvxCustomComm::CommError(Cardinal commCode, Cardinal sysError, TComStateFlags state) {
-  if (rs485_mode_ && software_rts_) SetRTS(false);
+  DropRtsAfterSend(false);
   LogFmt(dlDetail, "Communication Error %d:%d", {commCode, sysError});
   bool flash = false;
   if (OnCommError) OnCommError(this, commCode, sysError, state, flash);
@@ -324,7 +325,7 @@ void TvxCustomComm::SendChar(char ch) {
   if (Logs(dlDebug))
     LogFmt(dlDebug, "Try to send char %2Xh ...",
            {static_cast<unsigned>(static_cast<unsigned char>(ch))});
-  if (rs485_mode_ && software_rts_) SetRTS(true);
+  RaiseRtsToSend();
   if (TvxSerialError error = device_->Write(&ch, 1, true))
     CommError(0, static_cast<Cardinal>(error.code), {});
 }
@@ -332,7 +333,7 @@ void TvxCustomComm::SendChar(char ch) {
 void TvxCustomComm::SendString(const std::string& s) {
   if (!device_ || s.empty()) return;
   if (Logs(dlDebug)) LogFmt(dlDebug, "Try to send string %s ...", {s});
-  if (rs485_mode_ && software_rts_) SetRTS(true);
+  RaiseRtsToSend();
   if (TvxSerialError error = device_->Write(s.data(), static_cast<std::uint32_t>(s.size()), true))
     CommError(0, static_cast<Cardinal>(error.code), {});
 }
@@ -340,7 +341,7 @@ void TvxCustomComm::SendString(const std::string& s) {
 void TvxCustomComm::SendData(const void* buffer, Cardinal len) {
   if (!device_) return;
   if (Logs(dlDebug)) LogFmt(dlDebug, "Try to send the data with %d length ...", {len});
-  if (rs485_mode_ && software_rts_) SetRTS(true);
+  RaiseRtsToSend();
   // The layer copies the block, so the caller may reuse it at once.
   if (TvxSerialError error = device_->Write(buffer, len, false))
     CommError(0, static_cast<Cardinal>(error.code), {});
@@ -355,13 +356,13 @@ void TvxCustomComm::PurgeIn() {
 void TvxCustomComm::PurgeOut() {
   if (!device_) return;
   device_->Purge(PURGE_TXABORT | PURGE_TXCLEAR);
-  if (rs485_mode_ && software_rts_) SetRTS(false);
+  DropRtsAfterSend(false);
 }
 
 void TvxCustomComm::PurgeAll() {
   if (!device_) return;
   device_->Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-  if (rs485_mode_ && software_rts_) SetRTS(false);
+  DropRtsAfterSend(false);
 }
 
 void TvxCustomComm::SetMonitor(QObject* monitor, bool checked) {
@@ -400,6 +401,30 @@ void TvxCustomComm::SetRTS(bool value) {
   if (!device_) return;
   device_->Escape(value ? SETRTS : CLRRTS);
   TraceStateChanged(this, {tsCTS});
+}
+
+void TvxCustomComm::SetRS485Delays(Cardinal beforeMs, Cardinal afterMs) {
+  rs485_before_ms_ = beforeMs;
+  rs485_after_ms_ = afterMs;
+  ApplyLineSettings();
+}
+
+void TvxCustomComm::RaiseRtsToSend() {
+  if (!rs485_mode_ || !software_rts_) return;
+  SetRTS(true);
+  // The far end's receiver needs the line turned before the first byte.
+  if (!rts_up_to_send_.exchange(true) && rs485_before_ms_ > 0) QThread::msleep(rs485_before_ms_);
+}
+
+void TvxCustomComm::DropRtsAfterSend(bool afterLastByte) {
+  if (!rs485_mode_ || !software_rts_) return;
+  if (afterLastByte && rs485_after_ms_ > 0 && rts_up_to_send_) QThread::msleep(rs485_after_ms_);
+  SetRTS(false);
+  rts_up_to_send_ = false;
+}
+
+int TvxCustomComm::LastLineError() const {
+  return device_ ? device_->LastLineCallError() : EBADF;
 }
 
 bool TvxCustomComm::ReadBuffer(void* buffer, Cardinal count) {

@@ -76,6 +76,7 @@ void TvxCustomComm::ApplyLineSettings() {
   dcb.XoffChar = 0x13;
   TvxSerialDevice* device = Device();
   if (!Active() || !device) return;
+  device->SetRS485Delays(rs485_before_ms_, rs485_after_ms_);
   device->SetState(dcb);
   // RTS is switched here only where the driver does not do RS-485 itself; the event mask
   // follows, since transmit-empty then drops RTS.

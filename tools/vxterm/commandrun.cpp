@@ -1,10 +1,7 @@
 // The commands of the prompt, carried out on the session.
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstring>
 
 #include "session.h"
 
@@ -35,23 +32,29 @@ void TTerminalSession::Run(const TCommand& c) {
       if (needLine()) StartReceive(c.args.empty() ? "" : c.args[0], "");
       return;
     case TCommandKind::Break:
-      if (needLine()) Message(comm_.SendBreak(250) ? "break sent" : "the device refused the break");
-      return;
     case TCommandKind::Dtr:
-      if (needLine()) {
-        comm_.SetDTR(c.on);
-        Message(std::string("DTR ") + (c.on ? "on" : "off"));
-      }
-      return;
     case TCommandKind::Rts:
+    case TCommandKind::Lines:
+    case TCommandKind::Speed:
+    case TCommandKind::DataBits:
+    case TCommandKind::Parity:
+    case TCommandKind::StopBits:
+    case TCommandKind::Flow:
+      if (needLine()) RunLineCommand(c);
+      return;
+    case TCommandKind::SendHex:
       if (needLine()) {
-        comm_.SetRTS(c.on);
-        Message(std::string("RTS ") + (c.on ? "on" : "off"));
+        Message("sending " + std::to_string(c.bytes.size()) +
+                (c.bytes.size() == 1 ? " byte" : " bytes"));
+        comm_.SendData(c.bytes.data(), static_cast<Cardinal>(c.bytes.size()));
       }
       return;
-    case TCommandKind::Lines:
-      if (needLine()) ShowLines();
+    case TCommandKind::Echo:
+      echo_ = c.on;
+      Message(std::string("local echo ") + (c.on ? "on" : "off"));
       return;
+    case TCommandKind::Stats:
+      return ShowStats();
     case TCommandKind::Log:
       return StartLog(c.args[0]);
     case TCommandKind::LogOff:
@@ -67,29 +70,23 @@ void TTerminalSession::Run(const TCommand& c) {
   }
 }
 
-void TTerminalSession::ShowLines() {
-  const TModemSignals s = comm_.ModemSignals();
-  auto state = [&](TModemSignal signal) { return s.Contains(signal) ? "on" : "off"; };
-  Message(std::string("CTS ") + state(msCTS) + "  DSR " + state(msDSR) + "  DCD " + state(msRLSD) +
-          "  RI " + state(msRing));
+void TTerminalSession::ShowStats() {
+  Message("received " + std::to_string(received_) + " bytes, sent " + std::to_string(comm_.sent) +
+          " bytes");
 }
 
 void TTerminalSession::StartLog(const std::string& name) {
-  // The log component puts a bare name beside the program; the user means this directory.
+  // A bare name is a file in the directory vxterm runs in, as the user means.
   char cwd[PATH_MAX];
   const std::string file =
       name[0] == '/' || !::getcwd(cwd, sizeof cwd) ? name : std::string(cwd) + "/" + name;
-  // The log component saves quietly; a file that cannot be written is told here.
-  std::FILE* f = std::fopen(file.c_str(), "a");
-  if (!f) {
-    Message("cannot write " + file + ": " + std::strerror(errno));
+  if (logging_) StopLog();
+  std::string why;
+  if (!log_.Open(file, why)) {
+    Message("cannot write " + file + ": " + why);
     return;
   }
-  std::fclose(f);
-  if (logging_) StopLog();
   log_name_ = file;
-  log_.SetFileName(file);
-  log_.SetOptions(TLogOptions{loSafeMode, loDate, loTime, loMSec});
   logging_ = true;
   Message("logging to " + file);
 }
@@ -103,7 +100,5 @@ void TTerminalSession::StopLog() {
   if (!rest.empty()) log_.AddEntry("< " + rest);
   Message("log " + log_name_ + " closed");
   logging_ = false;
-  log_.SaveToFile();
-  log_.SetOptions(TLogOptions{});
-  log_.SetFileName("");
+  log_.Close();
 }

@@ -80,17 +80,17 @@ void TConsole::Watch(std::function<void(const char*, std::size_t)> typed) {
   });
 }
 
-void TConsole::Write(const std::string& text) {
+void TConsole::Write(const std::string& text, int fd) {
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EAGAIN) {
       fd_set out;
       FD_ZERO(&out);
-      FD_SET(STDOUT_FILENO, &out);
-      ::select(STDOUT_FILENO + 1, nullptr, &out, nullptr, nullptr);
+      FD_SET(fd, &out);
+      ::select(fd + 1, nullptr, &out, nullptr, nullptr);
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {

@@ -29,8 +29,8 @@ class TConsole : public QObject {
   void CatchSignals(std::function<void(int)> quit);
   // Calls Typed with what the user types; end of input is an empty block.
   void Watch(std::function<void(const char*, std::size_t)> typed);
-  // Writes all of Text to standard output.
-  static void Write(const std::string& text);
+  // Writes all of Text to Fd (standard output unless told).
+  static void Write(const std::string& text, int fd = 1);
   // Rows of the console; 0 when not known.
   static int Rows();
 

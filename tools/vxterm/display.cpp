@@ -73,16 +73,28 @@ std::string TDisplay::Render(const char* data, std::size_t len, const std::strin
   return out;
 }
 
+std::string LogText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c >= 0x20 && c < 0x7f) {
+      out += ch;
+    } else {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02X", c);
+      out += code;
+    }
+  }
+  return out;
+}
+
 bool TLineSplitter::Take(unsigned char c) {
   if (c == '\n') return true;
   if (c == '\r') return false;
-  if (c == '\t' || (c >= 0x20 && c < 0x7f)) {
-    current_ += static_cast<char>(c);
-  } else {
-    char text[8];
-    std::snprintf(text, sizeof text, "\\x%02X", c);
-    current_ += text;
-  }
+  current_ += static_cast<char>(c);
   return current_.size() >= 4096;
 }
 

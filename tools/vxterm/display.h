@@ -33,9 +33,13 @@ class TDisplay {
   int escape_ = 0;  // 1 after ESC, 2 inside a control sequence
 };
 
+// The text of a log entry: every control byte (tab included) and every byte from 0x7f up
+// as \xNN, a backslash as \\, so that an entry is one line of ASCII in one escape form.
+std::string LogText(const std::string& text);
+
 // Cuts received bytes into lines for the log: a line ends at LF (a CR before it, or alone,
-// is dropped); control bytes other than tab, and bytes from 0x7f up, become \xNN. A line
-// longer than 4096 bytes is cut there.
+// is dropped); the other bytes are kept as they came (the log escapes them). A line longer
+// than 4096 bytes is cut there.
 class TLineSplitter {
  public:
   // Adds Data; Line is called with each line completed.

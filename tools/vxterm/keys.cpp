@@ -48,10 +48,47 @@ std::string EscapeKeyName(unsigned char key) {
   return text;
 }
 
+bool TPromptLine::InSequence(unsigned char ch) {
+  switch (sequence_) {
+    case None:
+      return false;
+    case AfterEscape:
+      sequence_ = ch == '[' ? Csi : ch == 'O' ? Ss3 : None;
+      // A control byte after ESC is a key of its own (the Escape key, then that key).
+      return ch >= 0x20;
+    case Csi:
+      // Parameters and intermediates up to the final byte; a control byte ends it early.
+      if (ch < 0x20) {
+        sequence_ = None;
+        return false;
+      }
+      if (ch >= 0x40) sequence_ = None;
+      return true;
+    case Ss3:
+      sequence_ = None;
+      return ch >= 0x20;
+  }
+  return false;
+}
+
+TPromptLine::TResult TPromptLine::EndOfKeys() {
+  if (sequence_ != AfterEscape) return Editing;
+  sequence_ = None;
+  return Cancel;
+}
+
 TPromptLine::TResult TPromptLine::Feed(unsigned char ch) {
+  const bool afterEscape = sequence_ == AfterEscape;
+  if (InSequence(ch)) return Editing;
+  // The ESC before was the Escape key, and Ch was typed after it.
+  if (afterEscape) return CancelThenKey;
   if (ch == escape_ && text_.empty()) return SendKey;
+  if (ch == 0x1b) {
+    sequence_ = AfterEscape;
+    return Editing;
+  }
   if (ch == '\r' || ch == '\n') return Execute;
-  if (ch == 0x03 || ch == 0x1b) return Cancel;
+  if (ch == 0x03) return Cancel;
   if (ch == 0x7f || ch == 0x08) {
     // A character of several UTF-8 bytes goes back whole.
     while (!text_.empty() && (static_cast<unsigned char>(text_.back()) & 0xC0) == 0x80)

@@ -1,9 +1,13 @@
 #include "session.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QThread>
 #include <QTime>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "outputdrain.h"
 #include "platform/serialtypes.h"
@@ -15,12 +19,43 @@ constexpr std::size_t kPartialMax = 1024;
 
 }  // namespace
 
-bool TTermComm::SendBreak(int ms) {
+void TTermComm::SendChar(char ch) {
+  if (Active()) ++sent;
+  TvxComm::SendChar(ch);
+}
+
+void TTermComm::SendString(const std::string& s) {
+  if (Active()) sent += s.size();
+  TvxComm::SendString(s);
+}
+
+void TTermComm::SendData(const void* buffer, Cardinal len) {
+  if (Active()) sent += len;
+  TvxComm::SendData(buffer, len);
+}
+
+std::string TTermComm::SendBreak(int ms) {
   TvxSerialDevice* device = Device();
-  if (!device || !Active()) return false;
-  if (device->Escape(SETBREAK)) return false;
+  if (!device || !Active()) return "the device is not connected";
+  if (TvxSerialError e = device->Escape(SETBREAK)) return e.text;
+  if (const int e = device->LastLineCallError()) return std::strerror(e);
   QThread::msleep(static_cast<unsigned long>(ms));
-  return !device->Escape(CLRBREAK);
+  if (TvxSerialError e = device->Escape(CLRBREAK)) return e.text;
+  return {};
+}
+
+std::string TTermComm::SettingsRefused() {
+  TvxSerialDevice* device = Device();
+  TDCB runs;
+  if (!device || !Active() || device->GetState(runs)) return {};
+  const TDCB& set = CommConfig().dcb;
+  if (runs.BaudRate == set.BaudRate && runs.ByteSize == set.ByteSize && runs.Parity == set.Parity &&
+      runs.StopBits == set.StopBits)
+    return {};
+  return "the device runs at " + std::to_string(runs.BaudRate) + " bps, " +
+         std::to_string(runs.ByteSize) + " data bits, parity " +
+         ParityNames().value(runs.Parity).toStdString() + ", stop bits " +
+         StopBitsNames().value(runs.StopBits).toStdString();
 }
 
 void TTermKermit::AbortTransfer(const std::string& reason) {
@@ -32,22 +67,25 @@ void TTermKermit::AbortTransfer(const std::string& reason) {
 TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& options)
     : console_(console), options_(options), prompt_(options.escape), progress_(stdout, true) {
   ApplyLineSettings(comm_, options_.line);
+  comm_.SetRS485Mode(options_.rs485);
+  comm_.SetRS485Delays(static_cast<Cardinal>(options_.rs485BeforeMs),
+                       static_cast<Cardinal>(options_.rs485AfterMs));
   comm_.SetLog(&log_);
-  // No file until the log command names one: nothing is written beside the program.
-  log_.SetOptions(TLogOptions{});
-  log_.SetFileName("");
-  log_.SetSizeLimit(0);
-  log_.OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
-    raise = false;
+  piped_ = !::isatty(STDIN_FILENO);
+  echo_ = options_.echo;
+  log_.onFailure = [this](const std::string& why) {
     if (!logging_) return;
-    // The log is given up at once; the user is told outside the log's own call.
     logging_ = false;
-    QTimer::singleShot(0, this, [this, msg] {
-      log_.SetOptions(TLogOptions{});
-      log_.SetFileName("");
-      Message(msg + "; the log is closed");
-    });
+    Message("cannot write " + log_name_ + ": " + why + "; the log is closed");
   };
+  pace_timer_.setSingleShot(true);
+  QObject::connect(&pace_timer_, &QTimer::timeout, this, [this] { SendPaced(); });
+  escape_timer_.setSingleShot(true);
+  // A terminal sends a key's sequence in one write; an ESC alone for this long was the key.
+  escape_timer_.setInterval(100);
+  QObject::connect(&escape_timer_, &QTimer::timeout, this, [this] {
+    if (mode_ == Prompt && prompt_.EndOfKeys() == TPromptLine::Cancel) ClosePrompt();
+  });
   comm_.OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
     raise = false;
     if (fatal_.empty()) fatal_ = msg;
@@ -74,6 +112,14 @@ TTerminalSession::~TTerminalSession() {
   else if (!lost_)
     DrainOutput(comm_, 2000);
   comm_.SetActive(false);
+  if (raw_log_) std::fclose(raw_log_);
+}
+
+bool TTerminalSession::OpenRawLog(std::string& error) {
+  if (options_.rawLog.empty() || raw_log_) return true;
+  raw_log_ = std::fopen(options_.rawLog.c_str(), "ae");
+  if (!raw_log_) error = std::strerror(errno);
+  return raw_log_ != nullptr;
 }
 
 bool TTerminalSession::Open(std::string& error) {
@@ -90,16 +136,17 @@ bool TTerminalSession::Open(std::string& error) {
 void TTerminalSession::Start() {
   console_.Watch([this](const char* data, std::size_t len) { Typed(data, len); });
   console_.CatchSignals([this](int sig) { Quit(128 + sig); });
-  Message("connected to " + options_.device + "; " + EscapeKeyName(options_.escape) +
-          " opens the command prompt");
+  Alert("connected to " + options_.device + "; " + EscapeKeyName(options_.escape) +
+        " opens the command prompt");
 }
 
 void TTerminalSession::Typed(const char* data, std::size_t len) {
   if (len == 0) return Quit(0);  // the console's input ended
+  // More keys came: an ESC at the end of the last block was the start of a sequence.
+  escape_timer_.stop();
   std::string toLine;
   auto flush = [&] {
-    if (!toLine.empty() && comm_.Active() && !lost_)
-      comm_.SendData(toLine.data(), static_cast<Cardinal>(toLine.size()));
+    SendTyped(toLine);
     toLine.clear();
   };
   // Keys typed after quit are nobody's.
@@ -120,6 +167,10 @@ void TTerminalSession::Typed(const char* data, std::size_t len) {
       case TPromptLine::Cancel:
         ClosePrompt();
         break;
+      case TPromptLine::CancelThenKey:
+        ClosePrompt();
+        TypedInTerminal(ch, toLine);
+        break;
       case TPromptLine::SendKey:
         ClosePrompt();
         toLine += static_cast<char>(ch);
@@ -133,7 +184,9 @@ void TTerminalSession::Typed(const char* data, std::size_t len) {
       }
     }
   }
-  if (!closing_) flush();
+  if (closing_) return;
+  flush();
+  if (mode_ == Prompt && prompt_.EscapePending()) escape_timer_.start();
 }
 
 void TTerminalSession::TypedInTerminal(unsigned char ch, std::string& toLine) {
@@ -141,13 +194,48 @@ void TTerminalSession::TypedInTerminal(unsigned char ch, std::string& toLine) {
     toLine += static_cast<char>(ch);
     return;
   }
-  if (!toLine.empty() && comm_.Active() && !lost_)
-    comm_.SendData(toLine.data(), static_cast<Cardinal>(toLine.size()));
+  SendTyped(toLine);
   toLine.clear();
   OpenPrompt();
 }
 
+void TTerminalSession::SendTyped(const std::string& bytes) {
+  if (bytes.empty() || !comm_.Active() || lost_) return;
+  const std::string out = options_.outMap.Apply(bytes);
+  // Shown as the device's own echo would be.
+  if (echo_) Show(options_.inMap.Apply(out));
+  if (!options_.pacing.Paced()) {
+    comm_.SendData(out.data(), static_cast<Cardinal>(out.size()));
+    return;
+  }
+  paced_ += out;
+  if (!pace_timer_.isActive()) SendPaced();
+}
+
+void TTerminalSession::SendPaced() {
+  if (!comm_.Active() || lost_ || closing_) {
+    paced_.clear();
+    return;
+  }
+  // Typed bytes are no part of a transfer's packets: they wait for its end.
+  constexpr int kTransferWaitMs = 100;
+  if (mode_ == Transfer) return pace_timer_.start(kTransferWaitMs);
+  const TPacedChunk chunk = NextPacedChunk(paced_, options_.pacing);
+  if (chunk.length == 0) return;
+  comm_.SendData(paced_.data(), static_cast<Cardinal>(chunk.length));
+  paced_.erase(0, chunk.length);
+  if (!paced_.empty() || chunk.pauseMs > 0) pace_timer_.start(chunk.pauseMs);
+}
+
 void TTerminalSession::FromLine(const void* data, std::size_t len) {
+  received_ += len;
+  // Flushed block by block: what came before a crash or a kill is in the file.
+  if (raw_log_ && (std::fwrite(data, 1, len, raw_log_) != len || std::fflush(raw_log_) != 0)) {
+    const std::string why = std::strerror(errno);
+    std::fclose(raw_log_);
+    raw_log_ = nullptr;
+    Message("cannot write " + options_.rawLog + ": " + why + "; the raw log is closed");
+  }
   // While a transfer runs every byte is the protocol's; the text between packets is kept to
   // show if the transfer fails.
   if (mode_ == Transfer) return far_end_.Feed(static_cast<const char*>(data), len);
@@ -180,8 +268,12 @@ std::string TTerminalSession::DropLatePackets(const char* data, std::size_t len)
   return out;
 }
 
-void TTerminalSession::ShowReceived(const std::string& bytes) {
-  if (bytes.empty()) return;
+void TTerminalSession::ShowReceived(const std::string& received) {
+  if (received.empty()) return;
+  // Without mappings the bytes are shown as they are, uncopied.
+  const std::string mapped =
+      options_.inMap.Empty() ? std::string() : options_.inMap.Apply(received);
+  const std::string& bytes = options_.inMap.Empty() ? received : mapped;
   constexpr std::size_t kRecentMax = 256;
   recent_ += bytes;
   if (recent_.size() > kRecentMax) recent_.erase(0, recent_.size() - kRecentMax);
@@ -198,8 +290,11 @@ void TTerminalSession::ShowReceived(const std::string& bytes) {
 void TTerminalSession::Show(const std::string& text) {
   if (mode_ == Prompt) {
     held_ += text;
-    // A prompt left open for long keeps the newest output only.
-    if (held_.size() > kHeldMax) held_.erase(0, held_.size() - kHeldMax);
+    // A prompt left open for long keeps the newest output only, and says so when it closes.
+    if (held_.size() > kHeldMax) {
+      held_dropped_ += held_.size() - kHeldMax;
+      held_.erase(0, held_.size() - kHeldMax);
+    }
     return;
   }
   std::fflush(stdout);
@@ -219,7 +314,20 @@ void TTerminalSession::Show(const std::string& text) {
 
 void TTerminalSession::Message(const std::string& text) {
   if (logging_) log_.AddEntry(text);
-  Show(std::string(at_line_start_ ? "" : "\r\n") + "vxterm: " + text + "\r\n");
+  if (piped_)
+    ToUser("vxterm: " + text + "\n");
+  else
+    Show(std::string(at_line_start_ ? "" : "\r\n") + "vxterm: " + text + "\r\n");
+}
+
+void TTerminalSession::ToUser(const std::string& text) {
+  std::fflush(stdout);
+  TConsole::Write(text, piped_ ? STDERR_FILENO : STDOUT_FILENO);
+}
+
+void TTerminalSession::Alert(const std::string& text) {
+  Message(text);
+  if (options_.bell) ToUser("\a");
 }
 
 void TTerminalSession::OpenPrompt() {
@@ -228,14 +336,14 @@ void TTerminalSession::OpenPrompt() {
   prompt_rows_ = TConsole::Rows();
   std::fflush(stdout);
   if (prompt_rows_ > 0)
-    TConsole::Write("\0337\033[" + std::to_string(prompt_rows_) + ";1H");
+    ToUser("\0337\033[" + std::to_string(prompt_rows_) + ";1H");
   else if (!at_line_start_)
-    TConsole::Write("\r\n");
+    ToUser("\r\n");
   DrawPrompt();
 }
 
 void TTerminalSession::DrawPrompt() {
-  TConsole::Write("\r\033[2Kvxterm> " + prompt_.Text());
+  ToUser("\r\033[2Kvxterm> " + prompt_.Text());
 }
 
 void TTerminalSession::ClosePrompt() {
@@ -244,20 +352,27 @@ void TTerminalSession::ClosePrompt() {
     // Back where the line's output was; the last line is written again in case the
     // prompt covered it.
     const std::size_t cr = partial_line_.find_last_of('\r');
-    TConsole::Write("\r\033[2K\0338\r" +
-                    (cr == std::string::npos ? partial_line_ : partial_line_.substr(cr + 1)));
+    ToUser("\r\033[2K\0338\r" +
+           (cr == std::string::npos ? partial_line_ : partial_line_.substr(cr + 1)));
   } else {
-    TConsole::Write("\r\033[2K");
+    ToUser("\r\033[2K");
     at_line_start_ = true;
     partial_line_.clear();
   }
   mode_ = Terminal;
+  escape_timer_.stop();
   std::string held;
   held.swap(held_);
   Show(held);
+  if (held_dropped_ > 0)
+    Message(std::to_string(held_dropped_) +
+            " bytes of output were dropped while the prompt was open (it keeps the last " +
+            std::to_string(kHeldMax >> 20) + " MiB)");
+  held_dropped_ = 0;
 }
 
 void TTerminalSession::Quit(int code) {
+  if (closing_) return;
   if (mode_ == Prompt) ClosePrompt();
   if (mode_ == Transfer && started_) {
     // The E packet goes ahead of the data still queued, which the peer no longer needs.
@@ -265,6 +380,11 @@ void TTerminalSession::Quit(int code) {
     kermit_.AbortTransfer("cancelled: vxterm quits");
     quit_aborted_ = true;
   }
+  // The shell's prompt that follows starts on a line of its own.
+  if (!lost_)
+    Message("disconnected from " + options_.device);
+  else if (!at_line_start_)
+    Show("\r\n");
   exit_code_ = code;
   closing_ = true;
   reconnector_.Stop();
@@ -280,11 +400,11 @@ void TTerminalSession::DeviceLost() {
   }
   if (mode_ == Prompt) ClosePrompt();
   if (!options_.reconnect) {
-    Message(options_.device + " went away");
+    Alert(options_.device + " went away");
     return Quit(1);
   }
-  Message(options_.device + " went away; waiting for " + wait_name_ + " to come back (" +
-          EscapeKeyName(options_.escape) + " and quit to leave)");
+  Alert(options_.device + " went away; waiting for " + wait_name_ + " to come back (" +
+        EscapeKeyName(options_.escape) + " and quit to leave)");
   comm_.path = wait_name_;
   reconnector_.Start(wait_name_, [this] { return Reopen(); });
 }
@@ -296,6 +416,6 @@ bool TTerminalSession::Reopen() {
   fatal_.clear();
   if (!open) return false;
   lost_ = false;
-  Message(wait_name_ + " is back: reconnected with the same settings");
+  Alert(wait_name_ + " is back: reconnected with the same settings");
   return true;
 }

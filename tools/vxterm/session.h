@@ -16,32 +16,48 @@
 #include "display.h"
 #include "farendtext.h"
 #include "keys.h"
+#include "linemap.h"
 #include "lineoptions.h"
+#include "pacing.h"
 #include "progressline.h"
 #include "reconnect.h"
 #include "sendinit.h"
+#include "sessionlog.h"
 #include "vxcomm.h"
 #include "vxkermit.h"
-#include "vxlogfile.h"
 
 struct TTerminalOptions {
   std::string device;  // as the user gave it
   unsigned char escape = 0x1d;
   bool autoReceive = false;
   bool reconnect = true;
+  bool echo = false;
+  bool bell = false;  // --alert bell: the console's bell at connect and disconnect
+  bool rs485 = false;
+  int rs485BeforeMs = 0, rs485AfterMs = 0;  // RTS up before the first byte, after the last
+  TLineMap inMap, outMap;                   // received bytes as shown; typed bytes as sent
+  TPacing pacing;
+  std::string rawLog;  // --log-raw: every received byte, as it came
   TLineSettings line;
   TKermitSettings kermit;
 };
 
-// The serial component on a device path (or COMn name), with a break of the line.
+// The serial component on a device path (or COMn name), with a break of the line, the
+// count of bytes sent, and the line settings the device took.
 class TTermComm : public TvxComm {
  public:
   std::string path;
+  std::uint64_t sent = 0;  // bytes handed to the port since the start; main thread
   ~TTermComm() override { Destroying(); }
   std::string GetDeviceName() override { return path; }
+  void SendChar(char ch) override;
+  void SendString(const std::string& s) override;
+  void SendData(const void* buffer, Cardinal len) override;
   // Holds the line in the break state for Ms milliseconds (the event loop runs meanwhile);
-  // false when the port is closed or the device refuses.
-  bool SendBreak(int ms);
+  // empty when done, else why not.
+  std::string SendBreak(int ms);
+  // Empty when the open device runs the speed and framing set, else what it runs.
+  std::string SettingsRefused();
 };
 
 // The Kermit component of the session: it says why a transfer ended early.
@@ -60,6 +76,8 @@ class TTerminalSession : public QObject {
   // Opens the device; false with Error (the library's reason: the lock owner, the group to
   // join) when it cannot.
   bool Open(std::string& error);
+  // Opens the file of --log-raw, if one was given; false with Error when it cannot.
+  bool OpenRawLog(std::string& error);
   // Starts taking keys from the console. The event loop ends, with ExitCode set, at quit, at
   // the end of the console's input, at a signal, or when the device went away and
   // reconnecting is off.
@@ -72,11 +90,18 @@ class TTerminalSession : public QObject {
   // Keys, prompt and output (session.cpp).
   void Typed(const char* data, std::size_t len);
   void TypedInTerminal(unsigned char ch, std::string& toLine);
+  // Sends typed bytes (mapped, echoed, paced as the options say).
+  void SendTyped(const std::string& bytes);
+  void SendPaced();
   void FromLine(const void* data, std::size_t len);
   void Show(const std::string& text);
   void ShowReceived(const std::string& bytes);
   std::string DropLatePackets(const char* data, std::size_t len);
   void Message(const std::string& text);
+  // Text for the user, not from the line: the console, or standard error in pipe mode.
+  void ToUser(const std::string& text);
+  // A message with the bell when --alert asks for it: connected, disconnected.
+  void Alert(const std::string& text);
   void OpenPrompt();
   void DrawPrompt();
   void ClosePrompt();
@@ -86,7 +111,12 @@ class TTerminalSession : public QObject {
 
   // Commands (commandrun.cpp).
   void Run(const TCommand& command);
+  // The modem-line and line-setting commands (linecommands.cpp).
+  void RunLineCommand(const TCommand& command);
+  void SetModemLine(const TCommand& command);
+  void SetLineSetting(const TCommand& command);
   void ShowLines();
+  void ShowStats();
   void StartLog(const std::string& name);
   void StopLog();
 
@@ -102,14 +132,22 @@ class TTerminalSession : public QObject {
   std::string wait_name_;  // the name waited for after the device went away
   TTermComm comm_;
   TTermKermit kermit_;
-  TvxLogFile log_;
+  TSessionLog log_;
   bool logging_ = false;
   std::string log_name_;
+  std::FILE* raw_log_ = nullptr;
+  bool piped_ = false;  // standard input is no terminal
+  bool echo_ = false;
+  std::uint64_t received_ = 0;  // bytes from the line since the start
+  std::string paced_;           // typed bytes waiting for their turn (--char-delay, --line-delay)
+  QTimer pace_timer_;
+  QTimer escape_timer_;  // an ESC typed at the prompt alone is the Escape key
   TMode mode_ = Terminal;
   TPromptLine prompt_;
   int prompt_rows_ = 0;
-  std::string held_;          // line output while the prompt is open
-  std::string partial_line_;  // the console's last line, to redraw after the prompt
+  std::size_t held_dropped_ = 0;  // bytes of line output dropped while the prompt is open
+  std::string held_;              // line output while the prompt is open
+  std::string partial_line_;      // the console's last line, to redraw after the prompt
   bool at_line_start_ = true;
   TDisplay display_;
   TSendInitDetector detector_;
