@@ -29,6 +29,7 @@
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
 #include "support/lineleft.h"
+#include "support/ptyconsole.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
 
@@ -37,126 +38,20 @@ using namespace kermitfiles;
 namespace {
 
 constexpr int kDeadlineMs = 30000;
-constexpr char kEscape = 0x1d;  // Ctrl-]
+constexpr char kEscape = PtyConsole::kCommandKey;
 
-// Writes all of Bytes to the non-blocking Fd, waiting while it is full.
-void WriteFd(int fd, const std::string& bytes) {
-  QElapsedTimer clock;
-  clock.start();
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    if (clock.elapsed() > kDeadlineMs) {
-      ADD_FAILURE() << "nobody read what was written: " << done << " of " << bytes.size();
-      return;
-    }
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else {
-      struct pollfd p = {fd, POLLOUT, 0};
-      ::poll(&p, 1, 100);
-    }
-  }
-}
+using Console = PtyConsole;
 
-// The console of one vxterm run: a pseudo-terminal in the settings a shell leaves (cooked,
-// echo), 24 rows of 80 columns. Everything vxterm writes is kept in Seen.
-class Console {
- public:
-  Console() {
-    char name[256];
-    struct winsize size {};
-    size.ws_row = 24;
-    size.ws_col = 80;
-    if (openpty(&master_, &slave_, name, nullptr, &size) != 0) throw std::runtime_error("openpty");
-    path_ = name;
-    struct termios t;
-    tcgetattr(slave_, &t);
-    t.c_lflag |= ICANON | ECHO | ISIG;
-    t.c_oflag |= OPOST | ONLCR;
-    t.c_iflag |= ICRNL;
-    tcsetattr(slave_, TCSANOW, &t);
-    tcgetattr(slave_, &before_);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    reader_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
-    QObject::connect(reader_.get(), &QSocketNotifier::activated, [this] { Drain(); });
-  }
-  ~Console() {
-    reader_.reset();
-    ::close(master_);
-    ::close(slave_);
-  }
-  const std::string& Path() const { return path_; }
-  const std::string& Seen() const { return seen_; }
-  void Type(const std::string& keys) { WriteFd(master_, keys); }
-  // The command key, then Line and Enter.
-  void Command(const std::string& line) { Type(std::string(1, kEscape) + line + "\r"); }
-  // Waits until Needle appears after From in what the console showed; true when it did.
-  bool WaitFor(const std::string& needle, std::size_t from = 0, int timeoutMs = kDeadlineMs) {
-    return WaitUntil(
-        [&] {
-          Drain();
-          return seen_.find(needle, from) != std::string::npos;
-        },
-        timeoutMs);
-  }
-  // The console's settings now equal those before vxterm ran.
-  bool Restored() const {
-    struct termios now;
-    tcgetattr(slave_, &now);
-    return now.c_iflag == before_.c_iflag && now.c_oflag == before_.c_oflag &&
-           now.c_cflag == before_.c_cflag && now.c_lflag == before_.c_lflag &&
-           std::equal(std::begin(now.c_cc), std::end(now.c_cc), std::begin(before_.c_cc));
-  }
-  void Drain() {
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(master_, buffer, sizeof buffer)) > 0)
-      seen_.append(buffer, static_cast<std::size_t>(n));
-  }
-
- private:
-  int master_ = -1, slave_ = -1;
-  std::string path_;
-  struct termios before_ {};
-  std::string seen_;
-  std::unique_ptr<QSocketNotifier> reader_;
-};
-
-// A vxterm running on Device with Console for its terminal.
-class VxTerm {
+// A vxterm running with Console for its terminal.
+class VxTerm : public ConsoleProgram {
  public:
   VxTerm(Console& console, const QStringList& args, const std::string& dir = "")
-      : console_(console) {
-    process_.setProgram(VXTERM_BIN);
-    process_.setArguments(args);
-    const QString tty = QString::fromStdString(console.Path());
-    process_.setStandardInputFile(tty);
-    process_.setStandardOutputFile(tty);
-    process_.setStandardErrorFile(tty);
-    if (!dir.empty()) process_.setWorkingDirectory(QString::fromStdString(dir));
-    process_.start();
-  }
-  ~VxTerm() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(5000);
-    }
-  }
+      : ConsoleProgram(console, VXTERM_BIN, args, dir), console_(console) {}
   // Waits for the connection message; false (with what the console showed) otherwise.
   bool Ready() { return console_.WaitFor("Ctrl-] opens the command prompt"); }
-  // Waits for the end: the exit status, or -1 when it did not end in time.
-  int Finish(int timeoutMs = kDeadlineMs) {
-    WaitUntil([&] { return process_.state() == QProcess::NotRunning; }, timeoutMs);
-    if (process_.state() != QProcess::NotRunning) return -1;
-    console_.Drain();
-    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-  }
-  void Terminate() { process_.terminate(); }
 
  private:
   Console& console_;
-  QProcess process_;
 };
 
 // One end of the line, opened by the test.
@@ -172,7 +67,7 @@ class LineEnd {
     tcsetattr(fd_, TCSANOW, &raw);
   }
   ~LineEnd() { ::close(fd_); }
-  void Write(const std::string& bytes) { WriteFd(fd_, bytes); }
+  void Write(const std::string& bytes) { WriteAllTo(fd_, bytes); }
   // Reads until Count bytes came or the deadline passed.
   std::string Read(std::size_t count, int timeoutMs = kDeadlineMs) {
     std::string out;
