@@ -42,6 +42,15 @@ enum TvxKermitCrc : std::uint8_t {
 /// or the chain's delivery of received data or of a timer tick) unless OnFatalError cancels
 /// it. A peer's E packet ends the session as aborted, logged with the peer's message; it is
 /// not raised.
+///
+/// Receiving, a file that FileCollision refuses, or whose name is a symbolic link, a
+/// directory or another non-regular entry of DefaultPath, is refused as the protocol has
+/// it and the session goes on: the acknowledgement of its A packet says "N" ("N#" when its
+/// date decided), and the sender skips it. A sender that gives no A packet is asked in the
+/// acknowledgement of the file's first D packet to skip it ("X"); in a streaming session,
+/// which acknowledges no D packet, the session ends with an E packet instead; an empty file
+/// without an A packet is not stored, and its sender is not told. FileRefusal says why.
+/// Sending, a file whose A packet the receiver refuses is skipped: its Z asks to discard it.
 class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_OBJECT
   Q_PROPERTY(bool LongPackets READ LongPackets WRITE SetLongPackets)
@@ -197,8 +206,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// DefaultPath is not truncated at its F packet: the acknowledgement of its A packet
   /// reports the bytes it holds ("1"), and the data that follows is appended to them. A
   /// file that exists but is longer than the exact length announced ("1") is received
-  /// whole instead (reported as 0 bytes held); without "+R" an existing file is replaced
-  /// as usual. A file that does not exist is received whole (0 bytes held). Sending with
+  /// whole instead (reported as 0 bytes held); without "+R" an existing file is left as it
+  /// was and FileCollision decides. A file that does not exist is received whole (0 bytes
+  /// held), under its own name from the start, so that a resend can finish it. Sending with
   /// ResendFiles needs it from the peer, not this property. Takes effect at the next session.
   bool Recovery() const { return recovery_; }
   /// Sets Recovery; takes effect at the next session.
@@ -211,7 +221,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// gets none. A reported length above the file's size, or one that cannot be read, is
   /// fatal error 17 with kRecoveryFailure (the receiver's copy is not touched further).
   /// With a peer that does not offer recovery every file is sent whole, as by SendFiles
-  /// (logged); a file whose A packet the receiver refuses ("N") goes on as with SendFiles.
+  /// (logged); a file whose A packet the receiver refuses ("N") is skipped as with SendFiles.
   /// Same thread and errors as SendFiles.
   void ResendFiles(const std::string& mask);
   /// Whether the current (or, after it, the last) session agreed on recovery: both sides
@@ -443,9 +453,13 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Receiving: the A packet's disposition decides what becomes of a file kept at its F
   /// packet (appended to from its end, or emptied) and what the acknowledgement reports.
   void SettleReceivedFile();
-  /// Receiving: a file kept at its F packet gets data, or ends, without a "+R": it is
-  /// emptied first. Throws EFileStreamError.
-  void EmptyKeptFile();
+  /// Receiving: the file gets data, or ends, without an A packet having settled it: a file
+  /// kept at its F packet stays as it was (the data goes to a new one), and the collision
+  /// policy decides now. False when the file is refused. Throws EFileStreamError.
+  bool SettleWithoutAttributes();
+  /// Receiving: the collision policy decides on the open file; a refused one is closed and
+  /// logged (false, with Attribute set to the attribute that decided it when not null).
+  bool TakeReceivedFile(char* attribute);
   /// Sending: whether the open file is being resent ("+R" in its A packet).
   bool ResendingFile() const;
   /// Sending: the acknowledgement of a resent file's A packet (Len bytes of Data) says
@@ -518,6 +532,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool exact_length_ = false;
   bool file_dates_ = false;
   // The date the sender gave the file being received, in seconds since the epoch; -1 none.
+  // It decides an update and, with FileDates, becomes the stored file's date.
   std::int64_t received_date_ = -1;
   std::size_t send_long_ = 0;
   std::size_t recv_long_ = 0;
@@ -532,7 +547,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool resend_next_ = false;      ///< the next SendFiles is a ResendFiles
   bool resend_ = false;           ///< this sending session was started by ResendFiles
   bool recovery_agreed_ = false;  ///< both sides offered recovery in this session
-  bool kept_file_ = false;        ///< the received file was opened without truncation
+  bool kept_file_ = false;        ///< the received file was opened in place, not yet settled
+  bool settled_file_ = false;     ///< the collision policy has decided on the received file
+  bool refused_file_ = false;     ///< the received file was refused: its data goes nowhere
   std::int64_t recovered_ = 0;    ///< see RecoveredLength
   std::string attributes_reply_;  ///< the acknowledgement of the current file's A packet
   int window_size_ = 1;

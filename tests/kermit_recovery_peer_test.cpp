@@ -119,8 +119,11 @@ TEST_F(KermitRecoveryPeer, CKermitsResendCompletesAFileOurLineWasCutReceiving) {
   {
     auto peer = KermitPeer::Send(KermitPeer::CKermit, line.B(), {src + "/big.bin"}, src,
                                  kPeerLimitSec, longPackets);
-    ASSERT_TRUE(WaitUntil([&] { return SizeOf(target) >= kCutAt; }, kPeerLimitSec * 1000))
+    // Written under a temporary name until complete: the position tells how far it got.
+    ASSERT_TRUE(
+        WaitUntil([&] { return ours.kermit.GetFilePosition() >= kCutAt; }, kPeerLimitSec * 1000))
         << peer->Output();
+    EXPECT_FALSE(Exists(target)) << "a partial file under the real name";
     CutLine(ours);
     peer->Kill();
   }

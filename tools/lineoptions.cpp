@@ -10,6 +10,8 @@ namespace {
 const QStringList kParities = {"none", "odd", "even", "mark", "space"};
 const QStringList kStopBits = {"1", "1.5", "2"};
 const QStringList kFlows = {"none", "xonxoff", "hardware"};
+// In the order of TvxFileCollision.
+const QStringList kCollisions = {"overwrite", "backup", "rename", "discard", "update"};
 
 }  // namespace
 
@@ -54,7 +56,15 @@ TLineOptions::TLineOptions()
       reliable_(
           "reliable",
           "Declare the line reliable (it neither loses nor damages bytes): data packets stream "
-          "without acknowledgements when the peer agrees, and any error ends the transfer.") {
+          "without acknowledgements when the peer agrees, and any error ends the transfer."),
+      collision_("collision",
+                 "What a received file does to a file of the same name in the receiving "
+                 "directory: backup (the default) keeps the old one as NAME.~N~ (the first free "
+                 "N), overwrite replaces it, rename stores the new one as NAME.~N~, discard "
+                 "refuses the new one, update takes it only when its sender dates it newer. A "
+                 "name that is a symbolic link, a directory or another special file there is "
+                 "refused whatever this says; a refused file is skipped and the session goes on.",
+                 "policy", "backup") {
   minimal_prefixing_.setFlags(QCommandLineOption::HiddenFromHelp);
 }
 
@@ -63,8 +73,8 @@ QList<QCommandLineOption> TLineOptions::Line() const {
 }
 
 QList<QCommandLineOption> TLineOptions::Kermit() const {
-  return {check_,  timeout_, fixed_timeout_, retry_limit_, error_limit_,      packet_length_,
-          window_, classic_, reliable_,      prefix_all_,  minimal_prefixing_};
+  return {check_,  timeout_, fixed_timeout_, retry_limit_, error_limit_,       packet_length_,
+          window_, classic_, reliable_,      prefix_all_,  minimal_prefixing_, collision_};
 }
 
 bool ParseNumber(const QString& text, int low, int high, int& out) {
@@ -95,6 +105,9 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
   if (line.parity < 0) return "bad --parity";
   if (line.stopBits < 0) return "bad --stop-bits";
   if (line.flow < 0) return "bad --flow";
+  const int collision = static_cast<int>(kCollisions.indexOf(parser.value(collision_)));
+  if (collision < 0) return "bad --collision";
+  k.collision = static_cast<TvxFileCollision>(collision);
   k.fixedTimeout = parser.isSet(fixed_timeout_);
   k.classic = parser.isSet(classic_);
   k.reliable = parser.isSet(reliable_);
@@ -127,4 +140,5 @@ void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBi
   kermit.SetMinimalPrefixing(!k.classic && k.minimalPrefixing);
   kermit.SetRecovery(!k.classic);
   kermit.SetWindowSize(k.classic ? 1 : k.window);
+  kermit.SetFileCollision(k.collision);
 }

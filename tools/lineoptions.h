@@ -1,7 +1,7 @@
 // The line options (speed, framing, flow control) and the Kermit options (block check,
-// time-out, limits, packet length, window, --classic, --reliable, --prefix-all) that the
-// command-line programs share: their definitions for QCommandLineParser, their checks, and how they
-// are applied to the serial and Kermit components.
+// time-out, limits, packet length, window, --classic, --reliable, --prefix-all, --collision) that
+// the command-line programs share: their definitions for QCommandLineParser, their checks, and how
+// they are applied to the serial and Kermit components.
 //
 // Thread: the program's main thread.
 #pragma once
@@ -10,6 +10,8 @@
 #include <QCommandLineParser>
 #include <QList>
 #include <string>
+
+#include "vxftbase/collision.h"
 
 class TvxComm;
 class TvxKermit;
@@ -35,6 +37,8 @@ struct TKermitSettings {
   bool classic = false;
   bool reliable = false;
   bool minimalPrefixing = true;
+  // What a received file does to one of the same name; --collision, backup by default.
+  TvxFileCollision collision = fcBackup;
 };
 
 // The options themselves, made once; a program adds Line() and Kermit() to its parser.
@@ -45,7 +49,7 @@ class TLineOptions {
   QList<QCommandLineOption> Line() const;
   // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
   // --window, --classic, --reliable, --prefix-all (and --minimal-prefixing, its opposite and
-  // the default, hidden from the help).
+  // the default, hidden from the help), --collision.
   QList<QCommandLineOption> Kermit() const;
   // Reads and checks the parsed values: empty when all are good, else the usage error
   // ("bad --speed").
@@ -56,6 +60,7 @@ class TLineOptions {
   QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_;
   QCommandLineOption check_, timeout_, fixed_timeout_, retry_limit_, error_limit_;
   QCommandLineOption packet_length_, window_, classic_, prefix_all_, minimal_prefixing_, reliable_;
+  QCommandLineOption collision_;
 };
 
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.

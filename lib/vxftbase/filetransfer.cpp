@@ -2,6 +2,7 @@
 #include <climits>
 
 #include "vxftbase.h"
+#include "vxftbase/incomingfile.h"
 
 TvxCustomFileTransfer::TvxCustomFileTransfer(QObject* owner) : TvxDataProtocol(owner) {}
 
@@ -33,8 +34,11 @@ void TvxCustomFileTransfer::RaiseFatalError(Cardinal errorCode, Cardinal detail,
 void TvxCustomFileTransfer::CloseTransferFile() {
   if (file_stream_) {
     file_stream_.reset();
+    // What was received of a file that was not stored goes with it.
+    incoming_.reset();
     if (OnFileEnd) OnFileEnd(this);
   }
+  incoming_.reset();
   file_name_.clear();
 }
 

@@ -1,7 +1,5 @@
 // The receiving side of TvxKermit: the Send-Init answer, file header, attributes, data and
 // end of file; every accepted packet is acknowledged by the dispatch.
-#include "platform/fileopen.h"
-
 #include "vxkermit.h"
 #include "vxkermit/attributes.h"
 #include "vxkermit/encoding.h"
@@ -77,6 +75,7 @@ bool TvxKermit::ReceiveFileHeader() {
   const std::string name = sent.substr(0, sent.find('\0'));
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
   received_date_ = -1;
+  settled_file_ = false;
   try {
     OpenReceivedFile(ReceivedFileName(name));
   } catch (const EFileStreamError& e) {
@@ -88,7 +87,8 @@ bool TvxKermit::ReceiveFileHeader() {
 void TvxKermit::ReceiveAttributes() {
   SetReceivedSize(AnnouncedSize(RecvData(), RecvDataLen()));
   SetTotalSize(ReceivedSize());
-  if (file_dates_) received_date_ = ParseAttributeDate(GetAttribute('#'));
+  // The date decides an update (FileCollision) and, with FileDates, becomes the file's own.
+  received_date_ = ParseAttributeDate(GetAttribute('#'));
   SettleReceivedFile();
   LogMsg(dlDebug,
          "FILE ATTRIBUTES [A] Packet! " + std::to_string(ReceivedSize()) + " " + GetAttribute('#'));
@@ -97,15 +97,21 @@ void TvxKermit::ReceiveAttributes() {
 bool TvxKermit::ReceiveFileData() {
   const std::ptrdiff_t n = DecodeReceived();
   if (n < 0) return false;
-  if (TvxFileStream* file = FileStream()) {
-    try {
-      EmptyKeptFile();
-      file->Write(decode_buf_.data(), n);
-    } catch (const EFileStreamError& e) {
-      // Dropping the data would let the peer believe the file arrived whole.
-      RaiseFatalError(17, kFileFailure, e.Message());
-      return true;
+  try {
+    if (!SettleWithoutAttributes()) {
+      // No A packet to refuse it by: its first data acknowledgement asks the sender to skip
+      // it, which a stream has none of.
+      if (stream_) {
+        RaiseFatalError(17, kFileFailure, FileRefusal());
+        return true;
+      }
+      skip_code_.assign(1, 'X');
     }
+    if (TvxFileStream* file = FileStream()) file->Write(decode_buf_.data(), n);
+  } catch (const EFileStreamError& e) {
+    // Dropping the data would let the peer believe the file arrived whole.
+    RaiseFatalError(17, kFileFailure, e.Message());
+    return true;
   }
   DoProgress();
   if (Logs(dlDebug)) LogMsg(dlDebug, "DATA [D] Packet! ");
@@ -113,24 +119,27 @@ bool TvxKermit::ReceiveFileData() {
 }
 
 void TvxKermit::ReceiveEOF() {
-  if (TvxFileStream* file = FileStream()) {
-    try {
-      EmptyKeptFile();
-      file->Flush();
-    } catch (const EFileStreamError& e) {
-      // The end is acknowledged only for a file that is on disk whole.
-      RaiseFatalError(17, kFileFailure, e.Message());
-      return;
+  const bool discard = RecvDataLen() > 0 && RecvData()[0] == 'D';
+  std::string text = "EOF [Z] Packet. Close File:  " + FileName();
+  try {
+    // An empty file that came without attributes is refused here, where the sender can no
+    // longer be told.
+    if (!refused_file_ && !SettleWithoutAttributes())
+      LogMsg(dlSimple, "The sender was not told: it gave no attributes and no data.");
+    if (refused_file_) {
+      text += " (refused)";
+    } else if (discard) {
+      DiscardIncomingFile();
+      text += " with deletion!";
+    } else {
+      // The end is acknowledged only for a file that is on disk whole, under its name.
+      StoreIncomingFile(received_date_, file_dates_ ? received_date_ : -1);
     }
+  } catch (const EFileStreamError& e) {
+    RaiseFatalError(17, kFileFailure, e.Message());
+    return;
   }
-  const std::string name = FileName();
-  std::string text = "EOF [Z] Packet. Close File:  " + name;
-  CloseTransferFile();
-  if (RecvDataLen() > 0 && RecvData()[0] == 'D' && !name.empty()) {
-    if (vxRemoveFile(name)) text += " with deletion!";
-  } else if (received_date_ >= 0 && !vxSetFileModifiedTime(name, received_date_)) {
-    LogMsg(dlDetail, "Cannot set the date of " + name);
-  }
+  refused_file_ = false;
   received_date_ = -1;
   LogMsg(dlDebug, text);
 }
