@@ -4,20 +4,17 @@
 // complete, and a full disk. Two components back to back, or packets fed by hand.
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-#include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <ctime>
 
 #include "support/kermitfiles.h"
 #include "support/kermitlink.h"
 #include "support/kermitwire.h"
 #include "support/ptypair.h"
+#include "support/smalldisk.h"
 #include "support/testlog.h"
 #include "vxftbase/collisionplan.h"
 #include "vxkermit.h"
@@ -302,30 +299,17 @@ TEST_F(FileSafety, ABrokenTransferNeverReplacesAFile) {
 
 // A full disk ends the session with the system's reason on both sides, and leaves nothing.
 TEST_F(FileSafety, AFullDiskEndsTheSessionWithTheSystemsReason) {
-  const std::string disk = MakeTempDir("safety-disk");
-  std::string reason = "No space left on device";
-  struct rlimit saved {};
-  const bool mounted = ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0;
-  if (!mounted) {
-    // Not allowed to mount (not root, or in a container without the right): the process's
-    // own file size limit gives the same short write.
-    std::printf("cannot mount a tmpfs (%s): using RLIMIT_FSIZE\n", std::strerror(errno));
-    reason = "File too large";
-    std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    struct rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  }
   WriteAll(src + "/big.bin", RandomBytes(256 * 1024, 7));
-  receiver.SetDefaultPath(disk);
-  Send(src + "/big.bin");
-  // Neither under its name nor under a temporary one.
-  const std::vector<std::string> left = Entries(disk);
-  if (mounted)
-    ::umount2(disk.c_str(), MNT_DETACH);
-  else
-    ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::vector<std::string> left;
+  std::string reason;
+  {
+    const SmallDisk disk(64 * 1024);
+    reason = disk.Reason();
+    receiver.SetDefaultPath(disk.Path());
+    Send(src + "/big.bin");
+    // Neither under its name nor under a temporary one.
+    left = Entries(disk.Path());
+  }
   ASSERT_FALSE(fatal.empty());
   EXPECT_NE(fatal.front().find(reason), std::string::npos) << fatal.front();
   EXPECT_TRUE(
