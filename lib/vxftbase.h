@@ -51,8 +51,8 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   const std::string& FileName() const { return file_name_; }
 
   /// What a received file does to a file of the same name in DefaultPath: fcOverwrite (the
-  /// default) replaces it. Whatever the policy, a received file is written under a
-  /// temporary name in DefaultPath and takes its name only once complete, and one whose
+  /// default) replaces it. Whatever the policy, a received file is written under a hidden
+  /// name in DefaultPath (".NAME.vxpart") and takes its name only once complete, and one whose
   /// name is a symbolic link (to anything, or dangling), a directory or another non-regular
   /// entry there is refused: nothing outside DefaultPath is ever written.
   TvxFileCollision FileCollision() const { return collision_; }
@@ -148,18 +148,16 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
 
  protected:
   /// Opens the file a peer sends under Name, one entry of DefaultPath (a name with a "/" is
-  /// refused), and fires OnFileStart with FileName = DefaultPath + Name. With Resume an
-  /// existing regular file of that name is opened as it is, to be appended to, and the result
-  /// is true; otherwise the data goes to a new temporary file in DefaultPath. Throws
-  /// EFCreateError with the system's reason.
+  /// refused), and fires OnFileStart with FileName = DefaultPath + Name. The data goes to the
+  /// hidden ".Name.vxpart" in DefaultPath until StoreIncomingFile. With Resume what DefaultPath
+  /// holds of it is opened as it is, to be appended to, and the result is true: the part an
+  /// earlier transfer left, else a regular file Name (written in place). Throws EFCreateError
+  /// with the system's reason.
   bool OpenIncomingFile(const std::string& name, bool resume);
-  /// The file OpenIncomingFile opened in place is not appended to after all: the data goes to
-  /// a new temporary file, and the old file stays as it was. No event. Throws EFCreateError.
+  /// The file OpenIncomingFile opened to append to is not appended to after all: the data
+  /// goes to a new, empty part, and a file Name stays as it was (a part left by an earlier
+  /// transfer is replaced). No event. Throws EFCreateError.
   void RestartIncomingFile();
-  /// The incoming file takes its name at once, so that recovery can append to what it holds
-  /// should the transfer break: false (nothing done) when the name is taken. Throws
-  /// EFCreateError when the rename fails.
-  bool PlaceIncomingFile();
   /// Why the incoming file, dated SenderTime by its sender (seconds since the epoch, -1 for
   /// none), is refused under FileCollision; empty when it is taken. With Attribute set, the
   /// attribute that decided it goes there ('#' for the date; 0 for the name).
@@ -177,8 +175,7 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   /// True while the incoming file is written under its own name (recovery).
   bool IncomingInPlace() const;
   /// Whether what was received of the incoming file stays, should it not be stored (the
-  /// transfer breaks), under its name for a resend to finish, when that name is free; by
-  /// default it is removed. Never replaces a file.
+  /// transfer breaks), as ".Name.vxpart" for a resend to finish; by default it is removed.
   void KeepIncomingPartial(bool value);
   /// Sets ErrorCount.
   void SetErrorCount(int value) { error_count_ = value; }

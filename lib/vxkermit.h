@@ -457,6 +457,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// kept at its F packet stays as it was (the data goes to a new one), and the collision
   /// policy decides now. False when the file is refused. Throws EFileStreamError.
   bool SettleWithoutAttributes();
+  /// Receiving: the received file cannot be written or stored (Reason, the system's): it is
+  /// removed, part and all, and the session ends with fatal error 17 kFileFailure.
+  void FailReceivedFile(const std::string& reason);
   /// Receiving: the collision policy decides on the open file; a refused one is closed and
   /// logged (false, with Attribute set to the attribute that decided it when not null).
   bool TakeReceivedFile(char* attribute);

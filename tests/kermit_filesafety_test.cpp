@@ -279,8 +279,8 @@ TEST_F(FileSafety, APartialFileNeverSitsUnderTheName) {
   EXPECT_EQ(ReadAll(dst + "/a.bin.~1~"), "old");
 }
 
-// With recovery agreed a broken transfer leaves its part for a resend, but never over a
-// file of that name: the old one stays as it was.
+// With recovery agreed a broken transfer leaves its part for a resend, hidden: a file of
+// that name stays as it was.
 TEST_F(FileSafety, ABrokenTransferNeverReplacesAFile) {
   sender.SetRecovery(true);
   receiver.SetRecovery(true);
@@ -293,8 +293,20 @@ TEST_F(FileSafety, ABrokenTransferNeverReplacesAFile) {
   };
   Send(src + "/a.bin");
   EXPECT_TRUE(receiver.RecoveryAgreed());
-  EXPECT_EQ(Entries(dst), (std::vector<std::string>{"a.bin"}));
+  EXPECT_EQ(Entries(dst), (std::vector<std::string>{".a.bin.vxpart", "a.bin"}));
   EXPECT_EQ(ReadAll(dst + "/a.bin"), "old");
+  const std::string part = ReadAll(dst + "/.a.bin.vxpart");
+  EXPECT_GT(part.size(), 0u);
+  EXPECT_TRUE(part == ReadAll(src + "/a.bin").substr(0, part.size()));
+  // The resend finishes the part, and the old file follows the policy.
+  sender.OnProgress = nullptr;
+  receiver.SetFileCollision(fcBackup);
+  sender.ResendFiles(src + "/a.bin");
+  ASSERT_TRUE(link.WaitForSessionEnd(20000));
+  EXPECT_EQ(sender.RecoveredLength(), static_cast<std::int64_t>(part.size()));
+  EXPECT_EQ(Entries(dst), (std::vector<std::string>{"a.bin", "a.bin.~1~"}));
+  EXPECT_TRUE(ReadAll(dst + "/a.bin") == ReadAll(src + "/a.bin"));
+  EXPECT_EQ(ReadAll(dst + "/a.bin.~1~"), "old");
 }
 
 // A full disk ends the session with the system's reason on both sides, and leaves nothing.

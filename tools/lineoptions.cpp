@@ -64,7 +64,7 @@ TLineOptions::TLineOptions()
                  "refuses the new one, update takes it only when its sender dates it newer. A "
                  "name that is a symbolic link, a directory or another special file there is "
                  "refused whatever this says; a refused file is skipped and the session goes on.",
-                 "policy", "backup") {
+                 "p", "backup") {
   minimal_prefixing_.setFlags(QCommandLineOption::HiddenFromHelp);
 }
 

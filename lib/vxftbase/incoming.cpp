@@ -24,13 +24,9 @@ bool TvxCustomFileTransfer::OpenIncomingFile(const std::string& name, bool resum
 }
 
 void TvxCustomFileTransfer::RestartIncomingFile() {
-  if (!incoming_ || !incoming_->InPlace()) return;
+  if (!incoming_) return;
   const int fd = incoming_->CreateTemporary();
   file_stream_ = std::make_unique<TvxFileStream>(fd, incoming_->Path());
-}
-
-bool TvxCustomFileTransfer::PlaceIncomingFile() {
-  return incoming_ && incoming_->TakeName();
 }
 
 std::string TvxCustomFileTransfer::IncomingRefusal(std::int64_t senderTime, char* attribute) const {
@@ -45,6 +41,8 @@ std::string TvxCustomFileTransfer::IncomingRefusal(std::int64_t senderTime, char
 void TvxCustomFileTransfer::RefuseIncomingFile(const std::string& reason) {
   file_refusal_ = reason;
   LogMsg(dlSimple, reason);
+  // Nothing of a refused file stays, not even a part for a resend.
+  if (incoming_ && !incoming_->InPlace()) incoming_->Remove();
   CloseTransferFile();
 }
 

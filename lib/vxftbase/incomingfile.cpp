@@ -23,29 +23,47 @@ TIncomingFile::TIncomingFile(const std::string& dir, const std::string& name)
 }
 
 TIncomingFile::~TIncomingFile() {
-  if (!kept_ && !temp_.empty()) {
-    std::string ignored;
-    if (!keep_partial_ || vxRenameEntry(dir_fd_, temp_, name_, false, ignored) != erDone)
-      vxRemoveEntry(dir_fd_, temp_);
-  }
+  // A part is kept only under the name a resend looks for.
+  if (!kept_ && !temp_.empty() && !(keep_partial_ && temp_ == PartName()))
+    vxRemoveEntry(dir_fd_, temp_);
   vxCloseHandle(dir_fd_);
+}
+
+std::string TIncomingFile::PartName() const {
+  return "." + name_ + ".vxpart";
 }
 
 int TIncomingFile::OpenExisting() {
   std::string error;
-  const int fd = vxOpenEntry(dir_fd_, name_, error);
+  // The part an earlier transfer left first: it is the file a resend continues.
+  int fd = vxOpenEntry(dir_fd_, PartName(), error);
+  if (fd >= 0) {
+    temp_ = PartName();
+    return fd;
+  }
+  fd = vxOpenEntry(dir_fd_, name_, error);
   if (fd >= 0) temp_.clear();
   return fd;
 }
 
 int TIncomingFile::CreateTemporary() {
-  static unsigned counter = 0;
   std::string error;
+  TvxEntryResult result;
+  int fd = vxCreateEntry(dir_fd_, PartName(), result, error);
+  // A part an earlier transfer left (or a link of that name) is not wanted now.
+  const TvxEntryKind kind = result == erExists ? vxEntryKind(dir_fd_, PartName()) : ekNone;
+  if ((kind == ekFile || kind == ekLink) && vxRemoveEntry(dir_fd_, PartName()))
+    fd = vxCreateEntry(dir_fd_, PartName(), result, error);
+  if (fd >= 0) {
+    temp_ = PartName();
+    return fd;
+  }
+  // The name is too long for the suffix, or taken by a directory: any free name will do.
+  static unsigned counter = 0;
   for (int i = 0; i < kMaxTries; ++i) {
     const std::string temp = ".vxpart." + std::to_string(QCoreApplication::applicationPid()) + "." +
                              std::to_string(++counter);
-    TvxEntryResult result;
-    const int fd = vxCreateEntry(dir_fd_, temp, result, error);
+    fd = vxCreateEntry(dir_fd_, temp, result, error);
     if (result == erExists) continue;
     if (fd < 0) break;
     temp_ = temp;
@@ -62,16 +80,6 @@ TCollisionPlan TIncomingFile::Plan(TvxFileCollision policy, std::int64_t senderT
 
 std::string TIncomingFile::Refusal(const TCollisionPlan& plan) const {
   return Path() + " " + plan.why + ": the file received under that name is refused.";
-}
-
-bool TIncomingFile::TakeName() {
-  if (temp_.empty()) return true;
-  std::string error;
-  const TvxEntryResult done = vxRenameEntry(dir_fd_, temp_, name_, false, error);
-  if (done == erExists) return false;
-  if (done != erDone) throw EFCreateError("Cannot create file \"" + Path() + "\". " + error);
-  temp_.clear();
-  return true;
 }
 
 std::string TIncomingFile::MoveToFreeVersion(const std::string& from) {

@@ -1,8 +1,8 @@
-// A file being received into a directory: written under a temporary name in that directory
-// and given its name only once it is complete (a partial file never sits under the real
-// name), or appended to in place when recovery asks for it. Every entry is reached through
-// the directory's descriptor and never through a symbolic link, so nothing outside the
-// directory is touched, whatever its entries are.
+// A file being received into a directory: written under a hidden name in that directory
+// (".NAME.vxpart") and given its name only once it is complete, so a partial file never
+// sits under the real name; a resend appends to that part, or to a file NAME in place. Every entry
+// is reached through the directory's descriptor and never through a symbolic link, so nothing
+// outside the directory is touched, whatever its entries are.
 //
 // Thread: none; the owner's thread.
 #pragma once
@@ -21,8 +21,8 @@ class TIncomingFile {
   // else ending in "/"). Throws EFCreateError with the system's reason when Dir cannot be
   // opened or Name is not one entry.
   TIncomingFile(const std::string& dir, const std::string& name);
-  // A file that was not stored: its temporary file takes Name when it should be kept as a
-  // partial copy (KeepPartial) and Name is free, else it is removed. Closes the directory.
+  // A file that was not stored: its part stays (as PartName) when it should be kept
+  // (KeepPartial), else it is removed. Closes the directory.
   ~TIncomingFile();
   TIncomingFile(const TIncomingFile&) = delete;
   TIncomingFile& operator=(const TIncomingFile&) = delete;
@@ -34,20 +34,22 @@ class TIncomingFile {
   // True while the file is written under its own name (recovery appends to it).
   bool InPlace() const { return temp_.empty(); }
 
-  // Opens the regular file Name as it is, to be appended to in place: its descriptor, which
-  // the caller owns, or -1 when Name is not a regular file or cannot be opened.
+  // The hidden name ".Name.vxpart" the file has until it is complete, and keeps when a
+  // broken transfer leaves its part for a resend.
+  std::string PartName() const;
+  // Opens what Dir holds of the file as it is, to be appended to: the part an earlier
+  // transfer left (PartName), else the regular file Name itself (in place). Its descriptor,
+  // which the caller owns, or -1 when there is neither.
   int OpenExisting();
-  // Creates a new temporary file in Dir and returns its descriptor (the caller owns it); a
-  // file opened by OpenExisting is left as it was. Throws EFCreateError.
+  // Creates the file empty under PartName (replacing a part left there) or, when that
+  // cannot be, under another free hidden name; returns its descriptor (the caller owns it).
+  // A file Name opened by OpenExisting is left as it was. Throws EFCreateError.
   int CreateTemporary();
   // The plan under Policy for this file, dated SenderTime by its sender (-1: no date),
   // against what Name is now.
   TCollisionPlan Plan(TvxFileCollision policy, std::int64_t senderTime) const;
   // The sentence that says why Plan refuses the file.
   std::string Refusal(const TCollisionPlan& plan) const;
-  // The temporary file takes Name at once, for recovery to append to later: false when Name
-  // is taken. Throws EFCreateError when the rename fails.
-  bool TakeName();
   // Stores the complete file under Policy (a file in place stays where it is) and, with
   // Modified at 0 or above, gives it that time. Returns what was done to an old file, for
   // the log ("" when nothing). Throws EWriteError with the system's reason, or with the
@@ -55,8 +57,8 @@ class TIncomingFile {
   std::string Store(TvxFileCollision policy, std::int64_t senderTime, std::int64_t modified);
   // Removes the file: the temporary one, or the file in place.
   void Remove();
-  // Whether what was received of a file that is not stored stays, under Name, for a resend to
-  // finish (never replacing anything), or goes (the default).
+  // Whether what was received of a file that is not stored stays, as PartName, for a resend
+  // to finish, or goes (the default).
   void KeepPartial(bool value) { keep_partial_ = value; }
 
  private:

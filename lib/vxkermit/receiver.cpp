@@ -110,12 +110,18 @@ bool TvxKermit::ReceiveFileData() {
     if (TvxFileStream* file = FileStream()) file->Write(decode_buf_.data(), n);
   } catch (const EFileStreamError& e) {
     // Dropping the data would let the peer believe the file arrived whole.
-    RaiseFatalError(17, kFileFailure, e.Message());
+    FailReceivedFile(e.Message());
     return true;
   }
   DoProgress();
   if (Logs(dlDebug)) LogMsg(dlDebug, "DATA [D] Packet! ");
   return true;
+}
+
+void TvxKermit::FailReceivedFile(const std::string& reason) {
+  // What did not fit the disk is no part for a resend: it goes, and the space with it.
+  KeepIncomingPartial(false);
+  RaiseFatalError(17, kFileFailure, reason);
 }
 
 void TvxKermit::ReceiveEOF() {
@@ -136,7 +142,7 @@ void TvxKermit::ReceiveEOF() {
       StoreIncomingFile(received_date_, file_dates_ ? received_date_ : -1);
     }
   } catch (const EFileStreamError& e) {
-    RaiseFatalError(17, kFileFailure, e.Message());
+    FailReceivedFile(e.Message());
     return;
   }
   refused_file_ = false;

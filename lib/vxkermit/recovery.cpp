@@ -83,10 +83,16 @@ bool TvxKermit::TakeReceivedFile(char* attribute) {
 void TvxKermit::SettleReceivedFile() {
   const bool asked = recovery_agreed_ && AsksRecovery(RecvData(), RecvDataLen());
   if (FileStream() == nullptr) return;
+  char attribute = 0;
+  // The protocol's refusal: "N", with the attribute that decided it; the sender skips the file.
+  auto refused = [&] {
+    attributes_reply_ = attribute ? std::string("N") + attribute : std::string("N");
+  };
   try {
     if (asked && kept_file_) {
       kept_file_ = false;
-      settled_file_ = true;
+      // A part is appended to only when the file may take its name in the end.
+      if (!TakeReceivedFile(&attribute)) return refused();
       TvxFileStream* file = FileStream();
       const std::int64_t held = file->Size();
       const std::int64_t exact = ExactSize(RecvData(), RecvDataLen());
@@ -102,20 +108,13 @@ void TvxKermit::SettleReceivedFile() {
       LogMsg(dlSimple, FileName() + " holds " + std::to_string(held) + " bytes, more than the " +
                            std::to_string(exact) + " announced: it is received whole.");
       kept_file_ = true;
+      settled_file_ = false;
     }
     if (kept_file_) RestartIncomingFile();
     kept_file_ = false;
-    char attribute = 0;
-    if (!TakeReceivedFile(&attribute)) {
-      // The protocol's refusal: the sender skips the file.
-      attributes_reply_ = attribute ? std::string("N") + attribute : std::string("N");
-      return;
-    }
-    if (!asked) return;
-    // Under its name from the start, so that a resend can append to it should this break.
-    PlaceIncomingFile();
-    attributes_reply_ = HeldLengthReply(0);
+    if (!TakeReceivedFile(&attribute)) return refused();
+    if (asked) attributes_reply_ = HeldLengthReply(0);
   } catch (const EFileStreamError& e) {
-    RaiseFatalError(17, kFileFailure, e.Message());
+    FailReceivedFile(e.Message());
   }
 }
