@@ -4,10 +4,12 @@
 // ours sends; a peer that refuses a file has it skipped; a full disk ends the session.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
 #include <algorithm>
+#include <ctime>
 #include <memory>
 
 #include "support/kermitfiles.h"
@@ -183,4 +185,31 @@ TEST(FileSafetyCKermit, AFullDiskEndsThePeersSessionInFailure) {
   ASSERT_FALSE(ours.fatal.empty());
   EXPECT_NE(ours.fatal.front().find(disk.Reason()), std::string::npos) << ours.fatal.front();
   EXPECT_TRUE(Entries(disk.Path()).empty());
+}
+
+// ckermit dates what it sends: an update takes its file over an older one only.
+TEST(FileSafetyCKermit, AnUpdateTakesOnlyANewerFile) {
+  const std::string src = MakeTempDir("fsp-src");
+  WriteAll(src + "/doc.bin", RandomBytes(10000, 5));
+  for (const bool olderHere : {true, false}) {
+    SCOPED_TRACE(olderHere ? "older here" : "newer here");
+    SocatPair line;
+    const std::string dst = MakeTempDir("fsp-dst");
+    WriteAll(dst + "/doc.bin", "here");
+    const std::time_t when = olderHere ? 1'000'000'000 : std::time(nullptr) + 100000;
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dst + "/doc.bin").c_str(), times, 0), 0);
+    KermitSide ours(line.A(), kPort);
+    ours.kermit.SetDefaultPath(dst);
+    ours.kermit.SetFileCollision(fcUpdate);
+    auto peer =
+        KermitPeer::Send(KermitPeer::CKermit, line.B(), {src + "/doc.bin"}, src, kPeerLimitSec);
+    EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
+    EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
+    EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 5000));
+    EXPECT_TRUE(ours.fatal.empty()) << ours.fatal.front();
+    EXPECT_EQ(Entries(dst), (std::vector<std::string>{"doc.bin"}));
+    EXPECT_TRUE(ReadAll(dst + "/doc.bin") == (olderHere ? ReadAll(src + "/doc.bin") : "here"));
+    EXPECT_EQ(ours.kermit.FileRefusal().empty(), olderHere);
+  }
 }
