@@ -202,13 +202,14 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   ///
   /// Off by default (the Send-Init stays as it was). On: the Send-Init, and the answer to a
   /// sender that offers it, carry the capability. Receiving in a session where both offer
-  /// it, a file the sender announces with the disposition "+R" that already exists in
-  /// DefaultPath is not truncated at its F packet: the acknowledgement of its A packet
+  /// it, a file the sender announces with the disposition "+R" of which DefaultPath holds a
+  /// part or the file itself is not emptied at its F packet: the acknowledgement of its A packet
   /// reports the bytes it holds ("1"), and the data that follows is appended to them. A
   /// file that exists but is longer than the exact length announced ("1") is received
   /// whole instead (reported as 0 bytes held); without "+R" an existing file is left as it
   /// was and FileCollision decides. A file that does not exist is received whole (0 bytes
-  /// held), under its own name from the start, so that a resend can finish it. Sending with
+  /// held). In such a session a transfer that breaks leaves its part hidden in DefaultPath
+  /// (".NAME.vxpart"), which the next "+R" for NAME appends to first. Sending with
   /// ResendFiles needs it from the peer, not this property. Takes effect at the next session.
   bool Recovery() const { return recovery_; }
   /// Sets Recovery; takes effect at the next session.
@@ -389,8 +390,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   ///
   /// False when the name field is damaged: refused like a bad check, not acknowledged.
   bool ReceiveFileHeader();
-  /// Takes the announced size from an A packet; with recovery agreed and "+R", puts the file
-  /// where its data goes on and prepares the reply that reports it.
+  /// Takes the announced size and date from an A packet and settles the file: refused ("N"
+  /// in the reply) when FileCollision or the entry in the way says so; with recovery agreed
+  /// and "+R", put where its data goes on, with the reply that reports it.
   void ReceiveAttributes();
   /// Writes a D packet's data to the open file.
   ///
@@ -447,11 +449,12 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::size_t MaxClassicField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
   /// The longest data field this side may send, long packets included.
   std::size_t MaxDataField() const;
-  /// Receiving: opens the file an F packet names (Name, under DefaultPath), kept as it is
-  /// while recovery may still append to it, else created empty.
+  /// Receiving: opens the file an F packet names (Name, under DefaultPath): what DefaultPath
+  /// holds of it while recovery may still append to it, else a new, empty part.
   void OpenReceivedFile(const std::string& name);
-  /// Receiving: the A packet's disposition decides what becomes of a file kept at its F
-  /// packet (appended to from its end, or emptied) and what the acknowledgement reports.
+  /// Receiving: the A packet decides what becomes of the file: refused (the reply "N"), or
+  /// taken, and then a file kept at its F packet is appended to from its end ("+R") or
+  /// left as it was for a new one; the acknowledgement reports what recovery holds.
   void SettleReceivedFile();
   /// Receiving: the file gets data, or ends, without an A packet having settled it: a file
   /// kept at its F packet stays as it was (the data goes to a new one), and the collision
