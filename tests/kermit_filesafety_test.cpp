@@ -309,13 +309,16 @@ TEST_F(FileSafety, ABrokenTransferNeverReplacesAFile) {
   EXPECT_EQ(ReadAll(dst + "/a.bin.~1~"), "old");
 }
 
-// A full disk ends the session with the system's reason on both sides, and leaves nothing.
-TEST_F(FileSafety, AFullDiskEndsTheSessionWithTheSystemsReason) {
+// A full disk (ENOSPC), or a file larger than the process may write (EFBIG), ends the session
+// with the system's reason on both sides, and leaves nothing.
+class FileSafetyDisk : public FileSafety, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FileSafetyDisk, AFailedWriteEndsTheSessionWithTheSystemsReason) {
   WriteAll(src + "/big.bin", RandomBytes(256 * 1024, 7));
   std::vector<std::string> left;
   std::string reason;
   {
-    const SmallDisk disk(64 * 1024);
+    const SmallDisk disk(64 * 1024, GetParam());
     reason = disk.Reason();
     receiver.SetDefaultPath(disk.Path());
     Send(src + "/big.bin");
@@ -329,6 +332,11 @@ TEST_F(FileSafety, AFullDiskEndsTheSessionWithTheSystemsReason) {
   EXPECT_EQ(KermitLink::Count(link.sentByA, 'B'), 0u);
   EXPECT_TRUE(left.empty()) << left.front();
 }
+
+INSTANTIATE_TEST_SUITE_P(Limits, FileSafetyDisk, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "file_size_limit" : "full_disk");
+                         });
 
 // Packets fed by hand: a sender that gives no attributes is refused by the acknowledgement of
 // its first data packet.

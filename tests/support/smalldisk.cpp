@@ -10,11 +10,12 @@
 
 #include "support/ptypair.h"
 
-SmallDisk::SmallDisk(std::size_t bytes) : path_(MakeTempDir("small-disk")) {
+SmallDisk::SmallDisk(std::size_t bytes, bool fileSizeLimit) : path_(MakeTempDir("small-disk")) {
   const std::string options = "size=" + std::to_string(bytes);
-  mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  mounted_ = !fileSizeLimit && ::mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
   if (mounted_) return;
-  std::printf("SmallDisk: cannot mount a tmpfs (%s); using RLIMIT_FSIZE\n", std::strerror(errno));
+  if (!fileSizeLimit)
+    std::printf("SmallDisk: cannot mount a tmpfs (%s); using RLIMIT_FSIZE\n", std::strerror(errno));
   std::signal(SIGXFSZ, SIG_IGN);
   ::getrlimit(RLIMIT_FSIZE, &saved_);
   struct rlimit small = saved_;

@@ -10,8 +10,9 @@
 
 class SmallDisk {
  public:
-  // Bytes: what fits before writes fail.
-  explicit SmallDisk(std::size_t bytes);
+  // Bytes: what fits before writes fail. With FileSizeLimit the limit is used even where a
+  // tmpfs could be mounted.
+  explicit SmallDisk(std::size_t bytes, bool fileSizeLimit = false);
   // Unmounts the tmpfs, or puts the file size limit back.
   ~SmallDisk();
   SmallDisk(const SmallDisk&) = delete;
