@@ -16,8 +16,10 @@ bool IsEntryName(const std::string& name) {
          name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
+// Error's text into Text, and errno set to Error, for the caller that tells reasons apart.
 int Fail(int error, std::string& text) {
   text = std::strerror(error);
+  errno = error;
   return -1;
 }
 

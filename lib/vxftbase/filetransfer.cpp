@@ -38,7 +38,6 @@ void TvxCustomFileTransfer::CloseTransferFile() {
     incoming_.reset();
     if (OnFileEnd) OnFileEnd(this);
   }
-  incoming_.reset();
   file_name_.clear();
 }
 

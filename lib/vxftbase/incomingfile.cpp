@@ -1,6 +1,7 @@
 #include "vxftbase/incomingfile.h"
 
 #include <QCoreApplication>
+#include <atomic>
 
 #include "platform/dirfile.h"
 #include "platform/handles.h"
@@ -59,7 +60,8 @@ int TIncomingFile::CreateTemporary() {
     return fd;
   }
   // The name is too long for the suffix, or taken by a directory: any free name will do.
-  static unsigned counter = 0;
+  // Shared by the components of every thread.
+  static std::atomic<unsigned> counter{0};
   for (int i = 0; i < kMaxTries; ++i) {
     const std::string temp = ".vxpart." + std::to_string(QCoreApplication::applicationPid()) + "." +
                              std::to_string(++counter);
