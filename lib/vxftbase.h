@@ -175,7 +175,8 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   /// True while the incoming file is written under its own name (recovery).
   bool IncomingInPlace() const;
   /// Whether what was received of the incoming file stays, should it not be stored (the
-  /// transfer breaks), as ".Name.vxpart" for a resend to finish; by default it is removed.
+  /// transfer breaks), hidden as ".Name.vxpart" for a resend to finish (the default: a partly
+  /// received file remains on disk, never under its name), or is removed.
   void KeepIncomingPartial(bool value);
   /// Sets ErrorCount.
   void SetErrorCount(int value) { error_count_ = value; }

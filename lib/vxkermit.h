@@ -208,8 +208,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// file that exists but is longer than the exact length announced ("1") is received
   /// whole instead (reported as 0 bytes held); without "+R" an existing file is left as it
   /// was and FileCollision decides. A file that does not exist is received whole (0 bytes
-  /// held). In such a session a transfer that breaks leaves its part hidden in DefaultPath
-  /// (".NAME.vxpart"), which the next "+R" for NAME appends to first. Sending with
+  /// held). A transfer that breaks leaves its part hidden in DefaultPath (".NAME.vxpart"),
+  /// which the next "+R" for NAME appends to first. Sending with
   /// ResendFiles needs it from the peer, not this property. Takes effect at the next session.
   bool Recovery() const { return recovery_; }
   /// Sets Recovery; takes effect at the next session.
@@ -337,10 +337,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// a time-out needs its own reply time-out, so the timer runs again.
   void DoTimer(TObject* sender) override;
   /// The medium opened or closed: a running session is aborted (what was received stays on
-  /// disk, and the session ends as failed, never as done), then the component listens.
+  /// disk, hidden as ".NAME.vxpart", and the session ends as failed, never as done), then the
+  /// component listens.
   void ResetPackets() override;
   /// Tells a running session's peer with an E packet, then ends the session locally; a
-  /// partly received file stays on disk.
+  /// partly received file stays on disk, hidden as ".NAME.vxpart" (never under its name).
   void AbortTransfer(const std::string& reason) override;
   /// Builds the list and, when it has files, starts a session with a Send-Init; an empty
   /// list is fatal error 17/6 (see the base).

@@ -3,7 +3,6 @@
 // and file names that are bytes rather than text.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,19 +53,6 @@ bool StartReceiver(QProcess& cli, const QStringList& args) {
     err += cli.readAllStandardError();
   }
   return true;
-}
-
-std::vector<std::string> RawEntries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 }  // namespace
@@ -331,7 +317,7 @@ TEST(KermitCli, ANameThatIsNotUtf8CrossesTheLineAsItsBytes) {
   EXPECT_EQ(sent.code, 0) << sent.err;
   EXPECT_TRUE(receiver.state() == QProcess::NotRunning || receiver.waitForFinished(10000));
   EXPECT_EQ(receiver.exitCode(), 0) << receiver.readAllStandardError().toStdString();
-  EXPECT_EQ(RawEntries(dst), (std::vector<std::string>{name}));
+  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{name}));
   EXPECT_EQ(ReadAll(dst + "/" + name), "latin-1");
 }
 
@@ -537,7 +523,7 @@ TEST(KermitCli, ReceivedFilesKeepOldOnesAndNeverGoThroughALink) {
     const std::vector<std::string> kept =
         overwrite ? std::vector<std::string>{"link.bin", "one.bin", "two.bin"}
                   : std::vector<std::string>{"link.bin", "one.bin", "one.bin.~1~", "two.bin"};
-    EXPECT_EQ(RawEntries(dst), kept);
+    EXPECT_EQ(EntriesOf(dst), kept);
     if (!overwrite) {
       EXPECT_EQ(ReadAll(dst + "/one.bin.~1~"), "old");
     }
@@ -564,5 +550,5 @@ TEST(KermitCli, AFullDiskIsReportedWithItsReason) {
             std::string::npos)
       << err;
   EXPECT_EQ(err.find("Unknown error"), std::string::npos);
-  EXPECT_TRUE(RawEntries(disk.Path()).empty());
+  EXPECT_TRUE(EntriesOf(disk.Path()).empty());
 }

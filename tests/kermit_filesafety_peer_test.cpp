@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QDir>
 #include <algorithm>
 #include <ctime>
 #include <memory>
@@ -37,22 +36,11 @@ std::string CaseName(const ::testing::TestParamInfo<PeerCase>& info) {
          (info.param.defaults ? "_defaults" : "_settings");
 }
 
-// Every entry of Dir, hidden ones included.
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const QString& n :
-       QDir(QString::fromStdString(dir))
-           .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                      QDir::Name))
-    names.push_back(n.toStdString());
-  return names;
-}
-
 // What the regular files of Dir hold, whatever their names (a peer may change a name's case,
 // or keep a version of it); links are not followed.
 std::vector<std::string> Contents(const std::string& dir) {
   std::vector<std::string> all;
-  for (const std::string& n : Entries(dir)) {
+  for (const std::string& n : EntriesOf(dir)) {
     struct stat st {};
     if (::lstat((dir + "/" + n).c_str(), &st) == 0 && S_ISREG(st.st_mode))
       all.push_back(ReadAll(dir + "/" + n));
@@ -109,10 +97,10 @@ TEST_P(FileSafetyPeer, LinksInOurDirectoryRefuseThatFileAndTheSessionGoesOn) {
   EXPECT_TRUE(peer->Wait(kPeerLimitSec * 1000));
   EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 5000));
   EXPECT_TRUE(ours.fatal.empty()) << ours.fatal.front();
-  EXPECT_EQ(Entries(outside), (std::vector<std::string>{"target.txt"}));
+  EXPECT_EQ(EntriesOf(outside), (std::vector<std::string>{"target.txt"}));
   EXPECT_EQ(ReadAll(outside + "/target.txt"), "outside");
   // The links as they were, and the file after them received.
-  const std::vector<std::string> entries = Entries(dst);
+  const std::vector<std::string> entries = EntriesOf(dst);
   ASSERT_EQ(entries.size(), 5u);
   EXPECT_EQ(Contents(dst), (std::vector<std::string>{"the file after them"}));
   EXPECT_EQ(refusals.size(), 2u);
@@ -134,7 +122,7 @@ TEST_P(FileSafetyPeer, APeerWithAnOldFileKeepsOneOfEach) {
   EXPECT_TRUE(ours.fatal.empty()) << ours.fatal.front();
   const std::vector<std::string> held = Contents(dst);
   std::printf("%s keeps:", KermitPeer::Name(GetParam().program));
-  for (const std::string& e : Entries(dst)) std::printf(" %s", e.c_str());
+  for (const std::string& e : EntriesOf(dst)) std::printf(" %s", e.c_str());
   std::printf("\n");
   if (GetParam().defaults) {
     EXPECT_NE(std::find(held.begin(), held.end(), "old"), held.end());
@@ -184,7 +172,7 @@ TEST(FileSafetyCKermit, AFullDiskEndsThePeersSessionInFailure) {
   EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 5000));
   ASSERT_FALSE(ours.fatal.empty());
   EXPECT_NE(ours.fatal.front().find(disk.Reason()), std::string::npos) << ours.fatal.front();
-  EXPECT_TRUE(Entries(disk.Path()).empty());
+  EXPECT_TRUE(EntriesOf(disk.Path()).empty());
 }
 
 // ckermit dates what it sends: an update takes its file over an older one only.
@@ -208,7 +196,7 @@ TEST(FileSafetyCKermit, AnUpdateTakesOnlyANewerFile) {
     EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
     EXPECT_TRUE(WaitUntil([&] { return ours.kermit.State() == fsListen; }, 5000));
     EXPECT_TRUE(ours.fatal.empty()) << ours.fatal.front();
-    EXPECT_EQ(Entries(dst), (std::vector<std::string>{"doc.bin"}));
+    EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"doc.bin"}));
     EXPECT_TRUE(ReadAll(dst + "/doc.bin") == (olderHere ? ReadAll(src + "/doc.bin") : "here"));
     EXPECT_EQ(ours.kermit.FileRefusal().empty(), olderHere);
   }

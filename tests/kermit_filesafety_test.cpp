@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QDir>
 #include <ctime>
 
 #include "support/kermitfiles.h"
@@ -25,16 +24,6 @@ using vxftbase::PlanCollision;
 using vxftbase::TCollisionStep;
 
 namespace {
-
-// Every entry of Dir, hidden ones included, by name.
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  const QDir d(QString::fromStdString(dir));
-  for (const QString& n : d.entryList(
-           QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name))
-    names.push_back(n.toStdString());
-  return names;
-}
 
 void SetModified(const std::string& path, std::time_t when) {
   const struct timespec times[2] = {{when, 0}, {when, 0}};
@@ -148,13 +137,13 @@ TEST_F(FileSafety, EachPolicyOnAFileOfTheSameName) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.policy));
-    for (const std::string& e : Entries(dst)) std::remove((dst + "/" + e).c_str());
+    for (const std::string& e : EntriesOf(dst)) std::remove((dst + "/" + e).c_str());
     WriteAll(dst + "/a.bin", "old");
     SetModified(dst + "/a.bin", 1'000'000'000);
     receiver.SetFileCollision(c.policy);
     Send(src + "/a.bin;" + src + "/b.bin");
     EXPECT_TRUE(fatal.empty()) << fatal.front();
-    EXPECT_EQ(Entries(dst), c.entries) << "nothing else, no temporary file left";
+    EXPECT_EQ(EntriesOf(dst), c.entries) << "nothing else, no temporary file left";
     EXPECT_TRUE(ReadAll(dst + "/a.bin") == c.a);
     if (!c.version.empty()) {
       EXPECT_TRUE(ReadAll(dst + "/a.bin.~1~") == c.version);
@@ -221,8 +210,8 @@ TEST_F(FileSafety, LinksAndDirectoriesInDirRefuseThatFileOnly) {
       Send(src + "/a.bin;" + src + "/after.bin");
       EXPECT_TRUE(fatal.empty()) << fatal.front();
       EXPECT_TRUE(ReadAll(dst + "/after.bin") == ReadAll(src + "/after.bin"));
-      EXPECT_EQ(Entries(dst), (std::vector<std::string>{"a.bin", "after.bin"}));
-      EXPECT_EQ(Entries(outside), (std::vector<std::string>{"target.bin"}));
+      EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"a.bin", "after.bin"}));
+      EXPECT_EQ(EntriesOf(outside), (std::vector<std::string>{"target.bin"}));
       EXPECT_EQ(ReadAll(outside + "/target.bin"), "outside");
       EXPECT_EQ(LinkTarget(entry), c.linkTo);
       EXPECT_TRUE(AnsweredAttributesWith("N"));
@@ -244,10 +233,10 @@ TEST_F(FileSafety, TwoFilesOfOneNameInABatchFollowThePolicy) {
   Send(one + "/same.bin;" + two + "/same.bin");
   EXPECT_EQ(ReadAll(dst + "/same.bin"), "second");
   EXPECT_EQ(ReadAll(dst + "/same.bin.~1~"), "first");
-  for (const std::string& e : Entries(dst)) std::remove((dst + "/" + e).c_str());
+  for (const std::string& e : EntriesOf(dst)) std::remove((dst + "/" + e).c_str());
   receiver.SetFileCollision(fcDiscard);
   Send(one + "/same.bin;" + two + "/same.bin");
-  EXPECT_EQ(Entries(dst), (std::vector<std::string>{"same.bin"}));
+  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"same.bin"}));
   EXPECT_EQ(ReadAll(dst + "/same.bin"), "first");
   EXPECT_EQ(ended.size(), 2u);
   EXPECT_EQ(ended[1].rfind("refused ", 0), 0u);
@@ -270,7 +259,7 @@ TEST_F(FileSafety, APartialFileNeverSitsUnderTheName) {
   receiver.OnProgress = [&](TObject*) {
     ++checks;
     EXPECT_EQ(ReadAll(dst + "/a.bin"), "old");
-    for (const std::string& e : Entries(dst)) tempSeen = tempSeen || e[0] == '.';
+    for (const std::string& e : EntriesOf(dst)) tempSeen = tempSeen || e[0] == '.';
   };
   Send(src + "/a.bin");
   EXPECT_GT(checks, 5);
@@ -293,7 +282,7 @@ TEST_F(FileSafety, ABrokenTransferNeverReplacesAFile) {
   };
   Send(src + "/a.bin");
   EXPECT_TRUE(receiver.RecoveryAgreed());
-  EXPECT_EQ(Entries(dst), (std::vector<std::string>{".a.bin.vxpart", "a.bin"}));
+  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{".a.bin.vxpart", "a.bin"}));
   EXPECT_EQ(ReadAll(dst + "/a.bin"), "old");
   const std::string part = ReadAll(dst + "/.a.bin.vxpart");
   EXPECT_GT(part.size(), 0u);
@@ -304,7 +293,7 @@ TEST_F(FileSafety, ABrokenTransferNeverReplacesAFile) {
   sender.ResendFiles(src + "/a.bin");
   ASSERT_TRUE(link.WaitForSessionEnd(20000));
   EXPECT_EQ(sender.RecoveredLength(), static_cast<std::int64_t>(part.size()));
-  EXPECT_EQ(Entries(dst), (std::vector<std::string>{"a.bin", "a.bin.~1~"}));
+  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"a.bin", "a.bin.~1~"}));
   EXPECT_TRUE(ReadAll(dst + "/a.bin") == ReadAll(src + "/a.bin"));
   EXPECT_EQ(ReadAll(dst + "/a.bin.~1~"), "old");
 }
@@ -323,7 +312,7 @@ TEST_P(FileSafetyDisk, AFailedWriteEndsTheSessionWithTheSystemsReason) {
     receiver.SetDefaultPath(disk.Path());
     Send(src + "/big.bin");
     // Neither under its name nor under a temporary one.
-    left = Entries(disk.Path());
+    left = EntriesOf(disk.Path());
   }
   ASSERT_FALSE(fatal.empty());
   EXPECT_NE(fatal.front().find(reason), std::string::npos) << fatal.front();
@@ -383,5 +372,5 @@ TEST_F(FileSafetyWire, WithoutAttributesTheFirstDataAcknowledgementRefuses) {
   EXPECT_TRUE(log.Has("vxKermit: The sender was not told: it gave no attributes and no data."));
   EXPECT_EQ(Answer(Packet('B', 9, "", 2)), Packet('Y', 9, "", 2));
   EXPECT_EQ(k.State(), fsListen);
-  EXPECT_EQ(Entries(dst), (std::vector<std::string>{"a.bin", "b.bin", "c.bin"}));
+  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"a.bin", "b.bin", "c.bin"}));
 }

@@ -21,8 +21,8 @@ class TIncomingFile {
   // else ending in "/"). Throws EFCreateError with the system's reason when Dir cannot be
   // opened or Name is not one entry.
   TIncomingFile(const std::string& dir, const std::string& name);
-  // A file that was not stored: its part stays (as PartName) when it should be kept
-  // (KeepPartial), else it is removed. Closes the directory.
+  // A file that was not stored: its part stays (as PartName) unless KeepPartial(false) said
+  // otherwise. Closes the directory.
   ~TIncomingFile();
   TIncomingFile(const TIncomingFile&) = delete;
   TIncomingFile& operator=(const TIncomingFile&) = delete;
@@ -58,7 +58,7 @@ class TIncomingFile {
   // Removes the file: the temporary one, or the file in place.
   void Remove();
   // Whether what was received of a file that is not stored stays, as PartName, for a resend
-  // to finish, or goes (the default).
+  // to finish (the default), or goes.
   void KeepPartial(bool value) { keep_partial_ = value; }
 
  private:
@@ -71,7 +71,7 @@ class TIncomingFile {
   std::string temp_;    ///< the temporary entry; empty while the file is written in place
   std::string stored_;  ///< the entry the file is stored under
   bool kept_ = false;   ///< stored or removed: the destructor leaves it alone
-  bool keep_partial_ = false;
+  bool keep_partial_ = true;
 };
 
 }  // namespace vxftbase

@@ -59,8 +59,6 @@ void TvxKermit::OpenReceivedFile(const std::string& name) {
   settled_file_ = false;
   // Its fate is decided by the A packet: only "+R" appends to what the file holds.
   kept_file_ = OpenIncomingFile(name, recovery_agreed_);
-  // With recovery agreed a broken transfer leaves its part for a resend to finish.
-  KeepIncomingPartial(recovery_agreed_);
 }
 
 bool TvxKermit::SettleWithoutAttributes() {
