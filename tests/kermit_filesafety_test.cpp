@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <ctime>
 
 #include "support/kermitfiles.h"
@@ -326,6 +327,45 @@ INSTANTIATE_TEST_SUITE_P(Limits, FileSafetyDisk, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return std::string(info.param ? "file_size_limit" : "full_disk");
                          });
+
+// A sender whose Send-Init offers no attributes (the bit taken out on the line): the link's
+// file is refused by "X" in its first data acknowledgement and the next file arrives; a
+// streaming session, which acknowledges no data, ends with an E packet naming the link.
+TEST_F(FileSafety, WithoutAttributesALinkIsRefusedByTheDataAcknowledgement) {
+  link.filter = [](bool aToB, const std::string& b) -> std::string {
+    if (!aToB || b.size() < 14 || b[3] != 'S') return b;
+    std::string data = b.substr(4, b.size() - 6);  // LEN SEQ TYPE, then one check, then CR
+    data[9] = static_cast<char>(((data[9] - 32) & ~8) + 32);
+    return Packet('S', 0, data, 0);
+  };
+  WriteAll(src + "/a.bin", RandomBytes(5000, 8));
+  WriteAll(src + "/b.bin", RandomBytes(5000, 9));
+  WriteAll(outside + "/target.bin", "outside");
+  ASSERT_EQ(::symlink((outside + "/target.bin").c_str(), (dst + "/a.bin").c_str()), 0);
+  Send(src + "/a.bin;" + src + "/b.bin");
+  EXPECT_TRUE(fatal.empty()) << fatal.front();
+  EXPECT_EQ(KermitLink::Count(link.sentByA, 'A'), 0u) << "no attributes";
+  EXPECT_TRUE(ReadAll(dst + "/b.bin") == ReadAll(src + "/b.bin"));
+  EXPECT_EQ(ReadAll(outside + "/target.bin"), "outside");
+  EXPECT_TRUE(sendLog.Has("vxKermit: File transfer is skipped. File Group: 0. Deletion: 1"));
+
+  std::remove((dst + "/b.bin").c_str());
+  sender.SetStreaming(true);
+  receiver.SetStreaming(true);
+  Send(src + "/a.bin;" + src + "/b.bin");
+  EXPECT_TRUE(receiver.StreamingAgreed());
+  ASSERT_FALSE(fatal.empty());
+  EXPECT_NE(fatal.front().find(dst + "/a.bin is a symbolic link"), std::string::npos)
+      << fatal.front();
+  // The E packet carries what the peer's packet length allows of the reason.
+  const std::string told =
+      "vxKermit: Transfer aborted. Remote end reports fatal error: " + dst + "/a.bin is a";
+  const auto entries = sendLog.Entries();
+  EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+                          [&](const std::string& e) { return e.rfind(told, 0) == 0; }));
+  EXPECT_EQ(ReadAll(outside + "/target.bin"), "outside");
+  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"a.bin"}));
+}
 
 // Packets fed by hand: a sender that gives no attributes is refused by the acknowledgement of
 // its first data packet.
