@@ -173,6 +173,7 @@ TEST(VxTerm, HelpListsCommandsAndOptions) {
                            "--no-reconnect",
                            "--speed <bps>",
                            "--parity <p>",
+                           "--collision <p>",
                            "--flow <f>",
                            "--check <n>",
                            "--classic",

@@ -65,17 +65,25 @@ const char* kDescription =
     "error, and so does a file that changes while it is sent. A client's server\n"
     "command (get, remote dir, finish, bye) is refused at once with an error packet:\n"
     "this is not a server.\n"
+
+    "A received file is written under a hidden name in DIR and takes its name only\n"
+    "when complete; a file that cannot be written whole (a full disk) ends the transfer\n"
+    "with the system's reason and is not kept. A name that is a symbolic link, a\n"
+    "directory or another special file in DIR refuses that file (the sender skips it and\n"
+    "the session goes on); --collision says what a file does to one of the same name.\n"
     "\n"
     "Recovery is offered too (not with --classic): a file a sender resends is appended to\n"
-    "the partial copy DIR holds, and only the rest crosses the line. A peer that does not\n"
+    "the partial copy DIR holds (an interrupted transfer leaves its part there, hidden as\n"
+    ".NAME.vxpart), and only the rest crosses the line. A peer that does not\n"
     "offer recovery gets each file whole from resend; one that reports more bytes than\n"
     "the file has ends the transfer with an error. Progress counts the bytes that\n"
     "actually cross.\n"
     "\n"
     "Exit status:\n"
     "  0  every file was transferred;\n"
-    "  1  the transfer failed: the session ended early, a file was skipped or discarded,\n"
-    "     no file matched the masks, or (receive --wait) no session started in time;\n"
+    "  1  the transfer failed: the session ended early, a file was skipped, refused or\n"
+    "     discarded, no file matched the masks, or (receive --wait)\n"
+    "     no session started in time;\n"
     "  2  a usage error, a device that cannot be opened, or a directory that does not\n"
     "     exist, is not a directory or cannot be written (checked before the line is\n"
     "     opened);\n"
@@ -296,12 +304,18 @@ int main(int argc, char** argv) {
 
   int files = 0;
   std::vector<std::string> received;
+  std::vector<std::string> refused;  // why each refused file was, in order
   bool sessionStarted = false, sessionEnded = false;
   kermit.OnFileStart = [&](TObject*) {
     if (loud) progress.Start(kermit.FileName());
   };
   // A recovered file's progress counts what crosses the line, not what was there before.
   kermit.OnFileEnd = [&](TObject*) {
+    if (!o.send && !kermit.FileRefusal().empty()) {
+      refused.push_back(kermit.FileRefusal());
+      if (loud) progress.Break();
+      return;
+    }
     ++files;
     if (!o.send) received.push_back(kermit.FileName());
     if (loud) progress.Finish(kermit.TotalSize() - kermit.RecoveredLength(), kermit.ErrorCount());
@@ -412,6 +426,9 @@ int main(int argc, char** argv) {
   if (discarded > 0)
     incomplete = std::to_string(discarded) + (discarded == 1 ? " file" : " files") +
                  " discarded by the sender";
+  if (!refused.empty())
+    incomplete = std::to_string(refused.size()) + (refused.size() == 1 ? " file" : " files") +
+                 " refused: " + refused.front();
 
   const bool ok = sessionEnded && kermit.failure.empty() && fatal.empty() && incomplete.empty();
   // Success is news only for a user who asked for output; a failure is an error.

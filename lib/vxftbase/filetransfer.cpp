@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "vxftbase.h"
+#include "vxftbase/incomingfile.h"
 
 TvxCustomFileTransfer::TvxCustomFileTransfer(QObject* owner) : TvxDataProtocol(owner) {}
 
@@ -35,6 +36,8 @@ void TvxCustomFileTransfer::RaiseFatalError(Cardinal errorCode, Cardinal detail,
 void TvxCustomFileTransfer::CloseTransferFile() {
   if (file_stream_) {
     file_stream_.reset();
+    // What was received of a file that was not stored goes with it.
+    incoming_.reset();
     FireEvent(OnFileEnd, "OnFileEnd");
   }
   file_name_.clear();
