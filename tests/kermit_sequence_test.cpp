@@ -213,7 +213,7 @@ TEST_F(KermitByHand, RetryLimitCountsConsecutiveFailuresOfOnePacket) {
   // A sender silent through the limit has left the session: no E goes to what reads the
   // line now, but a packet it still sends is answered with one.
   EXPECT_EQ(sent.size(), before);
-  EXPECT_EQ(ReadAll(dir + "/r.txt"), "abc");
+  EXPECT_EQ(ReadAll(dir + "/.r.txt.vxpart"), "abc");
   Feed(Packet('D', 3, "def", 2));
   ASSERT_GT(sent.size(), before);
   EXPECT_EQ(Last()[3], 'E');

@@ -103,9 +103,9 @@ QList<QCommandLineOption> TLineOptions::Line() const {
 }
 
 QList<QCommandLineOption> TLineOptions::Kermit() const {
-  return {check_,  timeout_,   fixed_timeout_, retry_limit_, error_limit_,
-          packet_length_, window_, classic_, reliable_, prefix_all_,
-          minimal_prefixing_, text_, auto_type_, collision_};
+  return {check_,     timeout_,  fixed_timeout_, retry_limit_, error_limit_,       packet_length_,
+          window_,    classic_,  reliable_,      prefix_all_,  minimal_prefixing_, text_,
+          auto_type_, collision_};
 }
 
 bool ParseNumber(const QString& text, int low, int high, int& out) {

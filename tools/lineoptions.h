@@ -11,8 +11,8 @@
 #include <QList>
 #include <string>
 
-#include "vxkermit.h"
 #include "vxftbase/collision.h"
+#include "vxkermit.h"
 
 class TvxComm;
 

@@ -19,7 +19,7 @@ bool TvxCustomFileTransfer::OpenIncomingFile(const std::string& name, bool resum
   file_stream_ = std::make_unique<TvxFileStream>(fd, incoming->Path());
   file_name_ = incoming->Path();
   incoming_ = std::move(incoming);
-  if (OnFileStart) OnFileStart(this);
+  FireEvent(OnFileStart, "OnFileStart");
   return existing >= 0;
 }
 
