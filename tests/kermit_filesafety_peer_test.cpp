@@ -59,12 +59,12 @@ class FileSafetyPeer : public ::testing::TestWithParam<PeerCase> {
   std::unique_ptr<KermitPeer> PeerSends(const std::vector<std::string>& names) {
     const std::vector<std::string> paths = PathsIn(src, names);
     if (GetParam().defaults)
-      return KermitPeer::OnDefaults(GetParam().program, line.B(), src, paths, kPeerLimitSec);
+      return KermitPeer::SendWithDefaults(GetParam().program, line.B(), paths, src, kPeerLimitSec);
     return KermitPeer::Send(GetParam().program, line.B(), paths, src, kPeerLimitSec);
   }
   std::unique_ptr<KermitPeer> PeerReceives() {
     if (GetParam().defaults)
-      return KermitPeer::OnDefaults(GetParam().program, line.B(), dst, {}, kPeerLimitSec);
+      return KermitPeer::ReceiveWithDefaults(GetParam().program, line.B(), dst, kPeerLimitSec);
     return KermitPeer::Receive(GetParam().program, line.B(), dst, kPeerLimitSec);
   }
   std::string src, dst, outside;

@@ -118,28 +118,6 @@ std::unique_ptr<KermitPeer> KermitPeer::CKermitRun(const std::string& device,
   return peer;
 }
 
-std::unique_ptr<KermitPeer> KermitPeer::OnDefaults(Program program, const std::string& device,
-                                                   const std::string& dir,
-                                                   const std::vector<std::string>& files,
-                                                   int timeLimitSec) {
-  std::unique_ptr<KermitPeer> peer(new KermitPeer);
-  if (program == GKermit) {
-    QStringList args = {"-q", files.empty() ? "-r" : "-s"};
-    for (const auto& f : files) args << QString::fromStdString(f);
-    peer->Start("gkermit", args, dir, device, true, timeLimitSec);
-    return peer;
-  }
-  std::string action = files.empty() ? "receive" : files.size() == 1 ? "send" : "msend";
-  for (const auto& f : files) action += " " + f;
-  const std::string commands = "set modem type none, set carrier-watch off, set line " + device +
-                               ", set speed 115200, set flow-control none, set transfer display "
-                               "none, set exit warning off, set exit hangup off, " +
-                               action + ", exit \\v(status)";
-  peer->Start("kermit", {"-Y", "-H", "-q", "-C", QString::fromStdString(commands)}, dir, device,
-              false, timeLimitSec);
-  return peer;
-}
-
 namespace {
 
 // The processes that Pid started and that still run.

@@ -37,13 +37,6 @@ class KermitPeer {
   static std::unique_ptr<KermitPeer> CKermitRun(const std::string& device, const std::string& dir,
                                                 int timeLimitSec, const std::string& extraSettings,
                                                 const std::string& action);
-  // Runs the peer on its own defaults: only the line is set (Device at 115200, no modem, no
-  // flow control), nothing about files. It receives into Dir when Files is empty, else sends
-  // Files (paths) from Dir.
-  static std::unique_ptr<KermitPeer> OnDefaults(Program program, const std::string& device,
-                                                const std::string& dir,
-                                                const std::vector<std::string>& files,
-                                                int timeLimitSec);
   ~KermitPeer();
   KermitPeer(const KermitPeer&) = delete;
   KermitPeer& operator=(const KermitPeer&) = delete;
