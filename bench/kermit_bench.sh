@@ -14,7 +14,10 @@
 #  4. A line that flips a bit in a byte with probability FAULT_FLIP (one in 10,000) each
 #     way: completion and payload rate, ours both ways against ckermit to ckermit, all with
 #     their defaults, FAULT_RUNS runs of a FAULT_SIZE_KB random file.
-# SECTIONS (default "pty usb memory faulty") picks the parts to run.
+#  5. CPU time per MiB of each side (GNU time, user plus system): ours to ours and ckermit to
+#     ckermit with their defaults on a pty pair, CPU_MB random file, medians of RUNS runs;
+#     the target is a sender that costs no more than its receiver.
+# SECTIONS (default "pty usb memory cpu faulty") picks the parts to run.
 set -euo pipefail
 
 CLI=${1:?usage: kermit_bench.sh path/to/vxkermit [path/to/faultyline]}
@@ -22,7 +25,8 @@ FAULTY=${2:-}
 RUNS=${RUNS:-3}
 SIZE_MB=${SIZE_MB:-64}
 CLASSIC_MB=${CLASSIC_MB:-4}
-SECTIONS=${SECTIONS:-pty usb memory faulty}
+SECTIONS=${SECTIONS:-pty usb memory cpu faulty}
+CPU_MB=${CPU_MB:-64}
 USB_RUNS=${USB_RUNS:-3}
 MEM_MB=${MEM_MB:-1024}
 FAULT_RUNS=${FAULT_RUNS:-5}
@@ -197,6 +201,36 @@ if wants memory; then
   printf '  %-20s send %7s  receive %7s\n' "1 MiB file" "$s1" "$r1"
   printf '  %-20s send %7s  receive %7s\n' "${MEM_MB} MiB file" "$s2" "$r2"
   printf '  difference: send %s KiB, receive %s KiB (target: within a few MB)\n' "$((s2 - s1))" "$((r2 - r1))"
+fi
+
+# CPU seconds per MiB of a sender and its receiver (SEND and RECV are the functions above).
+cpu_run() {
+  local send=$1 recv=$2 file=$3 mib=$4
+  rm -f "$work/dst/"*
+  start_pair
+  /usr/bin/time -f '%U %S' -o "$work/rcpu" bash -c "$(declare -f "$recv" ck_base); work=$work CLI=$CLI $recv $work/A" &
+  local rpid=$!
+  sleep 0.3
+  /usr/bin/time -f '%U %S' -o "$work/scpu" bash -c "$(declare -f "$send" ck_base); CLI=$CLI $send $work/B '' $file"
+  wait "$rpid"
+  stop_pair
+  cmp -s "$file" "$work/dst/$(basename "$file")" || { echo "transfer damaged $file" >&2; exit 1; }
+  awk -v m="$mib" 'NR == FNR { s = ($1 + $2) / m; next } { r = ($1 + $2) / m } END { printf "%.5f %.5f\n", s, r }' \
+    "$work/scpu" "$work/rcpu"
+}
+if wants cpu; then
+  head -c $((CPU_MB * 1048576)) /dev/urandom > "$work/src/cpu.bin"
+  declare -a os or cs cr
+  for _ in $(seq "$RUNS"); do
+    read -r a b < <(cpu_run send_ours recv_ours "$work/src/cpu.bin" "$CPU_MB"); os+=("$a"); or+=("$b")
+    read -r a b < <(cpu_run send_ck recv_ck "$work/src/cpu.bin" "$CPU_MB"); cs+=("$a"); cr+=("$b")
+  done
+  rm -f "$work/src/cpu.bin"
+  s_ours=$(med "${os[@]}") r_ours=$(med "${or[@]}") s_ck=$(med "${cs[@]}") r_ck=$(med "${cr[@]}")
+  echo "CPU seconds per MiB, ${CPU_MB} MiB over a pty pair, medians of $RUNS"
+  printf '  %-22s sender %s  receiver %s  sender/receiver %s\n' "ckermit to ckermit" "$s_ck" "$r_ck" "$(ratio "$s_ck" "$r_ck")"
+  printf '  %-22s sender %s  receiver %s  sender/receiver %s (target <= 1.0)\n' "ours to ours" "$s_ours" "$r_ours" "$(ratio "$s_ours" "$r_ours")"
+  printf '  ours / ckermit: sender %s, receiver %s\n' "$(ratio "$s_ours" "$s_ck")" "$(ratio "$r_ours" "$r_ck")"
 fi
 
 # The faulty line: the faultyline program joins two pty pairs and flips bits on the way.

@@ -1,6 +1,7 @@
 #include "vxkermit/encoding.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace vxkermit {
@@ -26,11 +27,6 @@ bool TravelsUnprefixed(std::uint8_t b, const TPrefixes& prefixes) {
   return low < 32 && !KeepsControlPrefix(low);
 }
 
-std::size_t EncodedDataLength(std::uint8_t b, const TPrefixes& p) {
-  if (TravelsUnprefixed(b, p)) return p.qbin != 0 && (b & 0x80) ? 2 : 1;
-  return EncodedLength(b, p.qctl, p.qbin, p.rept);
-}
-
 std::size_t EncodeDataByte(std::uint8_t b, const TPrefixes& p, std::uint8_t* out) {
   if (!TravelsUnprefixed(b, p)) return EncodeByte(b, p.qctl, p.qbin, p.rept, out);
   std::size_t n = 0;
@@ -41,28 +37,65 @@ std::size_t EncodeDataByte(std::uint8_t b, const TPrefixes& p, std::uint8_t* out
 
 }  // namespace
 
+namespace {
+
+// The encoding of every byte value under one set of prefixes, looked up instead of worked out
+// byte by byte: the sender's hot path.
+struct TCodeTable {
+  std::uint8_t qctl = 0, qbin = 0, rept = 0;
+  bool minimal = false, filled = false;
+  std::array<std::uint8_t, 256> length{};
+  std::array<std::array<std::uint8_t, kMaxEncodedByte>, 256> chars{};
+
+  bool For(const TPrefixes& p) const {
+    return filled && qctl == p.qctl && qbin == p.qbin && rept == p.rept && minimal == p.minimal;
+  }
+  void Fill(const TPrefixes& p) {
+    qctl = p.qctl;
+    qbin = p.qbin;
+    rept = p.rept;
+    minimal = p.minimal;
+    for (unsigned b = 0; b < 256; ++b)
+      length[b] = static_cast<std::uint8_t>(
+          EncodeDataByte(static_cast<std::uint8_t>(b), p, chars[b].data()));
+    filled = true;
+  }
+};
+
+// The table for Prefixes; each thread keeps the last one it used (a session keeps its
+// prefixes, so it is filled once a session).
+const TCodeTable& CodeTableFor(const TPrefixes& prefixes) {
+  thread_local TCodeTable table;
+  if (!table.For(prefixes)) table.Fill(prefixes);
+  return table;
+}
+
+}  // namespace
+
 std::size_t EncodeData(const std::uint8_t* in, std::size_t len, const TPrefixes& prefixes,
                        std::uint8_t* out, std::size_t room, std::size_t& written) {
+  const TCodeTable& code = CodeTableFor(prefixes);
   const std::uint8_t rept = prefixes.rept;
   std::size_t i = 0, w = 0;
   while (i < len) {
     const std::uint8_t b = in[i];
-    const std::size_t one = EncodedDataLength(b, prefixes);
-    if (rept != 0) {
-      std::size_t run = 1;
+    const std::size_t one = code.length[b];
+    const std::uint8_t* chars = code.chars[b].data();
+    if (rept != 0 && i + 1 < len && in[i + 1] == b) {
+      std::size_t run = 2;
       const std::size_t most = std::min(len - i, kMaxRepeatCount);
       while (run < most && in[i + run] == b) ++run;
       // A repeat group costs two characters more than the byte: worth it only when shorter.
       if (2 + one < run * one && w + 2 + one <= room) {
         out[w++] = rept;
         out[w++] = static_cast<std::uint8_t>(run + 32);
-        w += EncodeDataByte(b, prefixes, out + w);
+        for (std::size_t k = 0; k < one; ++k) out[w++] = chars[k];
         i += run;
         continue;
       }
     }
     if (w + one > room) break;
-    w += EncodeDataByte(b, prefixes, out + w);
+    for (std::size_t k = 0; k < one; ++k) out[w++] = chars[k];
     ++i;
   }
   written = w;
