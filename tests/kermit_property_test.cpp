@@ -72,6 +72,8 @@ constexpr long kLiveCases = 450000;
 constexpr double kExtendedShare = 0.25;
 // The share of live cases that resend, with copies already at the receiver.
 constexpr double kRecoveryShare = 0.15;
+// The share of live cases whose application handlers throw now and then.
+constexpr double kHostileShare = 0.1;
 constexpr long kReceiverStreams = 350000;
 constexpr long kSenderStreams = 200000;
 // Steps (deliveries and time-outs) one case may take before it counts as hung. Far above
@@ -472,6 +474,7 @@ struct Counts {
   long cases = 0, completed = 0, endedInError = 0, neverStarted = 0, hangs = 0;
   long failingCases = 0, rerolls = 0, steps = 0, maxSteps = 0;
   long longPackets = 0, repeatCounts = 0, recoveries = 0, windows = 0, streaming = 0;
+  long hostile = 0;  ///< cases in which a handler threw
   std::map<std::string, long> byCategory;
   std::vector<std::string> reports;
 };
@@ -493,6 +496,8 @@ class Watched : public TvxKermit {
     onAbort = nullptr;
     OnFileEnd = nullptr;
     OnChangeState = nullptr;
+    OnProgress = nullptr;
+    OnError = nullptr;
     OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) {
       raise = false;
     };
@@ -1043,6 +1048,7 @@ struct Outcome {
   bool usedWindow = false;
   // Both sides agreed to stream.
   bool usedStreaming = false;
+  bool usedHostile = false;
   long steps = 0;
   std::vector<Failure> failures;
   std::string setting;
@@ -1057,6 +1063,7 @@ void Account(Counts& counts, const Outcome& o, const char* test, std::uint64_t s
   counts.recoveries += o.usedRecovery;
   counts.windows += o.usedWindow;
   counts.streaming += o.usedStreaming;
+  counts.hostile += o.usedHostile;
   if (!o.started)
     ++counts.neverStarted;
   else if (o.completed)
@@ -1092,9 +1099,28 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   const Recovery recovery = DrawRecovery(seed);
   if (recovery.on) PlaceCopies(seed, files, ws.in);
 
+  // Hostile application handlers, drawn from a stream of their own: in a share of cases
+  // OnProgress and OnError of both sides throw now and then (a standard exception or an int).
+  Rng hr(seed ^ 0x686F7374696C6521ull);
+  const bool hostile = hr.Chance(kHostileShare);
+  long thrown = 0;
+  const TNotifyEvent thrower = [&hr, &thrown](TObject*) {
+    if (!hr.Chance(0.02)) return;
+    ++thrown;
+    TRACE("   a handler throws");
+    if (hr.Chance(0.5)) throw std::runtime_error("hostile handler");
+    throw 42;
+  };
+
   Watched s, r;
   Configure(s, rng, ws.out, "sender");
   Configure(r, rng, ws.in, "receiver");
+  if (hostile) {
+    for (Watched* k : {&s, &r}) {
+      k->OnProgress = thrower;
+      k->OnError = thrower;
+    }
+  }
   ApplyExtension(s, ext, 0);
   ApplyExtension(r, ext, 1);
   s.SetRecovery(recovery.offered[0]);
@@ -1111,7 +1137,8 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
               (s.RetryLimit() ? "" : ", sender defaults") +
               (r.RetryLimit() ? "" : ", receiver defaults") +
               (s.AdaptiveTimeout() || r.AdaptiveTimeout() ? ", adaptive" : "") + ext.Describe() +
-              recovery.Describe() + windows.Describe() + "; " + profile.Describe();
+              recovery.Describe() + windows.Describe() + (hostile ? ", hostile handlers" : "") +
+              "; " + profile.Describe();
   TRACE("case %s: %s", Hex(seed).c_str(), o.setting.c_str());
   Line line(rng, profile);
   line.replayDepth = windows.ReplayDepth();
@@ -1249,6 +1276,7 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
     CheckWorkspace(ws, files, true, o.failures);
   }
   rerolls += line.rerolls;
+  o.usedHostile = thrown > 0;
   s.Detach();
   r.Detach();
   return o;
@@ -1835,6 +1863,8 @@ void RunCases(const char* test, int kind, long atScaleOne, Run run) {
     EXPECT_GT(counts.recoveries, counts.cases / 100) << "recovery is no longer used";
     EXPECT_GT(counts.windows, counts.cases / 50) << "windows are no longer used";
     EXPECT_GT(counts.streaming, counts.cases / 50) << "streaming is no longer used";
+    std::printf("[%s] application handlers threw in %ld cases\n", test, counts.hostile);
+    EXPECT_GT(counts.hostile, counts.cases / 50) << "hostile handlers are no longer used";
   }
 }
 
