@@ -3,8 +3,11 @@
 # turns run by run, so a machine that drifts moves them alike); medians of RUNS runs.
 #  1. A socat pty pair, a SIZE_MB random file: ours (the vxkermit program with its defaults)
 #     to ckermit, ckermit to ours, ours to ours, against ckermit to ckermit with defaults.
-#     Then the basic protocol (--classic) both ways against ckermit restricted to it, on a
-#     CLASSIC_MB file.
+#     Streaming beside them: ours --reliable to ckermit streaming, ckermit streaming to
+#     ours --reliable, ours to ours --reliable, and ckermit to ckermit streaming, each
+#     against the same baseline and against its windowed row; our sides' time-outs and
+#     damaged packets (from their logs) summed per row. Then the basic protocol (--classic)
+#     both ways against ckermit restricted to it, on a CLASSIC_MB file.
 #  2. A line paced like a serial line between USB adapters (the faultyline program with
 #     --baud and --latency-us): 115200 baud with 16 ms latency timers and 3,000,000 baud
 #     with 1 ms ones; ours both ways against ckermit to ckermit with defaults, and ours
@@ -65,8 +68,21 @@ RESTRICT="set streaming off, set reliable off, set clear-channel off, set window
 
 # Receivers take DEVICE [CKERMIT-SETTINGS]; senders DEVICE [CKERMIT-SETTINGS] FILE. Our
 # program ignores the settings: a pty has no speed, the line's pace is the relay's.
-recv_ours() { "$CLI" receive --quiet "$1" "$work/dst"; }
-send_ours() { "$CLI" send --quiet --check 3 "$1" "$3"; }
+# Our sides log their time-outs and damaged packets to ours.log (see errors_seen).
+OURS_LOG=(--log "$work/ours.log" --log-level detail)
+recv_ours() { "$CLI" receive --quiet "${OURS_LOG[@]}" "$1" "$work/dst"; }
+send_ours() { "$CLI" send --quiet "${OURS_LOG[@]}" --check 3 "$1" "$3"; }
+recv_reliable() { "$CLI" receive --quiet "${OURS_LOG[@]}" --reliable "$1" "$work/dst"; }
+send_reliable() { "$CLI" send --quiet "${OURS_LOG[@]}" --reliable --check 3 "$1" "$3"; }
+STREAM="set reliable on, set streaming on"
+# Time-outs and damaged packets our sides logged since the last call; the log starts anew.
+errors_seen() {
+  local n=0
+  [ -f "$work/ours.log" ] && n=$(grep -c -e 'Timeout!' -e 'Bad check sum' -e 'Out of sequence' "$work/ours.log" || true)
+  rm -f "$work/ours.log"
+  echo "$n"
+}
+sum() { printf '%s\n' "$@" | awk '{ s += $1 } END { print s + 0 }'; }
 recv_classic() { "$CLI" receive --quiet --classic "$1" "$work/dst"; }
 send_classic() { "$CLI" send --quiet --classic --check 3 "$1" "$3"; }
 recv_ck() { (cd "$work/dst" && timeout 900 kermit -Y -H -q -C "$(ck_base "$1")${2:+, $2}, receive, exit \\v(status)" </dev/null >/dev/null); }
@@ -98,11 +114,24 @@ if wants pty; then
   head -c $((CLASSIC_MB * 1048576)) /dev/urandom > "$work/src/classic.bin"
   echo "Kermit over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
   declare -a ck_def_r ours_ck_r ck_ours_r ours_ours_r base_r cl_ck_r ck_cl_r
+  declare -a ck_st_r ours_ck_st_r ck_ours_st_r ours_ours_st_r
+  declare -a e_oc e_co e_oo e_oc_st e_co_st e_oo_st
+  errors_seen >/dev/null
   for _ in $(seq "$RUNS"); do
     ck_def_r+=("$(one_run recv_ck send_ck)")
     ours_ck_r+=("$(one_run recv_ck send_ours)")
+    e_oc+=("$(errors_seen)")
     ck_ours_r+=("$(one_run recv_ours send_ck)")
+    e_co+=("$(errors_seen)")
     ours_ours_r+=("$(one_run recv_ours send_ours)")
+    e_oo+=("$(errors_seen)")
+    ck_st_r+=("$(one_run recv_ck send_ck "$STREAM" "$STREAM")")
+    ours_ck_st_r+=("$(one_run recv_ck send_reliable "$STREAM")")
+    e_oc_st+=("$(errors_seen)")
+    ck_ours_st_r+=("$(one_run recv_reliable send_ck "" "$STREAM")")
+    e_co_st+=("$(errors_seen)")
+    ours_ours_st_r+=("$(one_run recv_reliable send_reliable)")
+    e_oo_st+=("$(errors_seen)")
     base_r+=("$(one_run recv_ck send_ck "$RESTRICT, set receive packet-length 94" "$RESTRICT, set send packet-length 89" classic.bin)")
     cl_ck_r+=("$(one_run recv_ck send_classic "" "" classic.bin)")
     ck_cl_r+=("$(one_run recv_classic send_ck "" "" classic.bin)")
@@ -111,9 +140,22 @@ if wants pty; then
   base=$(med "${base_r[@]}")
   line() { printf '  %-44s %10s B/s  ratio %s%s\n' "$1" "$2" "$(ratio "$2" "$3")" "${4:-}"; }
   printf '  %-44s %10s B/s\n' "ckermit -> ckermit, defaults (baseline)" "$ck_def"
-  line "ours -> ckermit, defaults" "$(med "${ours_ck_r[@]}")" "$ck_def" " (target >= 1.0)"
-  line "ckermit -> ours, defaults" "$(med "${ck_ours_r[@]}")" "$ck_def" " (target >= 1.0)"
-  line "ours -> ours, defaults" "$(med "${ours_ours_r[@]}")" "$ck_def" " (target >= 1.2)"
+  oc=$(med "${ours_ck_r[@]}")
+  co=$(med "${ck_ours_r[@]}")
+  oo=$(med "${ours_ours_r[@]}")
+  errs() { printf ', %s time-outs/damaged in %s runs' "$(sum "$@")" "$RUNS"; }
+  line "ours -> ckermit, defaults" "$oc" "$ck_def" " (target >= 1.0)$(errs "${e_oc[@]}")"
+  line "ckermit -> ours, defaults" "$co" "$ck_def" " (target >= 1.0)$(errs "${e_co[@]}")"
+  line "ours -> ours, defaults" "$oo" "$ck_def" " (target >= 1.2)$(errs "${e_oo[@]}")"
+  echo "  streaming (ours --reliable, ckermit: $STREAM); of windows: against the row above"
+  sline() {
+    printf '  %-44s %10s B/s  ratio %s, of windows %s%s\n' "$1" "$2" "$(ratio "$2" "$ck_def")" \
+      "$(ratio "$2" "$3")" "${4:-}"
+  }
+  sline "ckermit -> ckermit, streaming" "$(med "${ck_st_r[@]}")" "$ck_def"
+  sline "ours -> ckermit, streaming" "$(med "${ours_ck_st_r[@]}")" "$oc" " (target >= 1.0 of windows)$(errs "${e_oc_st[@]}")"
+  sline "ckermit -> ours, streaming" "$(med "${ck_ours_st_r[@]}")" "$co" " (target >= 1.0 of windows)$(errs "${e_co_st[@]}")"
+  sline "ours -> ours, streaming" "$(med "${ours_ours_st_r[@]}")" "$oo" " (target >= 1.0 of windows)$(errs "${e_oo_st[@]}")"
   echo "  basic protocol, ${CLASSIC_MB} MiB random file"
   printf '  %-44s %10s B/s\n' "ckermit -> ckermit, restricted (baseline)" "$base"
   line "ours --classic -> ckermit" "$(med "${cl_ck_r[@]}")" "$base" " (target >= 1.0)"

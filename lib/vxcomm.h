@@ -242,8 +242,9 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   bool WaitForModemSignal(TModemSignal signal, Cardinal timeoutMs);
   /// Bytes queued for reading; 0 when closed.
   Cardinal InQueueCount();
-  /// Bytes queued for writing; 0 when closed.
-  Cardinal OutQueueCount();
+  /// Bytes queued for writing (the writer's queue and the kernel's); 0 when closed. Like every
+  /// status query it takes the line errors pending.
+  Cardinal OutQueueCount() override;
   /// The time-outs: the device's when open, otherwise those held.
   TCOMMTIMEOUTS GetTimeouts();
   /// Sets the time-outs; applied at once when open.

@@ -11,6 +11,7 @@
 
 #include "vxcomm_export.h"
 
+#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -276,12 +277,18 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Whether the current (or, after it, the last) session streams: both sides declared the
   /// link reliable. Cleared when a session starts, set once the Send-Init exchange agreed.
   bool StreamingAgreed() const { return stream_; }
-  /// The most D packets a streaming sender sends in one turn of the event loop before it
-  /// lets received data (an E from the peer) and other events in. The next burst is queued
-  /// to the component's thread; a fatal error met there is raised from that event.
-  static constexpr int StreamBurstPackets = 32;
-  /// The most data-field bytes a streaming sender sends in one turn (see StreamBurstPackets).
+  /// The bytes of D packets a streaming sender frames in one turn of the event loop and
+  /// hands to the medium in one block, before it lets received data (an E from the peer)
+  /// and other events in. The next burst waits for a later turn on the component's thread;
+  /// a fatal error met there is raised from that turn.
   static constexpr std::size_t StreamBurstBytes = 64 * 1024;
+  /// A streaming sender frames its next burst only once the medium's output queue
+  /// (OutQueueCount of the I/O component) has drained below this many bytes: the line's
+  /// pace, not the sender's, sets how much waits to leave. While more waits it looks again
+  /// every StreamPollMs.
+  static constexpr Cardinal StreamQueueBytes = 128 * 1024;
+  /// See StreamQueueBytes.
+  static constexpr int StreamPollMs = 1;
 
   /// The most packets this side offers to have in flight (a sliding window): 1..31.
   ///
@@ -557,9 +564,14 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void StartReplyTimer();
   /// Ends a streaming session on an error: fatal error 17 with kStreamingFailure.
   void StreamingFailure(const std::string& what);
-  /// Sends D packets of the open file without waiting, up to a burst, then queues the next
-  /// burst to the event loop; the Z ends the stream and is waited for as usual.
+  /// Sends D packets of the open file without waiting, a burst in one block once the output
+  /// queue has drained below StreamQueueBytes, then leaves the next burst to a later turn of
+  /// the event loop; the Z ends the stream and is waited for as usual.
   void StreamData();
+  /// The stream's next turn: StreamData again while the file is still streaming.
+  void StreamTurn();
+  /// Bytes of ours the I/O component still holds for the line; 0 without one.
+  Cardinal QueuedOutput() const;
   /// The longest data field of a classic packet under the peer's MAXL.
   std::size_t MaxClassicField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
   /// The longest data field this side may send, long packets included.
@@ -671,9 +683,15 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::size_t largest_received_ = 0;
   bool streaming_ = false;
   TvxControlPrefixing control_prefixing_ = cpfAll;
-  bool bare_controls_ = false;   ///< this sending session leaves control characters bare
-  bool stream_ = false;          ///< the session streams
-  bool stream_pending_ = false;  ///< a queued event sends the next burst
+  bool bare_controls_ = false;  ///< this sending session leaves control characters bare
+  bool stream_ = false;         ///< the session streams
+  /// Sending while streaming: runs the next burst (StreamTurn); stopped by any other packet
+  /// sent and by the session's end.
+  QTimer stream_turn_;
+  std::vector<std::uint8_t> stream_out_;  ///< the burst of framed D packets being gathered
+  /// Sending while streaming: the reply timer last ran while our output still waited, so the
+  /// silence it times has not begun.
+  bool output_waited_ = false;
   bool recovery_ = false;
   bool resend_next_ = false;      ///< the next SendFiles is a ResendFiles
   bool resend_ = false;           ///< this sending session was started by ResendFiles

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -154,12 +157,50 @@ TEST_P(KermitStreamingEngine, StreamsOnlyWhenBothDeclareTheLinkReliable) {
   // Streaming: every packet but the D packets is acknowledged, and none of those.
   const std::size_t data = Count(link.sentByA, 'D');
   const std::size_t acks = Count(link.sentByB, 'Y');
+  const std::size_t sent = KermitLink::Types(link.sentByA).size();
   ASSERT_GT(data, 10u);
   EXPECT_EQ(Count(link.sentByB, 'N'), 0u);
   if (agreed)
-    EXPECT_EQ(acks, link.sentByA.size() - data);
+    EXPECT_EQ(acks, sent - data);
   else
-    EXPECT_EQ(acks, link.sentByA.size());
+    EXPECT_EQ(acks, sent);
+}
+
+// Streamed D packets are as long as both sides agreed (no acknowledgement ever shortens
+// them) and leave in blocks of many packets, not one write each.
+TEST_P(KermitStreamingEngine, StreamedPacketsAreAsLongAsAgreedAndGoInBlocks) {
+  const StreamCase c = GetParam();
+  WriteAll(src + "/random.bin", RandomBytes(1024 * 1024, 7));
+  sender.SetCrc(crc16bit);
+  sender.SendFiles(src + "/random.bin");
+  ASSERT_TRUE(RunSession());
+  EXPECT_TRUE(senderFatal.empty()) << senderFatal.front();
+  EXPECT_TRUE(ReadAll(dst + "/random.bin") == ReadAll(src + "/random.bin"));
+  EXPECT_TRUE(ReportedReceived("random.bin"));
+  std::vector<std::size_t> lengths;
+  std::size_t dataBlocks = 0;
+  for (const auto& block : link.sentByA) {
+    bool holdsData = false;
+    for (const auto& p : KermitLink::Packets(block))
+      if (p.size() > 3 && p[3] == 'D') {
+        lengths.push_back(p.size());
+        holdsData = true;
+      }
+    if (holdsData) ++dataBlocks;
+  }
+  ASSERT_GT(lengths.size(), 2u);
+  const bool streams = c.senderReliable && c.receiverReliable;
+  // Every D packet but the file's last fills what was agreed: up to 9024 with long packets
+  // (MARK, the header and the check within a few bytes), 94 without.
+  const std::size_t full = c.longPackets ? 9000 : 90;
+  if (streams || !c.longPackets) {
+    for (std::size_t i = 0; i + 1 < lengths.size(); ++i) {
+      ASSERT_GE(lengths[i], full) << i;
+    }
+  }
+  if (streams) {
+    EXPECT_LT(dataBlocks * 4, lengths.size());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sides, KermitStreamingEngine,
@@ -190,17 +231,23 @@ TEST_P(KermitStreamingFault, AnyFaultOnAStreamingLinkEndsTheSession) {
     // The D packet hit, counted from the first one.
     const std::size_t victim = 1 + gen() % 20;
     std::size_t dataSeen = 0;
+    // Streamed packets leave many to a block: the fault hits one packet inside it.
     link.filter = [&](bool aToB, const std::string& block) -> std::string {
-      if (!aToB || block.size() < 4 || block[3] != 'D') return block;
-      if (++dataSeen != victim) return block;
-      if (fault == 0) {
-        std::string damaged = block;
-        const std::size_t at = 4 + gen() % (block.size() - 6);
-        damaged[at] = static_cast<char>(damaged[at] ^ (1 << (gen() % 7)));
-        return damaged;
+      if (!aToB) return block;
+      std::string out;
+      for (const std::string& packet : KermitLink::Packets(block)) {
+        if (packet.size() < 4 || packet[3] != 'D' || ++dataSeen != victim) {
+          out += packet;
+        } else if (fault == 0) {
+          std::string damaged = packet;
+          const std::size_t at = 4 + gen() % (packet.size() - 6);
+          damaged[at] = static_cast<char>(damaged[at] ^ (1 << (gen() % 7)));
+          out += damaged;
+        } else if (fault == 2) {
+          out += packet + packet;
+        }
       }
-      if (fault == 1) return {};
-      return block + block;
+      return out;
     };
     senderFatal.clear();
     receiverFatal.clear();
@@ -216,9 +263,15 @@ TEST_P(KermitStreamingFault, AnyFaultOnAStreamingLinkEndsTheSession) {
         << (receiverFatal.empty() ? "" : receiverFatal.front());
     // Nothing was repeated or refused: the error ended it at once.
     EXPECT_EQ(Count(link.sentByB, 'N'), 0u);
+    link.filter = nullptr;
+    // What the ended session still had on its way (and the E the receiver answers each such
+    // packet with) is over before the next session starts.
+    for (std::size_t seen = SIZE_MAX; seen != link.sentByA.size() + link.sentByB.size();) {
+      seen = link.sentByA.size() + link.sentByB.size();
+      WaitUntil([] { return false; }, 100);
+    }
     link.sentByA.clear();
     link.sentByB.clear();
-    link.filter = nullptr;
   }
 }
 
@@ -226,3 +279,92 @@ INSTANTIATE_TEST_SUITE_P(Sides, KermitStreamingFault,
                          ::testing::Values(StreamCase{true, true, true},
                                            StreamCase{true, true, false}),
                          CaseName);
+
+namespace {
+
+// A medium that takes what is sent at once and hands it to the receiving component only at
+// BytesPerTick every TickMs, from the event loop, as a slow line does; its output queue is
+// what it still holds.
+class SlowLine : public TvxBaseIO {
+ public:
+  SlowLine(TvxKermit* to, std::size_t bytesPerTick, int tickMs) : to_(to), per_tick_(bytesPerTick) {
+    QObject::connect(&tick_, &QTimer::timeout, [this] { Carry(); });
+    tick_.start(tickMs);
+  }
+  ~SlowLine() override { Destroying(); }
+
+  void SendData(const void* buffer, Cardinal len) override {
+    held_.append(static_cast<const char*>(buffer), len);
+    peak_ = std::max(peak_, held_.size());
+  }
+  Cardinal OutQueueCount() override { return static_cast<Cardinal>(held_.size()); }
+  void PurgeOut() override { held_.clear(); }
+  std::size_t Peak() const { return peak_; }
+
+ private:
+  void Carry() {
+    if (held_.empty() || !to_) return;
+    const std::string block = held_.substr(0, per_tick_);
+    held_.erase(0, block.size());
+    to_->DataReceived(block.data(), static_cast<Cardinal>(block.size()));
+  }
+
+  QPointer<TvxKermit> to_;
+  std::size_t per_tick_;
+  std::string held_;  // main thread, as every member
+  std::size_t peak_ = 0;
+  QTimer tick_;
+};
+
+}  // namespace
+
+// A streaming sender on a line far slower than it: the file takes seconds to cross against
+// a time-out of a fraction of one, yet nothing times out, because the silence is timed only
+// once nothing of the sender's waits to leave; and the sender queues a burst only once the
+// queue has drained below its bound.
+TEST(KermitStreamingPace, TheSilenceTimerWaitsForTheOutputQueue) {
+  const std::string src = MakeTempDir("ks-pace-src");
+  const std::string dst = MakeTempDir("ks-pace-dst");
+  WriteAll(src + "/random.bin", RandomBytes(512 * 1024, 11));
+  TvxKermit sender, receiver;
+  TvxTestLog recvLog;
+  recvLog.detailLevel = dlDebug;
+  receiver.SetLog(&recvLog);
+  std::vector<std::string> fatal;
+  for (TvxKermit* k : {&sender, &receiver}) {
+    k->SetActive(true);
+    k->SetStreaming(true);
+    k->SetLongPackets(true);
+    k->SetAdaptiveTimeout(true);
+    k->SetTimeout(300);
+    k->OnFatalError = [&](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
+      raise = false;
+      fatal.push_back(msg);
+    };
+  }
+  receiver.SetDefaultPath(dst);
+  // About 200 KB/s: the file needs over two seconds, the time-out is 300 ms.
+  SlowLine line(&receiver, 2048, 10);
+  line.SetDataProcessor(&sender);
+  receiver.OnDataSend = [&](TObject*, const void* data, Cardinal len, bool, bool& handled) {
+    handled = true;
+    const std::string block(static_cast<const char*>(data), len);
+    QTimer::singleShot(0, &sender, [&sender, block] {
+      sender.DataReceived(block.data(), static_cast<Cardinal>(block.size()));
+    });
+  };
+  bool agreed = false;
+  sender.OnFileStart = [&](TObject*) { agreed = sender.StreamingAgreed(); };
+  sender.SendFiles(src + "/random.bin");
+  ASSERT_TRUE(
+      WaitUntil([&] { return sender.State() == fsListen && receiver.State() == fsListen; }, 60000));
+  EXPECT_TRUE(agreed);
+  EXPECT_TRUE(fatal.empty()) << fatal.front();
+  EXPECT_EQ(sender.ErrorCount(), 0);
+  EXPECT_TRUE(ReadAll(dst + "/random.bin") == ReadAll(src + "/random.bin"));
+  EXPECT_TRUE(ReportedReceived(recvLog, dst, "random.bin"));
+  // The queue backed up, and never beyond the bound, one burst and one packet.
+  EXPECT_GE(line.Peak(), TvxKermit::StreamQueueBytes);
+  EXPECT_LE(line.Peak(), TvxKermit::StreamQueueBytes + TvxKermit::StreamBurstBytes + 9100);
+  line.SetDataProcessor(nullptr);
+}

@@ -187,6 +187,8 @@ class VXCOMM_EXPORT TvxBaseIO : public TComponent {
   virtual void SendString(const std::string&) { AbstractError(); }
   /// Sends Len bytes from Buffer; abstract in the base (throws EAbstractError).
   virtual void SendData(const void*, Cardinal) { AbstractError(); }
+  /// Bytes sent that still wait to leave for the medium; 0 in the base, which keeps no queue.
+  virtual Cardinal OutQueueCount() { return 0; }
   /// Drops the input queued; abstract in the base (throws EAbstractError).
   virtual void PurgeIn() { AbstractError(); }
   /// Drops the output queued; abstract in the base (throws EAbstractError).

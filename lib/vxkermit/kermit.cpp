@@ -16,6 +16,10 @@ bool IsServerCommand(std::uint8_t type) {
   return type != 0 && std::strchr("IGRCK", type) != nullptr;
 }
 
+// How often a streaming sender whose output still waits looks again before it starts
+// timing the peer's silence.
+constexpr int kOutputPollMs = 20;
+
 }  // namespace
 
 TvxKermit::TvxKermit(QObject* owner)
@@ -42,6 +46,9 @@ TvxKermit::TvxKermit(QObject* owner)
   // Live at once, so a component attached to an open medium listens without a reopen.
   packet->Reset();
   SetTimeout(5000);
+  stream_turn_.setSingleShot(true);
+  stream_turn_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&stream_turn_, &QTimer::timeout, this, [this] { StreamTurn(); });
 }
 
 TvxKermit::~TvxKermit() {
@@ -130,7 +137,7 @@ void TvxKermit::FrameOutgoing(std::uint8_t type, const void* data, std::size_t l
     last_sent_size_ = FramePacket(send_buf_.data(), type, seq, bytes, len, check_index_);
   largest_sent_ = std::max(largest_sent_, last_sent_size_ - 1);
   last_sent_type_ = type;
-  stream_pending_ = false;
+  stream_turn_.stop();
   damaged_since_sent_ = false;
 }
 
@@ -145,7 +152,9 @@ void TvxKermit::ResendLastPacket() {
 }
 
 int TvxKermit::SilenceTimeout() const {
-  if (!adaptive_timeout_ || State() == fsListen) return Timeout();
+  // A time-out ends a streaming session: it waits the whole time-out, never one the round
+  // trip gives.
+  if (!adaptive_timeout_ || State() == fsListen || stream_) return Timeout();
   // Each failure of the same packet doubles the wait, up to twice the time-out this side
   // announced: a peer that lost its way in a damaged packet recovers only by that
   // time-out, and each repeat sent before it runs out would start its wait anew.
@@ -160,7 +169,20 @@ int TvxKermit::SilenceTimeout() const {
 }
 
 void TvxKermit::StartReplyTimer() {
+  // A streaming sender's packets may wait long in the output queue on a slow line: the peer
+  // is silent only once nothing of ours waits to leave, so until then the timer only looks.
+  if (stream_ && State() == fsSend && QueuedOutput() > 0) {
+    output_waited_ = true;
+    StartTimer(static_cast<Cardinal>(std::min(kOutputPollMs, std::max(1, Timeout()))));
+    return;
+  }
+  output_waited_ = false;
   StartTimer(static_cast<Cardinal>(std::max(0, SilenceTimeout())));
+}
+
+Cardinal TvxKermit::QueuedOutput() const {
+  TvxBaseIO* io = IOComponent();
+  return io ? io->OutQueueCount() : 0;
 }
 
 bool TvxKermit::AcceptPacket(std::size_t size, std::uint8_t terminator) {
@@ -388,7 +410,8 @@ void TvxKermit::ResetSession(TvxTransferState state) {
   send_long_ = 0;
   recv_long_ = 0;
   rept_ = 0;
-  stream_pending_ = false;
+  stream_turn_.stop();
+  output_waited_ = false;
   bare_controls_ = false;
   send_window_.Clear();
   recv_window_.Clear();
@@ -433,6 +456,9 @@ void TvxKermit::DoTimeout() {
     StartTimer(0);
     return;
   }
+  // The timer looked at the output queue: the silence starts once it is empty (DoTimer arms
+  // the timer again).
+  if (stream_ && State() == fsSend && (output_waited_ || QueuedOutput() > 0)) return;
   TvxCustomFileTransfer::DoTimeout();
   if (stream_) return StreamingFailure("the peer fell silent");
   // Silence is judged by the limit the user set: a window's allowance covers the repeats a
@@ -463,6 +489,9 @@ void TvxKermit::DoTimer(TObject* sender) {
 
 void TvxKermit::AbortTransfer(const std::string& reason) {
   const bool running = State() != fsListen;
+  // A streaming sender's queued data is of no use now, and the E would wait behind it (on a
+  // slow line past its own write deadline); the receiver takes the E after a cut packet.
+  if (running && stream_ && State() == fsSend && QueuedOutput() > 0) IOComponent()->PurgeOut();
   if (running) SendError(reason);
   peer_silent_ = false;
   TvxCustomFileTransfer::AbortTransfer(reason);

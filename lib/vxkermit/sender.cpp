@@ -104,9 +104,12 @@ std::ptrdiff_t TvxKermit::ReadDataField() {
   TvxFileStream* file = FileStream();
   if (!file) return 0;
   std::size_t field = 0;
-  // Long packets follow the line's record; the classic length is what the peer allows.
-  const std::size_t max =
-      send_long_ > 0 ? packet_sizer_.Next(MaxClassicField(), MaxDataField()) : MaxDataField();
+  // Long packets follow the line's record; the classic length is what the peer allows. A
+  // streaming link has no record (no D packet is acknowledged) and needs none (a fault
+  // ends the session): its packets are as long as agreed.
+  const std::size_t max = send_long_ > 0 && !stream_
+                              ? packet_sizer_.Next(MaxClassicField(), MaxDataField())
+                              : MaxDataField();
   const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_, bare_controls_};
   const auto chunk = static_cast<std::int64_t>(std::min(max, raw_buf_.size()));
   try {
@@ -169,32 +172,52 @@ void TvxKermit::SendFileData() {
 }
 
 void TvxKermit::StreamData() {
-  std::size_t bytes = 0;
-  for (int i = 0; i < StreamBurstPackets && bytes < StreamBurstBytes; ++i) {
-    SendFileData();
-    // The Z went out and is waited for as usual, or the session ended.
-    if (State() != fsSend || last_sent_type_ != 'D') return;
-    bytes += last_data_field_;
+  // The line sets the pace: with a burst's worth still waiting to leave, another would only
+  // lengthen the queue (and the wait of an E behind it). At the file's end this reads
+  // nothing more and only looks whether the Z may go.
+  if (QueuedOutput() >= StreamQueueBytes) return stream_turn_.start(StreamPollMs);
+  stream_out_.clear();
+  bool end = false;
+  while (stream_out_.size() < StreamBurstBytes) {
+    const std::ptrdiff_t field = ReadDataField();
+    // A fatal error has ended the session with an E: what was gathered stays unsent.
+    if (field < 0) return;
+    if (field == 0) {
+      end = true;
+      break;
+    }
+    last_data_field_ = static_cast<std::size_t>(field);
+    FrameOutgoing('D', field_buf_.data(), last_data_field_);
+    stream_out_.insert(stream_out_.end(), send_buf_.begin(),
+                       send_buf_.begin() + static_cast<std::ptrdiff_t>(last_sent_size_));
+    ++send_seq_;
   }
-  // The next burst waits for the next turn of the event loop, so the peer's E and other
-  // events get in between and nothing queues up beyond one burst.
-  stream_pending_ = true;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        // Anything sent since (a Z, an E) or the end of the session cancels the burst.
-        if (!stream_pending_) return;
-        stream_pending_ = false;
-        if (State() != fsSend || last_sent_type_ != 'D') return;
-        try {
-          StreamData();
-          ReportHandlerFailure();
-        } catch (...) {
-          // A fatal error met here has been reported and has ended the session; an exception
-          // must not leave the event loop.
-        }
-      },
-      Qt::QueuedConnection);
+  // One block for the burst; handlers run once it is sent, so a packet they send (an E, a
+  // Z) follows the data it ends.
+  if (!stream_out_.empty()) {
+    DoDataSend(stream_out_.data(), static_cast<Cardinal>(stream_out_.size()));
+    StartReplyTimer();
+    DoProgress();
+    // A handler ended the file or the session.
+    if (State() != fsSend || last_sent_type_ != 'D') return;
+  }
+  // The Z goes once the data before it has left: a short write queued behind a long one
+  // outlives its own write deadline on a slow line and is dropped.
+  const Cardinal queued = QueuedOutput();
+  if (end && queued == 0) return SendEOF(false);
+  stream_turn_.start(end || queued >= StreamQueueBytes ? StreamPollMs : 0);
+}
+
+void TvxKermit::StreamTurn() {
+  // Any packet sent since the turn was set stopped it: the file is still streaming.
+  if (State() != fsSend || !stream_) return;
+  try {
+    StreamData();
+    ReportHandlerFailure();
+  } catch (...) {
+    // A fatal error met here has been reported and has ended the session; an exception must
+    // not leave the event loop.
+  }
 }
 
 void TvxKermit::SendEOF(bool discard) {

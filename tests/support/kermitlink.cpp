@@ -36,10 +36,22 @@ void KermitLink::Hook(TvxKermit* from, TvxKermit* to, bool aToB) {
   };
 }
 
+std::vector<std::string> KermitLink::Packets(const std::string& block) {
+  std::vector<std::string> packets;
+  std::size_t at = 0;
+  while (at < block.size()) {
+    const std::size_t next = block.find('\x01', at + 1);
+    packets.push_back(block.substr(at, next == std::string::npos ? next : next - at));
+    at = next == std::string::npos ? block.size() : next;
+  }
+  return packets;
+}
+
 std::string KermitLink::Types(const std::vector<std::string>& blocks) {
   std::string types;
   for (const auto& b : blocks)
-    if (b.size() > 3) types += b[3];
+    for (const auto& p : Packets(b))
+      if (p.size() > 3) types += p[3];
   return types;
 }
 

@@ -25,6 +25,9 @@ class KermitLink {
   // Every block each side sent, before the filter.
   std::vector<std::string> sentByA, sentByB;
 
+  // The packets of one block as sent (a streaming sender sends many in one block), each from
+  // its MARK; a data field never holds a bare MARK, so the split is exact.
+  static std::vector<std::string> Packets(const std::string& block);
   // The type letters of the packets in Blocks, in order.
   static std::string Types(const std::vector<std::string>& blocks);
   // How many packets of Type are in Blocks.
