@@ -407,6 +407,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
 
 void TvxKermit::StartSession(TvxTransferState state) {
   ForgetHandlerFailure();
+  BeginSessionResult(state == fsSend, state == fsSend ? FileList().Count() : 0);
   ResetSession(state);
   SizeBuffers();
   stream_ = false;
@@ -466,6 +467,7 @@ void TvxKermit::AbortTransfer(const std::string& reason) {
   TvxCustomFileTransfer::AbortTransfer(reason);
   answer_with_error_ = running;
   CloseTransferFile();
+  EndSessionResult(false, reason);
   StartTimer(0);
 }
 
@@ -502,6 +504,7 @@ void TvxKermit::RefuseServerCommand() {
 void TvxKermit::EndSession() {
   ResetSession(fsListen);
   LogMsg(dlSimple, "BREAK [B] Close Session Packet! ");
+  EndSessionResult(true, {});
 }
 
 void TvxKermit::SendAck() {
@@ -518,6 +521,7 @@ void TvxKermit::SendAck() {
   const int received = RecvSeq();
   send_seq_ = received;
   const bool withSkip = RecvType() == 'D' && skip_code_.size() == 1;
+  skip_sent_ = skip_sent_ || withSkip;
   if (RecvType() == 'A' && !attributes_reply_.empty())
     SendPacket('Y', attributes_reply_.data(), attributes_reply_.size());
   else
@@ -538,6 +542,7 @@ void TvxKermit::SendNak() {
 void TvxKermit::SkipFile(bool skipAll, bool deleteFile) {
   TvxCustomFileTransfer::SkipFile(skipAll, deleteFile);
   if (State() == fsSend) {
+    SetFileOutcome(foSkippedByUs, "skipped by this side");
     if (skipAll) FileList().Clear();
     // Only a file being sent can be ended; between files the next header follows as usual.
     // With packets in flight the Z waits for them, and no more data goes.

@@ -3,6 +3,7 @@
 #include "platform/fileopen.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "vxkermit.h"
 #include "vxkermit/attributes.h"
@@ -85,6 +86,7 @@ bool TvxKermit::ReceiveFileHeader() {
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
   received_date_ = -1;
   file_text_ = false;
+  skip_sent_ = false;
   announced_exact_ = announced_k_ = -1;
   wire_bytes_ = wire_lf_ = 0;
   // A sender that does not know this side for a like system sends names converted.
@@ -99,8 +101,10 @@ bool TvxKermit::ReceiveFileHeader() {
 }
 
 void TvxKermit::ReceiveAttributes() {
-  SetReceivedSize(AnnouncedSize(RecvData(), RecvDataLen()));
-  SetTotalSize(ReceivedSize());
+  // ReceivedSize keeps its 32-bit range; progress takes the whole announced size.
+  const std::int64_t announced = AnnouncedSize(RecvData(), RecvDataLen());
+  SetReceivedSize(std::min<std::int64_t>(announced, std::numeric_limits<std::int32_t>::max()));
+  SetTotalSize(announced);
   if (file_dates_) received_date_ = ParseAttributeDate(GetAttribute('#'));
   file_text_ = text_conversion_ && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
   announced_exact_ = ExactSize(RecvData(), RecvDataLen());
@@ -154,6 +158,13 @@ void TvxKermit::ReceiveEOF() {
   }
   const std::string name = FileName();
   std::string text = "EOF [Z] Packet. Close File:  " + name;
+  if (discard)
+    SetFileOutcome(skip_sent_ ? foSkippedByUs : foDiscarded,
+                   skip_sent_ ? "skipped by this side" : "discarded by the sender");
+  else if (const std::string shortBy = ShortOfAnnounced(); !shortBy.empty())
+    SetFileOutcome(foSkippedByPeer, shortBy);
+  else
+    SetFileOutcome(foComplete);
   CloseTransferFile();
   if (discard && !name.empty()) {
     if (vxRemoveFile(name)) text += " with deletion!";
@@ -175,6 +186,20 @@ std::string TvxKermit::LengthMismatch() {
   const std::string name = FileName().substr(FileName().rfind('/') + 1);
   return name + ": " + std::to_string(arrived.stored) + " bytes arrived, " + announced +
          " announced.";
+}
+
+std::string TvxKermit::ShortOfAnnounced() {
+  TvxFileStream* file = FileStream();
+  if (file == nullptr || file_text_) return {};
+  const std::int64_t stored = file->Size();
+  const TArrived arrived{stored, false, 0, 0};
+  // Only fewer bytes than announced: the sender ended the file before its end.
+  if (LengthAgrees(announced_exact_, announced_k_, arrived) ||
+      (announced_exact_ >= 0 ? stored > announced_exact_ : stored > announced_k_ * 1024))
+    return {};
+  const std::string announced = announced_exact_ >= 0 ? std::to_string(announced_exact_)
+                                                      : std::to_string(announced_k_) + " K";
+  return "the sender ended it after " + std::to_string(stored) + " bytes of " + announced;
 }
 
 std::string TvxKermit::GetAttribute(char letter) const {
