@@ -427,7 +427,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void DoPacket(int index) override;
   /// The reply time-out ran out: in a session it counts an error (the base's OnTimeout
   /// first) and answers with a NAK (receiving) or the last packet again (sending); nothing
-  /// while listening.
+  /// while listening. A wait AdaptiveTimeout made shorter than Timeout counts a retry of the
+  /// packet instead: the peer was slower than the round trip said, the line lost nothing.
   void DoTimeout() override;
   /// Timeout, or with AdaptiveTimeout during a session the time-out the round trip gives.
   int SilenceTimeout() const override;

@@ -446,7 +446,11 @@ void TvxKermit::DoTimeout() {
     peer_silent_ = true;
     return RaiseFatalError(17, 8, "Too many retries.");
   }
-  if (!CountError()) return;
+  // A wait cut shorter than Timeout by the round trip (AdaptiveTimeout) that runs out shows a
+  // peer slower than the line's record, not an error of the line: it costs a retry of the
+  // packet. Waits back off up to Timeout and beyond, and those that run out count as errors.
+  const bool early = SilenceTimeout() < Timeout();
+  if (early ? !CountRetry() : !CountError()) return;
   LogMsg(dlDetail, "Timeout!");
   if (State() == fsReceive)
     SendNak();
