@@ -62,7 +62,7 @@ TEST(KermitCli, HelpDocumentsBothCommands) {
   EXPECT_NE(r.out.find("Long packets (up to 9024 bytes) and repeat-count compression"),
             std::string::npos);
   EXPECT_NE(r.out.find("Print nothing but errors"), std::string::npos);
-  EXPECT_NE(r.out.find("0  every file was transferred"), std::string::npos);
+  EXPECT_NE(r.out.find("0  every file listed was transferred complete"), std::string::npos);
   EXPECT_NE(r.out.find("no session started in time"), std::string::npos);
   EXPECT_NE(r.out.find("2  a usage error, a device that cannot be opened, or a directory"),
             std::string::npos);

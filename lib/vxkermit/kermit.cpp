@@ -471,8 +471,9 @@ void TvxKermit::AbortTransfer(const std::string& reason) {
   TvxCustomFileTransfer::AbortTransfer(reason);
   answer_with_error_ = running;
   CloseTransferFile();
-  EndSessionResult(false, reason);
   StartTimer(0);
+  // Last: its handler may start the next session.
+  EndSessionResult(false, reason);
 }
 
 void TvxKermit::StreamingFailure(const std::string& what) {
