@@ -20,6 +20,7 @@
 #include "platform/debugout.h"
 #include "platform/fileopen.h"
 #include "progressline.h"
+#include "sendnames.h"
 #include "signalcatch.h"
 #include "transferverdict.h"
 #include "vxcomm.h"
@@ -142,36 +143,6 @@ RawArguments SplitRaw(int argc, char** argv, const QList<QCommandLineOption>& op
     }
   }
   return raw;
-}
-
-// Why Mask, one argument of send, cannot be sent; empty when it names files. A line break
-// or a separator would split it into other masks, blanks at its ends would be dropped.
-std::string UnsendableMask(TvxKermit& kermit, const std::string& mask) {
-  if (mask.find_first_of("\r\n") != std::string::npos) return "a name with a line break";
-  if (mask.find_first_not_of(" \t") == std::string::npos) return "a name of blanks only";
-  if (mask.front() == ' ' || mask.front() == '\t' || mask.back() == ' ' || mask.back() == '\t')
-    return "a name that begins or ends with a blank";
-  kermit.BuildFileList(mask);
-  return kermit.FileList().Empty() ? "no such file" : std::string();
-}
-
-// Name as a user reads it: in quotes, control characters escaped.
-std::string Quoted(const std::string& name) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (byte < 32) {
-      out += "\\x";
-      out += hex[byte >> 4];
-      out += hex[byte & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 // The bytes of Decoded as given on the command line: Raw when it decodes to Decoded, else
@@ -398,7 +369,7 @@ int main(int argc, char** argv) {
       // Each one is a file of the batch: one that names none is an error of its own.
       if (const std::string why = UnsendableMask(kermit, m); !why.empty()) {
         ++refused;
-        std::cerr << "vxkermit: cannot send " << Quoted(m) << ": " << why << "\n";
+        std::cerr << "vxkermit: cannot send " << QuotedName(m) << ": " << why << "\n";
         continue;
       }
       masks += (masks.empty() ? "" : ";") + m;

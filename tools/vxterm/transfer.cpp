@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "platform/fileopen.h"
+#include "sendnames.h"
 #include "session.h"
 #include "transferverdict.h"
 
@@ -54,11 +55,9 @@ void TTerminalSession::StartSend(const std::vector<std::string>& paths) {
   std::string masks;
   refused_ = 0;
   for (const std::string& p : paths) {
-    kermit_.BuildFileList(p);
-    // A name that names no file is an error of its own, not a file less in silence.
-    if (kermit_.FileList().Empty()) {
+    if (const std::string why = UnsendableMask(kermit_, p); !why.empty()) {
       ++refused_;
-      Message("cannot send " + p + ": no such file");
+      Message("cannot send " + QuotedName(p) + ": " + why);
       continue;
     }
     masks += (masks.empty() ? "" : ";") + p;
