@@ -230,3 +230,32 @@ TEST_F(KermitResult, ASizeBeyondTwoGibibytesReachesProgressWhole) {
   EXPECT_EQ(announced, INT32_MAX);
   EXPECT_EQ(receiver.files.at(0).outcome, foAborted);
 }
+
+// The same account whichever way the data goes: a window of packets in flight, or a stream.
+TEST_F(KermitResult, WindowedAndStreamedSessionsGiveTheSameAccount) {
+  WriteAll(src + "/a.bin", RandomBytes(120000, 8));
+  WriteAll(src + "/b.bin", RandomBytes(7000, 9));
+  for (Side* side : {&sender, &receiver}) {
+    side->kermit.SetLongPackets(true);
+    side->kermit.SetWindowSize(8);
+  }
+  Run(src + "/*.bin");
+  EXPECT_EQ(sender.kermit.WindowAgreed(), 8);
+  for (Side* side : {&sender, &receiver}) {
+    EXPECT_TRUE(side->sessions[0].Ok()) << side->sessions[0].failure;
+    EXPECT_EQ(side->sessions[0].bytes[foComplete], 127000);
+    side->files.clear();
+    side->sessions.clear();
+    side->kermit.SetWindowSize(1);
+    side->kermit.SetStreaming(true);
+  }
+  Run(src + "/*.bin");
+  EXPECT_TRUE(sender.kermit.StreamingAgreed());
+  for (Side* side : {&sender, &receiver}) {
+    EXPECT_TRUE(side->sessions[0].Ok()) << side->sessions[0].failure;
+    ASSERT_EQ(side->files.size(), 2u);
+    EXPECT_EQ(side->files[0].bytes, 120000);
+    EXPECT_EQ(side->files[1].bytes, 7000);
+  }
+  EXPECT_EQ(ReadAll(dst + "/a.bin"), RandomBytes(120000, 8));
+}
