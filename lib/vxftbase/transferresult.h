@@ -8,6 +8,7 @@
 #include "vxcomm_export.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
