@@ -18,9 +18,14 @@
 #include <string>
 
 #include "vxdataproc.h"
+#include "vxftbase/collision.h"
 #include "vxftbase/filelist.h"
 #include "vxftbase/filestream.h"
 #include "vxftbase/transferresult.h"
+
+namespace vxftbase {
+class TIncomingFile;
+}
 
 /// The state of a transfer: listening (idle), sending or receiving.
 enum TvxTransferState : std::uint8_t { fsListen = 0, fsSend = 1, fsReceive = 2 };
@@ -47,8 +52,21 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   const std::string& DefaultPath() const { return default_path_; }
   /// Sets DefaultPath; a '/' is added to a non-empty value without one.
   void SetDefaultPath(const std::string& value);
-  /// Full name of the open file; empty when none is open.
+  /// Full name of the open file; empty when none is open. A received file is named as it is
+  /// stored: under DefaultPath, by the name its sender gave or a version of it (FileCollision).
   const std::string& FileName() const { return file_name_; }
+
+  /// What a received file does to a file of the same name in DefaultPath: fcOverwrite (the
+  /// default) replaces it. Whatever the policy, a received file is written under a hidden
+  /// name in DefaultPath (".NAME.vxpart") and takes its name only once complete, and one whose
+  /// name is a symbolic link (to anything, or dangling), a directory or another non-regular
+  /// entry there is refused: nothing outside DefaultPath is ever written.
+  TvxFileCollision FileCollision() const { return collision_; }
+  /// Sets FileCollision; takes effect at the next file received.
+  void SetFileCollision(TvxFileCollision value) { collision_ = value; }
+  /// Why the file being received, or the last one, was refused (a sentence naming the entry
+  /// in the way); empty when it was taken. Cleared when the next file is opened.
+  const std::string& FileRefusal() const { return file_refusal_; }
 
   /// Called after the progress position is posted (DoProgress).
   TNotifyEvent OnProgress;
@@ -151,6 +169,37 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   virtual void SkipFile(bool skipAll, bool deleteFile);
 
  protected:
+  /// Opens the file a peer sends under Name, one entry of DefaultPath (a name with a "/" is
+  /// refused), and fires OnFileStart with FileName = DefaultPath + Name. The data goes to the
+  /// hidden ".Name.vxpart" in DefaultPath until StoreIncomingFile. With Resume what DefaultPath
+  /// holds of it is opened as it is, to be appended to, and the result is true: the part an
+  /// earlier transfer left, else a regular file Name (written in place). Throws EFCreateError
+  /// with the system's reason.
+  bool OpenIncomingFile(const std::string& name, bool resume);
+  /// The file OpenIncomingFile opened to append to is not appended to after all: the data
+  /// goes to a new, empty part, and a file Name stays as it was (a part left by an earlier
+  /// transfer is replaced). No event. Throws EFCreateError.
+  void RestartIncomingFile();
+  /// Why the incoming file, dated SenderTime by its sender (seconds since the epoch, -1 for
+  /// none), is refused under FileCollision; empty when it is taken. With Attribute set, the
+  /// attribute that decided it goes there ('#' for the date; 0 for the name).
+  std::string IncomingRefusal(std::int64_t senderTime, char* attribute = nullptr) const;
+  /// Refuses the incoming file: logs Reason, keeps it as FileRefusal, removes the temporary
+  /// file and closes it (OnFileEnd, which sees FileName and FileRefusal).
+  void RefuseIncomingFile(const std::string& reason);
+  /// Stores the complete incoming file under FileCollision (and gives it the time Modified
+  /// when that is 0 or above), then closes it: OnFileEnd sees FileName as stored. Throws
+  /// EFileStreamError with the system's reason; the file is left open then, and closing it
+  /// removes what was received.
+  void StoreIncomingFile(std::int64_t senderTime, std::int64_t modified);
+  /// Removes the incoming file (what was received of it) and closes it (OnFileEnd).
+  void DiscardIncomingFile();
+  /// True while the incoming file is written under its own name (recovery).
+  bool IncomingInPlace() const;
+  /// Whether what was received of the incoming file stays, should it not be stored (the
+  /// transfer breaks), hidden as ".Name.vxpart" for a resend to finish (the default: a partly
+  /// received file remains on disk, never under its name), or is removed.
+  void KeepIncomingPartial(bool value);
   /// Sets ErrorCount.
   void SetErrorCount(int value) { error_count_ = value; }
   /// The current packet got through: its failures no longer count.
@@ -203,6 +252,10 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   QPointer<QObject> progress_bar_;
   TvxFileList file_list_;
   std::unique_ptr<TvxFileStream> file_stream_;
+  /// The received file's place in DefaultPath while file_stream_ writes it; null otherwise.
+  std::unique_ptr<vxftbase::TIncomingFile> incoming_;
+  TvxFileCollision collision_ = fcOverwrite;
+  std::string file_refusal_;
   TvxTransferState state_ = fsListen;
   int error_limit_ = 3;
   int error_count_ = 0;

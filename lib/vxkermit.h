@@ -67,6 +67,15 @@ enum TvxControlPrefixing : std::uint8_t {
 /// or the chain's delivery of received data or of a timer tick) unless OnFatalError cancels
 /// it. A peer's E packet ends the session as aborted, logged with the peer's message; it is
 /// not raised.
+///
+/// Receiving, a file that FileCollision refuses, or whose name is a symbolic link, a
+/// directory or another non-regular entry of DefaultPath, is refused as the protocol has
+/// it and the session goes on: the acknowledgement of its A packet says "N" ("N#" when its
+/// date decided), and the sender skips it. A sender that gives no A packet is asked in the
+/// acknowledgement of the file's first D packet to skip it ("X"); in a streaming session,
+/// which acknowledges no D packet, the session ends with an E packet instead; an empty file
+/// without an A packet is not stored, and its sender is not told. FileRefusal says why.
+/// Sending, a file whose A packet the receiver refuses is skipped: its Z asks to discard it.
 class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_OBJECT
   Q_PROPERTY(bool LongPackets READ LongPackets WRITE SetLongPackets)
@@ -235,12 +244,14 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   ///
   /// Off by default (the Send-Init stays as it was). On: the Send-Init, and the answer to a
   /// sender that offers it, carry the capability. Receiving in a session where both offer
-  /// it, a file the sender announces with the disposition "+R" that already exists in
-  /// DefaultPath is not truncated at its F packet: the acknowledgement of its A packet
+  /// it, a file the sender announces with the disposition "+R" of which DefaultPath holds a
+  /// part or the file itself is not emptied at its F packet: the acknowledgement of its A packet
   /// reports the bytes it holds ("1"), and the data that follows is appended to them. A
   /// file that exists but is longer than the exact length announced ("1") is received
-  /// whole instead (reported as 0 bytes held); without "+R" an existing file is replaced
-  /// as usual. A file that does not exist is received whole (0 bytes held). Sending with
+  /// whole instead (reported as 0 bytes held); without "+R" an existing file is left as it
+  /// was and FileCollision decides. A file that does not exist is received whole (0 bytes
+  /// held). A transfer that breaks leaves its part hidden in DefaultPath (".NAME.vxpart"),
+  /// which the next "+R" for NAME appends to first. Sending with
   /// ResendFiles needs it from the peer, not this property. Takes effect at the next session.
   bool Recovery() const { return recovery_; }
   /// Sets Recovery; takes effect at the next session.
@@ -253,7 +264,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// gets none. A reported length above the file's size, or one that cannot be read, is
   /// fatal error 17 with kRecoveryFailure (the receiver's copy is not touched further).
   /// With a peer that does not offer recovery every file is sent whole, as by SendFiles
-  /// (logged); a file whose A packet the receiver refuses ("N") goes on as with SendFiles.
+  /// (logged); a file whose A packet the receiver refuses ("N") is skipped as with SendFiles.
   /// Same thread and errors as SendFiles.
   void ResendFiles(const std::string& mask);
   /// Whether the current (or, after it, the last) session agreed on recovery: both sides
@@ -438,10 +449,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// a time-out needs its own reply time-out, so the timer runs again.
   void DoTimer(TObject* sender) override;
   /// The medium opened or closed: a running session is aborted (what was received stays on
-  /// disk, and the session ends as failed, never as done), then the component listens.
+  /// disk, hidden as ".NAME.vxpart", and the session ends as failed, never as done), then the
+  /// component listens.
   void ResetPackets() override;
   /// Tells a running session's peer with an E packet, then ends the session locally; a
-  /// partly received file stays on disk.
+  /// partly received file stays on disk, hidden as ".NAME.vxpart" (never under its name).
   void AbortTransfer(const std::string& reason) override;
   /// Builds the list and, when it has files, starts a session with a Send-Init; an empty
   /// list is fatal error 17/6 (see the base).
@@ -497,8 +509,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   ///
   /// False when the name field is damaged: refused like a bad check, not acknowledged.
   bool ReceiveFileHeader();
-  /// Takes the announced size from an A packet; with recovery agreed and "+R", puts the file
-  /// where its data goes on and prepares the reply that reports it.
+  /// Takes the announced size and date from an A packet and settles the file: refused ("N"
+  /// in the reply) when FileCollision or the entry in the way says so; with recovery agreed
+  /// and "+R", put where its data goes on, with the reply that reports it.
   void ReceiveAttributes();
   /// Writes a D packet's data to the open file.
   ///
@@ -570,15 +583,23 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void SkipByReceiver(bool all);
   /// Listening: answers the server command in RecvBuf with an E packet.
   void RefuseServerCommand();
-  /// Receiving: opens the file an F packet names (Name, under DefaultPath), kept as it is
-  /// while recovery may still append to it, else created empty.
+  /// Receiving: opens the file an F packet names (Name, under DefaultPath): what DefaultPath
+  /// holds of it while recovery may still append to it, else a new, empty part.
   void OpenReceivedFile(const std::string& name);
-  /// Receiving: the A packet's disposition decides what becomes of a file kept at its F
-  /// packet (appended to from its end, or emptied) and what the acknowledgement reports.
+  /// Receiving: the A packet decides what becomes of the file: refused (the reply "N"), or
+  /// taken, and then a file kept at its F packet is appended to from its end ("+R") or
+  /// left as it was for a new one; the acknowledgement reports what recovery holds.
   void SettleReceivedFile();
-  /// Receiving: a file kept at its F packet gets data, or ends, without a "+R": it is
-  /// emptied first. Throws EFileStreamError.
-  void EmptyKeptFile();
+  /// Receiving: the file gets data, or ends, without an A packet having settled it: a file
+  /// kept at its F packet stays as it was (the data goes to a new one), and the collision
+  /// policy decides now. False when the file is refused. Throws EFileStreamError.
+  bool SettleWithoutAttributes();
+  /// Receiving: the received file cannot be written or stored (Reason, the system's): it is
+  /// removed, part and all, and the session ends with fatal error 17 kFileFailure.
+  void FailReceivedFile(const std::string& reason);
+  /// Receiving: the collision policy decides on the open file; a refused one is closed and
+  /// logged (false, with Attribute set to the attribute that decided it when not null).
+  bool TakeReceivedFile(char* attribute);
   /// Sending: whether the open file is being resent ("+R" in its A packet).
   bool ResendingFile() const;
   /// Sending: the acknowledgement of a resent file's A packet (Len bytes of Data) says
@@ -652,6 +673,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool exact_length_ = false;
   bool file_dates_ = false;
   // The date the sender gave the file being received, in seconds since the epoch; -1 none.
+  // It decides an update and, with FileDates, becomes the stored file's date.
   std::int64_t received_date_ = -1;
   std::size_t send_long_ = 0;
   std::size_t recv_long_ = 0;
@@ -667,7 +689,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool resend_next_ = false;      ///< the next SendFiles is a ResendFiles
   bool resend_ = false;           ///< this sending session was started by ResendFiles
   bool recovery_agreed_ = false;  ///< both sides offered recovery in this session
-  bool kept_file_ = false;        ///< the received file was opened without truncation
+  bool kept_file_ = false;        ///< the received file was opened in place, not yet settled
+  bool settled_file_ = false;     ///< the collision policy has decided on the received file
+  bool refused_file_ = false;     ///< the received file was refused: its data goes nowhere
   bool skip_sent_ = false;        ///< receiving: this file's skip request went to the sender
   std::int64_t recovered_ = 0;    ///< see RecoveredLength
   std::string attributes_reply_;  ///< the acknowledgement of the current file's A packet

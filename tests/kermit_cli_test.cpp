@@ -3,7 +3,6 @@
 // and file names that are bytes rather than text.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "support/kermitpeer.h"
 #include "support/programrun.h"
 #include "support/ptypair.h"
+#include "support/smalldisk.h"
 #include "support/socatpair.h"
 #include "vxkermit.h"
 
@@ -30,19 +30,6 @@ CliRun RunCli(const QStringList& args, int timeoutMs = 60000) {
 
 bool StartReceiver(QProcess& cli, const QStringList& args) {
   return StartWithOpenLine(cli, VXKERMIT_BIN, args);
-}
-
-std::vector<std::string> RawEntries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 }  // namespace
@@ -241,6 +228,7 @@ TEST(KermitCli, BadOptionValuesAreUsageErrors) {
       {"--parity", "weird"},
       {"--flow", "rts"},
       {"--log-level", "loud"},
+      {"--collision", "keep"},
       {"--bogus"},
       {"--check=0"},
       {"-x"},
@@ -308,7 +296,7 @@ TEST(KermitCli, ANameThatIsNotUtf8CrossesTheLineAsItsBytes) {
   EXPECT_EQ(sent.code, 0) << sent.err;
   EXPECT_TRUE(receiver.state() == QProcess::NotRunning || receiver.waitForFinished(10000));
   EXPECT_EQ(receiver.exitCode(), 0) << receiver.readAllStandardError().toStdString();
-  EXPECT_EQ(RawEntries(dst), (std::vector<std::string>{name}));
+  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{name}));
   EXPECT_EQ(ReadAll(dst + "/" + name), "latin-1");
 }
 
@@ -386,7 +374,7 @@ TEST(KermitCli, ALongNameCrossesWholeWhenLongPacketsAreAgreed) {
         {"send", QString::fromStdString(line.A()), QString::fromStdString(src + "/" + name)});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(peer->Wait(10000));
-    EXPECT_EQ(RawEntries(dst), std::vector<std::string>{name});
+    EXPECT_EQ(EntriesOf(dst), std::vector<std::string>{name});
     EXPECT_EQ(ReadAll(dst + "/" + name), "long");
   }
   SocatPair line;
@@ -395,7 +383,7 @@ TEST(KermitCli, ALongNameCrossesWholeWhenLongPacketsAreAgreed) {
                            QString::fromStdString(src + "/" + name)});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(peer->Wait(10000));
-  const std::vector<std::string> stored = RawEntries(cut);
+  const std::vector<std::string> stored = EntriesOf(cut);
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_LE(stored[0].size(), TvxKermit::MaxFileNameLength);
   EXPECT_EQ(stored[0], std::string(stored[0].size() - 4, 'n') + ".txt");
@@ -507,15 +495,18 @@ TEST(KermitCli, AReceiverKilledHalfWayIsCompletedByCKermitsResend) {
     ASSERT_TRUE(StartReceiver(cli, receive));
     auto peer =
         KermitPeer::Send(KermitPeer::CKermit, line.B(), {src + "/big.bin"}, src, 60, longPackets);
-    ASSERT_TRUE(WaitUntil([&] { return FileSize(target) >= 2 * 1024 * 1024; }, 60000));
+    // Hidden until complete, and left there by a receiver that could not tidy up.
+    const std::string partName = dst + "/.big.bin.vxpart";
+    ASSERT_TRUE(WaitUntil([&] { return FileSize(partName) >= 2 * 1024 * 1024; }, 60000));
     cli.kill();
     ASSERT_TRUE(cli.waitForFinished(5000));
     peer->Kill();
   }
-  const std::int64_t part = FileSize(target);
+  EXPECT_FALSE(Exists(target));
+  const std::int64_t part = FileSize(dst + "/.big.bin.vxpart");
   ASSERT_GT(part, 0);
   ASSERT_LT(part, static_cast<std::int64_t>(bytes.size()));
-  ASSERT_TRUE(ReadAll(target) == bytes.substr(0, static_cast<std::size_t>(part)));
+  ASSERT_TRUE(ReadAll(dst + "/.big.bin.vxpart") == bytes.substr(0, static_cast<std::size_t>(part)));
 
   QProcess cli;
   ASSERT_TRUE(StartReceiver(cli, receive));
@@ -532,4 +523,72 @@ TEST(KermitCli, AReceiverKilledHalfWayIsCompletedByCKermitsResend) {
   EXPECT_NE(err.find("from byte " + std::to_string(part)), std::string::npos) << err;
   std::printf("vxkermit killed at %lld of %zu bytes; ckermit resent %lld\n",
               static_cast<long long>(part), bytes.size(), CKermitFileBytes(peer->Output()));
+}
+
+// Received by the program from ckermit into a directory holding an old file and a link: by
+// default the old file is kept as a backup, the link refuses that one file (the session goes
+// on, the status says it was not received); --collision overwrite replaces the old file.
+TEST(KermitCli, ReceivedFilesKeepOldOnesAndNeverGoThroughALink) {
+  const std::string src = MakeTempDir("cli-coll-src"), outside = MakeTempDir("cli-coll-out");
+  WriteAll(src + "/one.bin", RandomBytes(30000, 51));
+  WriteAll(src + "/link.bin", RandomBytes(3000, 52));
+  WriteAll(src + "/two.bin", RandomBytes(20000, 53));
+  WriteAll(outside + "/target.bin", "outside");
+  for (const bool overwrite : {false, true}) {
+    SCOPED_TRACE(overwrite ? "overwrite" : "default");
+    const std::string dst = MakeTempDir("cli-coll-dst");
+    WriteAll(dst + "/one.bin", "old");
+    ASSERT_EQ(::symlink((outside + "/target.bin").c_str(), (dst + "/link.bin").c_str()), 0);
+    SocatPair line;
+    QStringList args = {"receive", QString::fromStdString(line.A()), QString::fromStdString(dst)};
+    if (overwrite)
+      args << "--collision"
+           << "overwrite";
+    QProcess cli;
+    ASSERT_TRUE(StartReceiver(cli, args));
+    auto peer = KermitPeer::Send(KermitPeer::CKermit, line.B(),
+                                 PathsIn(src, {"one.bin", "link.bin", "two.bin"}), src, 30);
+    EXPECT_TRUE(peer->Wait(30000));
+    EXPECT_EQ(peer->ExitCode(), 0) << peer->Output();
+    EXPECT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    const std::string err = cli.readAllStandardError().toStdString();
+    EXPECT_NE(err.find("vxkermit: transfer failed: 1 of 3 files not kept\n"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find(": discarded (" + dst + "/link.bin is a symbolic link"), std::string::npos)
+        << err;
+    EXPECT_TRUE(ReadAll(dst + "/one.bin") == ReadAll(src + "/one.bin"));
+    EXPECT_TRUE(ReadAll(dst + "/two.bin") == ReadAll(src + "/two.bin"));
+    EXPECT_EQ(ReadAll(outside + "/target.bin"), "outside");
+    const std::vector<std::string> kept =
+        overwrite ? std::vector<std::string>{"link.bin", "one.bin", "two.bin"}
+                  : std::vector<std::string>{"link.bin", "one.bin", "one.bin.~1~", "two.bin"};
+    EXPECT_EQ(EntriesOf(dst), kept);
+    if (!overwrite) {
+      EXPECT_EQ(ReadAll(dst + "/one.bin.~1~"), "old");
+    }
+  }
+}
+
+// A full disk: the program says why, with the system's words, and nothing is left.
+TEST(KermitCli, AFullDiskIsReportedWithItsReason) {
+  const std::string src = MakeTempDir("cli-full-src");
+  WriteAll(src + "/big.bin", RandomBytes(512 * 1024, 54));
+  const SmallDisk disk(64 * 1024);
+  SocatPair line;
+  QProcess cli;
+  ASSERT_TRUE(StartReceiver(
+      cli, {"receive", QString::fromStdString(line.A()), QString::fromStdString(disk.Path())}));
+  auto peer = KermitPeer::Send(KermitPeer::CKermit, line.B(), {src + "/big.bin"}, src, 30);
+  EXPECT_TRUE(peer->Wait(30000));
+  EXPECT_NE(peer->ExitCode(), 0) << peer->Output();
+  EXPECT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(10000));
+  EXPECT_EQ(cli.exitCode(), 1);
+  const std::string err = cli.readAllStandardError().toStdString();
+  EXPECT_NE(err.find("vxkermit: transfer failed: Stream write error: \"" + disk.Path() +
+                     "/big.bin\". " + disk.Reason()),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(err.find("Unknown error"), std::string::npos);
+  EXPECT_TRUE(EntriesOf(disk.Path()).empty());
 }

@@ -996,8 +996,8 @@ class ReceiverWatch {
   std::set<std::string> reportedNow_;
 };
 
-// Nothing but "in" and "out" in the workspace, nothing in "in" but names sent, and the
-// files sent unchanged.
+// Nothing but "in" and "out" in the workspace, nothing in "in" but names sent and the parts
+// of them kept for a resend, and the files sent unchanged.
 void CheckWorkspace(const Workspace& ws, const Sources& files, bool sentFromDisk,
                     std::vector<Failure>& failures) {
   const auto top = ListDir(ws.base);
@@ -1006,8 +1006,20 @@ void CheckWorkspace(const Workspace& ws, const Sources& files, bool sentFromDisk
     for (const auto& n : top) all += " " + n;
     failures.push_back({"written outside the receiving directory", all});
   }
-  for (const auto& n : ListDir(ws.in))
-    if (!Find(files, n)) failures.push_back({"receiver created a file never sent", n});
+  for (const auto& n : ListDir(ws.in)) {
+    if (Find(files, n)) continue;
+    // A broken transfer's part, kept hidden for a resend: the start of the file sent.
+    const std::string suffix = ".vxpart";
+    const bool part = n.size() > suffix.size() + 1 && n[0] == '.' &&
+                      n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0;
+    const std::string* sent =
+        part ? Find(files, n.substr(1, n.size() - suffix.size() - 1)) : nullptr;
+    std::string got;
+    if (!sent)
+      failures.push_back({"receiver created a file never sent", n});
+    else if (!ReadFile(ws.in + "/" + n, got) || sent->compare(0, got.size(), got) != 0)
+      failures.push_back({"a part kept for a resend is not the start of the file sent", n});
+  }
   if (!sentFromDisk) return;
   for (const auto& [name, body] : files) {
     std::string got;

@@ -119,15 +119,19 @@ TEST_F(KermitRecoveryPeer, CKermitsResendCompletesAFileOurLineWasCutReceiving) {
   {
     auto peer = KermitPeer::Send(KermitPeer::CKermit, line.B(), {src + "/big.bin"}, src,
                                  kPeerLimitSec, longPackets);
-    ASSERT_TRUE(WaitUntil([&] { return SizeOf(target) >= kCutAt; }, kPeerLimitSec * 1000))
+    // Written under a temporary name until complete: the position tells how far it got.
+    ASSERT_TRUE(
+        WaitUntil([&] { return ours.kermit.GetFilePosition() >= kCutAt; }, kPeerLimitSec * 1000))
         << peer->Output();
+    EXPECT_FALSE(Exists(target)) << "a partial file under the real name";
     CutLine(ours);
     peer->Kill();
   }
-  const std::int64_t part = SizeOf(target);
+  // Kept hidden for the resend.
+  const std::int64_t part = SizeOf(dst + "/.big.bin.vxpart");
   ASSERT_GE(part, kCutAt);
   ASSERT_LT(part, static_cast<std::int64_t>(bytes.size()));
-  ASSERT_TRUE(ReadAll(target) == bytes.substr(0, static_cast<std::size_t>(part)));
+  ASSERT_TRUE(ReadAll(dst + "/.big.bin.vxpart") == bytes.substr(0, static_cast<std::size_t>(part)));
   ours.fatal.clear();
 
   auto peer = KermitPeer::CKermitRun(line.B(), src, kPeerLimitSec, longPackets,

@@ -203,7 +203,9 @@ TEST_P(KermitRecovery, ACutTransferResentEndsIdenticalWithOnlyTheRestSent) {
   WriteAll(src + "/cut.bin", bytes);
   CutAfter("cut.bin", GetParam().longPackets ? 24 : 700);
   EXPECT_FALSE(ReportedReceived("cut.bin"));
-  const std::string part = ReadAll(dst + "/cut.bin");
+  // The part is kept hidden, never under the name of a finished file.
+  EXPECT_FALSE(Exists(dst + "/cut.bin"));
+  const std::string part = ReadAll(dst + "/.cut.bin.vxpart");
   ASSERT_GT(part.size(), 0u);
   ASSERT_LT(part.size(), bytes.size());
   ASSERT_EQ(part, bytes.substr(0, part.size()));
@@ -219,6 +221,7 @@ TEST_P(KermitRecovery, ACutTransferResentEndsIdenticalWithOnlyTheRestSent) {
   EXPECT_TRUE(sender.RecoveryAgreed());
   EXPECT_TRUE(receiver.RecoveryAgreed());
   EXPECT_TRUE(ReadAll(dst + "/cut.bin") == bytes);
+  EXPECT_FALSE(Exists(dst + "/.cut.bin.vxpart"));
   EXPECT_TRUE(ReportedReceived("cut.bin"));
   EXPECT_EQ(sender.RecoveredLength(), static_cast<std::int64_t>(part.size()));
   EXPECT_EQ(receiver.RecoveredLength(), static_cast<std::int64_t>(part.size()));

@@ -163,7 +163,9 @@ TEST_F(KermitByHand, BreakInTheMiddleOfAFileFailsTheSessionAndKeepsWhatArrived) 
   EXPECT_EQ(Last()[3], 'E');
   EXPECT_EQ(k.aborts.size(), 1u);
   EXPECT_TRUE(received.empty());
-  EXPECT_EQ(ReadAll(dir + "/cut.txt"), "part");
+  // Kept, hidden: never under the name of a finished file.
+  EXPECT_FALSE(Exists(dir + "/cut.txt"));
+  EXPECT_EQ(ReadAll(dir + "/.cut.txt.vxpart"), "part");
 }
 
 TEST_F(KermitByHand, LineClosingMidFileFlushesWhatArrivedAndFailsTheSession) {
@@ -174,7 +176,7 @@ TEST_F(KermitByHand, LineClosingMidFileFlushesWhatArrivedAndFailsTheSession) {
   k.DoMediumClosed();
   EXPECT_EQ(k.State(), fsListen);
   EXPECT_EQ(k.FileStream(), nullptr);
-  EXPECT_EQ(ReadAll(dir + "/closed.txt"), "first part");
+  EXPECT_EQ(ReadAll(dir + "/.closed.txt.vxpart"), "first part");
   ASSERT_EQ(k.aborts.size(), 1u);
   EXPECT_TRUE(received.empty());
 }
@@ -211,12 +213,12 @@ TEST_F(KermitByHand, RetryLimitCountsConsecutiveFailuresOfOnePacket) {
   // A sender silent through the limit has left the session: no E goes to what reads the
   // line now, but a packet it still sends is answered with one.
   EXPECT_EQ(sent.size(), before);
-  EXPECT_EQ(ReadAll(dir + "/r.txt"), "abc");
+  EXPECT_EQ(ReadAll(dir + "/.r.txt.vxpart"), "abc");
   Feed(Packet('D', 3, "def", 2));
   ASSERT_GT(sent.size(), before);
   EXPECT_EQ(Last()[3], 'E');
   EXPECT_NE(Last().find("Too many retries."), std::string::npos);
-  EXPECT_EQ(ReadAll(dir + "/r.txt"), "abc");
+  EXPECT_EQ(ReadAll(dir + "/.r.txt.vxpart"), "abc");
 }
 
 TEST_F(KermitByHand, APeerThatRefusesThroughTheRetryLimitIsToldWhy) {

@@ -53,7 +53,7 @@ TEST(TransferVerdict, OnlyEveryFileListedCompleteIsASuccess) {
   received.files[foDiscarded] = 1;
   const TTransferVerdict discarded = JudgeTransfer(received);
   EXPECT_FALSE(discarded.ok);
-  EXPECT_EQ(discarded.text, "1 of 2 files discarded by the sender");
+  EXPECT_EQ(discarded.text, "1 of 2 files not kept");
   EXPECT_EQ(discarded.counts, "2 files begun: 1 received complete, 1 skipped, 0 failed");
 }
 

@@ -173,6 +173,7 @@ TEST(VxTerm, HelpListsCommandsAndOptions) {
                            "--no-reconnect",
                            "--speed <bps>",
                            "--parity <p>",
+                           "--collision <p>",
                            "--flow <f>",
                            "--check <n>",
                            "--classic",
@@ -691,6 +692,44 @@ TEST(VxTerm, InPipeModeMessagesGoToStandardError) {
   EXPECT_EQ(p.exitCode(), 0);
   EXPECT_EQ(out, "from the board\r\n");
   EXPECT_NE(err.find("vxterm: disconnected from " + pair.A() + "\n"), std::string::npos) << err;
+}
+
+// In pipe mode a transfer's progress goes to standard error too: standard output holds the
+// line's bytes alone.
+TEST(VxTerm, InPipeModeATransfersProgressGoesToStandardError) {
+  const std::string src = MakeTempDir("vxterm-pipe-src"), dst = MakeTempDir("vxterm-pipe-dst");
+  WriteAll(src + "/p.bin", RandomBytes(300000, 31));
+  SocatPair pair;
+  QProcess p;
+  p.start(VXTERM_BIN, {QString::fromStdString(pair.A())});
+  std::string out, err;
+  auto read = [&] {
+    out += p.readAllStandardOutput().toStdString();
+    err += p.readAllStandardError().toStdString();
+  };
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        read();
+        return err.find("vxterm: connected to ") != std::string::npos;
+      },
+      kDeadlineMs))
+      << err;
+  auto peer = KermitPeer::Receive(KermitPeer::CKermit, pair.B(), dst, 60);
+  p.write(QByteArray(1, kEscape) + QByteArray::fromStdString("send " + src + "/p.bin\r"));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        read();
+        return err.find("vxterm: 1 file sent") != std::string::npos;
+      },
+      kDeadlineMs))
+      << err;
+  EXPECT_TRUE(peer->Wait(20000));
+  EXPECT_TRUE(ReadAll(dst + "/p.bin") == ReadAll(src + "/p.bin"));
+  p.closeWriteChannel();
+  ASSERT_TRUE(p.waitForFinished(kDeadlineMs));
+  read();
+  EXPECT_NE(err.find("p.bin  293.0 KiB of 293.0 KiB  100%"), std::string::npos) << err;
+  EXPECT_EQ(out, "") << "standard output holds only what the line sent";
 }
 
 // --imap lfcrlf turns a board's bare LF into CR LF on the console; --omap crlf sends Enter

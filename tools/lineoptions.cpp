@@ -15,6 +15,12 @@ const QStringList& StopBitsNames() {
   return names;
 }
 
+// In the order of TvxFileCollision.
+const QStringList& CollisionNames() {
+  static const QStringList names = {"overwrite", "backup", "rename", "discard", "update"};
+  return names;
+}
+
 const QStringList& FlowNames() {
   static const QStringList names = {"none", "xonxoff", "hardware"};
   return names;
@@ -82,17 +88,24 @@ TLineOptions::TLineOptions()
                  "Send each file as text or binary as its content suggests (no NUL and no "
                  "control characters but TAB, LF, VT, FF, CR, BS, ESC and Ctrl-Z in its first "
                  "4 KiB: text), as standard peers do; to a peer that names itself a Unix "
-                 "system every file goes in binary, as between two such peers.") {
-}
+                 "system every file goes in binary, as between two such peers."),
+      collision_("collision",
+                 "What a received file does to a file of the same name in the receiving "
+                 "directory: backup (the default) keeps the old one as NAME.~N~ (the first free "
+                 "N), overwrite replaces it, rename stores the new one as NAME.~N~, discard "
+                 "refuses the new one, update takes it only when its sender dates it newer. A "
+                 "name that is a symbolic link, a directory or another special file there is "
+                 "refused whatever this says; a refused file is skipped and the session goes on.",
+                 "p", "backup") {}
 
 QList<QCommandLineOption> TLineOptions::Line() const {
   return {speed_, data_bits_, parity_, stop_bits_, flow_, keep_settings_};
 }
 
 QList<QCommandLineOption> TLineOptions::Kermit() const {
-  return {check_,    timeout_, fixed_timeout_, retry_limit_, error_limit_,       packet_length_,
-          window_,   classic_, reliable_,      prefix_all_,  minimal_prefixing_, text_,
-          auto_type_};
+  return {check_,     timeout_,  fixed_timeout_, retry_limit_, error_limit_,       packet_length_,
+          window_,    classic_,  reliable_,      prefix_all_,  minimal_prefixing_, text_,
+          auto_type_, collision_};
 }
 
 bool ParseNumber(const QString& text, int low, int high, int& out) {
@@ -124,6 +137,9 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
   if (line.stopBits < 0) return "bad --stop-bits";
   if (line.flow < 0) return "bad --flow";
   line.keepSettings = parser.isSet(keep_settings_);
+  const int collision = static_cast<int>(CollisionNames().indexOf(parser.value(collision_)));
+  if (collision < 0) return "bad --collision";
+  k.collision = static_cast<TvxFileCollision>(collision);
   k.fixedTimeout = parser.isSet(fixed_timeout_);
   k.classic = parser.isSet(classic_);
   k.reliable = parser.isSet(reliable_);
@@ -170,4 +186,5 @@ void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBi
   kermit.SetNameConversion(true);
   kermit.SetRefuseServerCommands(true);
   kermit.SetCheckLengths(true);
+  kermit.SetFileCollision(k.collision);
 }

@@ -1,7 +1,7 @@
 // The line options (speed, framing, flow control, keeping the settings) and the Kermit options
-// (block check, time-out, limits, packet length, window, --classic, --reliable, prefixing) that
-// the command-line programs share: their definitions for QCommandLineParser, their checks, and how
-// they are applied to the serial and Kermit components.
+// (block check, time-out, limits, packet length, window, --classic, --reliable, prefixing,
+// --collision) that the command-line programs share: their definitions for QCommandLineParser,
+// their checks, and how they are applied to the serial and Kermit components.
 //
 // Thread: the program's main thread.
 #pragma once
@@ -11,6 +11,7 @@
 #include <QList>
 #include <string>
 
+#include "vxftbase/collision.h"
 #include "vxkermit.h"
 
 class TvxComm;
@@ -39,6 +40,8 @@ struct TKermitSettings {
   // Minimal prefixing only with a peer known to take control characters bare.
   TvxControlPrefixing prefixing = cpfPeerAware;
   int fileType = 0;  // as TvxKermitFileType: binary, text, auto
+  // What a received file does to one of the same name; --collision, backup by default.
+  TvxFileCollision collision = fcBackup;
 };
 
 // The options themselves, made once; a program adds Line() and Kermit() to its parser.
@@ -48,7 +51,8 @@ class TLineOptions {
   // --speed, --data-bits, --parity, --stop-bits, --flow, --keep-settings.
   QList<QCommandLineOption> Line() const;
   // --check, --timeout, --fixed-timeout, --retry-limit, --error-limit, --packet-length,
-  // --window, --classic, --reliable, --prefix-all, --minimal-prefixing, --text, --auto-type.
+  // --window, --classic, --reliable, --prefix-all, --minimal-prefixing, --text, --auto-type,
+  // --collision.
   QList<QCommandLineOption> Kermit() const;
   // Reads and checks the parsed values: empty when all are good, else the usage error
   // ("bad --speed").
@@ -59,7 +63,7 @@ class TLineOptions {
   QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_, keep_settings_;
   QCommandLineOption check_, timeout_, fixed_timeout_, retry_limit_, error_limit_;
   QCommandLineOption packet_length_, window_, classic_, prefix_all_, minimal_prefixing_, reliable_;
-  QCommandLineOption text_, auto_type_;
+  QCommandLineOption text_, auto_type_, collision_;
 };
 
 // The names --parity, --stop-bits and --flow take, in the order of the components'

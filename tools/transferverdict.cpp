@@ -40,7 +40,8 @@ TTransferVerdict JudgeTransfer(const TvxSessionResult& result, int refused) {
   add(result.Files(foSkippedByPeer),
       result.sending ? "skipped by the receiver" : "skipped by the sender");
   add(result.Files(foDiscarded),
-      result.sending ? "refused by the receiver" : "discarded by the sender");
+      // Receiving: discarded by the sender or refused here (the reason is told per file).
+      result.sending ? "refused by the receiver" : "not kept");
   add(result.Files(foAborted) + result.Files(foFailed), "failed");
   add(listed - met - refused, result.sending ? "not sent" : "not received");
   v.text = why.empty() ? "the session did not end" : why;

@@ -69,9 +69,16 @@ const char* kDescription =
     "error, and so does a file that changes while it is sent. A client's server\n"
     "command (get, remote dir, finish, bye) is refused at once with an error packet:\n"
     "this is not a server.\n"
+
+    "A received file is written under a hidden name in DIR and takes its name only\n"
+    "when complete; a file that cannot be written whole (a full disk) ends the transfer\n"
+    "with the system's reason and is not kept. A name that is a symbolic link, a\n"
+    "directory or another special file in DIR refuses that file (the sender skips it and\n"
+    "the session goes on); --collision says what a file does to one of the same name.\n"
     "\n"
     "Recovery is offered too (not with --classic): a file a sender resends is appended to\n"
-    "the partial copy DIR holds, and only the rest crosses the line. A peer that does not\n"
+    "the partial copy DIR holds (an interrupted transfer leaves its part there, hidden as\n"
+    ".NAME.vxpart), and only the rest crosses the line. A peer that does not\n"
     "offer recovery gets each file whole from resend; one that reports more bytes than\n"
     "the file has ends the transfer with an error. Progress counts the bytes that\n"
     "actually cross.\n"
@@ -393,8 +400,9 @@ int main(int argc, char** argv) {
   app.exec();
   // The last answer (the break or its acknowledgement) leaves the line before the close,
   // which would purge it; a slow line gets the time its bytes need, within bounds.
-  // After a signal the peer may still be sending: what it sent is read until it stops.
-  if (signaled)
+  // After a signal or a session that ended early the peer may still be sending: what it
+  // sent is read (and answered with the error packet again) until it stops.
+  if (signaled || (sessionEnded && !session.ended))
     DrainUntilQuiet(comm, 300, 5000);
   else
     DrainOutput(comm, 5000);

@@ -10,7 +10,6 @@
 #include "vxcomm_export.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -64,6 +63,9 @@ class VXCOMM_EXPORT TvxFileStream : public TObject {
   /// no file name holds, shows there as "\0").
   /// Opens FileName with Mode (fmOpenRead, fmOpenWrite, fmOpenReadWrite or fmCreate).
   TvxFileStream(const std::string& fileName, std::uint16_t mode);
+  /// Adopts the open descriptor Fd of the regular file FileName, at its start, for reading
+  /// and writing; the stream closes it.
+  TvxFileStream(int fd, const std::string& fileName);
   TvxFileStream(const TvxFileStream&) = delete;
   TvxFileStream& operator=(const TvxFileStream&) = delete;
   /// Writes what is still buffered; a failure here is lost, so callers that must know
@@ -78,6 +80,9 @@ class VXCOMM_EXPORT TvxFileStream : public TObject {
   void Write(const void* buffer, std::int64_t count);
   /// Hands the buffered writes to the file; throws EWriteError on failure.
   void Flush();
+  /// Flushes, then makes the system hand the file's data to the device, so that a failure
+  /// it defers (a full disk, a quota, an I/O error) is seen now; throws EWriteError.
+  void Sync();
   /// The position, buffered reads and writes counted.
   std::int64_t Position() const;
   /// Throws EFileStreamError when the position cannot be reached.
@@ -92,12 +97,14 @@ class VXCOMM_EXPORT TvxFileStream : public TObject {
  private:
   /// Writes what is pending, drops the read-ahead and puts the file at Position.
   void MoveTo(std::int64_t position);
-  /// Text for an exception: What, the file name and the system's reason.
-  std::string Failure(const char* what) const;
+  /// Text for an exception: What, the file name and the system's Reason.
+  std::string Failure(const char* what, const std::string& reason) const;
 
   std::string file_name_;
-  QFile file_;
-  std::vector<char> buffer_;  ///< BufferSize bytes once the first read or write needs them
+  int fd_ = -1;
+  bool writable_ = false;
+  std::int64_t file_pos_ = 0;  ///< the descriptor's own position
+  std::vector<char> buffer_;   ///< BufferSize bytes once the first read or write needs them
   /// Either read-ahead (buffer_[read_pos_, read_end_) lies before the file's position) or
   /// pending writes (write_len_ bytes to go at the file's position); never both.
   std::size_t read_pos_ = 0;

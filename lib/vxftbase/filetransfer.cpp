@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "vxftbase.h"
+#include "vxftbase/incomingfile.h"
 
 TvxCustomFileTransfer::TvxCustomFileTransfer(QObject* owner) : TvxDataProtocol(owner) {}
 
@@ -41,13 +42,19 @@ void TvxCustomFileTransfer::CloseTransferFile() {
     file_result_.name = file_name_;
     file_result_.bytes = BytesCrossed();
     file_stream_.reset();
-    // Closed without a word on how it ended: its session ended under it.
-    if (!outcome_set_) {
+    // Closed without a word on how it ended: refused (by the collision policy or the
+    // receiving directory), or its session ended under it.
+    if (!outcome_set_ && !file_refusal_.empty()) {
+      file_result_.outcome = foDiscarded;
+      file_result_.reason = file_refusal_;
+    } else if (!outcome_set_) {
       file_result_.outcome = ending_in_failure_ ? foFailed : foAborted;
       file_result_.reason = session_result_.failure;
     }
     outcome_set_ = false;
     held_ = std::exchange(hold_result_, false);
+    // What was received of a file that was not stored goes with it.
+    incoming_.reset();
     FireEvent(OnFileEnd, "OnFileEnd");
     if (!held_) TellFileResult();
   }

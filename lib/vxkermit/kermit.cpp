@@ -306,7 +306,8 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
 }
 
 void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
-  const bool fileOpen = FileStream() != nullptr;
+  // A refused file is still the sender's current one until its Z.
+  const bool fileOpen = FileStream() != nullptr || refused_file_;
   switch (type) {
     case 'F':
       if (fileOpen)
@@ -394,6 +395,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
   window_eof_ = false;
   window_discard_ = false;
   window_nak_sent_ = false;
+  refused_file_ = false;
   if (saved_retry_limit_ >= 0) SetRetryLimit(saved_retry_limit_);
   saved_retry_limit_ = -1;
   round_trip_.Reset();

@@ -1,7 +1,5 @@
 // The receiving side of TvxKermit: the Send-Init answer, file header, attributes, data and
 // end of file; every accepted packet is acknowledged by the dispatch.
-#include "platform/fileopen.h"
-
 #include <algorithm>
 #include <limits>
 
@@ -92,6 +90,7 @@ bool TvxKermit::ReceiveFileHeader() {
   // A sender that does not know this side for a like system sends names converted.
   std::string local = ReceivedFileName(name);
   if (name_conversion_ && !peer_like_) local = LocalNameOfConverted(local);
+  settled_file_ = false;
   try {
     OpenReceivedFile(local);
   } catch (const EFileStreamError& e) {
@@ -105,7 +104,8 @@ void TvxKermit::ReceiveAttributes() {
   const std::int64_t announced = AnnouncedSize(RecvData(), RecvDataLen());
   SetReceivedSize(std::min<std::int64_t>(announced, std::numeric_limits<std::int32_t>::max()));
   SetTotalSize(announced);
-  if (file_dates_) received_date_ = ParseAttributeDate(GetAttribute('#'));
+  // The date decides an update (FileCollision) and, with FileDates, becomes the file's own.
+  received_date_ = ParseAttributeDate(GetAttribute('#'));
   file_text_ = text_conversion_ && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
   announced_exact_ = ExactSize(RecvData(), RecvDataLen());
   announced_k_ = SizeInK(RecvData(), RecvDataLen());
@@ -125,52 +125,63 @@ bool TvxKermit::ReceiveFileData() {
     n = static_cast<std::ptrdiff_t>(
         StripCarriageReturns(decode_buf_.data(), static_cast<std::size_t>(n)));
   }
-  if (TvxFileStream* file = FileStream()) {
-    try {
-      EmptyKeptFile();
-      file->Write(decode_buf_.data(), n);
-    } catch (const EFileStreamError& e) {
-      // Dropping the data would let the peer believe the file arrived whole.
-      RaiseFatalError(17, kFileFailure, e.Message());
-      return true;
+  try {
+    if (!SettleWithoutAttributes()) {
+      // No A packet to refuse it by: its first data acknowledgement asks the sender to skip
+      // it, which a stream has none of.
+      if (stream_) {
+        RaiseFatalError(17, kFileFailure, FileRefusal());
+        return true;
+      }
+      skip_code_.assign(1, 'X');
     }
+    if (TvxFileStream* file = FileStream()) file->Write(decode_buf_.data(), n);
+  } catch (const EFileStreamError& e) {
+    // Dropping the data would let the peer believe the file arrived whole.
+    FailReceivedFile(e.Message());
+    return true;
   }
   DoProgress();
   if (Logs(dlDebug)) LogMsg(dlDebug, "DATA [D] Packet! ");
   return true;
 }
 
+void TvxKermit::FailReceivedFile(const std::string& reason) {
+  // What did not fit the disk is no part for a resend: it goes, and the space with it.
+  KeepIncomingPartial(false);
+  RaiseFatalError(17, kFileFailure, reason);
+}
+
 void TvxKermit::ReceiveEOF() {
   const bool discard = RecvDataLen() > 0 && RecvData()[0] == 'D';
-  if (TvxFileStream* file = FileStream()) {
-    std::string mismatch;
-    try {
-      EmptyKeptFile();
-      file->Flush();
-      if (!discard) mismatch = LengthMismatch();
-    } catch (const EFileStreamError& e) {
-      // The end is acknowledged only for a file that is on disk whole.
-      RaiseFatalError(17, kFileFailure, e.Message());
-      return;
+  std::string text = "EOF [Z] Packet. Close File:  " + FileName();
+  try {
+    // An empty file that came without attributes is refused here, where the sender can no
+    // longer be told.
+    if (!refused_file_ && !SettleWithoutAttributes())
+      LogMsg(dlSimple, "The sender was not told: it gave no attributes and no data.");
+    if (refused_file_) {
+      text += " (refused)";
+    } else if (discard) {
+      SetFileOutcome(skip_sent_ ? foSkippedByUs : foDiscarded,
+                     skip_sent_ ? "skipped by this side" : "discarded by the sender");
+      DiscardIncomingFile();
+      text += " with deletion!";
+    } else {
+      // A file cut short or grown on the way is not acknowledged as received.
+      const std::string mismatch = LengthMismatch();
+      if (!mismatch.empty()) return FailReceivedFile(mismatch);
+      // Short of its announced length without a check: the sender ended it early.
+      const std::string shortBy = ShortOfAnnounced();
+      SetFileOutcome(shortBy.empty() ? foComplete : foSkippedByPeer, shortBy);
+      // The end is acknowledged only for a file that is on disk whole, under its name.
+      StoreIncomingFile(received_date_, file_dates_ ? received_date_ : -1);
     }
-    // A file cut short or grown on the way is not acknowledged as received.
-    if (!mismatch.empty()) return RaiseFatalError(17, kFileFailure, mismatch);
+  } catch (const EFileStreamError& e) {
+    FailReceivedFile(e.Message());
+    return;
   }
-  const std::string name = FileName();
-  std::string text = "EOF [Z] Packet. Close File:  " + name;
-  if (discard)
-    SetFileOutcome(skip_sent_ ? foSkippedByUs : foDiscarded,
-                   skip_sent_ ? "skipped by this side" : "discarded by the sender");
-  else if (const std::string shortBy = ShortOfAnnounced(); !shortBy.empty())
-    SetFileOutcome(foSkippedByPeer, shortBy);
-  else
-    SetFileOutcome(foComplete);
-  CloseTransferFile();
-  if (discard && !name.empty()) {
-    if (vxRemoveFile(name)) text += " with deletion!";
-  } else if (received_date_ >= 0 && !vxSetFileModifiedTime(name, received_date_)) {
-    LogMsg(dlDetail, "Cannot set the date of " + name);
-  }
+  refused_file_ = false;
   received_date_ = -1;
   LogMsg(dlDebug, text);
 }

@@ -1,7 +1,6 @@
 // Recovery of an interrupted transfer (RESEND): the sender announces "+R" in a file's A
 // packet, the receiver answers with the bytes it already holds and appends the rest; the
 // sender reads on from there.
-#include "platform/fileopen.h"
 #include "vxkermit.h"
 #include "vxkermit/attributes.h"
 
@@ -28,11 +27,6 @@ bool TvxKermit::ResumeSending(const std::uint8_t* data, std::size_t len) {
     return false;
   }
   const std::string name = FileName();
-  // A refusal: nothing is resumed, and the receiver asks to skip the data as usual.
-  if (len > 0 && data[0] == 'N') {
-    LogMsg(dlDetail, "The receiver refuses " + name + ".");
-    return true;
-  }
   const std::int64_t held = ReadHeldLength(data, len);
   if (held < 0) {
     RaiseFatalError(17, kRecoveryFailure,
@@ -62,47 +56,65 @@ void TvxKermit::OpenReceivedFile(const std::string& name) {
   recovered_ = 0;
   attributes_reply_.clear();
   kept_file_ = false;
-  const std::string path = DefaultPath() + name;
-  // Its fate is decided by the A packet: only "+R" keeps what it holds.
-  const bool keep = recovery_agreed_ && vxFileExists(path);
-  OpenTransferFile(name, keep ? fmOpenReadWrite : fmCreate);
-  kept_file_ = keep;
+  refused_file_ = false;
+  settled_file_ = false;
+  // Its fate is decided by the A packet: only "+R" appends to what the file holds.
+  kept_file_ = OpenIncomingFile(name, recovery_agreed_);
 }
 
-void TvxKermit::EmptyKeptFile() {
-  if (!kept_file_) return;
+bool TvxKermit::SettleWithoutAttributes() {
+  if (settled_file_) return !refused_file_;
+  // Kept at its F packet for recovery, but no "+R" came: the old file stays as it was.
+  if (kept_file_) RestartIncomingFile();
   kept_file_ = false;
-  if (TvxFileStream* file = FileStream()) file->SetSize(0);
+  return TakeReceivedFile(nullptr);
+}
+
+bool TvxKermit::TakeReceivedFile(char* attribute) {
+  settled_file_ = true;
+  const std::string refusal = IncomingRefusal(received_date_, attribute);
+  if (refusal.empty()) return true;
+  refused_file_ = true;
+  RefuseIncomingFile(refusal);
+  return false;
 }
 
 void TvxKermit::SettleReceivedFile() {
   // A text file's stored bytes are not the sender's: it is received whole.
   const bool asked = recovery_agreed_ && !file_text_ && AsksRecovery(RecvData(), RecvDataLen());
-  TvxFileStream* file = FileStream();
+  if (FileStream() == nullptr) return;
+  char attribute = 0;
+  // The protocol's refusal: "N", with the attribute that decided it; the sender skips the file.
+  auto refused = [&] {
+    attributes_reply_ = attribute ? std::string("N") + attribute : std::string("N");
+  };
   try {
-    if (!asked || file == nullptr) {
-      EmptyKeptFile();
-      return;
-    }
-    std::int64_t held = 0;
-    if (kept_file_) {
+    if (asked && kept_file_) {
       kept_file_ = false;
-      held = file->Size();
+      // A part is appended to only when the file may take its name in the end.
+      if (!TakeReceivedFile(&attribute)) return refused();
+      TvxFileStream* file = FileStream();
+      const std::int64_t held = file->Size();
       const std::int64_t exact = ExactSize(RecvData(), RecvDataLen());
       // Not a part of the file announced: it is received whole instead.
-      if (exact >= 0 && held > exact) {
-        LogMsg(dlSimple, FileName() + " holds " + std::to_string(held) + " bytes, more than the " +
-                             std::to_string(exact) + " announced: it is received whole.");
-        file->SetSize(0);
-        held = 0;
+      if (exact < 0 || held <= exact) {
+        file->Seek(held);
+        recovered_ = held;
+        attributes_reply_ = HeldLengthReply(held);
+        if (held > 0)
+          LogMsg(dlSimple, "Recovering " + FileName() + " from byte " + std::to_string(held) + ".");
+        return;
       }
-      file->Seek(held);
+      LogMsg(dlSimple, FileName() + " holds " + std::to_string(held) + " bytes, more than the " +
+                           std::to_string(exact) + " announced: it is received whole.");
+      kept_file_ = true;
+      settled_file_ = false;
     }
-    recovered_ = held;
-    attributes_reply_ = HeldLengthReply(held);
-    if (held > 0)
-      LogMsg(dlSimple, "Recovering " + FileName() + " from byte " + std::to_string(held) + ".");
+    if (kept_file_) RestartIncomingFile();
+    kept_file_ = false;
+    if (!TakeReceivedFile(&attribute)) return refused();
+    if (asked) attributes_reply_ = HeldLengthReply(0);
   } catch (const EFileStreamError& e) {
-    RaiseFatalError(17, kFileFailure, e.Message());
+    FailReceivedFile(e.Message());
   }
 }

@@ -277,7 +277,14 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
         SendFileData();
       break;
     case 'A':
-      if (len > 0 && data[0] == 'N') SetFileOutcome(foDiscarded, "refused by the receiver");
+      // The receiver refuses the file ("N", and perhaps the attributes that decided it): it
+      // is skipped, and its Z asks the receiver to discard what it may hold.
+      if (len > 0 && data[0] == 'N') {
+        SetFileOutcome(foDiscarded, "refused by the receiver");
+        LogMsg(dlSimple, "The receiver refuses " + FileName() + ".");
+        SkipFile(false, true);
+        break;
+      }
       if (!ResumeSending(data, len)) break;
       if (stream_)
         StreamData();

@@ -1,6 +1,9 @@
 #include "support/kermitfiles.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
+
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -60,6 +63,19 @@ std::vector<std::string> PathsIn(const std::string& dir, const std::vector<std::
   std::vector<std::string> paths;
   for (const auto& n : names) paths.push_back(dir + "/" + n);
   return paths;
+}
+
+std::vector<std::string> EntriesOf(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace kermitfiles

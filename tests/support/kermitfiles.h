@@ -23,6 +23,8 @@ std::string Text();
 std::vector<std::string> WriteStandardSet(const std::string& dir, std::size_t randomSize);
 // Dir + "/" + each of Names.
 std::vector<std::string> PathsIn(const std::string& dir, const std::vector<std::string>& names);
+// Every entry of Dir, hidden ones included, in name order; links are not followed.
+std::vector<std::string> EntriesOf(const std::string& dir);
 
 // The bytes of S as the engine's functions take them.
 inline const std::uint8_t* U(const std::string& s) {

@@ -59,7 +59,13 @@ std::string TTermComm::SettingsRefused() {
 }
 
 TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& options)
-    : console_(console), options_(options), prompt_(options.escape), progress_(stdout, true) {
+    : console_(console),
+      options_(options),
+      prompt_(options.escape),
+      // In pipe mode standard output carries only the line's bytes: progress goes with the
+      // other messages, rewritten in place only where standard error is a terminal.
+      progress_(::isatty(STDIN_FILENO) ? stdout : stderr,
+                ::isatty(STDIN_FILENO) || ::isatty(STDERR_FILENO)) {
   ApplyLineSettings(comm_, options_.line);
   comm_.SetRS485Mode(options_.rs485);
   comm_.SetRS485Delays(static_cast<Cardinal>(options_.rs485BeforeMs),

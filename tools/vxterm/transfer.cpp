@@ -126,7 +126,9 @@ void TTerminalSession::FinishTransfer() {
   if (kermit_.State() != fsListen) kermit_.Abort();
   progress_.Break();
   std::fflush(stdout);
-  TConsole::Write("\r");
+  std::fflush(stderr);
+  // Back to the start of the console's line; a pipe's output holds the line's bytes alone.
+  if (!piped_) TConsole::Write("\r");
   at_line_start_ = true;
   partial_line_.clear();
   mode_ = Terminal;
