@@ -235,11 +235,27 @@ void TForm1::vxKermit1FileStart(TObject* sender) {
 
 void TForm1::vxKermit1FileEnd(TObject* sender) {
   auto* kermit = static_cast<TvxKermit*>(sender);
-  // A file closed by a session that already ended was cut off, not done.
-  const bool aborted = kermit->State() == fsListen;
-  SetCaption(Label4, kermit->FileName() + (aborted ? " aborted." : " done."));
+  // Only a file that crossed whole is done; the log says why any other ended.
+  const char* end = " done.";
+  switch (kermit->FileResult().outcome) {
+    case foComplete:
+      break;
+    case foSkippedByUs:
+    case foSkippedByPeer:
+      end = " skipped.";
+      break;
+    case foDiscarded:
+      end = " discarded.";
+      break;
+    case foAborted:
+    case foFailed:
+      end = " aborted.";
+      break;
+  }
+  SetCaption(Label4, kermit->FileName() + end);
   Memo2->appendPlainText(Label4->text());
-  if (aborted) FollowState();
+  // A file cut off by the end of its session: the state label follows.
+  if (kermit->State() == fsListen) FollowState();
 }
 
 void TForm1::vxKermit1Error(TObject* sender) {

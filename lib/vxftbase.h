@@ -21,6 +21,7 @@
 #include "vxftbase/collision.h"
 #include "vxftbase/filelist.h"
 #include "vxftbase/filestream.h"
+#include "vxftbase/transferresult.h"
 
 namespace vxftbase {
 class TIncomingFile;
@@ -28,6 +29,11 @@ class TIncomingFile;
 
 /// The state of a transfer: listening (idle), sending or receiving.
 enum TvxTransferState : std::uint8_t { fsListen = 0, fsSend = 1, fsReceive = 2 };
+
+/// A file's result: how it ended and the bytes that crossed.
+using TvxFileResultEvent = std::function<void(TObject* sender, const TvxFileResult& result)>;
+/// A session's result: how it ended and its files and bytes per outcome.
+using TvxSessionResultEvent = std::function<void(TObject* sender, const TvxSessionResult& result)>;
 
 /// The base of file-transfer protocols: the file list, the open file, the transfer state, the error
 /// and retry counts, progress and the skip and abort requests. Thread: see the file description.
@@ -72,6 +78,21 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   TNotifyEvent OnFileStart;
   /// Called when State changes through SetState.
   TNotifyEvent OnChangeState;
+  /// Called once for each file of a session when its outcome is final: at its close, or for
+  /// a file sent, once the receiver acknowledged its end (or the session ended without it).
+  /// A skipped, discarded, aborted or failed file is told here like a complete one.
+  TvxFileResultEvent OnFileResult;
+  /// Called once when a session ends, whichever way, after the result of its last file.
+  TvxSessionResultEvent OnSessionEnd;
+
+  /// The file closed last (inside OnFileEnd: the one closing) and how it ended as far as
+  /// this side knows at its close; sending, a file whose data all went reads foComplete
+  /// until the receiver's answer says otherwise (see OnFileResult).
+  const TvxFileResult& FileResult() const { return file_result_; }
+  /// The running session's account so far, or the last session's once it ended.
+  const TvxSessionResult& SessionResult() const { return session_result_; }
+  /// Whether a session's account is open (from its start to OnSessionEnd).
+  bool SessionOpen() const { return session_open_; }
 
   /// Any QObject with setRange(int,int) and setValue(int) slots; not owned, forgotten when
   /// it is destroyed. Setting one posts the current range to it.
@@ -103,7 +124,8 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   /// Bytes the progress range covers: the listed sizes' sum after BuildFileList, the
   /// current file's size during a transfer.
   std::int64_t TotalSize() const { return total_size_; }
-  /// Size the peer announced for the file being received.
+  /// Size the peer announced for the file being received, within the 32-bit range (a larger
+  /// one reads 2^31 - 1); TotalSize holds it whole.
   std::int64_t ReceivedSize() const { return received_size_; }
   /// The open file's position; 0 when none is open.
   std::int64_t GetFilePosition() const;
@@ -195,11 +217,34 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   /// Forgets a held exception (logged): a new session does not answer for an old handler.
   void ForgetHandlerFailure();
 
+  /// Opens the account of a session (Sending, with Listed files); one still open with no
+  /// file in it is started anew (a Send-Init sent again), one with files ends as aborted.
+  void BeginSessionResult(bool sending, int listed);
+  /// How the open file ends, set before it is closed; the first word stands. A file closed
+  /// without one ended with its session: failed during a fatal error, else aborted.
+  void SetFileOutcome(TvxFileOutcome outcome, const std::string& reason = {});
+  /// The open file's end awaits the peer's word: its result is told by SettleFileResult,
+  /// or as the session's end when that comes first.
+  void HoldFileResult() { hold_result_ = true; }
+  /// Tells the held file result (OnFileResult) with its outcome as set.
+  void SettleFileResult();
+  /// Ends the session's account: Ended when it reached its protocol end, else why not
+  /// (Failure). A held file result is told first, as failed or aborted unless the session
+  /// ended. Fires OnSessionEnd; nothing when no account is open.
+  void EndSessionResult(bool ended, const std::string& failure);
+  /// The bytes of the open file that crossed the line; the protocol may leave out what was
+  /// already there (a resent file's start).
+  virtual std::int64_t BytesCrossed() const { return GetFilePosition(); }
+  /// True while a fatal error ends the session (RaiseFatalError's abort).
+  bool EndingInFailure() const { return ending_in_failure_; }
+
  private:
   /// The progress bar's range is an int: sizes beyond it are shifted right by this much.
   int ProgressShift() const;
   void PostProgress(const char* slot, int value) const;
   void PostRange() const;
+  // Tallies FileResult into the session's account and fires OnFileResult.
+  void TellFileResult();
 
   std::string default_path_;
   std::string file_name_;
@@ -221,4 +266,12 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   /// The message of the first exception an event handler threw since the last report.
   std::string handler_failure_;
   bool handler_failed_ = false;
+  // The accounts of the current (or last) file and session.
+  TvxFileResult file_result_;
+  TvxSessionResult session_result_;
+  bool session_open_ = false;
+  bool outcome_set_ = false;  ///< the open file's outcome was set
+  bool hold_result_ = false;  ///< the open file's result awaits the peer
+  bool held_ = false;         ///< a closed file's result awaits the peer
+  bool ending_in_failure_ = false;
 };

@@ -119,8 +119,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   static constexpr std::size_t RecvBufSize = vxkermit::kPacketImageSize;
   /// The send buffer's size outside long-packet sessions (see RecvBufSize).
   static constexpr std::size_t SendBufSize = vxkermit::kPacketImageSize;
-  /// The longest file name an F packet carries.
+  /// The longest file name an F packet carries in a session of classic packets.
   static constexpr std::size_t MaxFileNameLength = 90;
+  /// The longest file name an F packet carries when long packets are agreed: a whole name
+  /// of the file system.
+  static constexpr std::size_t MaxLongFileNameLength = 255;
 
   /// Creates a listening component owned by Owner, with one packet definition that is live
   /// at once (a component attached to an open medium listens without a reopen) and a
@@ -442,7 +445,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void DoPacket(int index) override;
   /// The reply time-out ran out: in a session it counts an error (the base's OnTimeout
   /// first) and answers with a NAK (receiving) or the last packet again (sending); nothing
-  /// while listening.
+  /// while listening. A wait AdaptiveTimeout made shorter than Timeout counts a retry of the
+  /// packet instead: the peer was slower than the round trip said, the line lost nothing.
   void DoTimeout() override;
   /// Timeout, or with AdaptiveTimeout during a session the time-out the round trip gives.
   int SilenceTimeout() const override;
@@ -466,6 +470,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void SkipFile(bool skipAll, bool deleteFile) override;
 
  protected:
+  /// The bytes of the open file that crossed in this session (a resent file's start left out).
+  std::int64_t BytesCrossed() const override;
   /// Frames Len bytes of Data as one packet of Type with SendSeq (a long packet when they do
   /// not fit a classic one and long packets are agreed), sends it through the chain,
   /// advances SendSeq and restarts the reply timer.
@@ -582,6 +588,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Receiving: why the file just flushed does not have the length announced; empty when
   /// it has, or when lengths are not checked.
   std::string LengthMismatch();
+  /// Receiving: why the file just flushed ended short of the length announced (the sender
+  /// skipped it); empty when it did not, or is text.
+  std::string ShortOfAnnounced();
+  /// Sending: the receiver asked to skip the file (All: and the rest).
+  void SkipByReceiver(bool all);
   /// Listening: answers the server command in RecvBuf with an E packet.
   void RefuseServerCommand();
   /// Receiving: opens the file an F packet names (Name, under DefaultPath): what DefaultPath
@@ -699,6 +710,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool kept_file_ = false;        ///< the received file was opened in place, not yet settled
   bool settled_file_ = false;     ///< the collision policy has decided on the received file
   bool refused_file_ = false;     ///< the received file was refused: its data goes nowhere
+  bool skip_sent_ = false;        ///< receiving: this file's skip request went to the sender
   std::int64_t recovered_ = 0;    ///< see RecoveredLength
   std::string attributes_reply_;  ///< the acknowledgement of the current file's A packet
   int window_size_ = 1;

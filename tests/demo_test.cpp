@@ -493,6 +493,10 @@ TEST_F(DemoWindow, SkipFileSkipAllAndAbortWhileSending) {
     if (fs::exists(received + "/" + name)) {
       EXPECT_LT(fs::file_size(received + "/" + name), big.size()) << name;
     }
+    // Skipped files are shown as such, never as done.
+    EXPECT_NE(Text(form->Memo2).find(dir + "/" + name + " skipped."), std::string::npos)
+        << Text(form->Memo2);
+    EXPECT_EQ(Text(form->Memo2).find(dir + "/" + name + " done."), std::string::npos);
   }
 
   QTest::qWait(500);  // the script starts the next ckermit receive
@@ -502,7 +506,31 @@ TEST_F(DemoWindow, SkipFileSkipAllAndAbortWhileSending) {
   EXPECT_EQ(form->vxKermit1->State(), fsListen);
   EXPECT_TRUE(WaitUntil(
       [&] { return Text(form->Memo2).find("Transfer aborted. ") != std::string::npos; }, 2000));
+  EXPECT_EQ(Text(form->Label4), dir + "/a.dat aborted.");
   EXPECT_TRUE(ui.messages.empty());
+}
+
+// Skip File while receiving: the sender discards the file at our request, and the window
+// shows it skipped, not done.
+TEST_F(DemoWindow, AFileSkippedWhileReceivingIsShownSkipped) {
+  std::string dir = MakeTempDir("demo-rskip"), into = MakeTempDir("demo-rskipped");
+  kermitfiles::WriteAll(dir + "/big.bin", kermitfiles::RandomBytes(3000000, 13));
+  QDir::setCurrent(QString::fromStdString(into));
+  form = std::make_unique<TForm1>();
+  form->show();
+  VirtualPortPair pair({"--send", QString::fromStdString(dir + "/big.bin")});
+  ASSERT_TRUE(pair.Ready()) << pair.Output();
+  form->vxComm1->RefreshDevices();
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+  Click(form->CheckBox1);
+  ASSERT_TRUE(form->vxComm1->Active());
+  ASSERT_TRUE(WaitUntil([&] { return form->vxKermit1->GetFilePosition() > 0; }, 20000))
+      << pair.Output();
+  Click(form->Button6);  // Skip File
+  ASSERT_TRUE(WaitForState("Listen", 40000)) << pair.Output();
+  EXPECT_NE(Text(form->Label4).find("big.bin skipped."), std::string::npos) << Text(form->Label4);
+  EXPECT_EQ(Text(form->Memo2).find("big.bin done."), std::string::npos) << Text(form->Memo2);
+  EXPECT_FALSE(fs::exists(into + "/big.bin"));
 }
 
 namespace {

@@ -35,6 +35,11 @@ TEST_F(KermitAttributes, ExactLengthAndDateAreAddedOnlyWhenAsked) {
   EXPECT_EQ(BuildAttributes(0, false, 0), "!!1#119700101 00:00:00");
   const std::string field = BuildAttributes(123456789, true, 981173106);
   EXPECT_EQ(AnnouncedSize(Bytes(field), field.size()), 123456789);
+  // Beyond 32 bits, exact or in K, as a 4.5 GiB file is announced.
+  const std::string large = "1*4831838208";
+  EXPECT_EQ(AnnouncedSize(Bytes(large), large.size()), 4831838208LL);
+  const std::string largeK = "!'4718593";
+  EXPECT_EQ(AnnouncedSize(Bytes(largeK), largeK.size()), 4718593LL * 1024 + 1);
   EXPECT_EQ(ParseAttributeDate(GetAttribute(Bytes(field), field.size(), '#')), 981173106);
 }
 

@@ -16,6 +16,7 @@
 #include "support/ptypair.h"
 #include "support/smalldisk.h"
 #include "support/socatpair.h"
+#include "vxkermit.h"
 
 using namespace kermitfiles;
 
@@ -48,7 +49,7 @@ TEST(KermitCli, HelpDocumentsBothCommands) {
   EXPECT_NE(r.out.find("Long packets (up to 9024 bytes) and repeat-count compression"),
             std::string::npos);
   EXPECT_NE(r.out.find("Print nothing but errors"), std::string::npos);
-  EXPECT_NE(r.out.find("0  every file was transferred"), std::string::npos);
+  EXPECT_NE(r.out.find("0  every file listed was transferred complete"), std::string::npos);
   EXPECT_NE(r.out.find("no session started in time"), std::string::npos);
   EXPECT_NE(r.out.find("2  a usage error, a device that cannot be opened, or a directory"),
             std::string::npos);
@@ -277,7 +278,9 @@ TEST(KermitCli, TheRetryLimitEndsASendToASilentPeer) {
       RunCli({"send", "--quiet", "--timeout", "1", "--retry-limit", "2",
               QString::fromStdString(line.A()), QString::fromStdString(src + "/a.txt")});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "vxkermit: transfer failed: Too many retries.\n");
+  EXPECT_EQ(r.err,
+            "vxkermit: transfer failed: Too many retries.\n"
+            "vxkermit: 1 file listed: 0 sent complete, 0 skipped, 1 failed\n");
 }
 
 TEST(KermitCli, ANameThatIsNotUtf8CrossesTheLineAsItsBytes) {
@@ -320,9 +323,70 @@ TEST(KermitCli, AFileTheReceiverRefusesIsNotTransferred) {
   const CliRun r = RunCli({"send", "--quiet", "--timeout", "2", QString::fromStdString(line.A()),
                            QString::fromStdString(src + "/f.txt")});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "vxkermit: transfer failed: 1 of 1 file skipped by the receiver\n");
+  EXPECT_EQ(r.err,
+            "vxkermit: transfer failed: 1 of 1 file refused by the receiver\n"
+            "vxkermit: 1 file listed: 0 sent complete, 1 skipped, 0 failed\n");
   EXPECT_TRUE(peer->Wait(10000));
   EXPECT_EQ(ReadAll(dst + "/f.txt"), "old");
+}
+
+// Every name given is a file of the batch: one that cannot be sent (a line break in it, blanks
+// at its ends) is an error of its own, said and counted, and the rest are sent.
+TEST(KermitCli, ANameThatCannotBeSentIsAnErrorOfTheBatch) {
+  const std::string src = MakeTempDir("cli-names-src"), dst = MakeTempDir("cli-names-dst");
+  const std::string broken = src + "/new\nline.txt", blanks = src + "/   ";
+  WriteAll(broken, "broken");
+  WriteAll(blanks, "blanks");
+  WriteAll(src + "/other.txt", "other");
+  SocatPair line;
+  auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 30);
+  const CliRun r = RunCli({"send", "--quiet", QString::fromStdString(line.A()), "--",
+                           QString::fromStdString(broken), QString::fromStdString(blanks),
+                           QString::fromStdString(src + "/other.txt")});
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_NE(r.err.find("vxkermit: cannot send \"" + src +
+                       "/new\\nline.txt\": a name with a line break\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("vxkermit: cannot send \"" + src +
+                       "/   \": a name that begins or ends with a blank\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("vxkermit: transfer failed: 2 of 3 files could not be sent\n"
+                       "vxkermit: 3 files listed: 1 sent complete, 0 skipped, 2 failed\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(peer->Wait(10000));
+  EXPECT_EQ(ReadAll(dst + "/other.txt"), "other");
+}
+
+// With long packets agreed a name crosses whole, up to the file system's 255 bytes; with
+// classic packets it is cut in its stem to what one packet holds (at most 90 bytes).
+TEST(KermitCli, ALongNameCrossesWholeWhenLongPacketsAreAgreed) {
+  const std::string src = MakeTempDir("cli-long-src"), dst = MakeTempDir("cli-long-dst"),
+                    cut = MakeTempDir("cli-long-cut");
+  const std::string name = std::string(246, 'n') + ".txt";
+  WriteAll(src + "/" + name, "long");
+  {
+    SocatPair line;
+    auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 30);
+    const CliRun r = RunCli(
+        {"send", QString::fromStdString(line.A()), QString::fromStdString(src + "/" + name)});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(peer->Wait(10000));
+    EXPECT_EQ(EntriesOf(dst), std::vector<std::string>{name});
+    EXPECT_EQ(ReadAll(dst + "/" + name), "long");
+  }
+  SocatPair line;
+  auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), cut, 30);
+  const CliRun r = RunCli({"send", "--classic", QString::fromStdString(line.A()),
+                           QString::fromStdString(src + "/" + name)});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(peer->Wait(10000));
+  const std::vector<std::string> stored = EntriesOf(cut);
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_LE(stored[0].size(), TvxKermit::MaxFileNameLength);
+  EXPECT_EQ(stored[0], std::string(stored[0].size() - 4, 'n') + ".txt");
 }
 
 // A file's date crosses with it both ways (with --classic it does not), and its exact length
@@ -489,9 +553,9 @@ TEST(KermitCli, ReceivedFilesKeepOldOnesAndNeverGoThroughALink) {
     EXPECT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(10000));
     EXPECT_EQ(cli.exitCode(), 1);
     const std::string err = cli.readAllStandardError().toStdString();
-    EXPECT_NE(err.find("vxkermit: transfer failed: 1 file refused: " + dst +
-                       "/link.bin is a symbolic link"),
-              std::string::npos)
+    EXPECT_NE(err.find("vxkermit: transfer failed: 1 of 3 files not kept\n"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find(": discarded (" + dst + "/link.bin is a symbolic link"), std::string::npos)
         << err;
     EXPECT_TRUE(ReadAll(dst + "/one.bin") == ReadAll(src + "/one.bin"));
     EXPECT_TRUE(ReadAll(dst + "/two.bin") == ReadAll(src + "/two.bin"));

@@ -293,3 +293,28 @@ TEST_F(KermitByHand, AdaptiveWaitDoublesWithEachFailureOfOnePacket) {
   Feed(Packet('D', 2, "x", 2));  // got through: back to the round trip
   EXPECT_LT(k.SilenceTimeout(), 2 * base);
 }
+
+// A wait the round trip cut short that runs out is a retry of the packet, not an error of
+// the line; once the waits have backed off to Timeout, a time-out is an error again.
+TEST_F(KermitByHand, OnlyATimeOutOfAWholeWaitCountsAsAnError) {
+  k.SetAdaptiveTimeout(true);
+  k.SetTimeout(5000);
+  k.SetErrorLimit(INT_MAX);
+  Init();
+  Feed(Packet('F', 1, "slow.txt", 2));
+  ASSERT_LT(k.SilenceTimeout(), k.Timeout());
+  int early = 0;
+  while (k.SilenceTimeout() < k.Timeout()) {
+    k.DoTimeout();
+    ++early;
+  }
+  EXPECT_GT(early, 0);
+  EXPECT_EQ(k.ErrorCount(), 0);
+  EXPECT_EQ(k.RetryCount(), early);
+  k.DoTimeout();
+  EXPECT_EQ(k.ErrorCount(), 1);
+  // Without AdaptiveTimeout every time-out is an error, as in the basic protocol.
+  k.SetAdaptiveTimeout(false);
+  k.DoTimeout();
+  EXPECT_EQ(k.ErrorCount(), 2);
+}

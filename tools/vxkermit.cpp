@@ -20,7 +20,9 @@
 #include "platform/debugout.h"
 #include "platform/fileopen.h"
 #include "progressline.h"
+#include "sendnames.h"
 #include "signalcatch.h"
+#include "transferverdict.h"
 #include "vxcomm.h"
 #include "vxkermit.h"
 #include "vxlogfile.h"
@@ -41,8 +43,10 @@ const char* kDescription =
     "they are, whatever their encoding.\n"
     "\n"
     "Long packets (up to 9024 bytes) and repeat-count compression are offered to the peer\n"
-    "and used when it agrees; a file's exact length and date go with it, and a received\n"
-    "file takes the date its sender gives. A sliding window of up to 31 packets in flight\n"
+    "and used when it agrees (a file's name then crosses whole, up to 255 bytes; in\n"
+    "classic packets it is cut to what one holds); a file's exact length and date go with\n"
+    "it, and a received file takes the date its sender gives. A sliding window of up to 31 packets "
+    "in flight\n"
     "is offered (--window). --classic speaks the basic protocol without any of them.\n"
     "--reliable declares the line reliable: data packets stream without waiting for\n"
     "acknowledgements when the peer declares it reliable too.\n"
@@ -80,10 +84,12 @@ const char* kDescription =
     "actually cross.\n"
     "\n"
     "Exit status:\n"
-    "  0  every file was transferred;\n"
-    "  1  the transfer failed: the session ended early, a file was skipped, refused or\n"
-    "     discarded, no file matched the masks, or (receive --wait)\n"
-    "     no session started in time;\n"
+    "  0  every file listed was transferred complete;\n"
+    "  1  the transfer failed: the session ended early, a file was skipped, discarded or\n"
+    "     refused, a name could not be sent (a line break in it, a blank at its start or\n"
+    "     end, no such file: each said on standard error), no file matched the masks, or\n"
+    "     (receive --wait) no session started in time; a failed session is followed by\n"
+    "     its count of files: listed, sent (received) complete, skipped, failed;\n"
     "  2  a usage error, a device that cannot be opened, or a directory that does not\n"
     "     exist, is not a directory or cannot be written (checked before the line is\n"
     "     opened);\n"
@@ -98,23 +104,6 @@ class TCliComm : public TvxComm {
   std::string path;
   ~TCliComm() override { Destroying(); }
   std::string GetDeviceName() override { return path.empty() ? TvxComm::GetDeviceName() : path; }
-};
-
-// The Kermit component, remembering why a session ended early and what it skipped.
-class TCliKermit : public TvxKermit {
- public:
-  std::string failure;
-  int skipped = 0;
-  ~TCliKermit() override { Destroying(); }
-  void AbortTransfer(const std::string& reason) override {
-    if (failure.empty()) failure = reason.empty() ? "aborted" : reason;
-    TvxKermit::AbortTransfer(reason);
-  }
-  // Called when the receiving peer asks to skip the file (or the rest of them).
-  void SkipFile(bool skipAll, bool deleteFile) override {
-    if (State() != fsListen) ++skipped;
-    TvxKermit::SkipFile(skipAll, deleteFile);
-  }
 };
 
 struct Options {
@@ -271,7 +260,7 @@ int main(int argc, char** argv) {
   };
 
   TCliComm comm;
-  TCliKermit kermit;
+  TvxKermit kermit;
   if (o.device.size() > 3 && o.device.compare(0, 3, "COM") == 0) {
     int n = 0;
     if (!ParseNumber(QString::fromStdString(o.device.substr(3)), 1, 65535, n))
@@ -292,6 +281,9 @@ int main(int argc, char** argv) {
   auto onFatal = [&](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
     raise = false;
     if (fatal.empty()) fatal = msg;
+    // Outside a session nothing else ends the wait (a line that fails while listening).
+    if (!kermit.SessionOpen())
+      QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
   };
   comm.OnFatalError = onFatal;
   kermit.OnFatalError = onFatal;
@@ -302,23 +294,20 @@ int main(int argc, char** argv) {
     farEnd.Feed(static_cast<const char*>(data), len);
   };
 
-  int files = 0;
-  std::vector<std::string> received;
-  std::vector<std::string> refused;  // why each refused file was, in order
   bool sessionStarted = false, sessionEnded = false;
+  TvxSessionResult session;
   kermit.OnFileStart = [&](TObject*) {
     if (loud) progress.Start(kermit.FileName());
   };
   // A recovered file's progress counts what crosses the line, not what was there before.
   kermit.OnFileEnd = [&](TObject*) {
-    if (!o.send && !kermit.FileRefusal().empty()) {
-      refused.push_back(kermit.FileRefusal());
-      if (loud) progress.Break();
-      return;
-    }
-    ++files;
-    if (!o.send) received.push_back(kermit.FileName());
     if (loud) progress.Finish(kermit.TotalSize() - kermit.RecoveredLength(), kermit.ErrorCount());
+  };
+  kermit.OnFileResult = [&](TObject*, const TvxFileResult& file) {
+    if (file.outcome == foComplete || !loud) return;
+    progress.Break();
+    std::cerr << "vxkermit: " << file.name << ": " << FileOutcomeText(file.outcome)
+              << (file.reason.empty() ? "" : " (" + file.reason + ")") << "\n";
   };
   // At every error too: a transfer that stalls shows its time-outs and repeats as they come.
   const auto showProgress = [&](TObject*) {
@@ -330,13 +319,14 @@ int main(int argc, char** argv) {
   kermit.OnProgress = showProgress;
   kermit.OnError = showProgress;
   kermit.OnChangeState = [&](TObject*) {
-    if (kermit.State() != fsListen)
-      sessionStarted = true;
-    else if (sessionStarted) {
-      sessionEnded = true;
-      // Out of the loop at once, but not from inside the packet handling.
-      QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
-    }
+    if (kermit.State() != fsListen) sessionStarted = true;
+  };
+  // However the session ends, its account comes here once.
+  kermit.OnSessionEnd = [&](TObject*, const TvxSessionResult& result) {
+    session = result;
+    sessionEnded = true;
+    // Out of the loop at once, but not from inside the packet handling.
+    QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
   };
 
   // A signal that ends the program ends the session in order: the peer gets an E packet
@@ -360,22 +350,37 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // The session ends through OnChangeState; an abort (no event) and the rest are looked for.
-  QTimer poll;
+  // A receiver that waits for a session gives up after --wait (armed an hour at a time: a
+  // timer's interval is an int of milliseconds).
+  QTimer gaveUp;
+  gaveUp.setSingleShot(true);
   QElapsedTimer waited;
   waited.start();
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    const bool aborted = sessionStarted && kermit.State() == fsListen && !kermit.failure.empty();
-    const bool gaveUp =
-        !o.send && !sessionStarted && waitSec > 0 && waited.elapsed() > waitSec * 1000LL;
-    if (sessionEnded || aborted || gaveUp || (!sessionStarted && !fatal.empty())) app.quit();
+  const qint64 waitMs = waitSec * 1000LL;
+  const auto arm = [&] {
+    gaveUp.start(static_cast<int>(std::min<qint64>(waitMs - waited.elapsed(), 3600000)));
+  };
+  QObject::connect(&gaveUp, &QTimer::timeout, [&] {
+    if (sessionStarted) return;
+    if (waited.elapsed() >= waitMs)
+      app.quit();
+    else
+      arm();
   });
-  poll.start(50);
+  if (!o.send && waitSec > 0) arm();
 
-  int listed = 0;
+  int refused = 0;
   if (o.send) {
     std::string masks;
-    for (const auto& m : o.masks) masks += (masks.empty() ? "" : ";") + m;
+    for (const auto& m : o.masks) {
+      // Each one is a file of the batch: one that names none is an error of its own.
+      if (const std::string why = UnsendableMask(kermit, m); !why.empty()) {
+        ++refused;
+        std::cerr << "vxkermit: cannot send " << QuotedName(m) << ": " << why << "\n";
+        continue;
+      }
+      masks += (masks.empty() ? "" : ";") + m;
+    }
     // What the line held before this side spoke (a peer's answers to an earlier session)
     // would be taken for answers to the Send-Init.
     comm.PurgeIn();
@@ -387,7 +392,6 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
       if (fatal.empty()) fatal = e.what();
     }
-    listed = kermit.FileList().Count();
     if (!fatal.empty() && !sessionStarted) {
       std::cerr << "vxkermit: " << fatal << "\n";
       return 1;
@@ -396,8 +400,9 @@ int main(int argc, char** argv) {
   app.exec();
   // The last answer (the break or its acknowledgement) leaves the line before the close,
   // which would purge it; a slow line gets the time its bytes need, within bounds.
-  // After a signal the peer may still be sending: what it sent is read until it stops.
-  if (signaled)
+  // After a signal or a session that ended early the peer may still be sending: what it
+  // sent is read (and answered with the error packet again) until it stops.
+  if (signaled || (sessionEnded && !session.ended))
     DrainUntilQuiet(comm, 300, 5000);
   else
     DrainOutput(comm, 5000);
@@ -405,46 +410,23 @@ int main(int argc, char** argv) {
   progress.Break();
   if (signaled) {
     std::cerr << "vxkermit: " << (sessionStarted ? "transfer failed: " : "")
-              << (kermit.failure.empty() ? "ended by signal " + std::to_string(signaled)
-                                         : kermit.failure)
+              << (session.failure.empty() ? "ended by signal " + std::to_string(signaled)
+                                          : session.failure)
               << "\n";
     return 128 + signaled;
   }
 
-  // A file the receiver skipped, or one the sender discarded at its end (the receiving
-  // side removed it), was not transferred although its session ended well.
-  std::string incomplete;
-  if (o.send && kermit.skipped > 0)
-    incomplete = std::to_string(kermit.skipped) + " of " + std::to_string(listed) +
-                 (listed == 1 ? " file" : " files") + " skipped by the receiver";
-  else if (o.send && files < listed)
-    incomplete = std::to_string(listed - files) + " of " + std::to_string(listed) +
-                 (listed == 1 ? " file" : " files") + " not sent";
-  int discarded = 0;
-  for (const std::string& name : received)
-    if (!vxFileExists(name)) ++discarded;
-  if (discarded > 0)
-    incomplete = std::to_string(discarded) + (discarded == 1 ? " file" : " files") +
-                 " discarded by the sender";
-  if (!refused.empty())
-    incomplete = std::to_string(refused.size()) + (refused.size() == 1 ? " file" : " files") +
-                 " refused: " + refused.front();
-
-  const bool ok = sessionEnded && kermit.failure.empty() && fatal.empty() && incomplete.empty();
+  const TTransferVerdict verdict = JudgeTransfer(session, refused);
+  const bool ok = sessionEnded && verdict.ok && fatal.empty();
   // Success is news only for a user who asked for output; a failure is an error.
   if (ok) {
-    if (loud)
-      std::cerr << "vxkermit: " << files << (files == 1 ? " file " : " files ")
-                << (o.send ? "sent" : "received") << "\n";
+    if (loud) std::cerr << "vxkermit: " << verdict.text << "\n";
   } else if (!sessionStarted) {
     std::cerr << "vxkermit: " << (fatal.empty() ? "no session started" : fatal) << "\n";
   } else {
     std::cerr << "vxkermit: transfer failed: "
-              << (!kermit.failure.empty() ? kermit.failure
-                  : !fatal.empty()        ? fatal
-                  : !incomplete.empty()   ? incomplete
-                                          : "the session did not end")
-              << "\n";
+              << (!verdict.ok || fatal.empty() ? verdict.text : fatal) << "\n";
+    std::cerr << "vxkermit: " << verdict.counts << "\n";
   }
   if (!ok && !farEnd.LastLines().empty())
     std::cerr << "vxkermit: the far end's last output: " << farEnd.LastLines() << "\n";

@@ -123,14 +123,14 @@ std::string GetAttribute(const std::uint8_t* field, std::size_t len, char letter
   return {};
 }
 
-std::int32_t AnnouncedSize(const std::uint8_t* field, std::size_t len) {
-  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+std::int64_t AnnouncedSize(const std::uint8_t* field, std::size_t len) {
+  constexpr std::int64_t kMax = std::int64_t{1} << 62;
   std::int64_t v = DecimalValue(GetAttribute(field, len, '1'));
   if (v < 0) {
     const std::int64_t k = DecimalValue(GetAttribute(field, len, '!'));
     v = k < 0 ? 1 : (k > kMax / 1024 ? kMax : k * 1024 + 1);
   }
-  return static_cast<std::int32_t>(v > kMax ? kMax : v);
+  return v > kMax ? kMax : v;
 }
 
 std::int64_t SizeInK(const std::uint8_t* field, std::size_t len) {

@@ -41,8 +41,8 @@ std::int64_t ParseAttributeDate(const std::string& text);
 std::string GetAttribute(const std::uint8_t* field, std::size_t len, char letter);
 
 // The announced size of a file in bytes: the exact length "1" when given, else the length
-// in K "!" (0 when missing or not a number) times 1024 plus 1. Clamped to the 32-bit range.
-std::int32_t AnnouncedSize(const std::uint8_t* field, std::size_t len);
+// in K "!" (0 when missing or not a number) times 1024 plus 1; past 2^62 it stays there.
+std::int64_t AnnouncedSize(const std::uint8_t* field, std::size_t len);
 
 // The length in K "!" of a data field; -1 when it is missing or not a number.
 std::int64_t SizeInK(const std::uint8_t* field, std::size_t len);

@@ -432,6 +432,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
 
 void TvxKermit::StartSession(TvxTransferState state) {
   ForgetHandlerFailure();
+  BeginSessionResult(state == fsSend, state == fsSend ? FileList().Count() : 0);
   ResetSession(state);
   SizeBuffers();
   stream_ = false;
@@ -473,7 +474,11 @@ void TvxKermit::DoTimeout() {
     peer_silent_ = true;
     return RaiseFatalError(17, 8, "Too many retries.");
   }
-  if (!CountError()) return;
+  // A wait cut shorter than Timeout by the round trip (AdaptiveTimeout) that runs out shows a
+  // peer slower than the line's record, not an error of the line: it costs a retry of the
+  // packet. Waits back off up to Timeout and beyond, and those that run out count as errors.
+  const bool early = SilenceTimeout() < Timeout();
+  if (early ? !CountRetry() : !CountError()) return;
   LogMsg(dlDetail, "Timeout!");
   if (State() == fsReceive)
     SendNak();
@@ -498,6 +503,8 @@ void TvxKermit::AbortTransfer(const std::string& reason) {
   answer_with_error_ = running;
   CloseTransferFile();
   StartTimer(0);
+  // Last: its handler may start the next session.
+  EndSessionResult(false, reason);
 }
 
 void TvxKermit::StreamingFailure(const std::string& what) {
@@ -533,6 +540,7 @@ void TvxKermit::RefuseServerCommand() {
 void TvxKermit::EndSession() {
   ResetSession(fsListen);
   LogMsg(dlSimple, "BREAK [B] Close Session Packet! ");
+  EndSessionResult(true, {});
 }
 
 void TvxKermit::SendAck() {
@@ -549,6 +557,7 @@ void TvxKermit::SendAck() {
   const int received = RecvSeq();
   send_seq_ = received;
   const bool withSkip = RecvType() == 'D' && skip_code_.size() == 1;
+  skip_sent_ = skip_sent_ || withSkip;
   if (RecvType() == 'A' && !attributes_reply_.empty())
     SendPacket('Y', attributes_reply_.data(), attributes_reply_.size());
   else
@@ -569,6 +578,7 @@ void TvxKermit::SendNak() {
 void TvxKermit::SkipFile(bool skipAll, bool deleteFile) {
   TvxCustomFileTransfer::SkipFile(skipAll, deleteFile);
   if (State() == fsSend) {
+    SetFileOutcome(foSkippedByUs, "skipped by this side");
     if (skipAll) FileList().Clear();
     // Only a file being sent can be ended; between files the next header follows as usual.
     // With packets in flight the Z waits for them, and no more data goes.

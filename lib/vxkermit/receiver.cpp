@@ -1,6 +1,7 @@
 // The receiving side of TvxKermit: the Send-Init answer, file header, attributes, data and
 // end of file; every accepted packet is acknowledged by the dispatch.
 #include <algorithm>
+#include <limits>
 
 #include "vxkermit.h"
 #include "vxkermit/attributes.h"
@@ -83,6 +84,7 @@ bool TvxKermit::ReceiveFileHeader() {
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
   received_date_ = -1;
   file_text_ = false;
+  skip_sent_ = false;
   announced_exact_ = announced_k_ = -1;
   wire_bytes_ = wire_lf_ = 0;
   // A sender that does not know this side for a like system sends names converted.
@@ -98,8 +100,10 @@ bool TvxKermit::ReceiveFileHeader() {
 }
 
 void TvxKermit::ReceiveAttributes() {
-  SetReceivedSize(AnnouncedSize(RecvData(), RecvDataLen()));
-  SetTotalSize(ReceivedSize());
+  // ReceivedSize keeps its 32-bit range; progress takes the whole announced size.
+  const std::int64_t announced = AnnouncedSize(RecvData(), RecvDataLen());
+  SetReceivedSize(std::min<std::int64_t>(announced, std::numeric_limits<std::int32_t>::max()));
+  SetTotalSize(announced);
   // The date decides an update (FileCollision) and, with FileDates, becomes the file's own.
   received_date_ = ParseAttributeDate(GetAttribute('#'));
   file_text_ = text_conversion_ && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
@@ -159,12 +163,17 @@ void TvxKermit::ReceiveEOF() {
     if (refused_file_) {
       text += " (refused)";
     } else if (discard) {
+      SetFileOutcome(skip_sent_ ? foSkippedByUs : foDiscarded,
+                     skip_sent_ ? "skipped by this side" : "discarded by the sender");
       DiscardIncomingFile();
       text += " with deletion!";
     } else {
       // A file cut short or grown on the way is not acknowledged as received.
       const std::string mismatch = LengthMismatch();
       if (!mismatch.empty()) return FailReceivedFile(mismatch);
+      // Short of its announced length without a check: the sender ended it early.
+      const std::string shortBy = ShortOfAnnounced();
+      SetFileOutcome(shortBy.empty() ? foComplete : foSkippedByPeer, shortBy);
       // The end is acknowledged only for a file that is on disk whole, under its name.
       StoreIncomingFile(received_date_, file_dates_ ? received_date_ : -1);
     }
@@ -188,6 +197,20 @@ std::string TvxKermit::LengthMismatch() {
   const std::string name = FileName().substr(FileName().rfind('/') + 1);
   return name + ": " + std::to_string(arrived.stored) + " bytes arrived, " + announced +
          " announced.";
+}
+
+std::string TvxKermit::ShortOfAnnounced() {
+  TvxFileStream* file = FileStream();
+  if (file == nullptr || file_text_) return {};
+  const std::int64_t stored = file->Size();
+  const TArrived arrived{stored, false, 0, 0};
+  // Only fewer bytes than announced: the sender ended the file before its end.
+  if (LengthAgrees(announced_exact_, announced_k_, arrived) ||
+      (announced_exact_ >= 0 ? stored > announced_exact_ : stored > announced_k_ * 1024))
+    return {};
+  const std::string announced = announced_exact_ >= 0 ? std::to_string(announced_exact_)
+                                                      : std::to_string(announced_k_) + " K";
+  return "the sender ended it after " + std::to_string(stored) + " bytes of " + announced;
 }
 
 std::string TvxKermit::GetAttribute(char letter) const {

@@ -70,7 +70,8 @@ void TvxKermit::SendFileHeader() {
   }
   // Encoded like data, as peers read it, and never longer than the peer's MAXL allows.
   std::string field;
-  for (std::size_t n = std::min(MaxFileNameLength, MaxDataField()); n > 0; --n) {
+  const std::size_t longest = send_long_ > 0 ? MaxLongFileNameLength : MaxFileNameLength;
+  for (std::size_t n = std::min(longest, MaxDataField()); n > 0; --n) {
     field = EncodeText(SentFileName(FileName(), n), QctlOf(init_params_), qbin_, rept_);
     if (field.size() <= MaxDataField()) break;
   }
@@ -223,6 +224,9 @@ void TvxKermit::StreamTurn() {
 void TvxKermit::SendEOF(bool discard) {
   window_eof_ = false;
   window_discard_ = false;
+  // Complete only once the receiver acknowledges the end (a skip said so before).
+  SetFileOutcome(foComplete);
+  HoldFileResult();
   CloseTransferFile();
   ++file_index_;
   SendPacket('Z', "D", discard ? 1 : 0);
@@ -233,6 +237,7 @@ void TvxKermit::SendBreak() {
   SendPacket('B', nullptr, 0);
   LogMsg(dlDebug, "Answer BREAK");
   ResetSession(fsListen);
+  EndSessionResult(true, {});
 }
 
 void TvxKermit::ReceiveAck() {
@@ -298,6 +303,7 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       // The receiver refuses the file ("N", and perhaps the attributes that decided it): it
       // is skipped, and its Z asks the receiver to discard what it may hold.
       if (len > 0 && data[0] == 'N') {
+        SetFileOutcome(foDiscarded, "refused by the receiver");
         LogMsg(dlSimple, "The receiver refuses " + FileName() + ".");
         SkipFile(false, true);
         break;
@@ -313,11 +319,12 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
     case 'D':
       packet_sizer_.Delivered(last_data_field_, repeats);
       if (len > 0 && (data[0] == 'X' || data[0] == 'Z'))
-        SkipFile(data[0] == 'Z', true);
+        SkipByReceiver(data[0] == 'Z');
       else
         SendFileData();
       break;
     case 'Z':
+      SettleFileResult();
       if (file_index_ < FileList().Count())
         SendFileHeader();
       else
@@ -326,4 +333,14 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
     default:
       break;
   }
+}
+
+void TvxKermit::SkipByReceiver(bool all) {
+  SetFileOutcome(foSkippedByPeer, "skipped by the receiver");
+  SkipFile(all, true);
+}
+
+std::int64_t TvxKermit::BytesCrossed() const {
+  // A resent or recovered file's start was there before the session.
+  return GetFilePosition() - recovered_;
 }

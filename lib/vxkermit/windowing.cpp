@@ -55,7 +55,7 @@ void TvxKermit::WindowAcknowledged(int number, const std::uint8_t* data, std::si
   if (!send_window_.Acknowledge(number)) return;
   packet_sizer_.Delivered(send_window_.Field(number), send_window_.Repeats(number));
   // The receiver asks to skip the file ("X") or all files ("Z").
-  if (len > 0 && (data[0] == 'X' || data[0] == 'Z')) SkipFile(data[0] == 'Z', true);
+  if (len > 0 && (data[0] == 'X' || data[0] == 'Z')) SkipByReceiver(data[0] == 'Z');
   if (send_window_.Slide() > 0) ResetRetries();
   FillWindow();
   // A full window held up by its first packet while the newest one is acknowledged: on a line

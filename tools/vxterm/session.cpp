@@ -58,12 +58,6 @@ std::string TTermComm::SettingsRefused() {
          StopBitsNames().value(runs.StopBits).toStdString();
 }
 
-void TTermKermit::AbortTransfer(const std::string& reason) {
-  if (failure.empty()) failure = reason.empty() ? "aborted" : reason;
-  TvxKermit::AbortTransfer(reason);
-  if (onAbort) onAbort();
-}
-
 TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& options)
     : console_(console),
       options_(options),

@@ -60,15 +60,6 @@ class TTermComm : public TvxComm {
   std::string SettingsRefused();
 };
 
-// The Kermit component of the session: it says why a transfer ended early.
-class TTermKermit : public TvxKermit {
- public:
-  std::string failure;
-  std::function<void()> onAbort;
-  ~TTermKermit() override { Destroying(); }
-  void AbortTransfer(const std::string& reason) override;
-};
-
 class TTerminalSession : public QObject {
  public:
   TTerminalSession(TConsole& console, const TTerminalOptions& options);
@@ -131,7 +122,7 @@ class TTerminalSession : public QObject {
   TTerminalOptions options_;
   std::string wait_name_;  // the name waited for after the device went away
   TTermComm comm_;
-  TTermKermit kermit_;
+  TvxKermit kermit_;
   TSessionLog log_;
   bool logging_ = false;
   std::string log_name_;
@@ -171,8 +162,10 @@ class TTerminalSession : public QObject {
   bool sending_ = false;
   bool started_ = false;
   bool finish_queued_ = false;
-  int files_ = 0;
-  int listed_ = 0;
+  TvxSessionResult result_;  // the account of the transfer's session, once it ended
+  bool ended_ = false;       // the session ended (result_ holds its account)
+  int refused_ = 0;          // names of the send command that name no file
+  std::string cancelled_;    // why the transfer ended before its session began
   std::string fatal_;
   int exit_code_ = 0;
 };

@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 
 #include "platform/fileopen.h"
+#include "sendnames.h"
 #include "session.h"
+#include "transferverdict.h"
 
 void TTerminalSession::SetUpKermit() {
   comm_.SetDataProcessor(&kermit_);
@@ -14,13 +16,26 @@ void TTerminalSession::SetUpKermit() {
     if (fatal_.empty()) fatal_ = msg;
     if (mode_ == Transfer) QTimer::singleShot(0, this, [this] { FinishTransfer(); });
   };
-  kermit_.onAbort = [this] {
-    if (mode_ == Transfer) QTimer::singleShot(0, this, [this] { FinishTransfer(); });
-  };
   kermit_.OnFileStart = [this](TObject*) { progress_.Start(kermit_.FileName()); };
   kermit_.OnFileEnd = [this](TObject*) {
-    ++files_;
     progress_.Finish(kermit_.TotalSize(), kermit_.ErrorCount());
+  };
+  // A file that did not cross whole says so under its progress line.
+  kermit_.OnFileResult = [this](TObject*, const TvxFileResult& file) {
+    if (file.outcome == foComplete) return;
+    progress_.Break();
+    Message(file.name.substr(file.name.rfind('/') + 1) + ": " + FileOutcomeText(file.outcome) +
+            (file.reason.empty() ? "" : " (" + file.reason + ")"));
+  };
+  // However the session ends, its account comes here once.
+  kermit_.OnSessionEnd = [this](TObject*, const TvxSessionResult& result) {
+    result_ = result;
+    ended_ = true;
+    if (mode_ == Transfer && !finish_queued_) {
+      finish_queued_ = true;
+      // Not from inside the packet handling.
+      QTimer::singleShot(0, this, [this] { FinishTransfer(); });
+    }
   };
   // At every error too: a transfer that stalls shows its time-outs and repeats as they come.
   const auto showProgress = [this](TObject*) {
@@ -30,25 +45,26 @@ void TTerminalSession::SetUpKermit() {
   kermit_.OnProgress = showProgress;
   kermit_.OnError = showProgress;
   kermit_.OnChangeState = [this](TObject*) {
-    if (kermit_.State() != fsListen)
-      started_ = true;
-    else if (started_ && !finish_queued_) {
-      finish_queued_ = true;
-      // Not from inside the packet handling.
-      QTimer::singleShot(0, this, [this] { FinishTransfer(); });
-    }
+    if (kermit_.State() != fsListen) started_ = true;
   };
 }
 
 void TTerminalSession::StartSend(const std::vector<std::string>& paths) {
-  std::string masks;
-  for (const std::string& p : paths) masks += (masks.empty() ? "" : ";") + p;
   ApplyKermitSettings(kermit_, options_.kermit, options_.line.dataBits);
   kermit_.SetDefaultPath("");
+  std::string masks;
+  refused_ = 0;
+  for (const std::string& p : paths) {
+    if (const std::string why = UnsendableMask(kermit_, p); !why.empty()) {
+      ++refused_;
+      Message("cannot send " + QuotedName(p) + ": " + why);
+      continue;
+    }
+    masks += (masks.empty() ? "" : ";") + p;
+  }
   sending_ = true;
-  started_ = finish_queued_ = false;
-  files_ = 0;
-  kermit_.failure.clear();
+  started_ = finish_queued_ = ended_ = false;
+  cancelled_.clear();
   fatal_.clear();
   far_end_.Clear();
   mode_ = Transfer;
@@ -60,7 +76,6 @@ void TTerminalSession::StartSend(const std::vector<std::string>& paths) {
   } catch (const std::exception& e) {
     if (fatal_.empty()) fatal_ = e.what();
   }
-  listed_ = kermit_.FileList().Count();
   if (!started_ && !fatal_.empty()) FinishTransfer();
 }
 
@@ -74,9 +89,9 @@ void TTerminalSession::StartReceive(const std::string& dir, std::string firstByt
   ApplyKermitSettings(kermit_, options_.kermit, options_.line.dataBits);
   kermit_.SetDefaultPath(dir);
   sending_ = false;
-  started_ = finish_queued_ = false;
-  files_ = listed_ = 0;
-  kermit_.failure.clear();
+  started_ = finish_queued_ = ended_ = false;
+  refused_ = 0;
+  cancelled_.clear();
   fatal_.clear();
   far_end_.Clear();
   mode_ = Transfer;
@@ -100,7 +115,7 @@ void TTerminalSession::CancelTransfer() {
   if (started_) {
     kermit_.AbortTransfer("cancelled by the user");
   } else {
-    kermit_.failure = "cancelled by the user";
+    cancelled_ = "cancelled by the user";
     FinishTransfer();
   }
 }
@@ -119,22 +134,20 @@ void TTerminalSession::FinishTransfer() {
   mode_ = Terminal;
   after_transfer_.start();
   in_late_packet_ = false;
-  const bool ok =
-      started_ && kermit_.failure.empty() && fatal_.empty() && (!sending_ || files_ == listed_);
-  if (ok) {
-    Message(std::to_string(files_) + (files_ == 1 ? " file " : " files ") +
-            (sending_ ? "sent" : "received"));
+  const TTransferVerdict verdict = JudgeTransfer(result_, refused_);
+  if (started_ && ended_ && verdict.ok && fatal_.empty()) {
+    Message(verdict.text);
   } else {
-    const std::string why = !kermit_.failure.empty() ? kermit_.failure
-                            : !fatal_.empty()        ? fatal_
-                            : sending_ && files_ < listed_
-                                ? std::to_string(listed_ - files_) + " of " +
-                                      std::to_string(listed_) + " files not sent"
-                                : "the session did not end";
+    const std::string why = !cancelled_.empty()                  ? cancelled_
+                            : ended_ && !result_.failure.empty() ? result_.failure
+                            : !fatal_.empty()                    ? fatal_
+                            : ended_                             ? verdict.text
+                                                                 : "the session did not end";
     Message("transfer failed: " + why);
+    if (ended_) Message(verdict.counts);
     if (!far_end_.LastLines().empty())
       Message("the far end's last output: " + far_end_.LastLines());
   }
   fatal_.clear();
-  kermit_.failure.clear();
+  cancelled_.clear();
 }
