@@ -78,7 +78,10 @@ std::string TLineMap::Apply(const std::string& data) const {
 
 std::string TLineMap::Names() const {
   std::string names;
-  for (const TMapName& n : kNames)
-    if (flags_ & n.flag) names += (names.empty() ? "" : ",") + std::string(n.name);
+  for (const TMapName& n : kNames) {
+    if (!(flags_ & n.flag)) continue;
+    if (!names.empty()) names += ',';
+    names += n.name;
+  }
   return names.empty() ? "none" : names;
 }
