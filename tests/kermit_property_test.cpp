@@ -1327,6 +1327,7 @@ struct Script {
   std::vector<std::string> packets;
   Sources files;  // every file sent, discarded ones included
   std::set<std::string> discarded;
+  std::set<std::string> misannounced;  // files whose A packet gives a length they do not have
   std::string setting;
 };
 
@@ -1337,7 +1338,9 @@ struct Script {
 // and uses them as a sender would against a receiver set as Ext's receiver side: long
 // packets up to the shorter limit, repeat counts when both take them (now and then for
 // runs too short to gain, which is legal).
-Script MakeScript(Rng& rng, std::uint8_t ownQbin, const Extension& ext, Rng& xr) {
+//
+// With Lies, now and then a file's A packet announces an exact length other than the file's.
+Script MakeScript(Rng& rng, std::uint8_t ownQbin, const Extension& ext, Rng& xr, Rng* lies) {
   Script s;
   const int check = rng.Chance(0.1) ? 0 : 1 + static_cast<int>(rng.Below(2));
   std::uint8_t qctl = '#';
@@ -1400,7 +1403,13 @@ Script MakeScript(Rng& rng, std::uint8_t ownQbin, const Extension& ext, Rng& xr)
     for (unsigned char b : name) EncodeInto(b, qctl, qbin, encodedName, rept);
     packets.push_back(Frame('F', seq++, encodedName, check));
     if (attributes && rng.Chance(0.9)) {
-      const std::string size = std::to_string(body.size());
+      std::size_t announced = body.size();
+      if (lies && lies->Chance(0.2)) {
+        announced =
+            body.empty() || lies->Chance(0.5) ? body.size() + 1 + lies->Below(3) : body.size() - 1;
+        s.misannounced.insert(name);
+      }
+      const std::string size = std::to_string(announced);
       packets.push_back(Frame(
           'A', seq++,
           "1" + std::string(1, static_cast<char>(ToChar(static_cast<unsigned>(size.size())))) +
@@ -1453,10 +1462,15 @@ Outcome RunReceiverStream(std::uint64_t seed, const Workspace& ws, long& rerolls
   Rng rng(seed);
   Rng xr = ExtensionRng(seed);
   const Extension ext = DrawExtension(xr, kExtendedShare);
+  // In a share of cases the receiver checks lengths and the script lies about some, drawn
+  // from a stream of their own.
+  Rng lr(seed ^ 0x6C656E6774687321ull);
+  const bool checks = lr.Chance(0.3);
   Watched r;
   Configure(r, rng, ws.in, "receiver");
   ApplyExtension(r, ext, 1);
-  Script script = MakeScript(rng, r.EighthBitPrefix(), ext, xr);
+  r.SetCheckLengths(checks);
+  Script script = MakeScript(rng, r.EighthBitPrefix(), ext, xr, checks ? &lr : nullptr);
   Sources kept;
   for (const auto& f : script.files)
     if (!script.discarded.count(f.first)) kept.push_back(f);
@@ -1464,8 +1478,10 @@ Outcome RunReceiverStream(std::uint64_t seed, const Workspace& ws, long& rerolls
   if (ext.on && xr.Chance(0.5)) profile.header = xr.LogUniform(0.005, 0.2);
   const double tickRate = rng.Chance(0.5) ? rng.LogUniform(0.005, 0.2) : 0.0;
   const double copies = rng.Chance(0.5) ? rng.LogUniform(0.05, 0.6) : 0.0;
-  o.setting =
-      script.setting + (r.RetryLimit() ? "" : ", receiver defaults") + "; " + profile.Describe();
+  o.setting = script.setting + (r.RetryLimit() ? "" : ", receiver defaults") +
+              (checks ? ", lengths checked" : "") +
+              (script.misannounced.empty() ? "" : ", lengths announced wrong") + "; " +
+              profile.Describe();
   TRACE("case %s: %s", Hex(seed).c_str(), o.setting.c_str());
   Line line(rng, profile);
   r.OnDataSend = [&](TObject*, const void* d, Cardinal n, bool, bool& handled) {
@@ -1525,6 +1541,10 @@ Outcome RunReceiverStream(std::uint64_t seed, const Workspace& ws, long& rerolls
   rw.AfterStep();
   o.started = rw.sessions > 0;
   o.completed = rw.cleanEnds > 0;
+  // A file that does not have the length its sender announced is never reported received.
+  for (const std::string& name : script.misannounced)
+    if (rw.reported.count(name))
+      o.failures.push_back({"reported received with a length other than the one announced", name});
   if (o.failures.empty()) {
     rw.CheckReportedFiles();
     CheckWorkspace(ws, script.files, false, o.failures);
