@@ -74,6 +74,8 @@ constexpr double kExtendedShare = 0.25;
 constexpr double kRecoveryShare = 0.15;
 // The share of live cases whose application handlers throw now and then.
 constexpr double kHostileShare = 0.1;
+// The share of live cases in which a file shrinks on disk while it is sent.
+constexpr double kShrinkShare = 0.05;
 constexpr long kReceiverStreams = 350000;
 constexpr long kSenderStreams = 200000;
 // Steps (deliveries and time-outs) one case may take before it counts as hung. Far above
@@ -1192,8 +1194,25 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   }
   if (!sending) o.failures.push_back({"sender: no session started", ""});
 
+  // In a share of cases one file is cut to half its size on disk part-way, from a stream of
+  // its own; the sender checks lengths. A copy that is not the file sent must never count.
+  Rng sr(seed ^ 0x736872696E6B7321ull);
+  const bool shrinks = sr.Chance(kShrinkShare) && !files.empty();
+  const long shrinkAt = shrinks ? 1 + static_cast<long>(sr.Below(60)) : -1;
+  const std::size_t shrunk = shrinks ? sr.Below(static_cast<unsigned>(files.size())) : 0;
+  if (shrinks) {
+    s.SetCheckLengths(true);
+    o.setting += ", " + files[shrunk].first + " shrinks";
+  }
+
   const bool mayStream = windows.reliable[0] && windows.reliable[1];
   for (; o.failures.empty(); ++o.steps) {
+    if (o.steps == shrinkAt) {
+      TRACE("   %s is cut to half", files[shrunk].first.c_str());
+      if (::truncate((ws.out + "/" + files[shrunk].first).c_str(),
+                     static_cast<off_t>(files[shrunk].second.size() / 2)) != 0)
+        o.failures.push_back({"cannot cut a file", files[shrunk].first});
+    }
     // A streaming sender queues its next burst to the event loop: it runs between steps.
     if (mayStream) {
       try {
@@ -1273,7 +1292,7 @@ Outcome RunLiveCase(std::uint64_t seed, const Workspace& ws, long& rerolls) {
   afterStep();
   if (o.failures.empty()) {
     rw.CheckReportedFiles();
-    CheckWorkspace(ws, files, true, o.failures);
+    CheckWorkspace(ws, files, !shrinks, o.failures);
   }
   rerolls += line.rerolls;
   o.usedHostile = thrown > 0;
