@@ -211,6 +211,14 @@ class Monkey {
       ++figures_.aborted;
       return;
     }
+    // A file skipped ends so only when a skip was asked for during it.
+    if (EndsWith(label, " skipped.") || EndsWith(label, " discarded.")) {
+      if (skipped_.erase(name))
+        ++figures_.skipped;
+      else
+        Fail("the file label shows \"" + label + "\" but no skip was asked for");
+      return;
+    }
     if (!EndsWith(label, " done.")) {
       Fail("the file label shows \"" + label + "\" at a file's end");
       return;
