@@ -211,8 +211,9 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   /// first such exception is held until ReportHandlerFailure.
   void FireEvent(const TNotifyEvent& handler, const char* name);
   /// Called by a protocol once the packet, tick or call at hand is done and its state is
-  /// whole: an exception FireEvent held becomes fatal error 15/1 ("EXCEPTION in <Name>
-  /// handler. " and its message), which ends a running session; nothing without one.
+  /// whole: an exception FireEvent held becomes fatal error 15/1 ("EXCEPTION in NAME
+  /// handler. " and its message, NAME the event's), which ends a running session; nothing without
+  /// one.
   void ReportHandlerFailure();
   /// Forgets a held exception (logged): a new session does not answer for an old handler.
   void ForgetHandlerFailure();
