@@ -72,7 +72,9 @@ inline constexpr std::uint8_t kDefaultRepeatPrefix = '~';
 /// WHATAMI are sent, WINDO (one packet), MAXLX1 and MAXLX2; with WHATAMI, CHKPNT and CHKINT
 /// (no checkpointing) and WHATAMI follow.
 struct TInitBlock {
-  std::array<std::uint8_t, kInitFieldCount + 3 + 5>
+  // The ten fields, WINDO, MAXLX1 and MAXLX2, CHKPNT, CHKINT and WHATAMI, and the system
+  // ID's length character and its characters.
+  std::array<std::uint8_t, kInitFieldCount + 3 + 5 + 1 + sizeof kUnixSystemId - 1>
       bytes{};           ///< the block; only the first size bytes count
   std::size_t size = 0;  ///< the bytes in use
   /// The first byte of the block.
