@@ -657,25 +657,39 @@ TEST(VxTerm, HeldOutputBeyondTheLimitIsAnnounced) {
   EXPECT_TRUE(c.Quit());
 }
 
+// A vxterm whose standard input is a pipe; what it writes to standard output and standard
+// error is kept apart.
+struct PipedVxTerm {
+  explicit PipedVxTerm(const std::string& device) {
+    p.start(VXTERM_BIN, {QString::fromStdString(device)});
+  }
+  void Read() {
+    out += p.readAllStandardOutput().toStdString();
+    err += p.readAllStandardError().toStdString();
+  }
+  // Waits until Needle is on standard error; true when it came.
+  bool WaitForErr(const std::string& needle) {
+    return WaitUntil(
+        [&] {
+          Read();
+          return err.find(needle) != std::string::npos;
+        },
+        kDeadlineMs);
+  }
+  QProcess p;
+  std::string out, err;
+};
+
 // With standard input a pipe, standard output carries the line's bytes and nothing else;
 // vxterm's messages go to standard error.
 TEST(VxTerm, InPipeModeMessagesGoToStandardError) {
   SocatPair pair;
   LineEnd line(pair.B());
-  QProcess p;
-  p.start(VXTERM_BIN, {QString::fromStdString(pair.A())});
-  std::string out, err;
-  auto read = [&] {
-    out += p.readAllStandardOutput().toStdString();
-    err += p.readAllStandardError().toStdString();
-  };
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        read();
-        return err.find("vxterm: connected to " + pair.A()) != std::string::npos;
-      },
-      kDeadlineMs))
-      << err;
+  PipedVxTerm t(pair.A());
+  QProcess& p = t.p;
+  std::string &out = t.out, &err = t.err;
+  auto read = [&] { t.Read(); };
+  ASSERT_TRUE(t.WaitForErr("vxterm: connected to " + pair.A())) << err;
   line.Write("from the board\r\n");
   ASSERT_TRUE(WaitUntil(
       [&] {
@@ -700,29 +714,14 @@ TEST(VxTerm, InPipeModeATransfersProgressGoesToStandardError) {
   const std::string src = MakeTempDir("vxterm-pipe-src"), dst = MakeTempDir("vxterm-pipe-dst");
   WriteAll(src + "/p.bin", RandomBytes(300000, 31));
   SocatPair pair;
-  QProcess p;
-  p.start(VXTERM_BIN, {QString::fromStdString(pair.A())});
-  std::string out, err;
-  auto read = [&] {
-    out += p.readAllStandardOutput().toStdString();
-    err += p.readAllStandardError().toStdString();
-  };
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        read();
-        return err.find("vxterm: connected to ") != std::string::npos;
-      },
-      kDeadlineMs))
-      << err;
+  PipedVxTerm t(pair.A());
+  QProcess& p = t.p;
+  std::string &out = t.out, &err = t.err;
+  auto read = [&] { t.Read(); };
+  ASSERT_TRUE(t.WaitForErr("vxterm: connected to ")) << err;
   auto peer = KermitPeer::Receive(KermitPeer::CKermit, pair.B(), dst, 60);
   p.write(QByteArray(1, kEscape) + QByteArray::fromStdString("send " + src + "/p.bin\r"));
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        read();
-        return err.find("vxterm: 1 file sent") != std::string::npos;
-      },
-      kDeadlineMs))
-      << err;
+  ASSERT_TRUE(t.WaitForErr("vxterm: 1 file sent")) << err;
   EXPECT_TRUE(peer->Wait(20000));
   EXPECT_TRUE(ReadAll(dst + "/p.bin") == ReadAll(src + "/p.bin"));
   p.closeWriteChannel();
