@@ -146,8 +146,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Whether the reply time-out follows the line.
   ///
   /// Off by default: the reply time-out is always Timeout. On: it follows the measured
-  /// round trip (four times the smoothed round trip, at least MinReplyTimeoutMs, at most
-  /// Timeout; doubled for each failure of the same packet up to twice Timeout), and a
+  /// round trip (the smoothed round trip plus four times its deviation, and at least twice
+  /// the slowest round trip of the session, so that a loaded machine's late replies are
+  /// waited for; at least MinReplyTimeoutMs, at most Timeout; doubled for each failure of the
+  /// same packet up to twice Timeout; with a window each packet is timed from its own
+  /// sending to its acknowledgement), and a
   /// damaged reply makes the sender repeat its packet at once, so a bad line costs a round
   /// trip per fault instead of a whole Timeout.
   bool AdaptiveTimeout() const { return adaptive_timeout_; }
@@ -156,7 +159,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// The shortest reply time-out AdaptiveTimeout gives, in ms.
   static constexpr int MinReplyTimeoutMs = 100;
   /// The shortest reply time-out AdaptiveTimeout gives while D packets are in flight in a
-  /// window, in ms.
+  /// window, in ms; the round trips measured raise it.
   static constexpr int MinWindowReplyTimeoutMs = 10;
   /// The eighth-bit prefix in force for this session; 0 when none.
   std::uint8_t Qbin() const { return qbin_; }
@@ -312,6 +315,14 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// The most packets the current (or last) session had in flight at once when sending, or
   /// held after a missing one when receiving; 0 without a window.
   int WindowPeak() const { return window_peak_; }
+  /// The packets this side sent again in the current (or last) session: on a time-out, for
+  /// a NAK, or when an answer was seen lost. On a clean line 0, on a loaded machine too.
+  int RepeatsSent() const { return repeats_sent_; }
+  /// The packets of the current (or last) session that the peer sent again after this side
+  /// had taken them: it missed the answer, or did not wait long enough for it.
+  int RepeatsReceived() const { return repeats_received_; }
+  /// The waits for the peer that ran out in the current (or last) session.
+  int TimeoutCount() const { return timeouts_; }
   /// The bytes the session's window holds in reserve (window x largest packet): fixed once
   /// the window is agreed, whatever the file's length.
   std::size_t WindowReservedBytes() const;
@@ -716,6 +727,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   int window_size_ = 1;
   int window_ = 1;  ///< the window agreed for the session
   int window_peak_ = 0;
+  int repeats_sent_ = 0;
+  int repeats_received_ = 0;
+  int timeouts_ = 0;
   vxkermit::TSendWindow send_window_;
   vxkermit::TRecvWindow recv_window_;
   /// The file's data is all in the window (or the file was skipped): its Z waits for the

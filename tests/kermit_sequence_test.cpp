@@ -3,6 +3,7 @@
 // what arrived when a session ends early, and counts errors only while a transfer runs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 
 #include "support/kermitfiles.h"
@@ -292,6 +293,26 @@ TEST_F(KermitByHand, AdaptiveWaitDoublesWithEachFailureOfOnePacket) {
   }
   Feed(Packet('D', 2, "x", 2));  // got through: back to the round trip
   EXPECT_LT(k.SilenceTimeout(), 2 * base);
+}
+
+// A loaded machine answers late now and then: once a reply took that long, no wait of the
+// session is shorter, however quick the replies before and after it were; a round trip that
+// varies widens the wait too.
+TEST(KermitRoundTrip, WaitNeverFallsBelowTwiceTheSlowestReplyOfTheSession) {
+  using std::chrono::milliseconds;
+  vxkermit::TRoundTrip rt;
+  EXPECT_EQ(rt.ReplyTimeout(10, 5000), 5000);  // nothing measured yet: the whole time-out
+  for (int i = 0; i < 50; ++i) rt.Measured(milliseconds(2));
+  const int quick = rt.ReplyTimeout(10, 5000);
+  EXPECT_EQ(quick, 10);  // steady 2 ms replies: the floor
+  rt.Measured(milliseconds(80));
+  for (int i = 0; i < 200; ++i) rt.Measured(milliseconds(2));
+  EXPECT_GE(rt.ReplyTimeout(10, 5000), 160);
+  EXPECT_LE(rt.ReplyTimeout(10, 5000), 5000);
+  EXPECT_EQ(rt.ReplyTimeout(10, 100), 100);  // never above the maximum
+  rt.Reset();
+  for (int i = 0; i < 50; ++i) rt.Measured(milliseconds(i % 2 ? 1 : 40));
+  EXPECT_GT(rt.ReplyTimeout(10, 5000), 80);  // spread: beyond the mean and the slowest twice
 }
 
 // A wait the round trip cut short that runs out is a retry of the packet, not an error of

@@ -1,7 +1,7 @@
 if(TARGET vxterm)
   add_vx_test(vxterm_parts_test)
   target_link_libraries(vxterm_parts_test PRIVATE vxterm_core)
-  add_vx_test(vxterm_test LABELS peers TIMEOUT 300)
+  add_vx_test(vxterm_test LABELS peers TIMEOUT 300 UNDER_LOAD)
   target_compile_definitions(vxterm_test PRIVATE VXTERM_BIN="$<TARGET_FILE:vxterm>")
   add_dependencies(vxterm_test vxterm)
 endif()

@@ -123,7 +123,11 @@ void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len)
   FrameOutgoing(type, data, len);
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
   ++send_seq_;
-  round_trip_.Sent();
+  // A window times each of its packets from its own sending to its acknowledgement.
+  if (SendingWindowed())
+    round_trip_.Untimed();
+  else
+    round_trip_.Sent();
   StartReplyTimer();
 }
 
@@ -146,8 +150,9 @@ void TvxKermit::ResendLastPacket() {
   if (last_sent_size_ == 0) return;
   damaged_since_sent_ = false;
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
+  ++repeats_sent_;
   // A reply to a repeat cannot tell which copy it answers: it is not timed.
-  round_trip_.Repeated();
+  round_trip_.Untimed();
   StartReplyTimer();
 }
 
@@ -159,7 +164,8 @@ int TvxKermit::SilenceTimeout() const {
   // announced: a peer that lost its way in a damaged packet recovers only by that
   // time-out, and each repeat sent before it runs out would start its wait anew.
   // With a window a time-out that comes too early costs one repeated packet, while one that
-  // comes late stalls every packet in flight: the floor is lower.
+  // comes late stalls every packet in flight: the fixed floor is lower. Either way the wait
+  // is never shorter than the round trips measured show the peer may need.
   const int floor = SendingWindowed() ? MinWindowReplyTimeoutMs : MinReplyTimeoutMs;
   const std::int64_t base = round_trip_.ReplyTimeout(floor, Timeout());
   // With a window the failures of its oldest packet count, not those of the whole window.
@@ -310,6 +316,7 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
   }
   if (seq == last_recv_seq_) {
     // The peer missed the answer: it gets it again, and nothing is done twice.
+    ++repeats_received_;
     if (!CountRetry()) return;
     SendAck();
     return;
@@ -432,6 +439,9 @@ void TvxKermit::ResetSession(TvxTransferState state) {
 
 void TvxKermit::StartSession(TvxTransferState state) {
   ForgetHandlerFailure();
+  repeats_sent_ = 0;
+  repeats_received_ = 0;
+  timeouts_ = 0;
   BeginSessionResult(state == fsSend, state == fsSend ? FileList().Count() : 0);
   ResetSession(state);
   SizeBuffers();
@@ -461,6 +471,7 @@ void TvxKermit::DoTimeout() {
   // the timer again).
   if (stream_ && State() == fsSend && (output_waited_ || QueuedOutput() > 0)) return;
   TvxCustomFileTransfer::DoTimeout();
+  ++timeouts_;
   if (stream_) return StreamingFailure("the peer fell silent");
   // Silence is judged by the limit the user set: a window's allowance covers the repeats a
   // window causes, not a peer that is gone (each wait may last twice the time-out). Only

@@ -1,6 +1,7 @@
 #include "vxkermit/roundtrip.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vxkermit {
 
@@ -12,10 +13,24 @@ void TRoundTrip::Sent() {
 void TRoundTrip::Replied() {
   if (!timing_) return;
   timing_ = false;
-  const double us = static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                            std::chrono::steady_clock::now() - sent_at_)
-                                            .count());
-  smoothed_us_ = measured_ ? smoothed_us_ + (us - smoothed_us_) / 8 : us;
+  Measured(std::chrono::steady_clock::now() - sent_at_);
+}
+
+void TRoundTrip::Measured(std::chrono::steady_clock::duration roundTrip) {
+  Sample(static_cast<double>(
+      std::chrono::duration_cast<std::chrono::microseconds>(roundTrip).count()));
+}
+
+void TRoundTrip::Sample(double us) {
+  // The smoothing of TCP's retransmission timer (RFC 6298): gains 1/8 and 1/4.
+  if (measured_) {
+    deviation_us_ += (std::abs(smoothed_us_ - us) - deviation_us_) / 4;
+    smoothed_us_ += (us - smoothed_us_) / 8;
+  } else {
+    smoothed_us_ = us;
+    deviation_us_ = us / 2;
+  }
+  slowest_us_ = std::max(slowest_us_, us);
   measured_ = true;
 }
 
@@ -23,11 +38,14 @@ void TRoundTrip::Reset() {
   timing_ = false;
   measured_ = false;
   smoothed_us_ = 0;
+  deviation_us_ = 0;
+  slowest_us_ = 0;
 }
 
 int TRoundTrip::ReplyTimeout(int minMs, int maxMs) const {
   if (!measured_) return maxMs;
-  const int ms = static_cast<int>(4 * smoothed_us_ / 1000);
+  const double us = std::max(smoothed_us_ + 4 * deviation_us_, 2 * slowest_us_);
+  const int ms = static_cast<int>(std::min<double>(us / 1000, maxMs));
   return std::min(maxMs, std::max(minMs, ms));
 }
 

@@ -18,13 +18,14 @@ void TSendWindow::Clear() {
   count_ = 0;
 }
 
-bool TSendWindow::Push(int number, const std::uint8_t* bytes, std::size_t size, std::size_t field) {
+bool TSendWindow::Push(int number, const std::uint8_t* bytes, std::size_t size, std::size_t field,
+                       int repeatsBefore) {
   if (Full() || size > image_size_ || number < 0) return false;
   if (count_ > 0 && number != base_ + count_) return false;
   if (count_ == 0) base_ = number;
   const std::size_t i = Index(number);
   std::memcpy(storage_.data() + i * image_size_, bytes, size);
-  slots_[i] = Slot{size, field, 0, false};
+  slots_[i] = Slot{size, field, 0, false, std::chrono::steady_clock::now(), repeatsBefore};
   ++count_;
   return true;
 }
@@ -79,6 +80,14 @@ int TSendWindow::Repeats(int number) const {
 
 void TSendWindow::Repeated(int number) {
   if (Kept(number)) ++slots_[Index(number)].repeats;
+}
+
+std::chrono::steady_clock::time_point TSendWindow::SentAt(int number) const {
+  return slots_[Index(number)].sent_at;
+}
+
+int TSendWindow::RepeatsBefore(int number) const {
+  return slots_[Index(number)].repeats_before;
 }
 
 int TSendWindow::OldestRepeats() const {

@@ -9,6 +9,7 @@
 /// never allocates.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -35,9 +36,11 @@ class TSendWindow {
   /// The running number of the oldest packet kept; meaningless when Empty.
   int Base() const { return base_; }
   /// Keeps the packet numbered Number (Size bytes as framed, carrying Field data-field
-  /// characters). False, keeping nothing, when the window is full, when Size exceeds the
-  /// slot, or when Number does not follow the last packet kept.
-  bool Push(int number, const std::uint8_t* bytes, std::size_t size, std::size_t field);
+  /// characters), sent now, after RepeatsBefore repeats of the session. False, keeping
+  /// nothing, when the window is full, when Size exceeds the slot, or when Number does not
+  /// follow the last packet kept.
+  bool Push(int number, const std::uint8_t* bytes, std::size_t size, std::size_t field,
+            int repeatsBefore = 0);
   /// The running number of the kept packet whose sequence number is Seq (0..63); -1 when
   /// none is.
   int Find(std::uint8_t seq) const;
@@ -60,6 +63,10 @@ class TSendWindow {
   void Repeated(int number);
   /// The repeats of the oldest packet not yet acknowledged; 0 when none is.
   int OldestRepeats() const;
+  /// When the kept packet Number first went out (Push), and the count of repeats its sender
+  /// had made by then. Number must be kept.
+  std::chrono::steady_clock::time_point SentAt(int number) const;
+  int RepeatsBefore(int number) const;
   /// The bytes reserved for the slots (fixed after Allocate).
   std::size_t ReservedBytes() const { return storage_.size(); }
 
@@ -69,6 +76,8 @@ class TSendWindow {
     std::size_t field = 0;
     int repeats = 0;
     bool acked = false;
+    std::chrono::steady_clock::time_point sent_at{};
+    int repeats_before = 0;
   };
   bool Kept(int number) const { return count_ > 0 && number >= base_ && number < base_ + count_; }
   std::size_t Index(int number) const { return static_cast<std::size_t>(number % capacity_); }

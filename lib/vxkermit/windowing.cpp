@@ -2,6 +2,7 @@
 // flight and repeats only what the receiver misses, and the receiver that keeps packets
 // arriving after a missing one and acts on them in order.
 #include <algorithm>
+#include <chrono>
 
 #include "vxkermit.h"
 
@@ -43,7 +44,8 @@ void TvxKermit::FillWindow() {
     }
     last_data_field_ = static_cast<std::size_t>(field);
     SendPacket('D', field_buf_.data(), last_data_field_);
-    send_window_.Push(send_seq_ - 1, send_buf_.data(), last_sent_size_, last_data_field_);
+    send_window_.Push(send_seq_ - 1, send_buf_.data(), last_sent_size_, last_data_field_,
+                      repeats_sent_);
     window_peak_ = std::max(window_peak_, send_window_.Count());
     DoProgress();
   }
@@ -53,6 +55,11 @@ void TvxKermit::FillWindow() {
 
 void TvxKermit::WindowAcknowledged(int number, const std::uint8_t* data, std::size_t len) {
   if (!send_window_.Acknowledge(number)) return;
+  // Timed only when nothing went again while it was in flight: a receiver may hold back its
+  // answers until a missing packet arrives, and that wait is the line's fault, not the
+  // peer's pace (counted, it would lengthen every later wait).
+  if (send_window_.RepeatsBefore(number) == repeats_sent_)
+    round_trip_.Measured(std::chrono::steady_clock::now() - send_window_.SentAt(number));
   packet_sizer_.Delivered(send_window_.Field(number), send_window_.Repeats(number));
   // The receiver asks to skip the file ("X") or all files ("Z").
   if (len > 0 && (data[0] == 'X' || data[0] == 'Z')) SkipByReceiver(data[0] == 'Z');
@@ -84,7 +91,8 @@ void TvxKermit::WindowNak() {
     if (send_window_.Acknowledged(number) || !CountRetry()) return;
     send_window_.Repeated(number);
     DoDataSend(send_window_.Bytes(number), static_cast<Cardinal>(send_window_.Size(number)));
-    round_trip_.Repeated();
+    ++repeats_sent_;
+    round_trip_.Untimed();
     StartReplyTimer();
     return;
   }
@@ -98,7 +106,8 @@ void TvxKermit::RepeatOldest() {
   if (number < 0) return;
   send_window_.Repeated(number);
   DoDataSend(send_window_.Bytes(number), static_cast<Cardinal>(send_window_.Size(number)));
-  round_trip_.Repeated();
+  ++repeats_sent_;
+  round_trip_.Untimed();
   StartReplyTimer();
 }
 
@@ -110,6 +119,7 @@ void TvxKermit::DispatchWindowed(std::uint8_t type) {
   switch (recv_window_.Place(seq, expected)) {
     case TRecvPlace::kPrevious:
       // Acted on already; the sender missed the answer: it gets it again.
+      ++repeats_received_;
       if (!CountRetry()) return;
       SendAck();
       return;

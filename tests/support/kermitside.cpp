@@ -25,6 +25,18 @@ KermitSide::~KermitSide() {
   if (::testing::Test::HasFailure()) DumpLog();
 }
 
+void KermitSide::NoteFileStart() {
+  if (at_first_file_.sent >= 0) return;
+  at_first_file_ = {kermit.RepeatsSent(), kermit.RepeatsReceived(), kermit.TimeoutCount()};
+}
+
+void KermitSide::ExpectNoRepeats() const {
+  ASSERT_GE(at_first_file_.sent, 0) << "no file started";
+  EXPECT_EQ(kermit.RepeatsSent() - at_first_file_.sent, 0) << "packets we sent again";
+  EXPECT_EQ(kermit.RepeatsReceived() - at_first_file_.received, 0) << "packets the peer sent again";
+  EXPECT_EQ(kermit.TimeoutCount() - at_first_file_.timeouts, 0) << "time-outs";
+}
+
 bool KermitSide::HasEntry(const std::string& prefix) const {
   for (const auto& e : log.Entries())
     if (e.rfind(prefix, 0) == 0) return true;

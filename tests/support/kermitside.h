@@ -18,6 +18,13 @@ struct KermitSide {
   KermitSide& operator=(const KermitSide&) = delete;
 
   bool HasEntry(const std::string& prefix) const;
+  // Call from OnFileStart: the first call keeps the engine's repeat and time-out counts.
+  void NoteFileStart();
+  // From the first file on, neither side sent a packet again and no wait for the peer ran
+  // out: what a clean line must show, on a loaded machine too. The Send-Init exchange is left
+  // out: a peer that takes the line discards what came before (ckermit does), and the first
+  // Send-Init may go again for that alone.
+  void ExpectNoRepeats() const;
   // Prints the protocol entries of the log; for failing tests.
   void DumpLog() const;
 
@@ -25,4 +32,9 @@ struct KermitSide {
   TvxKermit kermit;
   TvxTestLog log;
   std::vector<std::string> fatal;
+
+ private:
+  struct Counts {
+    int sent = -1, received = -1, timeouts = -1;
+  } at_first_file_;
 };
