@@ -70,8 +70,8 @@ TEST(DeviceName, AMappedComNameOpensItsDevice) {
 
 TEST(DeviceName, ANewNameReopensAnOpenPortOnThatDeviceAndNotifies) {
   PtyPair first, second;
+  TvxNotifyRecorder notified;  // outlives the component, which notifies as it closes
   TvxComm comm;
-  TvxNotifyRecorder notified;
   comm.AddNotifyHandler(notified.Handler());
   comm.SetStreamProtocol(spNone);
   comm.SetDeviceName(first.slavePath());
