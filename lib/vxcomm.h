@@ -7,9 +7,9 @@
 /// identification and the saved configuration; TvxComm publishes the properties.
 ///
 /// Thread: the component belongs to the main thread; properties are set and the port
-/// opened and closed there (or deleted: see operator delete). Port events are handled one at a
-/// time, in order, on one of two
-/// roads settled when the port opens: with UseMainThread (the default) and the port opened
+/// opened and closed there, and it is deleted there (or from its own handlers: see operator
+/// delete). Port events are handled one at a time, in order, on one of two roads settled
+/// when the port opens: with UseMainThread (the default) and the port opened
 /// on the main thread, the main thread's event loop watches the port and handles each event
 /// where it wakes (TCommWatcher); otherwise a port thread waits and handles them itself
 /// (TCommThread). A change of UseMainThread takes effect at the next open. The
@@ -121,9 +121,9 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   bool SoftwareRTS() const { return software_rts_; }
   /// The message of the last failed open.
   const std::string& LastErrorText() const { return last_error_text_; }
-  /// Why the last failure happened: the system's text for a failed write (also one queued by
-  /// SendData and cut short later is reported as a line error, CE_TXFULL), for a device that
-  /// went away, or the message of a failed open; empty before any. Any thread.
+  /// Why the last failure happened: the system's text for a failed write, for a device that
+  /// went away, or for a failed open; empty before any. (A block SendData queued that fails
+  /// later is a line error, CE_TXFULL, and leaves no text here.) Any thread.
   std::string FailureText() const;
   /// The system error code of that failure (errno), 0 before any. Any thread.
   int FailureCode() const;
@@ -321,8 +321,9 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   TCOMMCONFIG& MutableCommConfig() { return comm_config_; }
   /// Sleeps Ms milliseconds in 1 ms steps, processing the application's events.
   void PumpingSleep(Cardinal ms);
-  /// Ends port-event delivery and joins the port thread, leaving the port open. The
-  /// most-derived destructor calls it first, before any part of the object goes.
+  /// Ends port-event delivery and joins the port thread, leaving the port open. Deletion
+  /// calls it before any destructor runs (see operator delete), and the destructors of the
+  /// serial classes call it first; a descendant need not.
   void StopEventDelivery();
 
  private:
