@@ -134,7 +134,7 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   /// by default: the port only closes (OnClose, notify code 1). FailureText tells the reason
   /// either way.
   bool ReportDeviceLoss() const { return report_device_loss_; }
-  /// Sets ReportDeviceLoss; main thread, takes effect at once.
+  /// Sets ReportDeviceLoss; any thread, takes effect at once.
   void SetReportDeviceLoss(bool value) { report_device_loss_ = value; }
   /// Whether Close lets the output still queued leave before it closes the port, waiting at
   /// most as long as the write time-outs give those bytes (queued x TimeoutWrite plus the
@@ -375,11 +375,9 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   QPointer<QObject> monitor_rlsd_, monitor_ring_, monitor_cts_, monitor_dsr_;
   TCOMMCONFIG comm_config_;
   TStreamProtocol stream_protocol_ = spHardware;
-  bool report_device_loss_ = false;
+  std::atomic<bool> report_device_loss_{false};  ///< written on main, read by the delivering thread
   bool drain_on_close_ = false;
   bool deletion_deferred_ = false;
-  unsigned releases_ = 0;  ///< devices released so far (the closing thread): Open tells a
-                           ///< refusal from a close by OnOpen
   mutable std::mutex failure_mutex_;  ///< guards failure_: sending and delivering threads
   TvxSerialError failure_;
 };

@@ -189,7 +189,6 @@ void TvxCustomComm::SetRestoreOnClose(bool value) {
 }
 
 void TvxCustomComm::ReleaseHandle(THandle) {
-  ++releases_;
   if (!device_) return;
   device_->Close();
   device_.reset();
@@ -198,13 +197,12 @@ void TvxCustomComm::ReleaseHandle(THandle) {
 void TvxCustomComm::Open() {
   const InUse in_use(this);
   Close();
-  const unsigned releases = releases_;
   TvxBaseIO::Open();
-  if (!IsOpen() && releases_ == releases) {
+  if (!IsOpen()) {
     last_error_text_ =
         Format("Device \"%s\" Open Error !!!\r%s", {GetDeviceName(), open_error_text_});
     RaiseFatalError(1, 0, last_error_text_, false);
-  } else if (IsOpen()) {  // not closed again by OnOpen
+  } else {
     receive_buffer_.assign(std::max<std::size_t>(buffer_in_size_, 8192), 0);
     LogFmt(dlSimple, "The port %s is opened succesfully", {GetDeviceName()});
     ApplySettings();
