@@ -14,6 +14,7 @@
 
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
+#include "support/testlog.h"
 #include "support/testui.h"
 
 namespace {
@@ -70,6 +71,7 @@ class Handlers : public ::testing::TestWithParam<Case> {
     comm_->SetStreamProtocol(spNone);
     comm_->SetReportDeviceLoss(true);
     comm_->AddNotifyHandler(notified_.Handler());
+    comm_->SetLog(&log_);
     comm_->OnAfterReceive = [this](TObject*, const void* data, Cardinal len) {
       seen_.Received(data, len);
       if (event_ == Event::Receive) Act();
@@ -78,9 +80,8 @@ class Handlers : public ::testing::TestWithParam<Case> {
         throw std::runtime_error("the receive failed");
       }
     };
-    comm_->OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& message,
-                                 bool& raise) {
-      raise = false;
+    // The fatal errors stay raised: shown (to the UI services here) once the handler is done.
+    comm_->OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& message, bool&) {
       seen_.Fatal(message);
       if (event_ == Event::FatalError) Act();
     };
@@ -159,6 +160,10 @@ class Handlers : public ::testing::TestWithParam<Case> {
     return other.TryOpen();
   }
 
+  bool Shown(const std::string& message) const {
+    return std::find(ui_.exceptions.begin(), ui_.exceptions.end(), message) != ui_.exceptions.end();
+  }
+
   int Closes() {
     const std::vector<int> codes = notified_.Codes();
     return static_cast<int>(std::count(codes.begin(), codes.end(), 1));
@@ -169,6 +174,7 @@ class Handlers : public ::testing::TestWithParam<Case> {
   Action action_;
   PtyPair pty_;
   TvxTestUIServices ui_;
+  TvxTestLog log_;
   TvxNotifyRecorder notified_;
   Seen seen_;
   TvxComm* comm_ = nullptr;
@@ -182,6 +188,10 @@ TEST_P(Handlers, TheComponentKeepsItsWord) {
   Trigger();
   ASSERT_TRUE(WaitUntil([&] { return seen_.Acts() == 1; }, 10000));
 
+  if (event_ == Event::FatalError && action_ != Action::Throw) {
+    // The report goes on after the handler, whatever it did: the message is shown whole.
+    EXPECT_TRUE(WaitUntil([&] { return Shown("the receive failed"); }, 5000));
+  }
   switch (action_) {
     case Action::Throw:
       if (event_ == Event::Close) {
