@@ -2,10 +2,13 @@
 #include <QApplication>
 
 #include "Unit1.h"
+#include "platform/debugout.h"
 #include "widgetuiservices.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  // The components' debug lines (the log's loDebugOut copy among them) are the demo's.
+  vxSetDebugOutputEnabled(true);
   TvxWidgetUIServices services;
   SetUIServices(&services);
   int result = 0;

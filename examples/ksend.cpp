@@ -9,13 +9,6 @@
 #include "vxcomm.h"
 #include "vxkermit.h"
 
-class PathComm : public TvxComm {
- public:
-  std::string path;
-  ~PathComm() override { Destroying(); }
-  std::string GetDeviceName() override { return path; }
-};
-
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCommandLineParser cli;
@@ -27,8 +20,10 @@ int main(int argc, char** argv) {
   QStringList args = cli.positionalArguments();
   if (args.size() < 2) cli.showHelp(2);
 
-  PathComm port;
-  port.path = args.takeFirst().toStdString();
+  TvxComm port;
+  port.SetDeviceName(args.takeFirst().toStdString());
+  port.SetDrainOnClose(true);      // the last acknowledgement leaves before the close
+  port.SetReportDeviceLoss(true);  // a line that goes away is a fatal error, with its reason
   port.SetBaudRate(cli.value("speed").toUInt());
   port.SetStreamProtocol(spNone);
 

@@ -7,14 +7,7 @@
 
 #include "vxcomm.h"
 
-class PathComm : public TvxComm {
- public:
-  std::string path;
-  ~PathComm() override { Destroying(); }
-  std::string GetDeviceName() override { return path.empty() ? TvxComm::GetDeviceName() : path; }
-};
-
-void PrintPorts(PathComm& comm) {
+void PrintPorts(TvxComm& comm) {
   comm.ClearDevices();
   comm.EnumDevices();
   std::printf("%d port(s):\n", comm.DeviceCount());
@@ -23,7 +16,7 @@ void PrintPorts(PathComm& comm) {
   std::fflush(stdout);
 }
 
-void PrintLines(PathComm& comm) {
+void PrintLines(TvxComm& comm) {
   const TModemSignals s = comm.ModemSignals();
   std::printf("CTS %d  DSR %d  DCD %d  RI %d\n", s.Contains(msCTS), s.Contains(msDSR),
               s.Contains(msRLSD), s.Contains(msRing));
@@ -32,7 +25,7 @@ void PrintLines(PathComm& comm) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  PathComm comm;
+  TvxComm comm;
   comm.SetEnumPorts(epFullPresent);
   PrintPorts(comm);
 
@@ -40,7 +33,7 @@ int main(int argc, char** argv) {
   auto subscription = vxSubscribePortChanges([&comm](const TvxDeviceChange&) { PrintPorts(comm); });
 
   if (argc > 1) {
-    comm.path = argv[1];
+    comm.SetDeviceName(argv[1]);
     comm.SetStreamProtocol(spNone);  // the lines are watched, not driven
     // The modem-line events of the port; OnTraceState runs on the main thread.
     comm.SetTraceStates({tsCTS, tsDSR, tsRLSD, tsRing});

@@ -11,14 +11,6 @@
 
 #include "vxcomm.h"
 
-// TvxComm opens COM numbers; this one opens the device path it is given.
-class PathComm : public TvxComm {
- public:
-  std::string path;
-  ~PathComm() override { Destroying(); }
-  std::string GetDeviceName() override { return path; }
-};
-
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCommandLineParser cli;
@@ -32,8 +24,10 @@ int main(int argc, char** argv) {
   cli.process(app);
   if (cli.positionalArguments().size() != 1) cli.showHelp(2);
 
-  PathComm port;
-  port.path = cli.positionalArguments()[0].toStdString();
+  TvxComm port;
+  port.SetDeviceName(cli.positionalArguments()[0].toStdString());
+  port.SetDrainOnClose(true);      // what standard input gave leaves before the close
+  port.SetReportDeviceLoss(true);  // a line that goes away is reported, with its reason
   port.SetBaudRate(cli.value("speed").toUInt());
   port.SetByteSize(static_cast<std::uint8_t>(cli.value("bits").toUInt()));
   port.SetParity(static_cast<TParity>(QString("noems").indexOf(cli.value("parity")) & 7));
@@ -46,7 +40,7 @@ int main(int argc, char** argv) {
     std::fwrite(data, 1, len, stdout);
     std::fflush(stdout);
   };
-  // A port that cannot be opened (or fails later) is reported here instead of thrown.
+  // A port that cannot be opened, or a line that goes away, is reported here instead of thrown.
   port.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
     std::fprintf(stderr, "example_terminal: %s\n", msg.c_str());
     raise = false;

@@ -7,8 +7,9 @@
 /// identification and the saved configuration; TvxComm publishes the properties.
 ///
 /// Thread: the component belongs to the main thread; properties are set and the port
-/// opened and closed there. Port events are handled one at a time, in order, on one of two
-/// roads settled when the port opens: with UseMainThread (the default) and the port opened
+/// opened and closed there, and it is deleted there (or from its own handlers: see operator
+/// delete). Port events are handled one at a time, in order, on one of two roads settled
+/// when the port opens: with UseMainThread (the default) and the port opened
 /// on the main thread, the main thread's event loop watches the port and handles each event
 /// where it wakes (TCommWatcher); otherwise a port thread waits and handles them itself
 /// (TCommThread). A change of UseMainThread takes effect at the next open. The
@@ -29,9 +30,12 @@
 #include <atomic>
 #include <list>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/configstore.h"
+#include "platform/debugout.h"
 #include "platform/serialdevice.h"
 #include "platform/serialtypes.h"
 #include "vxclasses.h"
@@ -54,6 +58,19 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   explicit TvxCustomComm(QObject* owner = nullptr);
   /// Closes the port and joins every port thread.
   ~TvxCustomComm() override;
+  /// Deleting the component (delete, deleteLater, a QObject parent that goes) first ends event
+  /// delivery, joining the port thread, and only then runs the destructors, so a descendant
+  /// needs no steps of its own for it (Destroying, StopEventDelivery: still harmless).
+  ///
+  /// Deleting it from inside its own work on the same thread (any handler it calls, on either
+  /// road: an event, OnClose, OnFatalError, OnCommError of a send, a notify handler) is safe
+  /// and deferred: at once the port is closed (OnClose, notify code 1, as the destructor
+  /// does) and the component leaves its parent; the object itself goes once that work is
+  /// over, as deleteLater would have it (the application's event loop must run for that).
+  /// A component that is not deleted (a member, a local variable) is destroyed by its owner
+  /// outside its own handlers, after closing the port when a descendant adds state that its
+  /// handlers read.
+  static void operator delete(TvxCustomComm* comm, std::destroying_delete_t);
 
   /// Input queue size asked of the device, at once when open: it bounds the input the device keeps
   /// queued for ReadBuffer (the kernel sizes its own queues). The receive buffer is sized from
@@ -104,6 +121,28 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   bool SoftwareRTS() const { return software_rts_; }
   /// The message of the last failed open.
   const std::string& LastErrorText() const { return last_error_text_; }
+  /// Why the last failure happened: the system's text for a failed write, for a device that
+  /// went away, or for a failed open; empty before any. (A block SendData queued that fails
+  /// later is a line error, CE_TXFULL, and leaves no text here.) Any thread.
+  std::string FailureText() const;
+  /// The system error code of that failure (errno), 0 before any. Any thread.
+  int FailureCode() const;
+  /// Whether a device that goes away while open (unplugged, its pseudo-terminal master or
+  /// relay gone) is reported before the port closes: CommError with CommCode 0 and SysError
+  /// the system error (OnCommError, on the delivering thread), then fatal error 1 with that
+  /// code as detail and the reason in the message, shown, never raised (OnFatalError). Off
+  /// by default: the port only closes (OnClose, notify code 1). FailureText tells the reason
+  /// either way.
+  bool ReportDeviceLoss() const { return report_device_loss_; }
+  /// Sets ReportDeviceLoss; any thread, takes effect at once.
+  void SetReportDeviceLoss(bool value) { report_device_loss_ = value; }
+  /// Whether Close lets the output still queued leave before it closes the port, waiting at
+  /// most as long as the write time-outs give those bytes (queued x TimeoutWrite plus the
+  /// write constant); what is left then is purged. Off by default: Close purges at once.
+  /// The destructor closes the same way.
+  bool DrainOnClose() const { return drain_on_close_; }
+  /// Sets DrainOnClose; main thread.
+  void SetDrainOnClose(bool value) { drain_on_close_ = value; }
   /// The status read by the last error-and-status query of the receive step.
   TCOMSTAT ComStat() const { return com_stat_; }
   /// The line settings as held (the control block inside the port configuration).
@@ -179,9 +218,14 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   /// the message and it is raised as fatal error 1 (Exception, unless OnFatalError cancels it).
   /// Main thread.
   void Open() override;
+  /// Open for a caller who wants no exception: true when the port is open. Otherwise false,
+  /// with the reason in Error (when given): the open message (LastErrorText), or the message
+  /// of what the open steps raised. OnFatalError is called as by Open. Main thread.
+  bool TryOpen(std::string* error = nullptr);
   /// Closes the port when open: stops event delivery, joining the port thread, purges output still
-  /// queued, releases the device and notifies (code 1); OnClose is called. Called on the port
-  /// thread (from a handler), the close is carried out on the main thread. Never raises.
+  /// queued (after letting it leave, with DrainOnClose), releases the device and notifies (code 1);
+  /// OnClose is called. Called on the port thread (from a handler), the close is carried out on the
+  /// main thread. Never raises.
   void Close() override;
   /// Closes and drops the device.
   void ReleaseHandle(THandle handle) override;
@@ -277,11 +321,25 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   TCOMMCONFIG& MutableCommConfig() { return comm_config_; }
   /// Sleeps Ms milliseconds in 1 ms steps, processing the application's events.
   void PumpingSleep(Cardinal ms);
-  /// Ends port-event delivery and joins the port thread, leaving the port open. The
-  /// most-derived destructor calls it first, before any part of the object goes.
+  /// Ends port-event delivery and joins the port thread, leaving the port open. Deletion
+  /// calls it before any destructor runs (see operator delete), and the destructors of the
+  /// serial classes call it first; a descendant need not.
   void StopEventDelivery();
 
  private:
+  class InUse;
+  /// True while the calling thread runs inside this component's own work (see operator delete).
+  bool InUseHere() const;
+  /// The deletion asked for from inside the component's own work; main thread.
+  void DeferDeletion();
+  /// Keeps Error as the last failure (FailureText, FailureCode).
+  void KeepFailure(const TvxSerialError& error);
+  /// Keeps Error and reports the failed write (CommError).
+  void WriteFailed(const TvxSerialError& error);
+  /// The report of a device that went away (ReportDeviceLoss); delivering thread.
+  void ReportLoss(const TvxSerialError& error);
+  /// Waits, within the write time-outs, until the output queued has left (DrainOnClose).
+  void DrainOutput();
   std::uint32_t EventMask(TTraceStates states) const;
   /// Reports an exception caught in the port's loop (fatal error 1, shown, never raised).
   void ReportEventException(const std::string& message);
@@ -317,6 +375,11 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   QPointer<QObject> monitor_rlsd_, monitor_ring_, monitor_cts_, monitor_dsr_;
   TCOMMCONFIG comm_config_;
   TStreamProtocol stream_protocol_ = spHardware;
+  std::atomic<bool> report_device_loss_{false};  ///< written on main, read by the delivering thread
+  bool drain_on_close_ = false;
+  bool deletion_deferred_ = false;
+  mutable std::mutex failure_mutex_;  ///< guards failure_: sending and delivering threads
+  TvxSerialError failure_;
 };
 
 /// The serial port with its identity: the port number, the device list, the connection test, the
@@ -334,6 +397,13 @@ class VXCOMM_EXPORT TvxCustomSerialComm : public TvxCustomComm {
   std::uint16_t ComPortNo() const { return com_port_no_; }
   /// Closes an open port, takes the number, reopens, and always notifies (code 3).
   void SetComPortNo(std::uint16_t value);
+  /// The device the port opens when not empty, in place of the port number's: a device path
+  /// (/dev/ttyUSB0, /dev/serial/by-id/...), a name under /dev/serial/by-id, a kernel name
+  /// (ttyUSB0) or a COM name, mapped to its device as the port numbers are. Empty by default.
+  const std::string& DeviceName() const { return device_name_; }
+  /// Closes an open port, takes the name, reopens, and always notifies (code 3), as
+  /// SetComPortNo does; an empty name goes back to the port number.
+  void SetDeviceName(const std::string& name);
   /// The port as a selector: cpCOM1 to cpCOM8 for numbers 1 to 8, cpCOMxx for any other.
   TComPort ComPort() const;
   /// Sets the port number from a selector (as SetComPortNo); cpCOMxx is ignored.
@@ -355,7 +425,8 @@ class VXCOMM_EXPORT TvxCustomSerialComm : public TvxCustomComm {
   void EnumDevices() override;
   /// Enumerates the devices again and notifies (code 3).
   void RefreshDevices() override;
-  /// The port name of the listed device with the port's number, otherwise "COM" and the number.
+  /// DeviceName when set; otherwise the port name of the listed device with the port's number, or
+  /// "COM" and the number.
   std::string GetDeviceName() override;
 
   /// Saves the configuration as one 49-byte binary value: port number, control block, time-outs. A
@@ -377,6 +448,7 @@ class VXCOMM_EXPORT TvxCustomSerialComm : public TvxCustomComm {
   virtual void TestConnection();
 
  private:
+  std::string device_name_;
   std::uint16_t com_port_no_ = 1;
   TvxEnumPorts enum_ports_ = epQuickAll;
 };

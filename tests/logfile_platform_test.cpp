@@ -153,6 +153,8 @@ TEST(DebugOutput, EntriesGoOutAsLinesWithoutTheirLineStart) {
   int capture = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(capture, 0);
   dup2(capture, 2);
+  vxOutputDebugString("before it is turned on");
+  vxSetDebugOutputEnabled(true);
   vxOutputDebugString("plain\ttext");
   {
     TestLogFile log;
@@ -170,6 +172,7 @@ TEST(DebugOutput, EntriesGoOutAsLinesWithoutTheirLineStart) {
     };
     log.AddEntry("kept");
   }
+  vxSetDebugOutputEnabled(false);
   std::fflush(stderr);
   dup2(saved, 2);
   ::close(saved);

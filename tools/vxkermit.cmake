@@ -3,11 +3,11 @@ add_library(vxkermit_progress STATIC ${CMAKE_CURRENT_LIST_DIR}/progressline.cpp
                                      ${CMAKE_CURRENT_LIST_DIR}/farendtext.cpp)
 target_include_directories(vxkermit_progress PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxkermit_progress PUBLIC Qt6::Core)
-# The line and Kermit options both programs take (vxkermit, vxterm), how they let a port's
-# last output leave before closing it, how they catch the signals that end them, which names
-# a send can take, and how they judge a transfer that ended.
+# The line and Kermit options both programs take (vxkermit, vxterm), how they read a peer
+# that still sends after an abort, how they catch the signals that end them, which names a
+# send can take, and how they judge a transfer that ended.
 add_library(vxtools_lineoptions STATIC ${CMAKE_CURRENT_LIST_DIR}/lineoptions.cpp
-                                       ${CMAKE_CURRENT_LIST_DIR}/outputdrain.cpp
+                                       ${CMAKE_CURRENT_LIST_DIR}/peerquiet.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/signalcatch.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/sendnames.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/transferverdict.cpp)

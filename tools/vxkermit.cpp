@@ -16,7 +16,7 @@
 
 #include "farendtext.h"
 #include "lineoptions.h"
-#include "outputdrain.h"
+#include "peerquiet.h"
 #include "platform/debugout.h"
 #include "platform/fileopen.h"
 #include "progressline.h"
@@ -97,14 +97,6 @@ const char* kDescription =
     "     with an error packet to the peer first. Whatever the way out, the lock file is\n"
     "     removed and the line's settings are put back as they were found (unless\n"
     "     --keep-settings).";
-
-// A serial component that opens a device path as well as a COM number.
-class TCliComm : public TvxComm {
- public:
-  std::string path;
-  ~TCliComm() override { Destroying(); }
-  std::string GetDeviceName() override { return path.empty() ? TvxComm::GetDeviceName() : path; }
-};
 
 struct Options {
   bool send = false;
@@ -226,7 +218,7 @@ int main(int argc, char** argv) {
   if (!levels.contains(lv)) return Usage(parser, "bad --log-level");
   const bool loud = !parser.isSet(quiet);
   // The components' debug lines would reach the terminal; the journal may keep them.
-  if (!loud && !vxDebugOutputToJournal()) vxSetDebugOutputEnabled(false);
+  vxSetDebugOutputEnabled(loud || vxDebugOutputToJournal());
 
   // A bad directory is a usage error, found before the line is opened or anyone waits.
   if (!o.send) {
@@ -259,7 +251,8 @@ int main(int argc, char** argv) {
     if (!toFile) entry.clear();
   };
 
-  TCliComm comm;
+  TvxComm comm;
+  comm.SetDrainOnClose(true);  // the last packet leaves before the close
   TvxKermit kermit;
   if (o.device.size() > 3 && o.device.compare(0, 3, "COM") == 0) {
     int n = 0;
@@ -267,7 +260,7 @@ int main(int argc, char** argv) {
       return Usage(parser, "bad port name");
     comm.SetComPortNo(static_cast<std::uint16_t>(n));
   } else {
-    comm.path = o.device;
+    comm.SetDeviceName(o.device);
   }
   ApplyLineSettings(comm, line);
   comm.SetLog(&log);
@@ -398,14 +391,10 @@ int main(int argc, char** argv) {
     }
   }
   app.exec();
-  // The last answer (the break or its acknowledgement) leaves the line before the close,
-  // which would purge it; a slow line gets the time its bytes need, within bounds.
   // After a signal or a session that ended early the peer may still be sending: what it
-  // sent is read (and answered with the error packet again) until it stops.
-  if (signaled || (sessionEnded && !session.ended))
-    DrainUntilQuiet(comm, 300, 5000);
-  else
-    DrainOutput(comm, 5000);
+  // sent is read (and answered with the error packet again) until it stops. The close
+  // lets the last answer leave (DrainOnClose).
+  if (signaled || (sessionEnded && !session.ended)) WaitUntilPeerQuiet(comm, 300, 5000);
   comm.SetActive(false);
   progress.Break();
   if (signaled) {

@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
   TTerminalOptions o;
   if (const int status = ReadCommandLine(o); status >= 0) return status;
   // The components' debug lines would land in the middle of the session.
-  if (!vxDebugOutputToJournal()) vxSetDebugOutputEnabled(false);
+  vxSetDebugOutputEnabled(vxDebugOutputToJournal());
 
   TConsole console;
   TTerminalSession session(console, o);

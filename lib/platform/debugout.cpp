@@ -9,7 +9,7 @@
 
 namespace {
 
-std::atomic<bool> debug_output_enabled{true};
+std::atomic<bool> debug_output_enabled{false};
 
 }  // namespace
 
@@ -25,6 +25,10 @@ bool vxDebugOutputToJournal() {
 
 void vxSetDebugOutputEnabled(bool enabled) {
   debug_output_enabled.store(enabled);
+}
+
+bool vxDebugOutputEnabled() {
+  return debug_output_enabled.load();
 }
 
 void vxOutputDebugString(const std::string& text) {

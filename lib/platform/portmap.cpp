@@ -1,5 +1,7 @@
 #include "platform/portmap.h"
 
+#include <unistd.h>
+
 #include <QSettings>
 
 #include "platform/configscope.h"
@@ -52,7 +54,12 @@ std::string vxResolvePortName(const std::string& name) {
   if (name.rfind("tty", 0) == 0 && name.size() > 3 && name.find('/') == std::string::npos)
     return "/dev/" + name;
   int n = ComNumber(name);
-  if (n <= 0) return {};
+  if (n <= 0) {
+    // An adapter's stable name, as /dev/serial/by-id lists it.
+    const std::string by_id = "/dev/serial/by-id/" + name;
+    return name.find('/') == std::string::npos && access(by_id.c_str(), F_OK) == 0 ? by_id
+                                                                                   : std::string();
+  }
   auto map = vxReadPortMap();
   auto it = map.find(n);
   return it != map.end() ? it->second : "/dev/ttyS" + std::to_string(n - 1);

@@ -30,7 +30,58 @@ bool OnAppThread() {
   QCoreApplication* app = QCoreApplication::instance();
   return app && QThread::currentThread() == app->thread();
 }
+
+// The components whose own work (a port event, a close, a send and the handlers they call)
+// runs on this thread now, innermost last. Each thread has its own list.
+thread_local std::vector<const TvxCustomComm*> components_at_work;
 }  // namespace
+
+// Marks the component as at work on the calling thread for the object's lifetime.
+class TvxCustomComm::InUse {
+ public:
+  explicit InUse(const TvxCustomComm* comm) { components_at_work.push_back(comm); }
+  ~InUse() { components_at_work.pop_back(); }
+  InUse(const InUse&) = delete;
+  InUse& operator=(const InUse&) = delete;
+};
+
+bool TvxCustomComm::InUseHere() const {
+  return std::find(components_at_work.begin(), components_at_work.end(), this) !=
+         components_at_work.end();
+}
+
+void TvxCustomComm::operator delete(TvxCustomComm* comm, std::destroying_delete_t) {
+  if (comm->InUseHere()) {
+    // The work under way still reads the object: it goes when that work is over. A port
+    // thread hands the deferral to the main thread, where the component lives.
+    TThread* port_thread = vxCurrentPortThread();
+    if (port_thread && QCoreApplication::instance())
+      port_thread->Synchronize([comm] { comm->DeferDeletion(); });
+    else
+      comm->DeferDeletion();
+    return;
+  }
+  // No part of the object may go while the port thread still delivers into it.
+  comm->StopEventDelivery();
+  void* whole = dynamic_cast<void*>(comm);
+  comm->~TvxCustomComm();
+  ::operator delete(whole);
+}
+
+void TvxCustomComm::DeferDeletion() {
+  if (deletion_deferred_) return;
+  deletion_deferred_ = true;
+  const InUse in_use(this);
+  // What the destructor does first, now: nothing is delivered to the application after it.
+  Destroying();
+  SetTerminal(nullptr);
+  SetDataProcessor(nullptr);
+  OnTraceState = nullptr;
+  Close();
+  // A parent that goes meanwhile must not delete the object a second time.
+  if (thread() == QThread::currentThread()) setParent(nullptr);
+  deleteLater();
+}
 
 TvxCustomComm::TvxCustomComm(QObject* owner) : TvxBaseIO(owner) {
   timeouts_.WriteTotalTimeoutMultiplier = 100;
@@ -124,6 +175,7 @@ THandle TvxCustomComm::OpenDevice(const std::string& name) {
   TvxSerialOpen opened = vxOpenSerialPort(name);
   if (!opened.device) {
     open_error_text_ = opened.error.text;
+    KeepFailure(opened.error);
     return INVALID_HANDLE_VALUE;
   }
   device_ = std::move(opened.device);
@@ -143,6 +195,7 @@ void TvxCustomComm::ReleaseHandle(THandle) {
 }
 
 void TvxCustomComm::Open() {
+  const InUse in_use(this);
   Close();
   TvxBaseIO::Open();
   if (!IsOpen()) {
@@ -160,6 +213,17 @@ void TvxCustomComm::Open() {
   vxOutputDebugString("TvxCustomComm.Open 2 ...");
 }
 
+bool TvxCustomComm::TryOpen(std::string* error) {
+  try {
+    Open();
+  } catch (const std::exception& raised) {
+    if (error) *error = raised.what();
+    return false;
+  }
+  if (!IsOpen() && error) *error = last_error_text_;
+  return IsOpen();
+}
+
 void TvxCustomComm::Close() {
   TThread* port_thread = vxCurrentPortThread();
   if (port_thread && QCoreApplication::instance()) {
@@ -168,7 +232,9 @@ void TvxCustomComm::Close() {
     port_thread->Synchronize([this] { Close(); });
     return;
   }
+  const InUse in_use(this);
   if (IsOpen()) {
+    if (drain_on_close_) DrainOutput();
     try {
       InternalClose(true);
       LogMsg(dlSimple, "The port is closed succesfully");
@@ -187,6 +253,18 @@ void TvxCustomComm::InternalClose(bool purgeOutput) {
   if (processing_ == 0) std::vector<char>().swap(receive_buffer_);
   TvxBaseIO::Close();
   Notify(1);
+}
+
+void TvxCustomComm::DrainOutput() {
+  const Cardinal queued = OutQueueCount();
+  if (queued == 0) return;
+  const TCOMMTIMEOUTS timeouts = GetTimeouts();
+  const qint64 limit_ms = static_cast<qint64>(queued) * timeouts.WriteTotalTimeoutMultiplier +
+                          timeouts.WriteTotalTimeoutConstant;
+  QElapsedTimer clock;
+  clock.start();
+  // The writer and the kernel send the bytes on their own; nothing here needs events.
+  while (clock.elapsed() < limit_ms && OutQueueCount() > 0) QThread::msleep(1);
 }
 
 void TvxCustomComm::StopEventDelivery() {
@@ -238,8 +316,12 @@ void TvxCustomComm::RaiseFatalError(Cardinal errorCode, Cardinal detail,
   TThread* port_thread = vxCurrentPortThread();
   if (showOnly && port_thread && QCoreApplication::instance()) {
     // The display belongs to the main thread; the handler and the log entry go with it.
-    port_thread->Synchronize(
-        [&] { TvxBaseIO::RaiseFatalError(errorCode, detail, errorMsg, true); });
+    // The main thread gets its own copy of the message: a close in the handler releases
+    // this thread, whose stack may be gone before the report is over.
+    port_thread->Synchronize([this, errorCode, detail, message = errorMsg] {
+      const InUse in_use(this);
+      TvxBaseIO::RaiseFatalError(errorCode, detail, message, true);
+    });
     return;
   }
   TvxBaseIO::RaiseFatalError(errorCode, detail, errorMsg, showOnly);
@@ -247,6 +329,7 @@ void TvxCustomComm::RaiseFatalError(Cardinal errorCode, Cardinal detail,
 
 bool TvxCustomComm::ProcessCommEvent() {
   if (!device_) return true;
+  const InUse in_use(this);
   ++processing_;
   bool answered = true;
   try {
@@ -262,6 +345,8 @@ bool TvxCustomComm::ProcessCommEvent() {
              : device_->Look(nullptr, 0);
     if (report.failure) {
       answered = false;
+      KeepFailure(report.failure);
+      if (report_device_loss_) ReportLoss(report.failure);
     } else {
       com_stat_ = report.stat;
       if (report.errors) {
@@ -301,7 +386,35 @@ void TvxCustomComm::ReportEventException(const std::string& message) {
   }
 }
 
+void TvxCustomComm::ReportLoss(const TvxSerialError& error) {
+  CommError(0, static_cast<Cardinal>(error.code), {});
+  // A handler may have closed the port (or deleted the component: deferred) meanwhile.
+  RaiseFatalError(1, static_cast<Cardinal>(error.code),
+                  Format("Device \"%s\" Lost !!!\r%s", {GetDeviceName(), error.text}), true);
+}
+
+void TvxCustomComm::KeepFailure(const TvxSerialError& error) {
+  std::lock_guard lock(failure_mutex_);
+  failure_ = error;
+}
+
+std::string TvxCustomComm::FailureText() const {
+  std::lock_guard lock(failure_mutex_);
+  return failure_.text;
+}
+
+int TvxCustomComm::FailureCode() const {
+  std::lock_guard lock(failure_mutex_);
+  return failure_.code;
+}
+
+void TvxCustomComm::WriteFailed(const TvxSerialError& error) {
+  KeepFailure(error);
+  CommError(0, static_cast<Cardinal>(error.code), {});
+}
+
 void TvxCustomComm::CloseOnDeviceFailure() {
+  const InUse in_use(this);
   try {
     InternalClose(false);
   } catch (const std::exception& error) {
@@ -312,6 +425,7 @@ void TvxCustomComm::CloseOnDeviceFailure() {
 }
 
 void TvxCustomComm::CommError(Cardinal commCode, Cardinal sysError, TComStateFlags state) {
+  const InUse in_use(this);
   DropRtsAfterSend(false);
   LogFmt(dlDetail, "Communication Error %d:%d", {commCode, sysError});
   bool flash = false;
@@ -321,30 +435,32 @@ void TvxCustomComm::CommError(Cardinal commCode, Cardinal sysError, TComStateFla
 
 void TvxCustomComm::SendChar(char ch) {
   if (!device_) return;
+  const InUse in_use(this);
   // The argument list is built only for a log that takes it: sends are per packet.
   if (Logs(dlDebug))
     LogFmt(dlDebug, "Try to send char %2Xh ...",
            {static_cast<unsigned>(static_cast<unsigned char>(ch))});
   RaiseRtsToSend();
-  if (TvxSerialError error = device_->Write(&ch, 1, true))
-    CommError(0, static_cast<Cardinal>(error.code), {});
+  if (TvxSerialError error = device_->Write(&ch, 1, true)) WriteFailed(error);
 }
 
 void TvxCustomComm::SendString(const std::string& s) {
   if (!device_ || s.empty()) return;
+  const InUse in_use(this);
   if (Logs(dlDebug)) LogFmt(dlDebug, "Try to send string %s ...", {s});
   RaiseRtsToSend();
   if (TvxSerialError error = device_->Write(s.data(), static_cast<std::uint32_t>(s.size()), true))
-    CommError(0, static_cast<Cardinal>(error.code), {});
+    WriteFailed(error);
 }
 
 void TvxCustomComm::SendData(const void* buffer, Cardinal len) {
   if (!device_) return;
+  const InUse in_use(this);
   if (Logs(dlDebug)) LogFmt(dlDebug, "Try to send the data with %d length ...", {len});
   RaiseRtsToSend();
   // The layer copies the block, so the caller may reuse it at once.
   if (TvxSerialError error = device_->Write(buffer, len, false))
-    CommError(0, static_cast<Cardinal>(error.code), {});
+    WriteFailed(error);
   else
     LogMsg(dlDebug, "... the data transmittion is OK!");
 }
@@ -393,12 +509,14 @@ void TvxCustomComm::TraceStateChanged(TObject* sender, TTraceStates states) {
 
 void TvxCustomComm::SetDTR(bool value) {
   if (!device_) return;
+  const InUse in_use(this);
   device_->Escape(value ? SETDTR : CLRDTR);
   TraceStateChanged(this, {tsDSR});
 }
 
 void TvxCustomComm::SetRTS(bool value) {
   if (!device_) return;
+  const InUse in_use(this);
   device_->Escape(value ? SETRTS : CLRRTS);
   TraceStateChanged(this, {tsCTS});
 }

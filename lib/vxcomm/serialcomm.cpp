@@ -43,6 +43,14 @@ void TvxCustomSerialComm::SetComPortNo(std::uint16_t value) {
   Notify(3);
 }
 
+void TvxCustomSerialComm::SetDeviceName(const std::string& name) {
+  bool was_active = Active();
+  SetActive(false);
+  device_name_ = name;
+  SetActive(was_active);
+  Notify(3);
+}
+
 TComPort TvxCustomSerialComm::ComPort() const {
   // Port 0 has no selector of its own and reads as cpCOMxx, like every unnamed number.
   if (com_port_no_ >= 1 && com_port_no_ <= 8) return static_cast<TComPort>(com_port_no_ - 1);
@@ -55,6 +63,7 @@ void TvxCustomSerialComm::SetComPort(TComPort value) {
 }
 
 std::string TvxCustomSerialComm::GetDeviceName() {
+  if (!device_name_.empty()) return device_name_;
   if (TvxDevice* device = GetDevice(GetDeviceIndex())) return device->PortName;
   return Format("COM%u", {static_cast<unsigned>(com_port_no_)});
 }

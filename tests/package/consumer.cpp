@@ -20,17 +20,6 @@
 
 namespace {
 
-// A serial component that opens a device path instead of a COM number.
-class PathComm : public TvxComm {
- public:
-  explicit PathComm(std::string path) : path_(std::move(path)) {}
-  ~PathComm() override { Destroying(); }
-  std::string GetDeviceName() override { return path_; }
-
- private:
-  std::string path_;
-};
-
 // Runs the event loop until Done; false if it is still not done after a minute (a hang).
 bool WaitFor(const std::function<bool()>& done) {
   QElapsedTimer clock;
@@ -82,7 +71,9 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::string> errors;
-  PathComm left(a), right(b);
+  TvxComm left, right;
+  left.SetDeviceName(a);
+  right.SetDeviceName(b);
   Configure(left, errors);
   Configure(right, errors);
   std::string received;

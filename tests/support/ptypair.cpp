@@ -74,6 +74,15 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
   return done();
 }
 
+bool WaitUntilDeleted(const QPointer<QObject>& object, int timeoutMs) {
+  return WaitUntil(
+      [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return object.isNull();
+      },
+      timeoutMs);
+}
+
 std::string MakeTempDir(const std::string& tag) {
   QString base = qEnvironmentVariable("VXCOMM_TEST_TMP", QDir::tempPath());
   QDir().mkpath(base);

@@ -2,6 +2,7 @@
 // the component under test. Both ends are raw.
 #pragma once
 
+#include <QPointer>
 #include <functional>
 #include <string>
 
@@ -29,5 +30,8 @@ class PtyPair {
 
 // Runs the Qt event loop until Done returns true or TimeoutMs passed; returns Done().
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
+// The same, also carrying out the deletions asked for with deleteLater outside an event
+// loop (processEvents leaves them alone), until Object is gone; true once it is.
+bool WaitUntilDeleted(const QPointer<QObject>& object, int timeoutMs);
 // A fresh directory below the build's test area; removed by nothing (the build dir is scratch).
 std::string MakeTempDir(const std::string& tag);

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "outputdrain.h"
+#include "peerquiet.h"
 #include "platform/serialtypes.h"
 
 namespace {
@@ -67,6 +67,7 @@ TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& op
       progress_(::isatty(STDIN_FILENO) ? stdout : stderr,
                 ::isatty(STDIN_FILENO) || ::isatty(STDERR_FILENO)) {
   ApplyLineSettings(comm_, options_.line);
+  comm_.SetDrainOnClose(true);
   comm_.SetRS485Mode(options_.rs485);
   comm_.SetRS485Delays(static_cast<Cardinal>(options_.rs485BeforeMs),
                        static_cast<Cardinal>(options_.rs485AfterMs));
@@ -106,11 +107,9 @@ TTerminalSession::~TTerminalSession() {
   closing_ = true;
   reconnector_.Stop();
   // What was sent last (an error packet that ends a transfer, keys typed just before quit)
-  // leaves before the close purges it; a peer still sending is read until it stops.
-  if (!lost_ && quit_aborted_)
-    DrainUntilQuiet(comm_, 300, 2000);
-  else if (!lost_)
-    DrainOutput(comm_, 2000);
+  // leaves before the port closes (DrainOnClose); a peer still sending is read until it
+  // stops.
+  if (!lost_ && quit_aborted_) WaitUntilPeerQuiet(comm_, 300, 2000);
   comm_.SetActive(false);
   if (raw_log_) std::fclose(raw_log_);
 }
@@ -123,8 +122,9 @@ bool TTerminalSession::OpenRawLog(std::string& error) {
 }
 
 bool TTerminalSession::Open(std::string& error) {
-  comm_.path = ResolveDeviceArgument(options_.device);
-  wait_name_ = comm_.path[0] == '/' ? StableDeviceName(comm_.path) : comm_.path;
+  comm_.SetDeviceName(ResolveDeviceArgument(options_.device));
+  const std::string& device = comm_.DeviceName();
+  wait_name_ = device[0] == '/' ? StableDeviceName(device) : device;
   fatal_.clear();
   comm_.SetActive(true);
   if (comm_.Active()) return true;
@@ -405,7 +405,7 @@ void TTerminalSession::DeviceLost() {
   }
   Alert(options_.device + " went away; waiting for " + wait_name_ + " to come back (" +
         EscapeKeyName(options_.escape) + " and quit to leave)");
-  comm_.path = wait_name_;
+  comm_.SetDeviceName(wait_name_);
   reconnector_.Start(wait_name_, [this] { return Reopen(); });
 }
 

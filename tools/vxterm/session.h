@@ -46,10 +46,7 @@ struct TTerminalOptions {
 // count of bytes sent, and the line settings the device took.
 class TTermComm : public TvxComm {
  public:
-  std::string path;
   std::uint64_t sent = 0;  // bytes handed to the port since the start; main thread
-  ~TTermComm() override { Destroying(); }
-  std::string GetDeviceName() override { return path; }
   void SendChar(char ch) override;
   void SendString(const std::string& s) override;
   void SendData(const void* buffer, Cardinal len) override;
