@@ -5,13 +5,15 @@
 /// Thread: none; the Kermit component's thread.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <chrono>
 
 namespace vxkermit {
 
 /// The smoothed round trip of packet and reply, measured on the steady clock, and the reply
 /// time-out it gives. Owned by its component; no lock.
-class TRoundTrip {
+class VXCOMM_EXPORT TRoundTrip {
  public:
   /// A packet went out for the first time: its reply will be timed.
   void Sent();
