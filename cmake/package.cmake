@@ -1,5 +1,5 @@
-# The CMake package (install tree and build tree), the pkg-config files and the Debian
-# packages.
+# The CMake package (install tree and build tree) and the pkg-config files. The Debian
+# packages are built from debian/ (dpkg-buildpackage).
 include(CMakePackageConfigHelpers)
 
 set(VXCOMM_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vxcomm)
@@ -55,5 +55,3 @@ foreach(pc IN LISTS vxcomm_pc_files)
     configure_file(\"${pc_template}\" \"${pc_file}\" @ONLY)" COMPONENT development)
   install(FILES ${pc_file} DESTINATION ${vxcomm_pc_dir} COMPONENT development)
 endforeach()
-
-include(${CMAKE_CURRENT_LIST_DIR}/debian.cmake)

@@ -16,6 +16,9 @@ target_link_libraries(vxtools_lineoptions PUBLIC vxcomm_headers)
 add_executable(vxkermit ${CMAKE_CURRENT_LIST_DIR}/vxkermit.cpp)
 # The programs link the library as installed (shared in a BUILD_SHARED_LIBS tree).
 target_link_libraries(vxkermit PRIVATE vxcomm vxkermit_progress vxtools_lineoptions)
+target_compile_definitions(vxkermit PRIVATE VXCOMM_VERSION="${PROJECT_VERSION}")
 if(VXCOMM_INSTALL)
   install(TARGETS vxkermit COMPONENT programs)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/vxkermit.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT programs)
 endif()

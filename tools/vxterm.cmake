@@ -20,6 +20,9 @@ add_executable(vxterm ${CMAKE_CURRENT_LIST_DIR}/vxterm.cpp
 target_include_directories(vxterm PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxterm PRIVATE vxcomm vxkermit_progress vxtools_lineoptions
   vxterm_core)
+target_compile_definitions(vxterm PRIVATE VXCOMM_VERSION="${PROJECT_VERSION}")
 if(VXCOMM_INSTALL)
   install(TARGETS vxterm COMPONENT programs)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/vxterm.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT programs)
 endif()
