@@ -50,7 +50,8 @@ constexpr int MinPacketLen(int checkIndex) {
 }
 
 /// Type 1, 2 or 3 block check over Count bytes starting at Covered.
-VXCOMM_EXPORT std::uint16_t BlockCheck(const std::uint8_t* covered, std::size_t count, int checkIndex);
+VXCOMM_EXPORT std::uint16_t BlockCheck(const std::uint8_t* covered, std::size_t count,
+                                       int checkIndex);
 /// The block check of a classic packet image.
 ///
 /// The image is kPacketImageSize bytes from MARK: the check covers LEN, SEQ, TYPE and the data
@@ -75,7 +76,7 @@ constexpr std::size_t MaxImageData(int checkIndex) {
 /// MARK, LEN, SEQ (mod 64), TYPE, Len bytes of Data, the check, EOL. Len is cut to
 /// MaxImageData. Returns the bytes to send.
 VXCOMM_EXPORT std::size_t FramePacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
-                        const std::uint8_t* data, std::size_t len, int checkIndex);
+                                      const std::uint8_t* data, std::size_t len, int checkIndex);
 
 /// Position of LENX1 in a long packet image.
 ///
@@ -108,7 +109,8 @@ VXCOMM_EXPORT int LongPacketLength(const std::uint8_t* packet);
 /// EOL. Len is cut so that the extended length stays within kMaxLongLength. Returns the bytes
 /// to send.
 VXCOMM_EXPORT std::size_t FrameLongPacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
-                            const std::uint8_t* data, std::size_t len, int checkIndex);
+                                          const std::uint8_t* data, std::size_t len,
+                                          int checkIndex);
 /// True when Size bytes from MARK are one whole long packet.
 ///
 /// That is: a header that LongPacketLength accepts, an extended length that ends the packet at

@@ -98,7 +98,7 @@ constexpr bool IsPrefixChar(std::uint8_t c) {
 /// included, proposes "Y". Rept, when it is a prefix character other than "#" and Qbin, is
 /// proposed as the repeat prefix; anything else (0 by default) proposes none.
 VXCOMM_EXPORT TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbin,
-                        std::uint8_t rept = 0);
+                                      std::uint8_t rept = 0);
 
 /// Reads the block of a received S or of the Y that answers one (Len bytes of Data).
 ///
@@ -118,7 +118,7 @@ VXCOMM_EXPORT TInitParams ReadInitParams(const std::uint8_t* data, std::size_t l
 /// value. With RepeatCounts, the sender's REPT is answered when it is a prefix character that
 /// differs from the block's QCTL and from the QBIN answered; otherwise none (" ").
 VXCOMM_EXPORT TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin,
-                           bool repeatCounts = false);
+                                         bool repeatCounts = false);
 
 /// The block of Params as sent.
 ///
@@ -131,7 +131,8 @@ VXCOMM_EXPORT TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t
 /// alone. With Describe the block goes on through WHATAMI (kWhatamiValid is set in it) and
 /// the system ID kUnixSystemId follows.
 VXCOMM_EXPORT TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket,
-                         std::uint8_t whatami = 0, int window = 1, bool describe = false);
+                                       std::uint8_t whatami = 0, int window = 1,
+                                       bool describe = false);
 
 /// The window a received block (Len bytes of Data) offers: its WINDO (1..31) when its CAPAS
 /// carries the window bit; 1 (no window) when it does not, when the block stops before WINDO,
