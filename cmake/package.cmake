@@ -1,5 +1,5 @@
-# The CMake package (install tree and build tree), the pkg-config files and the Debian
-# packages.
+# The CMake package (install tree and build tree) and the pkg-config files. The Debian
+# packages are built from debian/ (dpkg-buildpackage).
 include(CMakePackageConfigHelpers)
 
 set(VXCOMM_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vxcomm)
@@ -26,11 +26,11 @@ install(FILES ${PROJECT_BINARY_DIR}/vxcommConfig.cmake
   ${PROJECT_BINARY_DIR}/vxcommConfigVersion.cmake DESTINATION ${VXCOMM_CMAKE_DIR}
   COMPONENT development)
 
-# pkg-config files that find their prefix from where they lie, so that an installed tree can
-# be moved (cmake --install --prefix, dpkg -x into another root).
+# pkg-config files naming the prefix they are installed under (the one given to
+# cmake --install --prefix, else CMAKE_INSTALL_PREFIX; a DESTDIR staging root is not part of
+# it): the prefix is filled in when installing, the rest now.
 set(vxcomm_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-file(RELATIVE_PATH vxcomm_pc_up /root/${vxcomm_pc_dir} /root)
-set(VXCOMM_PC_PREFIX "\${pcfiledir}/${vxcomm_pc_up}")
+set(VXCOMM_PC_PREFIX "@VXCOMM_PC_PREFIX@")
 set(VXCOMM_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
 set(VXCOMM_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 set(VXCOMM_PC_DL "")
@@ -43,13 +43,15 @@ if(NOT BUILD_SHARED_LIBS)
   set(VXCOMM_PC_STATIC "-DVXCOMM_STATIC_DEFINE")
   set(VXCOMMWIDGETS_PC_STATIC "-DVXCOMMWIDGETS_STATIC_DEFINE")
 endif()
-configure_file(${CMAKE_CURRENT_LIST_DIR}/vxcomm.pc.in ${PROJECT_BINARY_DIR}/vxcomm.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/vxcomm.pc DESTINATION ${vxcomm_pc_dir} COMPONENT development)
+set(vxcomm_pc_files vxcomm)
 if(TARGET vxcommwidgets)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/vxcommwidgets.pc.in
-    ${PROJECT_BINARY_DIR}/vxcommwidgets.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/vxcommwidgets.pc DESTINATION ${vxcomm_pc_dir}
-    COMPONENT development)
+  list(APPEND vxcomm_pc_files vxcommwidgets)
 endif()
-
-include(${CMAKE_CURRENT_LIST_DIR}/debian.cmake)
+foreach(pc IN LISTS vxcomm_pc_files)
+  set(pc_template ${PROJECT_BINARY_DIR}/pkgconfig/${pc}.pc.in)
+  set(pc_file ${PROJECT_BINARY_DIR}/pkgconfig/${pc}.pc)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${pc_template} @ONLY)
+  install(CODE "set(VXCOMM_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${pc_template}\" \"${pc_file}\" @ONLY)" COMPONENT development)
+  install(FILES ${pc_file} DESTINATION ${vxcomm_pc_dir} COMPONENT development)
+endforeach()

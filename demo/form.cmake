@@ -5,4 +5,4 @@ add_library(vurizoziza_form STATIC ${CMAKE_CURRENT_LIST_DIR}/Unit1.cpp ${CMAKE_C
   ${CMAKE_CURRENT_LIST_DIR}/Unit1.ui ${CMAKE_CURRENT_LIST_DIR}/progressbar.cpp
   ${CMAKE_CURRENT_LIST_DIR}/progressbar.h)
 target_include_directories(vurizoziza_form PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(vurizoziza_form PUBLIC vxcommwidgets_internal)
+target_link_libraries(vurizoziza_form PUBLIC vxcommwidgets_headers)

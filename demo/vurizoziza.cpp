@@ -1,11 +1,18 @@
-// The demo program: one window, no command line.
+// The demo program: one window. Its one command-line option, --version, prints the version
+// and exits before any window (or display) is needed.
 #include <QApplication>
+#include <cstdio>
+#include <cstring>
 
 #include "Unit1.h"
 #include "platform/debugout.h"
 #include "widgetuiservices.h"
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("vurizoziza " VXCOMM_VERSION "\n");
+    return 0;
+  }
   QApplication application(argc, argv);
   // The components' debug lines (the log's loDebugOut copy among them) are the demo's.
   vxSetDebugOutputEnabled(true);

@@ -2,6 +2,8 @@
 /// Unit vxclasses: the I/O frame of the library.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include "vxclasses/baseio.h"
 #include "vxclasses/commevent.h"
 #include "vxclasses/dataprocessor.h"

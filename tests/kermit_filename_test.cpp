@@ -35,7 +35,7 @@ TEST(KermitFileName, ASentNameIsCutInItsStemSoThatItsExtensionSurvives) {
       // No extension, a leading dot, an extension over 16 bytes or one that leaves no stem:
       // a plain cut.
       {stem60, 10, std::string(10, 'a')},
-      {"." + stem60, 10, "." + std::string(9, 'a')},
+      {"." + stem60, 10, std::string(".").append(9, 'a')},
       {stem60 + ".verylongextension", 30, std::string(30, 'a')},
       {"abcdef.0123456789abcde", 20, "abcd.0123456789abcde"},       // 16 bytes: kept
       {"abcdefghij.0123456789abcdef", 20, "abcdefghij.012345678"},  // 17 bytes: not

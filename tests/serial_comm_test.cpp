@@ -12,6 +12,7 @@
 #include <random>
 #include <thread>
 
+#include "platform/serialfaults.h"
 #include "platform/serialport.h"
 #include "support/ptypair.h"
 #include "support/serialfixture.h"

@@ -15,6 +15,7 @@
 #include <future>
 
 #include "platform/portmap.h"
+#include "platform/serialfaults.h"
 #include "platform/serialport.h"
 #include "support/ptypair.h"
 

@@ -1,6 +1,6 @@
 if(TARGET vxterm)
   add_vx_test(vxterm_parts_test)
-  target_link_libraries(vxterm_parts_test PRIVATE vxterm_core)
+  target_link_libraries(vxterm_parts_test PRIVATE vxterm_core vxcomm_internal)
   add_vx_test(vxterm_test LABELS peers TIMEOUT 300 UNDER_LOAD)
   target_compile_definitions(vxterm_test PRIVATE VXTERM_BIN="$<TARGET_FILE:vxterm>")
   add_dependencies(vxterm_test vxterm)

@@ -12,9 +12,13 @@ add_library(vxtools_lineoptions STATIC ${CMAKE_CURRENT_LIST_DIR}/lineoptions.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/sendnames.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/transferverdict.cpp)
 target_include_directories(vxtools_lineoptions PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(vxtools_lineoptions PUBLIC vxcomm_internal)
+target_link_libraries(vxtools_lineoptions PUBLIC vxcomm_headers)
 add_executable(vxkermit ${CMAKE_CURRENT_LIST_DIR}/vxkermit.cpp)
-target_link_libraries(vxkermit PRIVATE vxcomm_internal vxkermit_progress vxtools_lineoptions)
+# The programs link the library as installed (shared in a BUILD_SHARED_LIBS tree).
+target_link_libraries(vxkermit PRIVATE vxcomm vxkermit_progress vxtools_lineoptions)
+target_compile_definitions(vxkermit PRIVATE VXCOMM_VERSION="${PROJECT_VERSION}")
 if(VXCOMM_INSTALL)
   install(TARGETS vxkermit COMPONENT programs)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/vxkermit.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT programs)
 endif()

@@ -160,9 +160,11 @@ int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("vxkermit");
+  QCoreApplication::setApplicationVersion(VXCOMM_VERSION);
   QCommandLineParser parser;
   parser.setApplicationDescription(kDescription);
   parser.addHelpOption();
+  parser.addVersionOption();
   const TLineOptions shared;
   const QCommandLineOption wait("wait",
                                 "receive: give up, with status 1, when no session has started "
@@ -181,6 +183,7 @@ int main(int argc, char** argv) {
   // Not process(): it ends the program with status 1 on an unknown option.
   if (!parser.parse(QCoreApplication::arguments())) return Usage(parser, parser.errorText());
   if (parser.isSet("help") || parser.isSet("help-all")) parser.showHelp(0);
+  if (parser.isSet("version")) parser.showVersion();
 
   const QStringList args = parser.positionalArguments();
   const RawArguments raw = SplitRaw(argc, argv, options);

@@ -165,6 +165,7 @@ int ReadCommandLine(TTerminalOptions& o) {
   QCommandLineParser parser;
   parser.setApplicationDescription(kDescription);
   parser.addHelpOption();
+  parser.addVersionOption();
   parser.addOptions(QList<QCommandLineOption>{list, escape, autoReceive, noReconnect, map, imap,
                                               omap, echo, charDelay, lineDelay, alert, rs485,
                                               rs485Before, rs485After, logRaw} +
@@ -174,6 +175,7 @@ int ReadCommandLine(TTerminalOptions& o) {
   if (!parser.parse(QCoreApplication::arguments()))
     return Usage(parser, parser.errorText().toStdString());
   if (parser.isSet("help")) parser.showHelp(0);
+  if (parser.isSet("version")) parser.showVersion();
   if (parser.isSet(list)) return ListPorts();
   const QStringList args = parser.positionalArguments();
   if (args.size() != 1)
@@ -218,6 +220,7 @@ int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("vxterm");
+  QCoreApplication::setApplicationVersion(VXCOMM_VERSION);
   TTerminalOptions o;
   if (const int status = ReadCommandLine(o); status >= 0) return status;
   // The components' debug lines would land in the middle of the session.

@@ -1,9 +1,6 @@
 #include "platform/serialdevice.h"
 
-TvxSerialFaults& vxSerialFaults() {
-  static TvxSerialFaults faults;
-  return faults;
-}
+#include "platform/serialfaults.h"
 
 TvxLineReport TvxSerialDevice::Look(void* buffer, std::uint32_t size) {
   if (int fault = vxSerialFaults().lookError.exchange(0)) {

@@ -58,16 +58,6 @@ struct VXCOMM_EXPORT TvxLineReport {
   TvxSerialError failure;    ///< the device went away (EIO): the rest means nothing then
 };
 
-/// Errors a test wants the next calls to give: 0 for none. Each is taken by one call: an
-/// open of a port, a Write, a Look (which then fails as for a vanished device).
-struct VXCOMM_EXPORT TvxSerialFaults {
-  std::atomic<int> openError{0};   ///< for the next open of a port
-  std::atomic<int> writeError{0};  ///< for the next Write
-  std::atomic<int> lookError{0};   ///< for the next Look
-};
-/// The faults the serial layer gives next; for tests.
-VXCOMM_EXPORT TvxSerialFaults& vxSerialFaults();
-
 /// An open port of the serial layer (see the file description). Made by vxOpenSerialPort and shared
 /// by its holders; Close ends its use.
 class VXCOMM_EXPORT TvxSerialDevice {

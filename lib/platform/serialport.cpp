@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/portmap.h"
+#include "platform/serialfaults.h"
 #include "platform/serialtty.h"
 
 namespace {

@@ -42,7 +42,7 @@ struct TvxFileResult {
 };
 
 /// The account of one session, from its Send-Init to its end.
-struct TvxSessionResult {
+struct VXCOMM_EXPORT TvxSessionResult {
   bool sending = false;                        ///< this side sent (else received)
   bool ended = false;                          ///< the session reached its protocol end (the break)
   std::string failure;                         ///< why it ended early; empty when it ended

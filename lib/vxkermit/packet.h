@@ -7,6 +7,8 @@
 /// Thread: any; nothing here keeps state.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -48,19 +50,20 @@ constexpr int MinPacketLen(int checkIndex) {
 }
 
 /// Type 1, 2 or 3 block check over Count bytes starting at Covered.
-std::uint16_t BlockCheck(const std::uint8_t* covered, std::size_t count, int checkIndex);
+VXCOMM_EXPORT std::uint16_t BlockCheck(const std::uint8_t* covered, std::size_t count,
+                                       int checkIndex);
 /// The block check of a classic packet image.
 ///
 /// The image is kPacketImageSize bytes from MARK: the check covers LEN, SEQ, TYPE and the data
 /// field, their number taken from the image's own LEN byte. A LEN that promises more than the
 /// image holds covers the image only.
-std::uint16_t CalcBlockCheck(const std::uint8_t* packet, int checkIndex);
+VXCOMM_EXPORT std::uint16_t CalcBlockCheck(const std::uint8_t* packet, int checkIndex);
 /// Writes the CheckLength(checkIndex) characters of Value at Out, most significant first.
-void WriteCheckChars(std::uint16_t value, int checkIndex, std::uint8_t* out);
+VXCOMM_EXPORT void WriteCheckChars(std::uint16_t value, int checkIndex, std::uint8_t* out);
 /// True when the check characters of a packet image, at the place its LEN names, equal the
 /// computed ones. False for a LEN below MinPacketLen or one that points past the image (nothing
 /// is read past the image).
-bool VerifyBlockCheck(const std::uint8_t* packet, int checkIndex);
+VXCOMM_EXPORT bool VerifyBlockCheck(const std::uint8_t* packet, int checkIndex);
 
 /// The largest data field that fits one packet whose LEN fits one character and whose image
 /// fits kPacketImageSize: used to bound E messages and data fields.
@@ -72,8 +75,8 @@ constexpr std::size_t MaxImageData(int checkIndex) {
 ///
 /// MARK, LEN, SEQ (mod 64), TYPE, Len bytes of Data, the check, EOL. Len is cut to
 /// MaxImageData. Returns the bytes to send.
-std::size_t FramePacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
-                        const std::uint8_t* data, std::size_t len, int checkIndex);
+VXCOMM_EXPORT std::size_t FramePacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
+                                      const std::uint8_t* data, std::size_t len, int checkIndex);
 
 /// Position of LENX1 in a long packet image.
 ///
@@ -93,25 +96,26 @@ inline constexpr std::size_t kMaxLongLength = 9024;
 inline constexpr std::size_t kLongImageSize = kLongDataPos + kMaxLongLength;
 
 /// The HCHECK character for the extended header of a packet image (LEN through LENX2).
-std::uint8_t HeaderCheck(const std::uint8_t* packet);
+VXCOMM_EXPORT std::uint8_t HeaderCheck(const std::uint8_t* packet);
 /// The extended length announced by the header of a packet image, or -1 for a damaged header.
 ///
 /// The image holds at least kLongDataPos bytes from MARK. -1 when LEN is not tochar(0), LENX1
 /// is outside tochar(0..95) (tochar(95), DEL, carries 9025), LENX2 outside tochar(0..94), or
 /// HCHECK does not match: such a header is damage, and its length must not be trusted.
-int LongPacketLength(const std::uint8_t* packet);
+VXCOMM_EXPORT int LongPacketLength(const std::uint8_t* packet);
 /// Builds a long packet into Out (room for kLongDataPos + Len + 3 + 1 bytes).
 ///
 /// MARK, blank LEN, SEQ (mod 64), TYPE, LENX1, LENX2, HCHECK, Len bytes of Data, the check,
 /// EOL. Len is cut so that the extended length stays within kMaxLongLength. Returns the bytes
 /// to send.
-std::size_t FrameLongPacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
-                            const std::uint8_t* data, std::size_t len, int checkIndex);
+VXCOMM_EXPORT std::size_t FrameLongPacket(std::uint8_t* out, std::uint8_t type, unsigned seq,
+                                          const std::uint8_t* data, std::size_t len,
+                                          int checkIndex);
 /// True when Size bytes from MARK are one whole long packet.
 ///
 /// That is: a header that LongPacketLength accepts, an extended length that ends the packet at
 /// Size and leaves room for the check characters, and a block check that matches. Nothing past
 /// Size is read.
-bool VerifyLongPacket(const std::uint8_t* packet, std::size_t size, int checkIndex);
+VXCOMM_EXPORT bool VerifyLongPacket(const std::uint8_t* packet, std::size_t size, int checkIndex);
 
 }  // namespace vxkermit

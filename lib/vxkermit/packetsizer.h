@@ -9,13 +9,15 @@
 /// Thread: none; the Kermit component's thread.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <cstddef>
 
 namespace vxkermit {
 
 /// Chooses the length of new data packets from the record of the line's faults; see the file
 /// description. Owned by its component; no lock.
-class TPacketSizer {
+class VXCOMM_EXPORT TPacketSizer {
  public:
   /// A data packet of Chars field characters was acknowledged after Repeats repeats (a
   /// negative count counts as 0).

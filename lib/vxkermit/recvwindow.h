@@ -8,6 +8,8 @@
 /// never allocates.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,7 +25,7 @@ enum class TRecvPlace {
 };
 
 /// The receiver's window; see the file description. Owned by its component; no lock.
-class TRecvWindow {
+class VXCOMM_EXPORT TRecvWindow {
  public:
   /// Makes room for Slots packets (brought into 1..31) of up to ImageSize bytes each and
   /// holds nothing.

@@ -7,6 +7,8 @@
 /// Thread: none; the Kermit component's thread.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <chrono>
 
 namespace vxkermit {
@@ -14,7 +16,7 @@ namespace vxkermit {
 /// The smoothed round trip of packet and reply and its mean deviation, measured on the steady
 /// clock, the slowest reply seen, and the reply time-out they give. Owned by its component;
 /// no lock.
-class TRoundTrip {
+class VXCOMM_EXPORT TRoundTrip {
  public:
   /// A packet went out for the first time: its reply will be timed.
   void Sent();

@@ -8,6 +8,8 @@
 /// length given.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -95,8 +97,8 @@ constexpr bool IsPrefixChar(std::uint8_t c) {
 /// "N" (never) or a prefix character (asks for it); anything else, the control prefix "#"
 /// included, proposes "Y". Rept, when it is a prefix character other than "#" and Qbin, is
 /// proposed as the repeat prefix; anything else (0 by default) proposes none.
-TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbin,
-                        std::uint8_t rept = 0);
+VXCOMM_EXPORT TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbin,
+                                      std::uint8_t rept = 0);
 
 /// Reads the block of a received S or of the Y that answers one (Len bytes of Data).
 ///
@@ -105,7 +107,7 @@ TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbi
 /// 94 counts as 94; a QBIN
 /// that is none of "Y", "N" or a prefix character, or that equals the block's QCTL, reads as
 /// "N".
-TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len);
+VXCOMM_EXPORT TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len);
 
 /// The receiver's answer to a sender's block (as ReadInitParams gives it).
 ///
@@ -115,8 +117,8 @@ TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len);
 /// "Y" and OwnQbin is a prefix character other than the sender's QCTL; else the sender's
 /// value. With RepeatCounts, the sender's REPT is answered when it is a prefix character that
 /// differs from the block's QCTL and from the QBIN answered; otherwise none (" ").
-TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin,
-                           bool repeatCounts = false);
+VXCOMM_EXPORT TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin,
+                                         bool repeatCounts = false);
 
 /// The block of Params as sent.
 ///
@@ -128,13 +130,14 @@ TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin,
 /// when nothing follows it. With neither, the block is the one of the first two arguments
 /// alone. With Describe the block goes on through WHATAMI (kWhatamiValid is set in it) and
 /// the system ID kUnixSystemId follows.
-TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket,
-                         std::uint8_t whatami = 0, int window = 1, bool describe = false);
+VXCOMM_EXPORT TInitBlock MakeInitBlock(const TInitParams& params, std::size_t longPacket,
+                                       std::uint8_t whatami = 0, int window = 1,
+                                       bool describe = false);
 
 /// The window a received block (Len bytes of Data) offers: its WINDO (1..31) when its CAPAS
 /// carries the window bit; 1 (no window) when it does not, when the block stops before WINDO,
 /// or when WINDO is outside tochar(1..31).
-int ReadWindow(const std::uint8_t* data, std::size_t len);
+VXCOMM_EXPORT int ReadWindow(const std::uint8_t* data, std::size_t len);
 
 /// The longest long packet a received block (Len bytes of Data) offers; 0 for none.
 ///
@@ -142,11 +145,11 @@ int ReadWindow(const std::uint8_t* data, std::size_t len);
 /// kMaxLongPacketLength), or 0 when its CAPAS does not offer long packets. Further CAPAS bytes
 /// are skipped as their continuation bits say; a CAPAS byte outside tochar(0..94) offers
 /// nothing.
-std::size_t ReadLongPacketLength(const std::uint8_t* data, std::size_t len);
+VXCOMM_EXPORT std::size_t ReadLongPacketLength(const std::uint8_t* data, std::size_t len);
 
 /// The WHATAMI bits a received block (Len bytes of Data) carries: 0 when the block stops
 /// before WHATAMI, when the byte is outside tochar(0..63), or when it lacks kWhatamiValid.
-std::uint8_t ReadWhatami(const std::uint8_t* data, std::size_t len);
+VXCOMM_EXPORT std::uint8_t ReadWhatami(const std::uint8_t* data, std::size_t len);
 
 /// Whether the peer whose block this is (Len bytes of Data) takes control characters bare in
 /// a data field: a block that offers sliding windows or carries WHATAMI comes from a full
@@ -160,7 +163,7 @@ inline bool TakesBareControls(const std::uint8_t* data, std::size_t len) {
 /// The system ID a received block (Len bytes of Data) carries after WHATAMI; empty when the
 /// block stops before it or its length character is outside tochar(1..15) or runs past the
 /// block.
-std::string ReadSystemId(const std::uint8_t* data, std::size_t len);
+VXCOMM_EXPORT std::string ReadSystemId(const std::uint8_t* data, std::size_t len);
 
 /// The repeat prefix in force after an exchange: the same prefix character on both sides,
 /// different from the control prefix Qctl and the eighth-bit prefix in force Qbin; else 0.

@@ -9,6 +9,8 @@
 /// never allocates.
 #pragma once
 
+#include "vxcomm_export.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +22,7 @@ namespace vxkermit {
 inline constexpr int kMaxWindow = 31;
 
 /// The sender's window; see the file description. Owned by its component; no lock.
-class TSendWindow {
+class VXCOMM_EXPORT TSendWindow {
  public:
   /// Makes room for Slots packets (brought into 1..kMaxWindow) of up to ImageSize bytes each
   /// and empties the window.

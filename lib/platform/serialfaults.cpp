@@ -1,0 +1,6 @@
+#include "platform/serialfaults.h"
+
+TvxSerialFaults& vxSerialFaults() {
+  static TvxSerialFaults faults;
+  return faults;
+}
