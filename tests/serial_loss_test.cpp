@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/serialdevice.h"
+#include "platform/serialfaults.h"
 #include "support/lossfixture.h"
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
