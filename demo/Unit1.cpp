@@ -132,6 +132,13 @@ void TForm1::CreateComponents() {
   vxLogFile1->SetDetailLevel(dlDetail);
   vxLogFile1->SetOptions({loSafeMode, loAutoFileName, loDate, loTime, loDebugOut});
   vxLogFile1->SetAnsiOnly(true);
+  // Beyond the stored form: a program folder that cannot take the log (an installed
+  // /usr/bin) puts it in the user's state directory, and a log that cannot be written at
+  // all is said once in the log pane instead of stopping whoever logged.
+  vxLogFile1->SetStateDirFallback(true);
+  vxLogFile1->SetReportSaveErrorOnce(true);
+  vxLogFile1->OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg,
+                                    bool& raise) { vxLogFile1FatalError(msg, raise); };
 
   // References, once every component has been read.
   vxKermit1->SetLog(vxLogFile1);
@@ -267,6 +274,14 @@ void TForm1::vxKermit1Error(TObject* sender) {
 void TForm1::vxKermit1Progress(TObject*) {
   SetCaption(Label6, std::to_string(vxKermit1->GetFilePosition()) + " / " +
                          std::to_string(vxKermit1->TotalSize()));
+}
+
+void TForm1::vxLogFile1FatalError(const std::string& errorMsg, bool& raiseException) {
+  raiseException = false;
+  // Called inside the log's entry, under its lock: the line follows that entry in the pane.
+  QString line = QString::fromLocal8Bit(errorMsg) + " (the log goes on in this pane only)";
+  QMetaObject::invokeMethod(
+      Memo2, [memo = Memo2, line] { memo->appendPlainText(line); }, Qt::QueuedConnection);
 }
 
 void TForm1::vxKermit1FatalError(TObject*, Cardinal, Cardinal, const std::string& errorMsg,

@@ -66,6 +66,9 @@ class TForm1 : public QWidget {
   void vxKermit1Progress(TObject* sender);
   void vxKermit1FatalError(TObject* sender, Cardinal errorCode, Cardinal detail,
                            const std::string& errorMsg, bool& raiseException);
+  // vxLogFile1's: a log file that cannot be written is said once in the log pane, and
+  // whoever logged goes on.
+  void vxLogFile1FatalError(const std::string& errorMsg, bool& raiseException);
   // vxComm1's notify handler: on an open or a close the check box shows whether the port
   // is open, and the state label the Kermit component's state.
   void vxComm1Notify(TvxBaseIO* sender, int code);

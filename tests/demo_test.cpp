@@ -686,3 +686,81 @@ TEST_F(DemoSend, AFileThatCannotBeReadIsShownInAMessageBox) {
   EXPECT_NE(ui.messages[0].find("/proc/self/mem"), std::string::npos) << ui.messages[0];
   EXPECT_EQ(Text(form->Label3), "Listen");
 }
+
+namespace {
+
+// The window's log file beside the test program made unwritable for the life of the
+// object, for root too: a folder stands where the file would be. The log the earlier tests
+// wrote there is put back afterwards.
+class UnwritableLogPlace {
+ public:
+  UnwritableLogPlace() : path_(fs::read_symlink("/proc/self/exe").string() + ".log") {
+    if (fs::exists(path_)) fs::rename(path_, path_ + ".kept");
+    fs::create_directory(path_);
+  }
+  ~UnwritableLogPlace() {
+    fs::remove_all(path_);
+    if (fs::exists(path_ + ".kept")) fs::rename(path_ + ".kept", path_);
+  }
+  UnwritableLogPlace(const UnwritableLogPlace&) = delete;
+  UnwritableLogPlace& operator=(const UnwritableLogPlace&) = delete;
+
+ private:
+  std::string path_;
+};
+
+// Counts the lines of Text that hold Part.
+int LinesWith(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
+}  // namespace
+
+// Installed where its folder is read-only: the log goes to the user's state directory, no
+// box is shown, and the transfer is whole.
+TEST_F(DemoSend, AnUnwritableProgramFolderPutsTheLogInTheStateDirectory) {
+  UnwritableLogPlace readOnly;
+  std::string state = MakeTempDir("demo-state");
+  ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+  kermitfiles::WriteAll(dir + "/one.dat", kermitfiles::RandomBytes(50000, 21));
+  form->eFiles->setText(QString::fromStdString(dir + "/*.dat"));
+  Click(form->Button1);
+  ASSERT_TRUE(WaitForState("Send", 5000));
+  ASSERT_TRUE(WaitForState("Listen", 40000)) << pair->Output();
+  ::unsetenv("XDG_STATE_HOME");
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(received + "/one.dat"); }, 5000));
+  EXPECT_EQ(ReadAll(received + "/one.dat"), kermitfiles::RandomBytes(50000, 21));
+  EXPECT_TRUE(ui.messages.empty()) << ui.messages[0];
+  EXPECT_TRUE(ui.exceptions.empty()) << ui.exceptions[0];
+  const std::string log = ReadAll(state + "/vxcomm/demo_test.log");
+  EXPECT_NE(log.find(dir + "/*.dat"), std::string::npos) << log;
+  EXPECT_EQ(LinesWith(Text(form->Memo2), "Error when save log file:"), 0);
+}
+
+// A log that cannot be written anywhere is said once in the log pane, and the transfer
+// is whole.
+TEST_F(DemoSend, ALogThatCannotBeWrittenIsReportedOnceAndTheSendGoesOn) {
+  UnwritableLogPlace readOnly;
+  std::string state = MakeTempDir("demo-nostate");
+  kermitfiles::WriteAll(state + "/file", "a file, not a folder");
+  ::setenv("XDG_STATE_HOME", (state + "/file/state").c_str(), 1);
+  kermitfiles::WriteAll(dir + "/one.dat", kermitfiles::RandomBytes(50000, 22));
+  kermitfiles::WriteAll(dir + "/two.dat", kermitfiles::RandomBytes(7000, 23));
+  form->eFiles->setText(QString::fromStdString(dir + "/*.dat"));
+  Click(form->Button1);
+  ASSERT_TRUE(WaitForState("Send", 5000));
+  ASSERT_TRUE(WaitForState("Listen", 40000)) << pair->Output();
+  ::unsetenv("XDG_STATE_HOME");
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(received + "/two.dat"); }, 5000));
+  EXPECT_EQ(ReadAll(received + "/one.dat"), kermitfiles::RandomBytes(50000, 22));
+  EXPECT_EQ(ReadAll(received + "/two.dat"), kermitfiles::RandomBytes(7000, 23));
+  EXPECT_TRUE(ui.messages.empty()) << ui.messages[0];
+  EXPECT_TRUE(ui.exceptions.empty()) << ui.exceptions[0];
+  ASSERT_TRUE(WaitUntil(
+      [&] { return LinesWith(Text(form->Memo2), "Error when save log file:") > 0; }, 2000));
+  EXPECT_EQ(LinesWith(Text(form->Memo2), "Error when save log file:"), 1) << Text(form->Memo2);
+  EXPECT_NE(Text(form->Memo2).find(dir + "/two.dat done."), std::string::npos);
+}

@@ -8,6 +8,8 @@
 
 #include <QProcess>
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
 #include "platform/fileopen.h"
 #include "support/kermitfiles.h"
@@ -591,4 +593,46 @@ TEST(KermitCli, AFullDiskIsReportedWithItsReason) {
       << err;
   EXPECT_EQ(err.find("Unknown error"), std::string::npos);
   EXPECT_TRUE(EntriesOf(disk.Path()).empty());
+}
+
+// A --log file that cannot be written is said once and the send is whole; without --log
+// no file is left beside the program (a copy in a folder of its own).
+TEST(KermitCli, ALogFileThatCannotBeWrittenIsReportedOnceAndTheSendGoesOn) {
+  const std::string src = MakeTempDir("cli-logsrc"), dst = MakeTempDir("cli-logdst"),
+                    bin = MakeTempDir("cli-logbin");
+  WriteAll(src + "/one.bin", RandomBytes(60000, 41));
+  WriteAll(src + "/two.bin", RandomBytes(9000, 42));
+  WriteAll(bin + "/blocker", "a file, not a folder");
+  const std::string program = bin + "/vxkermit";
+  ASSERT_EQ(::system(("cp " + std::string(VXKERMIT_BIN) + " " + program).c_str()), 0);
+  {
+    SocatPair line;
+    auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 30);
+    const CliRun r =
+        RunProgram(QString::fromStdString(program),
+                   {"send", "--log", QString::fromStdString(bin + "/blocker/cli.log"),
+                    QString::fromStdString(line.A()), QString::fromStdString(src + "/*")},
+                   60000);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(peer->Wait(10000));
+    EXPECT_EQ(ReadAll(dst + "/one.bin"), ReadAll(src + "/one.bin"));
+    EXPECT_EQ(ReadAll(dst + "/two.bin"), ReadAll(src + "/two.bin"));
+    std::size_t reports = 0;
+    for (std::size_t at = r.err.find("Error when save log file:"); at != std::string::npos;
+         at = r.err.find("Error when save log file:", at + 1))
+      ++reports;
+    EXPECT_EQ(reports, 1u) << r.err;
+  }
+  {
+    SocatPair line;
+    auto peer = KermitPeer::Receive(KermitPeer::CKermit, line.B(), dst, 30);
+    const CliRun r = RunProgram(QString::fromStdString(program),
+                                {"send", "--quiet", QString::fromStdString(line.A()),
+                                 QString::fromStdString(src + "/one.bin")},
+                                60000);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(peer->Wait(10000));
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(bin))
+    EXPECT_NE(entry.path().extension(), ".log") << entry.path();
 }

@@ -238,12 +238,20 @@ int main(int argc, char** argv) {
                                        : TLogOptions{});
   log.SetSizeLimit(0);
   log.SetDetailLevel(static_cast<TDetailLevel>(levels.indexOf(lv)));
+  // Without --log no file at all: not even an empty one beside the program.
+  log.SetFileName("");
   if (parser.isSet(logFile)) {
     const auto given = raw.values.find("log");
     log.SetFileName(
         Bytes(given == raw.values.end() ? nullptr : &given->second, parser.value(logFile)));
   }
   const bool toFile = parser.isSet(logFile);
+  // A log file that cannot be written is said once and never stops the transfer.
+  log.SetReportSaveErrorOnce(true);
+  log.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
+    raise = false;
+    std::cerr << "vxkermit: " << msg << "; the transfer goes on without the log file\n";
+  };
   TProgressLine progress(stderr, ::isatty(STDERR_FILENO) == 1);
   log.OnLogEntry = [&](TObject*, std::string& entry) {
     if (loud) {

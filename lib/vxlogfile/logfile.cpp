@@ -5,6 +5,7 @@
 #include "platform/debugout.h"
 #include "platform/localtime.h"
 #include "platform/logfileio.h"
+#include "platform/statedir.h"
 #include "platform/sysinfo.h"
 #include "rtl/textview.h"
 #include "rtl/uiservices.h"
@@ -161,7 +162,7 @@ void TvxLogFile::SaveToFile() {
     } ends{saving_};
     saving_ = true;
     try {
-      saved = AppendToFile(pending);
+      saved = AppendWithFallback(pending);
     } catch (...) {
       Restore(pending, clears);
       throw;
@@ -169,13 +170,38 @@ void TvxLogFile::SaveToFile() {
   }
   if (!saved) {
     Restore(pending, clears);
-    RaiseFatalError(0, 0, "Error when save log file:" + path);
+    SaveFailed(path);
     return;  // the handler chose to go on: the text stays for the next save
   }
+  failure_reported_ = false;
   if (buffer_.empty()) {  // keep the storage for the coming entries
     pending.clear();
     buffer_.swap(pending);
   }
+}
+
+bool TvxLogFile::AppendWithFallback(const std::string& text) {
+  if (fallback_path_.empty() && AppendToFile(text)) return true;
+  if (!state_dir_fallback_) return false;
+  std::string dir = vxUserStateDirectory(), error;
+  std::string path = ResolveFileName();
+  if (dir.empty() || path.empty() || !vxMakeDirectories(dir, error)) return false;
+  std::string previous = fallback_path_;
+  std::size_t slash = path.rfind('/');
+  fallback_path_ = dir + "/" + (slash == std::string::npos ? path : path.substr(slash + 1));
+  if (AppendToFile(text)) return true;
+  fallback_path_ = previous;
+  return false;
+}
+
+void TvxLogFile::SaveFailed(const std::string& path) {
+  if (report_save_error_once_) {
+    if (size_limit_ > 0 && buffer_.size() > size_limit_)
+      buffer_.erase(0, buffer_.size() - size_limit_);
+    if (failure_reported_) return;
+    failure_reported_ = true;
+  }
+  RaiseFatalError(0, 0, "Error when save log file:" + path);
 }
 
 void TvxLogFile::Restore(std::string& pending, unsigned clears) {
@@ -188,7 +214,7 @@ void TvxLogFile::ClearLog() {
   std::lock_guard lock(lock_);
   buffer_.clear();
   ++clear_count_;
-  std::string path = ResolveFileName();
+  std::string path = FilePath();
   if (!path.empty()) vxDeleteFile(path);
 }
 
@@ -207,7 +233,7 @@ std::string TvxLogFile::ResolveFileName() const {
 
 bool TvxLogFile::AppendToFile(const std::string& text) {
   std::lock_guard lock(lock_);
-  std::string path = Trim(ResolveFileName());
+  std::string path = Trim(FilePath());
   if (path.empty()) return false;
   TvxLogFileIO file;
   if (!file.Open(path, options_.Contains(loSharedLogFile) ? TvxLogFileIO::shDenyWrite
@@ -225,6 +251,32 @@ bool TvxLogFile::AppendToFile(const std::string& text) {
     }
   }
   return file.Append(text.data(), static_cast<std::size_t>(length));
+}
+
+std::string TvxLogFile::FilePath() const {
+  std::lock_guard lock(lock_);
+  return fallback_path_.empty() ? ResolveFileName() : fallback_path_;
+}
+
+bool TvxLogFile::StateDirFallback() const {
+  std::lock_guard lock(lock_);
+  return state_dir_fallback_;
+}
+
+void TvxLogFile::SetStateDirFallback(bool value) {
+  std::lock_guard lock(lock_);
+  state_dir_fallback_ = value;
+  if (!value) fallback_path_.clear();
+}
+
+bool TvxLogFile::ReportSaveErrorOnce() const {
+  std::lock_guard lock(lock_);
+  return report_save_error_once_;
+}
+
+void TvxLogFile::SetReportSaveErrorOnce(bool value) {
+  std::lock_guard lock(lock_);
+  report_save_error_once_ = value;
 }
 
 Cardinal TvxLogFile::SizeLimit() const {

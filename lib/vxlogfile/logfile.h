@@ -100,6 +100,24 @@ class VXCOMM_EXPORT TvxLogFile : public TvxCustomLogFile {
   /// Sets AnsiOnly.
   void SetAnsiOnly(bool value);
 
+  /// Off by default. On: when the log file cannot be written where ResolveFileName puts it (a
+  /// program folder that is read-only), the entries go to a file of the same name in the
+  /// user's state directory ($XDG_STATE_HOME/vxcomm, else ~/.local/state/vxcomm), created when
+  /// missing; the first place is tried again at each save until the state directory took one.
+  bool StateDirFallback() const;
+  /// Sets StateDirFallback.
+  void SetStateDirFallback(bool value);
+  /// Off by default. On: a save that fails calls RaiseFatalError only when no failure was
+  /// reported since the last save that succeeded, and while saves fail Buffer keeps only its
+  /// newest SizeLimit bytes (when SizeLimit bounds the file), so a log that cannot be written
+  /// is reported once and costs bounded memory.
+  bool ReportSaveErrorOnce() const;
+  /// Sets ReportSaveErrorOnce.
+  void SetReportSaveErrorOnce(bool value);
+  /// The file the entries are written to now: ResolveFileName's, or its place in the state
+  /// directory once StateDirFallback moved it there; empty when there is no file.
+  std::string FilePath() const;
+
   /// Formatted entries not yet saved.
   std::string Buffer() const;
   /// Entries added since creation, the header included.
@@ -120,6 +138,11 @@ class VXCOMM_EXPORT TvxLogFile : public TvxCustomLogFile {
   bool AppendToFile(const std::string& text);
 
  private:
+  /// AppendToFile, then with StateDirFallback its place in the state directory.
+  bool AppendWithFallback(const std::string& text);
+  /// A failed save: reported (or not, after ReportSaveErrorOnce) with Path in the message.
+  void SaveFailed(const std::string& path);
+
   QString QFileName() const { return QString::fromLocal8Bit(FileName()); }
   void SetQFileName(const QString& value) { SetFileName(value.toLocal8Bit().toStdString()); }
   /// Appends the time-stamp prefix of this instant to Out.
@@ -144,7 +167,11 @@ class VXCOMM_EXPORT TvxLogFile : public TvxCustomLogFile {
   std::int64_t stamp_second_ = -1;
   TLogOptions stamp_options_;
   std::string stamp_prefix_;
-  unsigned clear_count_ = 0;  ///< ClearLog calls, so that a failed save does not undo one
+  bool state_dir_fallback_ = false;
+  bool report_save_error_once_ = false;
+  bool failure_reported_ = false;  ///< a failed save was reported and none succeeded since
+  std::string fallback_path_;      ///< where StateDirFallback writes; empty until it did
+  unsigned clear_count_ = 0;       ///< ClearLog calls, so that a failed save does not undo one
   QObject* visual_out_ = nullptr;
   std::unique_ptr<TvxTextView> pane_;  ///< the binding to visual_out_
   QMetaObject::Connection pane_destroyed_;
