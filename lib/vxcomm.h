@@ -47,9 +47,13 @@
 /// The serial port component without its port identity: open and close, sends, the receive step,
 /// line errors, modem lines, purges, time-outs and the line settings.
 ///
-/// Thread: see the file description. A failed open is a fatal error (RaiseFatalError: Exception
-/// thrown unless OnFatalError cancels it); a failed write goes to CommError and OnCommError, never
-/// raised. Sends, purges and line queries do nothing (or report nothing) while the port is closed.
+/// Thread: main thread for properties, Open, Close and deletion; the port's events (receive,
+/// trace, send, error handlers) arrive on the delivering thread: the main thread's event loop
+/// with UseMainThread (the default), otherwise the port thread. Sends come from the main
+/// thread or from a handler on the delivering thread. A failed open is a fatal error
+/// (RaiseFatalError: Exception thrown unless OnFatalError cancels it); a failed write goes to
+/// CommError and OnCommError, never raised. Sends, purges and line queries do nothing (or report
+/// nothing) while the port is closed.
 class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   Q_OBJECT
 

@@ -208,7 +208,11 @@ class VXCOMM_EXPORT TvxDataPackets : public TCollection {
 
 /// The packet detector component: a data processor that cuts received blocks into packets by its
 /// definitions and reports each through OnDataPacket, or the line's silence through OnTimeout.
-/// Thread: see the file description.
+///
+/// Thread: no lock; configure it, and receive OnDataPacket and OnTimeout, on the thread that
+/// delivers received data and timer ticks to it (the port's delivering thread; the main thread
+/// with UseMainThread). Failures: fatal errors through RaiseFatalError (Exception unless
+/// OnFatalError cancels it).
 class VXCOMM_EXPORT TvxDataProtocol : public TvxCustomDataProcessor {
   Q_OBJECT
 

@@ -36,7 +36,11 @@ using TvxFileResultEvent = std::function<void(TObject* sender, const TvxFileResu
 using TvxSessionResultEvent = std::function<void(TObject* sender, const TvxSessionResult& result)>;
 
 /// The base of file-transfer protocols: the file list, the open file, the transfer state, the error
-/// and retry counts, progress and the skip and abort requests. Thread: see the file description.
+/// and retry counts, progress and the skip and abort requests.
+///
+/// Thread: no lock; call it, and receive its events, on the thread that delivers received
+/// data and timer ticks to the processor chain (the port's delivering thread; the main thread
+/// with UseMainThread). The progress bar is updated by queued calls on its own thread.
 /// Fatal errors throw Exception unless OnFatalError cancels them; one raised during a transfer
 /// first aborts it.
 class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {

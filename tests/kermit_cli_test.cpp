@@ -9,7 +9,9 @@
 #include <QProcess>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "platform/fileopen.h"
 #include "support/kermitfiles.h"
@@ -525,6 +527,38 @@ TEST(KermitCli, AReceiverKilledHalfWayIsCompletedByCKermitsResend) {
   EXPECT_NE(err.find("from byte " + std::to_string(part)), std::string::npos) << err;
   std::printf("vxkermit killed at %lld of %zu bytes; ckermit resent %lld\n",
               static_cast<long long>(part), bytes.size(), CKermitFileBytes(peer->Output()));
+}
+
+// The line's far end killed while ckermit sends (socat gone: the pty's other side with
+// it): vxkermit names the device and the system's reason, ends with status 1, and reports
+// nothing received; the interrupted file is not there under its name.
+TEST(KermitCli, ADeviceThatGoesAwayMidTransferIsReportedWithItsReason) {
+  const std::string src = MakeTempDir("cli-lost-src"), dst = MakeTempDir("cli-lost-dst");
+  WriteAll(src + "/big.bin", RandomBytes(8 * 1024 * 1024, 47));
+  auto line = std::make_unique<SocatPair>();
+  const std::string device = line->A();
+  QProcess cli;
+  ASSERT_TRUE(
+      StartReceiver(cli, {"receive", QString::fromStdString(device), QString::fromStdString(dst)}));
+  auto peer = KermitPeer::Send(KermitPeer::CKermit, line->B(), {src + "/big.bin"}, src, 60);
+  ASSERT_TRUE(WaitUntil([&] { return FileSize(dst + "/.big.bin.vxpart") > 0; }, 60000));
+  line.reset();
+  ASSERT_TRUE(WaitForEnd(cli, 30000));
+  peer->Kill();
+  EXPECT_EQ(cli.exitCode(), 1);
+  const std::string err = cli.readAllStandardError().toStdString();
+  const std::string said = "vxkermit: transfer failed: " + device + " went away: ";
+  const std::size_t at = err.find(said);
+  ASSERT_NE(at, std::string::npos) << err;
+  const std::size_t from = at + said.size();
+  const std::string reason = err.substr(from, err.find('\n', from) - from);
+  bool known = false;
+  for (int code = 1; code < 134; ++code) known = known || reason == std::strerror(code);
+  EXPECT_TRUE(known) << "not a system error's text: " << reason;
+  EXPECT_NE(err.find("1 file begun: 0 received complete"), std::string::npos) << err;
+  EXPECT_EQ(err.find("file received"), std::string::npos) << err;
+  EXPECT_EQ(err.find("files received"), std::string::npos) << err;
+  EXPECT_FALSE(Exists(dst + "/big.bin"));
 }
 
 // Received by the program from ckermit into a directory holding an old file and a link: by

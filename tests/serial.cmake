@@ -19,4 +19,10 @@ if(VXCOMM_EXAMPLES)
   target_compile_definitions(example_terminal_test PRIVATE
     EXAMPLE_TERMINAL_BIN="$<TARGET_FILE:example_terminal>")
   add_dependencies(example_terminal_test example_terminal)
+  add_vx_test(examples_test LABELS peers)
+  target_compile_definitions(examples_test PRIVATE
+    EXAMPLE_READASYNC_BIN="$<TARGET_FILE:example_readasync>"
+    EXAMPLE_WRITEWAIT_BIN="$<TARGET_FILE:example_writewait>"
+    EXAMPLE_LISTPORTS_BIN="$<TARGET_FILE:example_listports>")
+  add_dependencies(examples_test example_readasync example_writewait example_listports)
 endif()

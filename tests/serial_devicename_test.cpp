@@ -1,6 +1,7 @@
 // Opening a serial device by its name with TvxComm as it is: a device path, a COM name
 // mapped to a device, an open that answers instead of throwing, a component that writes
-// nothing on standard error, and a descendant deleted while the port thread delivers.
+// nothing on standard error (its open line goes to the log at debug level), and a descendant
+// deleted while the port thread delivers.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
+#include "support/testlog.h"
 
 namespace {
 
@@ -134,6 +136,33 @@ TEST(Quiet, NothingReachesStandardErrorUnlessAsked) {
   ::close(capture);
   EXPECT_FALSE(vxDebugOutputEnabled());
   EXPECT_EQ(ReadAll(path), "");
+}
+
+// The open's own line goes to the log sink at debug level, after a refused open too (when
+// OnFatalError does not raise it), and a sink that keeps less than debug gets none.
+TEST(Quiet, TheOpenLineGoesToTheLogAtDebugLevel) {
+  const auto openLines = [](TDetailLevel level) {
+    TvxTestLog log;
+    log.detailLevel = level;
+    PtyPair pty;
+    TvxComm comm;
+    comm.SetLog(&log);
+    comm.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) {
+      raise = false;
+    };
+    comm.SetStreamProtocol(spNone);
+    comm.SetDeviceName(pty.slavePath());
+    EXPECT_TRUE(comm.TryOpen());
+    comm.Close();
+    comm.SetDeviceName("/dev/vx-no-such-port");
+    EXPECT_FALSE(comm.TryOpen());
+    int lines = 0;
+    for (const std::string& entry : log.Entries())
+      if (entry.find("TvxCustomComm.Open 2 ...") != std::string::npos) ++lines;
+    return lines;
+  };
+  EXPECT_EQ(openLines(dlDebug), 2);
+  EXPECT_EQ(openLines(dlDetail), 0);
 }
 
 // A descendant with state of its own that its override reads on the port thread, and no

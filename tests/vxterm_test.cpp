@@ -16,7 +16,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -532,12 +534,16 @@ TEST(VxTerm, ReceiveTakesTheSendInitThatCameJustBefore) {
 TEST(VxTerm, ReconnectsWhenTheDeviceComesBackUnderItsName) {
   const std::string dir = MakeTempDir("vxterm-plug");
   auto pair = std::make_unique<SocatPair>(dir);
+  const std::string pair_a = pair->A();
   Console console;
   VxTerm term(console, Args(pair->A()));
   ASSERT_TRUE(term.Ready()) << console.Seen();
   const std::size_t from = console.Seen().size();
   pair.reset();  // unplugged
-  ASSERT_TRUE(console.WaitFor("went away; waiting for " + dir + "/A", from)) << console.Seen();
+  // Said with the system's reason for the loss.
+  ASSERT_TRUE(console.WaitFor(
+      pair_a + " went away: " + std::strerror(EIO) + "; waiting for " + dir + "/A", from))
+      << console.Seen();
   pair = std::make_unique<SocatPair>(dir);  // plugged back in
   ASSERT_TRUE(console.WaitFor("is back: reconnected", from)) << console.Seen();
   LineEnd line(pair->B());
@@ -607,9 +613,11 @@ TEST(VxTerm, ConsoleSettingsAreRestoredAfterSigtermAndAVanishedDevice) {
     Console console;
     VxTerm term(console, Args(pair->A(), {"--no-reconnect"}));
     ASSERT_TRUE(term.Ready()) << console.Seen();
+    const std::string device = pair->A();
     pair.reset();
     EXPECT_EQ(term.Finish(), 1);
-    EXPECT_NE(console.Seen().find("went away"), std::string::npos) << console.Seen();
+    EXPECT_NE(console.Seen().find(device + " went away: " + std::strerror(EIO)), std::string::npos)
+        << console.Seen();
     EXPECT_TRUE(console.Restored());
   }
 }

@@ -5,12 +5,14 @@ target_include_directories(vxkermit_progress PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxkermit_progress PUBLIC Qt6::Core)
 # The line and Kermit options both programs take (vxkermit, vxterm), how they read a peer
 # that still sends after an abort, how they catch the signals that end them, which names a
-# send can take, and how they judge a transfer that ended.
+# send can take, how they judge a transfer that ended, and how they tell of a device that
+# went away.
 add_library(vxtools_lineoptions STATIC ${CMAKE_CURRENT_LIST_DIR}/lineoptions.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/peerquiet.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/signalcatch.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/sendnames.cpp
-                                       ${CMAKE_CURRENT_LIST_DIR}/transferverdict.cpp)
+                                       ${CMAKE_CURRENT_LIST_DIR}/transferverdict.cpp
+                                       ${CMAKE_CURRENT_LIST_DIR}/devicelost.cpp)
 target_include_directories(vxtools_lineoptions PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxtools_lineoptions PUBLIC vxcomm_headers)
 add_executable(vxkermit ${CMAKE_CURRENT_LIST_DIR}/vxkermit.cpp)

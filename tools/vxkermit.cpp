@@ -14,6 +14,7 @@
 #include <iostream>
 #include <map>
 
+#include "devicelost.h"
 #include "farendtext.h"
 #include "lineoptions.h"
 #include "peerquiet.h"
@@ -85,7 +86,8 @@ const char* kDescription =
     "\n"
     "Exit status:\n"
     "  0  every file listed was transferred complete;\n"
-    "  1  the transfer failed: the session ended early, a file was skipped, discarded or\n"
+    "  1  the transfer failed: the session ended early (the device went away: said\n"
+    "     with its reason), a file was skipped, discarded or\n"
     "     refused, a name could not be sent (a line break in it, a blank at its start or\n"
     "     end, no such file: each said on standard error), no file matched the masks, or\n"
     "     (receive --wait) no session started in time; a failed session is followed by\n"
@@ -263,7 +265,8 @@ int main(int argc, char** argv) {
   };
 
   TvxComm comm;
-  comm.SetDrainOnClose(true);  // the last packet leaves before the close
+  comm.SetDrainOnClose(true);      // the last packet leaves before the close
+  comm.SetReportDeviceLoss(true);  // a device that goes away is told with its reason
   TvxKermit kermit;
   if (o.device.size() > 3 && o.device.compare(0, 3, "COM") == 0) {
     int n = 0;
@@ -289,7 +292,14 @@ int main(int argc, char** argv) {
     if (!kermit.SessionOpen())
       QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
   };
-  comm.OnFatalError = onFatal;
+  // A device that went away (its report comes before the close, which ends a session):
+  // the user hears which device and why, ahead of whatever the session says.
+  std::string lost;
+  comm.OnFatalError = [&](TObject* sender, Cardinal code, Cardinal detail, const std::string& msg,
+                          bool& raise) {
+    if (IsDeviceLoss(detail) && lost.empty()) lost = DeviceLostText(o.device, detail);
+    onFatal(sender, code, detail, lost.empty() ? msg : lost, raise);
+  };
   kermit.OnFatalError = onFatal;
 
   // Text the far end prints between packets: shown when the transfer fails.
@@ -417,7 +427,7 @@ int main(int argc, char** argv) {
   }
 
   const TTransferVerdict verdict = JudgeTransfer(session, refused);
-  const bool ok = sessionEnded && verdict.ok && fatal.empty();
+  const bool ok = sessionEnded && verdict.ok && fatal.empty() && lost.empty();
   // Success is news only for a user who asked for output; a failure is an error.
   if (ok) {
     if (loud) std::cerr << "vxkermit: " << verdict.text << "\n";
@@ -425,7 +435,10 @@ int main(int argc, char** argv) {
     std::cerr << "vxkermit: " << (fatal.empty() ? "no session started" : fatal) << "\n";
   } else {
     std::cerr << "vxkermit: transfer failed: "
-              << (!verdict.ok || fatal.empty() ? verdict.text : fatal) << "\n";
+              << (!lost.empty()                  ? lost
+                  : !verdict.ok || fatal.empty() ? verdict.text
+                                                 : fatal)
+              << "\n";
     std::cerr << "vxkermit: " << verdict.counts << "\n";
   }
   if (!ok && !farEnd.LastLines().empty())

@@ -44,7 +44,10 @@ struct VXCOMM_EXPORT TvxDeviceChange {
 
 /// The base I/O component: what every medium shares, whatever carries the bytes.
 ///
-/// Thread: main thread, except DeliverData and what it calls (see the file description). Ownership:
+/// Thread: main thread, except DeliverData and what it calls: it runs on the delivering thread
+/// (the port's thread, or the main thread when the port delivers there), and so do the
+/// processor chain and OnAfterReceive. Failures: RaiseFatalError (Exception unless
+/// OnFatalError cancels it, or shown only). Ownership:
 /// the data processor and the log are not owned (the component is told when they are destroyed and
 /// drops them); the device list owns its devices while OwnsDevices is set.
 class VXCOMM_EXPORT TvxBaseIO : public TComponent {

@@ -23,7 +23,10 @@ using TvxDataSendEvent = std::function<void(TObject* sender, const void* data, C
                                             bool isString, bool& handled)>;
 
 /// The base of every data processor (the packet detector, the file transfer). Processors form a
-/// chain: each passes received blocks on to the next. Thread: see the file description. Ownership:
+/// chain: each passes received blocks on to the next. Thread: no lock; received data arrives
+/// on the I/O component's delivering thread, timer ticks on the creating thread (both the
+/// main thread when the port delivers there). Failures: RaiseFatalError (Exception unless
+/// OnFatalError cancels it). Ownership:
 /// the I/O component, the next processor and the log are not owned; each is dropped when it is
 /// destroyed.
 class VXCOMM_EXPORT TvxCustomDataProcessor : public TComponent {

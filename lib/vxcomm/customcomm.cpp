@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/debugout.h"
 #include "platform/serialport.h"
 #include "rtl/uiservices.h"
 #include "vxcomm.h"
@@ -210,7 +209,7 @@ void TvxCustomComm::Open() {
     StartThreads();
     Notify(2);
   }
-  vxOutputDebugString("TvxCustomComm.Open 2 ...");
+  LogMsg(dlDebug, "TvxCustomComm.Open 2 ...");
 }
 
 bool TvxCustomComm::TryOpen(std::string* error) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "devicelost.h"
 #include "peerquiet.h"
 #include "platform/serialtypes.h"
 
@@ -87,9 +88,12 @@ TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& op
   QObject::connect(&escape_timer_, &QTimer::timeout, this, [this] {
     if (mode_ == Prompt && prompt_.EndOfKeys() == TPromptLine::Cancel) ClosePrompt();
   });
-  comm_.OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
+  comm_.SetReportDeviceLoss(true);  // a device that goes away is told with its reason
+  comm_.OnFatalError = [this](TObject*, Cardinal, Cardinal detail, const std::string& msg,
+                              bool& raise) {
     raise = false;
-    if (fatal_.empty()) fatal_ = msg;
+    if (IsDeviceLoss(detail)) lost_text_ = DeviceLostText(options_.device, detail);
+    if (fatal_.empty()) fatal_ = IsDeviceLoss(detail) ? lost_text_ : msg;
   };
   comm_.OnAfterReceive = [this](TObject*, const void* data, Cardinal len) { FromLine(data, len); };
   comm_.OnClose = [this](TObject*) {
@@ -394,17 +398,19 @@ void TTerminalSession::Quit(int code) {
 void TTerminalSession::DeviceLost() {
   if (closing_ || lost_) return;
   lost_ = true;
+  const std::string lost = lost_text_.empty() ? options_.device + " went away" : lost_text_;
+  lost_text_.clear();
   if (mode_ == Transfer) {
-    if (fatal_.empty()) fatal_ = "the device went away";
+    if (fatal_.empty()) fatal_ = lost;
     FinishTransfer();
   }
   if (mode_ == Prompt) ClosePrompt();
   if (!options_.reconnect) {
-    Alert(options_.device + " went away");
+    Alert(lost);
     return Quit(1);
   }
-  Alert(options_.device + " went away; waiting for " + wait_name_ + " to come back (" +
-        EscapeKeyName(options_.escape) + " and quit to leave)");
+  Alert(lost + "; waiting for " + wait_name_ + " to come back (" + EscapeKeyName(options_.escape) +
+        " and quit to leave)");
   comm_.SetDeviceName(wait_name_);
   reconnector_.Start(wait_name_, [this] { return Reopen(); });
 }

@@ -155,6 +155,7 @@ class TTerminalSession : public QObject {
   bool closing_ = false;       // our own close: not a device gone
   bool quit_aborted_ = false;  // the quit ended a running transfer
   bool lost_ = false;
+  std::string lost_text_;  // the device's loss with its reason, until DeviceLost tells it
   // The transfer running.
   bool sending_ = false;
   bool started_ = false;
