@@ -125,6 +125,10 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   void SetRetryLimit(int value) { retry_limit_ = value; }
   /// Consecutive failures counted for the current packet.
   int RetryCount() const { return retry_count_; }
+  /// The consecutive failures CountRetry allows one packet in the running session:
+  /// RetryLimit here. A protocol may allow more for needs of its own (the repeats a sliding
+  /// window causes) without touching RetryLimit, which always reads what was set.
+  virtual int SessionRetryLimit() const { return retry_limit_; }
   /// Bytes the progress range covers: the listed sizes' sum after BuildFileList, the
   /// current file's size during a transfer.
   std::int64_t TotalSize() const { return total_size_; }

@@ -24,6 +24,7 @@
 #include "vxkermit/roundtrip.h"
 #include "vxkermit/sendinit.h"
 #include "vxkermit/sendwindow.h"
+#include "vxkermit/session.h"
 
 /// The block check this side proposes: types 1, 2 and 3.
 enum TvxKermitCrc : std::uint8_t {
@@ -162,7 +163,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// window, in ms; the round trips measured raise it.
   static constexpr int MinWindowReplyTimeoutMs = 10;
   /// The eighth-bit prefix in force for this session; 0 when none.
-  std::uint8_t Qbin() const { return qbin_; }
+  std::uint8_t Qbin() const { return run_.qbin; }
 
   /// Whether this side offers long packets.
   ///
@@ -231,7 +232,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void SetMinimalPrefixing(bool value) { control_prefixing_ = value ? cpfMinimal : cpfAll; }
   /// Whether the data packets of the current sending session leave control characters bare
   /// (ControlPrefixing, and with cpfPeerAware the peer's Send-Init, decide); false outside one.
-  bool MinimalPrefixingAgreed() const { return bare_controls_; }
+  bool MinimalPrefixingAgreed() const { return run_.bare_controls; }
   /// Whether this side declares the link reliable and streams when the peer agrees.
   ///
   /// Off by default (the Send-Init stays as it was). On: the Send-Init, and the answer to a
@@ -274,7 +275,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Whether the current (or, after it, the last) session agreed on recovery: both sides
   /// offered it. Set once the Send-Init exchange agreed; only a session ResendFiles started
   /// resends files.
-  bool RecoveryAgreed() const { return recovery_agreed_; }
+  bool RecoveryAgreed() const { return record_.recovery_agreed; }
   /// The bytes of the current file the receiver already held when its transfer began: where
   /// a resend started reading (sending) or appending (receiving); 0 for a file sent whole.
   /// Set at the file's A packet, cleared at its F packet; kept after the file ends.
@@ -282,7 +283,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
 
   /// Whether the current (or, after it, the last) session streams: both sides declared the
   /// link reliable. Cleared when a session starts, set once the Send-Init exchange agreed.
-  bool StreamingAgreed() const { return stream_; }
+  bool StreamingAgreed() const { return record_.stream; }
   /// The bytes of D packets a streaming sender frames in one turn of the event loop and
   /// hands to the medium in one block, before it lets received data (an E from the peer)
   /// and other events in. The next burst waits for a later turn on the component's thread;
@@ -305,24 +306,30 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// (F, A, Z and B still go one at a time) and repeats only a packet the receiver refuses
   /// or the oldest one on a time-out; a receiver acknowledges each packet it takes, keeps the
   /// packets that arrive after a missing one and writes them in order once it arrives. While
-  /// a window is in use a RetryLimit above 0 is raised by the window's size (back when the
-  /// session ends). A session that streams uses no window. Takes effect at the next session.
+  /// a window is in use each packet may fail RetryLimit plus the window's size times (see
+  /// SessionRetryLimit); RetryLimit itself keeps what was set. A session that streams uses
+  /// no window. Takes effect at the next session.
   int WindowSize() const { return window_size_; }
   /// Sets WindowSize; values outside 1..31 are brought into that range.
   void SetWindowSize(int value);
   /// The window of the current (or, after it, the last) session: 1 when none was agreed.
-  int WindowAgreed() const { return window_; }
+  int WindowAgreed() const { return record_.window; }
+  /// The consecutive failures allowed one packet in the running session: RetryLimit (read
+  /// afresh, so a change during a session counts at once), plus the window's size while a
+  /// window is in use and RetryLimit is above 0 (every packet in flight may need its own
+  /// repeat before the window moves on). 0: no limit. Silence is judged by RetryLimit alone.
+  int SessionRetryLimit() const override;
   /// The most packets the current (or last) session had in flight at once when sending, or
   /// held after a missing one when receiving; 0 without a window.
-  int WindowPeak() const { return window_peak_; }
+  int WindowPeak() const { return record_.window_peak; }
   /// The packets this side sent again in the current (or last) session: on a time-out, for
   /// a NAK, or when an answer was seen lost. On a clean line 0, on a loaded machine too.
-  int RepeatsSent() const { return repeats_sent_; }
+  int RepeatsSent() const { return record_.repeats_sent; }
   /// The packets of the current (or last) session that the peer sent again after this side
   /// had taken them: it missed the answer, or did not wait long enough for it.
-  int RepeatsReceived() const { return repeats_received_; }
+  int RepeatsReceived() const { return record_.repeats_received; }
   /// The waits for the peer that ran out in the current (or last) session.
-  int TimeoutCount() const { return timeouts_; }
+  int TimeoutCount() const { return record_.timeouts; }
   /// The bytes the session's window holds in reserve (window x largest packet): fixed once
   /// the window is agreed, whatever the file's length.
   std::size_t WindowReservedBytes() const;
@@ -391,23 +398,23 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
       "Not a server: this Kermit only takes files sent to it.";
   /// Whether the peer of the current (or last) session named itself a like system (a Unix
   /// system ID in its Send-Init or its answer).
-  bool PeerIsLikeSystem() const { return peer_like_; }
+  bool PeerIsLikeSystem() const { return record_.peer_like; }
   /// Whether the current (or last) file crossed as text: converted on sending, or stored
   /// converted on receiving (then its stored length is not the announced one).
   bool FileIsText() const { return file_text_; }
 
   /// The longest extended length this session lets this side send; 0: classic packets only.
-  std::size_t SendLongPacketLength() const { return send_long_; }
+  std::size_t SendLongPacketLength() const { return run_.send_long; }
   /// The longest extended length this session takes; 0: a long header is damage.
-  std::size_t RecvLongPacketLength() const { return recv_long_; }
+  std::size_t RecvLongPacketLength() const { return run_.recv_long; }
   /// The repeat prefix in force for this session; 0: none.
-  std::uint8_t Rept() const { return rept_; }
+  std::uint8_t Rept() const { return run_.rept; }
   /// The largest packet (MARK through the check) this side sent since the last session
   /// started: shows whether long packets were actually used.
-  std::size_t LargestPacketSent() const { return largest_sent_; }
+  std::size_t LargestPacketSent() const { return record_.largest_sent; }
   /// The largest packet (MARK through the check) verified as received since the last session
   /// started.
-  std::size_t LargestPacketReceived() const { return largest_received_; }
+  std::size_t LargestPacketReceived() const { return record_.largest_received; }
 
   /// The last packet received (session state, read-only for applications and tests); after
   /// verification LEN and SEQ hold their values, not their characters.
@@ -415,20 +422,20 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// The last packet sent, as it went on the line.
   const std::uint8_t* SendBuf() const { return send_buf_.data(); }
   /// The sequence number of the next packet sent (not reduced mod 64).
-  int SendSeq() const { return send_seq_; }
+  int SendSeq() const { return run_.send_seq; }
   /// The Send-Init parameters of this session: the peer's answer when sending, this side's
   /// answer when receiving, this side's proposal while it waits for the answer.
   const vxkermit::TInitParams& InitParams() const { return init_params_; }
   /// The TYPE of the last packet sent; 0 after a reset.
-  std::uint8_t LastSentType() const { return last_sent_type_; }
+  std::uint8_t LastSentType() const { return run_.last_sent_type; }
   /// The block check in force: 0, 1 or 2 for types 1, 2 and 3.
   int CheckIndex() const { return check_index_; }
   /// Receiving: the sequence number of the last packet acted on.
   std::uint8_t LastRecvSeq() const { return last_recv_seq_; }
   /// Sending: the file position the last data packet was read from.
-  std::int64_t DataPos() const { return data_pos_; }
+  std::int64_t DataPos() const { return run_.data_pos; }
   /// Sending: the index in FileList of the file being sent or next to send.
-  int FileIndex() const { return file_index_; }
+  int FileIndex() const { return run_.file_index; }
   /// Receiving: the skip request ("X" or "Z") for the next acknowledgement, carried only when
   /// that answers a D packet; empty when none.
   const std::string& SkipCode() const { return skip_code_; }
@@ -574,10 +581,13 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Sending: what the acknowledgement of the outstanding packet (with its data field) makes
   /// the sender do next.
   void AdvanceOnAck(const std::uint8_t* data, std::size_t len);
-  // Decides bare_controls_ from ControlPrefixing and the peer's answer to the Send-Init.
+  // Decides whether control characters travel bare, from ControlPrefixing and the peer's
+  // answer to the Send-Init.
   void AgreePrefixing(const std::uint8_t* data, std::size_t len);
   std::uint8_t ExpectedSeq() const { return static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63); }
-  std::uint8_t OutstandingSeq() const { return static_cast<std::uint8_t>((send_seq_ - 1) & 63); }
+  std::uint8_t OutstandingSeq() const {
+    return static_cast<std::uint8_t>((run_.send_seq - 1) & 63);
+  }
   void StartReplyTimer();
   /// Ends a streaming session on an error: fatal error 17 with kStreamingFailure.
   void StreamingFailure(const std::string& what);
@@ -639,8 +649,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack);
 
   // Sliding windows (windowing.cpp).
-  /// Uses a window of Agreed packets for this session (1: none): sizes it and raises the
-  /// retry limit by it.
+  /// Uses a window of Agreed packets for this session (1: none): sizes it and allows each
+  /// packet as many more retries (SessionRetryLimit).
   void AgreeWindow(int agreed);
   /// Sending with a window: D packets are in flight or the file's end waits for them.
   bool SendingWindowed() const;
@@ -668,22 +678,14 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::size_t recv_data_pos_ = vxkermit::kDataPos;
   std::size_t recv_data_len_ = 0;
   vxkermit::TInitBlock init_block_;  ///< the Send-Init block this side sent or answered with
-  std::size_t last_sent_size_ = 0;   ///< bytes of the last packet in SendBuf
-  int send_seq_ = 0;
+  vxkermit::TSessionRecord record_;  ///< what the current (or last) session agreed and counted
+  vxkermit::TSessionState run_;      ///< the running session's state
   vxkermit::TInitParams init_params_{};
-  std::uint8_t last_sent_type_ = 0;
   int check_index_ = 0;
   TvxKermitCrc crc_ = crc6bit;
   std::uint8_t last_recv_seq_ = 0;
-  std::int64_t data_pos_ = 0;
-  int file_index_ = 0;
   std::string skip_code_;
-  /// After an abort the E may have crossed a packet the peer was still answering, and a
-  /// peer that clears its input before it answers never saw it: every packet the peer sends
-  /// before a new session gets the E again.
-  bool answer_with_error_ = false;
   std::uint8_t qbin_proposal_ = 'Y';
-  std::uint8_t qbin_ = 0;
   bool adaptive_timeout_ = false;
   vxkermit::TRoundTrip round_trip_;
   /// The length of new data packets when long packets are agreed (sender only).
@@ -698,47 +700,23 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   // The date the sender gave the file being received, in seconds since the epoch; -1 none.
   // It decides an update and, with FileDates, becomes the stored file's date.
   std::int64_t received_date_ = -1;
-  std::size_t send_long_ = 0;
-  std::size_t recv_long_ = 0;
-  std::uint8_t rept_ = 0;
-  std::size_t largest_sent_ = 0;
-  std::size_t largest_received_ = 0;
   bool streaming_ = false;
   TvxControlPrefixing control_prefixing_ = cpfAll;
-  bool bare_controls_ = false;  ///< this sending session leaves control characters bare
-  bool stream_ = false;         ///< the session streams
   /// Sending while streaming: runs the next burst (StreamTurn); stopped by any other packet
   /// sent and by the session's end.
   QTimer stream_turn_;
   std::vector<std::uint8_t> stream_out_;  ///< the burst of framed D packets being gathered
-  /// Sending while streaming: the reply timer last ran while our output still waited, so the
-  /// silence it times has not begun.
-  bool output_waited_ = false;
   bool recovery_ = false;
   bool resend_next_ = false;      ///< the next SendFiles is a ResendFiles
   bool resend_ = false;           ///< this sending session was started by ResendFiles
-  bool recovery_agreed_ = false;  ///< both sides offered recovery in this session
   bool kept_file_ = false;        ///< the received file was opened in place, not yet settled
   bool settled_file_ = false;     ///< the collision policy has decided on the received file
-  bool refused_file_ = false;     ///< the received file was refused: its data goes nowhere
   bool skip_sent_ = false;        ///< receiving: this file's skip request went to the sender
   std::int64_t recovered_ = 0;    ///< see RecoveredLength
   std::string attributes_reply_;  ///< the acknowledgement of the current file's A packet
   int window_size_ = 1;
-  int window_ = 1;  ///< the window agreed for the session
-  int window_peak_ = 0;
-  int repeats_sent_ = 0;
-  int repeats_received_ = 0;
-  int timeouts_ = 0;
   vxkermit::TSendWindow send_window_;
   vxkermit::TRecvWindow recv_window_;
-  /// The file's data is all in the window (or the file was skipped): its Z waits for the
-  /// window to empty, with "D" when window_discard_.
-  bool window_eof_ = false;
-  bool window_discard_ = false;
-  bool window_nak_sent_ = false;     ///< the packet expected was refused since it became so
-  int saved_retry_limit_ = -1;       ///< RetryLimit before a window raised it; -1 when not
-  int silent_timeouts_ = 0;          ///< time-outs in a row with nothing heard from the peer
   bool damaged_since_sent_ = false;  ///< a damaged packet arrived since the last packet went out
   bool peer_silent_ = false;         ///< the session ends on silence: no E packet goes out
   bool describe_system_ = false;
@@ -746,7 +724,6 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool text_conversion_ = false;
   bool name_conversion_ = false;
   bool refuse_server_commands_ = false;
-  bool peer_like_ = false;  ///< the peer named itself a Unix system in this session
   bool file_text_ = false;  ///< the current file crosses as text
   bool check_lengths_ = false;
   // Receiving: the lengths the current file's A packet announced (-1: none) and, for a text

@@ -179,6 +179,7 @@ class KermitWindowEngine : public ::testing::TestWithParam<WindowCase> {
     sender.OnFileStart = [this](TObject*) {
       senderAgreed = sender.WindowAgreed();
       senderLimit = sender.RetryLimit();
+      senderSessionLimit = sender.SessionRetryLimit();
     };
     receiver.OnFileStart = [this](TObject*) {
       receiverAgreed = receiver.WindowAgreed();
@@ -225,7 +226,7 @@ class KermitWindowEngine : public ::testing::TestWithParam<WindowCase> {
   TvxTestLog sendLog, recvLog;
   KermitLink link{&sender, &receiver};
   std::vector<std::string> senderFatal, receiverFatal;
-  int senderAgreed = 0, receiverAgreed = 0, senderLimit = 0;
+  int senderAgreed = 0, receiverAgreed = 0, senderLimit = 0, senderSessionLimit = 0;
   std::size_t reservedAtStart = 0;
 };
 
@@ -265,14 +266,42 @@ TEST_P(KermitWindowEngine, AgreesTheSmallerWindowAndKeepsSeveralPacketsInFlight)
   // Nothing was repeated or refused on a clean link.
   EXPECT_EQ(Count(link.sentByB, 'N'), 0u);
   EXPECT_EQ(Count(link.sentByA, 'D'), Count(link.sentByB, 'Y') - 5);  // S, F, A, Z, B besides
-  // The retry limit was raised while the window was in use, and is back afterwards.
-  EXPECT_EQ(senderLimit, Expected() > 1 ? 5 + Expected() : 5);
+  // Each packet may fail more often while the window is in use; RetryLimit keeps what the
+  // user set throughout.
+  EXPECT_EQ(senderSessionLimit, Expected() > 1 ? 5 + Expected() : 5);
+  EXPECT_EQ(senderLimit, 5);
   EXPECT_EQ(sender.RetryLimit(), 5);
   // Memory: window x largest packet, fixed for the session.
   EXPECT_EQ(receiver.WindowReservedBytes(), reservedAtStart);
   if (Expected() > 1) {
     EXPECT_LE(reservedAtStart, static_cast<std::size_t>(Expected()) * (9024 + 64));
   }
+}
+
+TEST_P(KermitWindowEngine, RetryLimitReadsWhatTheUserSetThroughoutTheSession) {
+  // Read on every packet of both sides, RetryLimit is the user's 5 until the sender's user
+  // sets 7 halfway through the file; that 7 is kept, counts at once, and outlives the session.
+  std::vector<int> senderSeen, receiverSeen, sessionAfterChange;
+  int progress = 0;
+  sender.OnProgress = [&](TObject*) {
+    if (++progress == 20) sender.SetRetryLimit(7);
+    senderSeen.push_back(sender.RetryLimit());
+    if (progress >= 20) sessionAfterChange.push_back(sender.SessionRetryLimit());
+  };
+  receiver.OnProgress = [&](TObject*) { receiverSeen.push_back(receiver.RetryLimit()); };
+  SendAndCheck("limit.bin", 120 * 1024, [](bool, const std::string& b) { return b; });
+  sender.OnProgress = nullptr;
+  receiver.OnProgress = nullptr;
+  ASSERT_GT(senderSeen.size(), 20u);
+  ASSERT_FALSE(receiverSeen.empty());
+  for (std::size_t i = 0; i < senderSeen.size(); ++i)
+    EXPECT_EQ(senderSeen[i], i < 19 ? 5 : 7) << "packet " << i;
+  for (const int limit : receiverSeen) EXPECT_EQ(limit, 5);
+  for (const int limit : sessionAfterChange) EXPECT_EQ(limit, Expected() > 1 ? 7 + Expected() : 7);
+  EXPECT_EQ(sender.RetryLimit(), 7);
+  EXPECT_EQ(receiver.RetryLimit(), 5);
+  // Outside a session no window's allowance is left.
+  EXPECT_EQ(sender.SessionRetryLimit(), 7);
 }
 
 TEST_P(KermitWindowEngine, FirstDataPacketLost) {

@@ -101,7 +101,8 @@ bool TvxCustomFileTransfer::CountError(bool asRetry) {
 
 bool TvxCustomFileTransfer::CountRetry() {
   ++retry_count_;
-  if (retry_limit_ <= 0 || retry_count_ <= retry_limit_) return true;
+  const int limit = SessionRetryLimit();
+  if (limit <= 0 || retry_count_ <= limit) return true;
   RaiseFatalError(17, 8, "Too many retries.");
   return false;
 }

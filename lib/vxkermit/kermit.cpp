@@ -89,17 +89,17 @@ void TvxKermit::SizeBuffers() {
 
 std::size_t TvxKermit::MaxDataField() const {
   const std::size_t classic = MaxClassicField();
-  if (send_long_ == 0) return classic;
+  if (run_.send_long == 0) return classic;
   // The peer's MAXLX is read like MAXL, from SEQ through the check: SEQ, TYPE, LENX1,
   // LENX2 and HCHECK come before the data.
   const std::size_t overhead = 5 + static_cast<std::size_t>(CheckLength(check_index_));
-  const std::size_t field = send_long_ > overhead ? send_long_ - overhead : 0;
+  const std::size_t field = run_.send_long > overhead ? run_.send_long - overhead : 0;
   return std::min(std::max(classic, field), field_buf_.size());
 }
 
 void TvxKermit::DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isHandled) {
   const std::size_t size = static_cast<std::size_t>(packet->DataSize());
-  if (recv_long_ > 0 && size > kLenPos && packet->Data()[kLenPos] == ToChar(0)) {
+  if (run_.recv_long > 0 && size > kLenPos && packet->Data()[kLenPos] == ToChar(0)) {
     // A long packet: its length is trusted only once HCHECK has vouched for the header.
     if (size < kLongDataPos) {
       isHandled = false;
@@ -107,7 +107,7 @@ void TvxKermit::DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isH
     }
     const int ext = LongPacketLength(packet->Data());
     const bool usable = ext >= CheckLength(check_index_) &&
-                        static_cast<std::size_t>(ext) <= recv_long_ + LongPacketTolerance;
+                        static_cast<std::size_t>(ext) <= run_.recv_long + LongPacketTolerance;
     packet->SetPacketLength(static_cast<int>(size) + (usable ? ext + 1 : 0));
     isHandled = true;
     return;
@@ -121,8 +121,8 @@ void TvxKermit::DoPacketLength(TvxDataPacket* packet, std::uint8_t ch, bool& isH
 
 void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len) {
   FrameOutgoing(type, data, len);
-  DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
-  ++send_seq_;
+  DoDataSend(send_buf_.data(), static_cast<Cardinal>(run_.last_sent_size));
+  ++run_.send_seq;
   // A window times each of its packets from its own sending to its acknowledgement.
   if (SendingWindowed())
     round_trip_.Untimed();
@@ -133,24 +133,24 @@ void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len)
 
 void TvxKermit::FrameOutgoing(std::uint8_t type, const void* data, std::size_t len) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  const auto seq = static_cast<unsigned>(send_seq_);
-  if (send_long_ > 0 && len > MaxClassicField())
-    last_sent_size_ = FrameLongPacket(send_buf_.data(), type, seq, bytes,
-                                      std::min(len, MaxDataField()), check_index_);
+  const auto seq = static_cast<unsigned>(run_.send_seq);
+  if (run_.send_long > 0 && len > MaxClassicField())
+    run_.last_sent_size = FrameLongPacket(send_buf_.data(), type, seq, bytes,
+                                          std::min(len, MaxDataField()), check_index_);
   else
-    last_sent_size_ = FramePacket(send_buf_.data(), type, seq, bytes, len, check_index_);
-  largest_sent_ = std::max(largest_sent_, last_sent_size_ - 1);
-  last_sent_type_ = type;
+    run_.last_sent_size = FramePacket(send_buf_.data(), type, seq, bytes, len, check_index_);
+  record_.largest_sent = std::max(record_.largest_sent, run_.last_sent_size - 1);
+  run_.last_sent_type = type;
   stream_turn_.stop();
   damaged_since_sent_ = false;
 }
 
 void TvxKermit::ResendLastPacket() {
   if (SendingWindowed()) return RepeatOldest();
-  if (last_sent_size_ == 0) return;
+  if (run_.last_sent_size == 0) return;
   damaged_since_sent_ = false;
-  DoDataSend(send_buf_.data(), static_cast<Cardinal>(last_sent_size_));
-  ++repeats_sent_;
+  DoDataSend(send_buf_.data(), static_cast<Cardinal>(run_.last_sent_size));
+  ++record_.repeats_sent;
   // A reply to a repeat cannot tell which copy it answers: it is not timed.
   round_trip_.Untimed();
   StartReplyTimer();
@@ -159,7 +159,7 @@ void TvxKermit::ResendLastPacket() {
 int TvxKermit::SilenceTimeout() const {
   // A time-out ends a streaming session: it waits the whole time-out, never one the round
   // trip gives.
-  if (!adaptive_timeout_ || State() == fsListen || stream_) return Timeout();
+  if (!adaptive_timeout_ || State() == fsListen || record_.stream) return Timeout();
   // Each failure of the same packet doubles the wait, up to twice the time-out this side
   // announced: a peer that lost its way in a damaged packet recovers only by that
   // time-out, and each repeat sent before it runs out would start its wait anew.
@@ -177,12 +177,12 @@ int TvxKermit::SilenceTimeout() const {
 void TvxKermit::StartReplyTimer() {
   // A streaming sender's packets may wait long in the output queue on a slow line: the peer
   // is silent only once nothing of ours waits to leave, so until then the timer only looks.
-  if (stream_ && State() == fsSend && QueuedOutput() > 0) {
-    output_waited_ = true;
+  if (record_.stream && State() == fsSend && QueuedOutput() > 0) {
+    run_.output_waited = true;
     StartTimer(static_cast<Cardinal>(std::min(kOutputPollMs, std::max(1, Timeout()))));
     return;
   }
-  output_waited_ = false;
+  run_.output_waited = false;
   StartTimer(static_cast<Cardinal>(std::max(0, SilenceTimeout())));
 }
 
@@ -198,7 +198,7 @@ bool TvxKermit::AcceptPacket(std::size_t size, std::uint8_t terminator) {
   const int seq = size > kSeqPos ? UnChar(recv_buf_[kSeqPos]) : -1;
   if (size < kDataPos || !terminated || seq < 0 || seq >= 64) return false;
   const std::size_t k = static_cast<std::size_t>(CheckLength(check_index_));
-  if (recv_long_ > 0 && recv_buf_[kLenPos] == ToChar(0)) {
+  if (run_.recv_long > 0 && recv_buf_[kLenPos] == ToChar(0)) {
     if (!VerifyLongPacket(recv_buf_.data(), size, check_index_)) return false;
     recv_data_pos_ = kLongDataPos;
     recv_data_len_ = size - kLongDataPos - k;
@@ -223,7 +223,7 @@ void TvxKermit::DoPacket(int index) {
 
 void TvxKermit::TakePacket() {
   // Even a damaged packet shows the peer is there.
-  silent_timeouts_ = 0;
+  run_.silent_timeouts = 0;
   const TvxDataPacket* packet = Packets().Items(0);
   // MARK through the last check byte; the end-of-line byte is looked at, not kept.
   std::size_t size =
@@ -262,7 +262,7 @@ void TvxKermit::TakePacket() {
   }
   recv_buf_[kLenPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kLenPos]));
   recv_buf_[kSeqPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kSeqPos]) & 63);
-  largest_received_ = std::max(largest_received_, size);
+  record_.largest_received = std::max(record_.largest_received, size);
   round_trip_.Replied();
   const TvxTransferState before = State();
   Dispatch();
@@ -286,7 +286,7 @@ void TvxKermit::Dispatch() {
         SendAck();
       } else if (refuse_server_commands_ && IsServerCommand(type)) {
         RefuseServerCommand();
-      } else if (answer_with_error_) {
+      } else if (run_.answer_with_error) {
         ResendLastPacket();
         StartTimer(0);
       }
@@ -304,9 +304,9 @@ void TvxKermit::Dispatch() {
 }
 
 void TvxKermit::DispatchReceived(std::uint8_t type) {
-  if (window_ > 1) return DispatchWindowed(type);
+  if (record_.window > 1) return DispatchWindowed(type);
   const std::uint8_t seq = RecvSeq();
-  if (stream_) {
+  if (record_.stream) {
     // Nothing is repeated on a streaming link: a repeat or a gap means lost data.
     if (seq == last_recv_seq_ && type == 'D')
       return StreamingFailure("packet " + std::to_string(seq) + " came twice");
@@ -316,7 +316,7 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
   }
   if (seq == last_recv_seq_) {
     // The peer missed the answer: it gets it again, and nothing is done twice.
-    ++repeats_received_;
+    ++record_.repeats_received;
     if (!CountRetry()) return;
     SendAck();
     return;
@@ -336,7 +336,7 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
 
 void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
   // A refused file is still the sender's current one until its Z.
-  const bool fileOpen = FileStream() != nullptr || refused_file_;
+  const bool fileOpen = FileStream() != nullptr || run_.refused_file;
   switch (type) {
     case 'F':
       if (fileOpen)
@@ -352,7 +352,7 @@ void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
       if (!fileOpen) return RaiseFatalError(17, kProtocolViolation, "Data for no open file.");
       // A refused packet must not count as received, or its repeat would be dropped.
       if (!ReceiveFileData()) return;
-      if (stream_ && State() == fsReceive) {
+      if (record_.stream && State() == fsReceive) {
         // Streamed data is not acknowledged; the silence time-out starts again.
         last_recv_seq_ = seq;
         ResetRetries();
@@ -383,18 +383,18 @@ void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
 void TvxKermit::BadCheck() {
   // Outside a transfer there is nothing to repeat and no session to fail.
   if (State() == fsListen) return;
-  if (stream_) return StreamingFailure("a damaged packet arrived");
+  if (record_.stream) return StreamingFailure("a damaged packet arrived");
   // Before the Send-Init is answered, a peer's leftovers of an earlier session (its repeated
   // answers, checked as that session agreed) read as damaged: one damaged packet per
   // Send-Init sent (or repeated on a time-out) costs a retry and a repeat, the others only
   // count as errors, so a burst of them cannot use up the retry limit before a live peer
   // answers.
-  const bool leftover = State() == fsSend && last_sent_type_ == 'S' && damaged_since_sent_;
+  const bool leftover = State() == fsSend && run_.last_sent_type == 'S' && damaged_since_sent_;
   // A long packet is damaged far more often than a short one on the same line, and a sender
   // that does not shorten its packets repeats one many times before it crosses: while long
   // packets come in, every fourth damaged packet counts against the retry limit.
   const bool asRetry =
-      !leftover && (recv_long_ == 0 || State() != fsReceive || ErrorCount() % 4 == 3);
+      !leftover && (run_.recv_long == 0 || State() != fsReceive || ErrorCount() % 4 == 3);
   if (!CountError(asRetry)) return;
   LogMsg(dlDetail, "Bad check sum! " + std::to_string(check_index_));
   if (leftover) return;
@@ -407,31 +407,13 @@ void TvxKermit::BadCheck() {
 }
 
 void TvxKermit::ResetSession(TvxTransferState state) {
-  send_seq_ = 0;
-  last_sent_type_ = 0;
-  last_sent_size_ = 0;
-  data_pos_ = 0;
-  file_index_ = 0;
-  answer_with_error_ = false;
-  qbin_ = 0;
-  send_long_ = 0;
-  recv_long_ = 0;
-  rept_ = 0;
+  run_ = {};
   stream_turn_.stop();
-  output_waited_ = false;
-  bare_controls_ = false;
   send_window_.Clear();
   recv_window_.Clear();
-  window_eof_ = false;
-  window_discard_ = false;
-  window_nak_sent_ = false;
-  refused_file_ = false;
-  if (saved_retry_limit_ >= 0) SetRetryLimit(saved_retry_limit_);
-  saved_retry_limit_ = -1;
   round_trip_.Reset();
   SetErrorCount(0);
   ResetRetries();
-  silent_timeouts_ = 0;
   SetConsumeData(false);
   SetState(state);
   StartTimer(0);
@@ -439,19 +421,15 @@ void TvxKermit::ResetSession(TvxTransferState state) {
 
 void TvxKermit::StartSession(TvxTransferState state) {
   ForgetHandlerFailure();
-  repeats_sent_ = 0;
-  repeats_received_ = 0;
-  timeouts_ = 0;
+  record_ = {};
   BeginSessionResult(state == fsSend, state == fsSend ? FileList().Count() : 0);
   ResetSession(state);
   SizeBuffers();
-  stream_ = false;
-  peer_like_ = false;
-  window_ = 1;
-  window_peak_ = 0;
-  largest_sent_ = 0;
-  largest_received_ = 0;
   SetConsumeData(true);
+}
+
+int TvxKermit::SessionRetryLimit() const {
+  return RetryLimit() > 0 ? RetryLimit() + run_.retry_allowance : RetryLimit();
 }
 
 void TvxKermit::ResetPackets() {
@@ -469,16 +447,15 @@ void TvxKermit::DoTimeout() {
   }
   // The timer looked at the output queue: the silence starts once it is empty (DoTimer arms
   // the timer again).
-  if (stream_ && State() == fsSend && (output_waited_ || QueuedOutput() > 0)) return;
+  if (record_.stream && State() == fsSend && (run_.output_waited || QueuedOutput() > 0)) return;
   TvxCustomFileTransfer::DoTimeout();
-  ++timeouts_;
-  if (stream_) return StreamingFailure("the peer fell silent");
+  ++record_.timeouts;
+  if (record_.stream) return StreamingFailure("the peer fell silent");
   // Silence is judged by the limit the user set: a window's allowance covers the repeats a
   // window causes, not a peer that is gone (each wait may last twice the time-out). Only
   // time-outs in a row count: repeats a receiver asked for show it is there.
-  ++silent_timeouts_;
-  const int silenceLimit = saved_retry_limit_ >= 0 ? saved_retry_limit_ : RetryLimit();
-  if (silenceLimit > 0 && silent_timeouts_ > silenceLimit) {
+  ++run_.silent_timeouts;
+  if (RetryLimit() > 0 && run_.silent_timeouts > RetryLimit()) {
     // A peer that said nothing through all of them has left the session: whatever reads the
     // line now (a bootloader back at its prompt) would take an E packet as typed text. A
     // packet it sends later still gets the E.
@@ -507,11 +484,12 @@ void TvxKermit::AbortTransfer(const std::string& reason) {
   const bool running = State() != fsListen;
   // A streaming sender's queued data is of no use now, and the E would wait behind it (on a
   // slow line past its own write deadline); the receiver takes the E after a cut packet.
-  if (running && stream_ && State() == fsSend && QueuedOutput() > 0) IOComponent()->PurgeOut();
+  if (running && record_.stream && State() == fsSend && QueuedOutput() > 0)
+    IOComponent()->PurgeOut();
   if (running) SendError(reason);
   peer_silent_ = false;
   TvxCustomFileTransfer::AbortTransfer(reason);
-  answer_with_error_ = running;
+  run_.answer_with_error = running;
   CloseTransferFile();
   StartTimer(0);
   // Last: its handler may start the next session.
@@ -525,7 +503,7 @@ void TvxKermit::StreamingFailure(const std::string& what) {
 void TvxKermit::SendError(const std::string& msg) {
   // One packet holds the message; the peer's MAXL bounds it.
   const std::string cut = msg.substr(0, std::min(msg.size(), MaxDataField()));
-  // A peer gone silent gets it only if it sends again (answer_with_error_).
+  // A peer gone silent gets it only if it sends again (run_.answer_with_error).
   if (peer_silent_) return FrameOutgoing('E', cut.data(), cut.size());
   SendPacket('E', cut.data(), cut.size());
   LogMsg(dlDebug, "Answer ERROR:" + cut);
@@ -539,7 +517,7 @@ void TvxKermit::ReceiveError() {
 
 void TvxKermit::RefuseServerCommand() {
   // Answered with the check the command came with: the client reads nothing else yet.
-  send_seq_ = RecvSeq();
+  run_.send_seq = RecvSeq();
   const std::string msg = kNotAServer;
   SendPacket('E', msg.data(), msg.size());
   // Nothing is awaited: the client ends on the E.
@@ -560,13 +538,13 @@ void TvxKermit::SendAck() {
     // negotiated.
     const int saved = check_index_;
     check_index_ = InitCheckIndexOf(init_params_);
-    send_seq_ = RecvSeq();
+    run_.send_seq = RecvSeq();
     SendPacket('Y', init_block_.data(), init_block_.size);
     check_index_ = saved;
     return;
   }
   const int received = RecvSeq();
-  send_seq_ = received;
+  run_.send_seq = received;
   const bool withSkip = RecvType() == 'D' && skip_code_.size() == 1;
   skip_sent_ = skip_sent_ || withSkip;
   if (RecvType() == 'A' && !attributes_reply_.empty())
@@ -581,7 +559,7 @@ void TvxKermit::SendAck() {
 void TvxKermit::SendNak() {
   // Whatever arrived, the NAK names the packet this side waits for.
   const int expected = ExpectedSeq();
-  send_seq_ = expected;
+  run_.send_seq = expected;
   SendPacket('N', nullptr, 0);
   LogMsg(dlDebug, "Answer NACK " + std::to_string(expected) + " = " + std::to_string(RecvSeq()));
 }
@@ -594,8 +572,8 @@ void TvxKermit::SkipFile(bool skipAll, bool deleteFile) {
     // Only a file being sent can be ended; between files the next header follows as usual.
     // With packets in flight the Z waits for them, and no more data goes.
     if (FileStream() && SendingWindowed()) {
-      window_eof_ = true;
-      window_discard_ = window_discard_ || deleteFile;
+      run_.window_eof = true;
+      run_.window_discard = run_.window_discard || deleteFile;
     } else if (FileStream()) {
       SendEOF(deleteFile);
     }

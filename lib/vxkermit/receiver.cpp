@@ -39,36 +39,39 @@ void TvxKermit::ReceiveInit() {
   const bool like = ReadSystemId(data, len) == kUnixSystemId;
   init_params_ = AnswerSendInit(sender, qbin_proposal_, repeat_counts_);
   // Recovery only when both offer it; the answer says so.
-  recovery_agreed_ = recovery_ && OffersCapability(sender, kCapasResend);
-  if (recovery_agreed_)
+  const bool recovery = recovery_ && OffersCapability(sender, kCapasResend);
+  if (recovery)
     init_params_[ipCapas] =
         ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
   attributes_reply_.clear();
   check_index_ = CheckIndexOf(init_params_);
   StartSession(fsReceive);
-  peer_like_ = like;
-  qbin_ = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
-  rept_ = AgreedRept(init_params_[ipRept], sender[ipRept], QctlOf(init_params_), qbin_);
+  record_.recovery_agreed = recovery;
+  record_.peer_like = like;
+  run_.qbin = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
+  run_.rept = AgreedRept(init_params_[ipRept], sender[ipRept], QctlOf(init_params_), run_.qbin);
   // Long packets only when both offer them: this side takes up to its own limit and sends
   // up to the shorter of the two.
   const auto own = static_cast<std::size_t>(max_long_packet_);
-  recv_long_ = offered > 0 ? own : 0;
-  send_long_ = std::min(offered, own);
+  run_.recv_long = offered > 0 ? own : 0;
+  run_.send_long = std::min(offered, own);
   // Streams only when both declare the link reliable; the answer says which.
-  stream_ = streaming_ && (whatami & kWhatamiStreaming) != 0;
+  record_.stream = streaming_ && (whatami & kWhatamiStreaming) != 0;
   std::uint8_t answer =
-      streaming_ ? static_cast<std::uint8_t>(kWhatamiValid | (stream_ ? kWhatamiStreaming : 0)) : 0;
+      streaming_
+          ? static_cast<std::uint8_t>(kWhatamiValid | (record_.stream ? kWhatamiStreaming : 0))
+          : 0;
   // This side stores what a like system sends as it comes: binary, names literal.
   if (describe_system_) answer |= kWhatamiBinary | kWhatamiLiteralNames;
   // A window only when both offer one and the session does not stream: the smaller offer.
-  const int window = stream_ ? 1 : std::min(window_size_, offeredWindow);
-  init_block_ = MakeInitBlock(init_params_, recv_long_, answer, window, describe_system_);
+  const int window = record_.stream ? 1 : std::min(window_size_, offeredWindow);
+  init_block_ = MakeInitBlock(init_params_, run_.recv_long, answer, window, describe_system_);
   AgreeWindow(window);
-  if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
+  if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
 }
 
 std::ptrdiff_t TvxKermit::DecodeReceived() {
-  const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_};
+  const TPrefixes prefixes{QctlOf(init_params_), run_.qbin, run_.rept};
   const std::ptrdiff_t n =
       DecodeField(RecvData(), RecvDataLen(), prefixes, decode_buf_.data(), decode_buf_.size());
   if (n < 0) BadCheck();
@@ -89,7 +92,7 @@ bool TvxKermit::ReceiveFileHeader() {
   wire_bytes_ = wire_lf_ = 0;
   // A sender that does not know this side for a like system sends names converted.
   std::string local = ReceivedFileName(name);
-  if (name_conversion_ && !peer_like_) local = LocalNameOfConverted(local);
+  if (name_conversion_ && !record_.peer_like) local = LocalNameOfConverted(local);
   settled_file_ = false;
   try {
     OpenReceivedFile(local);
@@ -129,7 +132,7 @@ bool TvxKermit::ReceiveFileData() {
     if (!SettleWithoutAttributes()) {
       // No A packet to refuse it by: its first data acknowledgement asks the sender to skip
       // it, which a stream has none of.
-      if (stream_) {
+      if (record_.stream) {
         RaiseFatalError(17, kFileFailure, FileRefusal());
         return true;
       }
@@ -158,9 +161,9 @@ void TvxKermit::ReceiveEOF() {
   try {
     // An empty file that came without attributes is refused here, where the sender can no
     // longer be told.
-    if (!refused_file_ && !SettleWithoutAttributes())
+    if (!run_.refused_file && !SettleWithoutAttributes())
       LogMsg(dlSimple, "The sender was not told: it gave no attributes and no data.");
-    if (refused_file_) {
+    if (run_.refused_file) {
       text += " (refused)";
     } else if (discard) {
       SetFileOutcome(skip_sent_ ? foSkippedByUs : foDiscarded,
@@ -181,7 +184,7 @@ void TvxKermit::ReceiveEOF() {
     FailReceivedFile(e.Message());
     return;
   }
-  refused_file_ = false;
+  run_.refused_file = false;
   received_date_ = -1;
   LogMsg(dlDebug, text);
 }

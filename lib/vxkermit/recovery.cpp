@@ -12,7 +12,7 @@ void TvxKermit::ResendFiles(const std::string& mask) {
 }
 
 bool TvxKermit::ResendingFile() const {
-  return resend_ && recovery_agreed_ && !file_text_ &&
+  return resend_ && record_.recovery_agreed && !file_text_ &&
          (UnChar(init_params_[ipCapas]) & kCapasAttributes) != 0;
 }
 
@@ -56,14 +56,14 @@ void TvxKermit::OpenReceivedFile(const std::string& name) {
   recovered_ = 0;
   attributes_reply_.clear();
   kept_file_ = false;
-  refused_file_ = false;
+  run_.refused_file = false;
   settled_file_ = false;
   // Its fate is decided by the A packet: only "+R" appends to what the file holds.
-  kept_file_ = OpenIncomingFile(name, recovery_agreed_);
+  kept_file_ = OpenIncomingFile(name, record_.recovery_agreed);
 }
 
 bool TvxKermit::SettleWithoutAttributes() {
-  if (settled_file_) return !refused_file_;
+  if (settled_file_) return !run_.refused_file;
   // Kept at its F packet for recovery, but no "+R" came: the old file stays as it was.
   if (kept_file_) RestartIncomingFile();
   kept_file_ = false;
@@ -74,14 +74,15 @@ bool TvxKermit::TakeReceivedFile(char* attribute) {
   settled_file_ = true;
   const std::string refusal = IncomingRefusal(received_date_, attribute);
   if (refusal.empty()) return true;
-  refused_file_ = true;
+  run_.refused_file = true;
   RefuseIncomingFile(refusal);
   return false;
 }
 
 void TvxKermit::SettleReceivedFile() {
   // A text file's stored bytes are not the sender's: it is received whole.
-  const bool asked = recovery_agreed_ && !file_text_ && AsksRecovery(RecvData(), RecvDataLen());
+  const bool asked =
+      record_.recovery_agreed && !file_text_ && AsksRecovery(RecvData(), RecvDataLen());
   if (FileStream() == nullptr) return;
   char attribute = 0;
   // The protocol's refusal: "N", with the attribute that decided it; the sender skips the file.

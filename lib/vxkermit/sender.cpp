@@ -23,7 +23,6 @@ void TvxKermit::SendInit() {
   if (recovery_ || resend_)
     init_params_[ipCapas] =
         ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
-  recovery_agreed_ = false;
   StartSession(fsSend);
   packet_sizer_.Reset();
   const std::size_t offered = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
@@ -36,32 +35,33 @@ void TvxKermit::SendInit() {
 }
 
 void TvxKermit::AgreePrefixing(const std::uint8_t* data, std::size_t len) {
-  bare_controls_ = control_prefixing_ == cpfMinimal ||
-                   (control_prefixing_ == cpfPeerAware && TakesBareControls(data, len));
+  run_.bare_controls = control_prefixing_ == cpfMinimal ||
+                       (control_prefixing_ == cpfPeerAware && TakesBareControls(data, len));
   if (control_prefixing_ == cpfPeerAware)
-    LogMsg(dlDetail, bare_controls_ ? "Minimal prefixing: the peer takes control characters bare."
-                                    : "Every control character is prefixed: the peer's Send-Init "
-                                      "does not show it takes them bare.");
+    LogMsg(dlDetail, run_.bare_controls
+                         ? "Minimal prefixing: the peer takes control characters bare."
+                         : "Every control character is prefixed: the peer's Send-Init "
+                           "does not show it takes them bare.");
 }
 
 void TvxKermit::SendFileHeader() {
-  if (file_index_ >= FileList().Count()) {
+  if (run_.file_index >= FileList().Count()) {
     SendBreak();
     return;
   }
   recovered_ = 0;
   file_text_ = false;
   // The peer's answer is in: recovery needs its capability as well as this side's.
-  recovery_agreed_ = (recovery_ || resend_) && OffersCapability(init_params_, kCapasResend);
-  if (resend_ && file_index_ == 0 && !ResendingFile())
+  record_.recovery_agreed = (recovery_ || resend_) && OffersCapability(init_params_, kCapasResend);
+  if (resend_ && run_.file_index == 0 && !ResendingFile())
     LogMsg(dlSimple, "The peer does not offer recovery: files are sent whole.");
   try {
-    OpenTransferFile(FileList().Strings(file_index_), fmOpenRead);
+    OpenTransferFile(FileList().Strings(run_.file_index), fmOpenRead);
   } catch (const EFileStreamError& e) {
     RaiseFatalError(17, kFileFailure, e.Message());
     return;
   }
-  SetTotalSize(FileList().Sizes(file_index_));
+  SetTotalSize(FileList().Sizes(run_.file_index));
   try {
     file_text_ = SendsAsText();
   } catch (const EFileStreamError& e) {
@@ -70,9 +70,9 @@ void TvxKermit::SendFileHeader() {
   }
   // Encoded like data, as peers read it, and never longer than the peer's MAXL allows.
   std::string field;
-  const std::size_t longest = send_long_ > 0 ? MaxLongFileNameLength : MaxFileNameLength;
+  const std::size_t longest = run_.send_long > 0 ? MaxLongFileNameLength : MaxFileNameLength;
   for (std::size_t n = std::min(longest, MaxDataField()); n > 0; --n) {
-    field = EncodeText(SentFileName(FileName(), n), QctlOf(init_params_), qbin_, rept_);
+    field = EncodeText(SentFileName(FileName(), n), QctlOf(init_params_), run_.qbin, run_.rept);
     if (field.size() <= MaxDataField()) break;
   }
   SendPacket('F', field.data(), field.size());
@@ -82,7 +82,7 @@ void TvxKermit::SendFileHeader() {
 bool TvxKermit::SendsAsText() {
   if (file_type_ == ftText) return true;
   // A like system stores what it gets as it comes: binary loses nothing there.
-  if (file_type_ != ftAuto || peer_like_) return false;
+  if (file_type_ != ftAuto || record_.peer_like) return false;
   TvxFileStream* file = FileStream();
   if (!file) return false;
   std::array<std::uint8_t, kTextSniffLength> start;
@@ -108,13 +108,13 @@ std::ptrdiff_t TvxKermit::ReadDataField() {
   // Long packets follow the line's record; the classic length is what the peer allows. A
   // streaming link has no record (no D packet is acknowledged) and needs none (a fault
   // ends the session): its packets are as long as agreed.
-  const std::size_t max = send_long_ > 0 && !stream_
+  const std::size_t max = run_.send_long > 0 && !record_.stream
                               ? packet_sizer_.Next(MaxClassicField(), MaxDataField())
                               : MaxDataField();
-  const TPrefixes prefixes{QctlOf(init_params_), qbin_, rept_, bare_controls_};
+  const TPrefixes prefixes{QctlOf(init_params_), run_.qbin, run_.rept, run_.bare_controls};
   const auto chunk = static_cast<std::int64_t>(std::min(max, raw_buf_.size()));
   try {
-    data_pos_ = file->Position();
+    run_.data_pos = file->Position();
     std::int64_t consumed = 0;
     // With repeat counts a packet may hold far more bytes than characters: it reads on
     // until the field is full.
@@ -139,7 +139,7 @@ std::ptrdiff_t TvxKermit::ReadDataField() {
       consumed += static_cast<std::int64_t>(file_text_ ? SourceLength(in, used) : used);
       // What did not fit goes into the next packet.
       if (used < inLen) {
-        file->Seek(data_pos_ + consumed);
+        file->Seek(run_.data_pos + consumed);
         break;
       }
     }
@@ -190,8 +190,8 @@ void TvxKermit::StreamData() {
     last_data_field_ = static_cast<std::size_t>(field);
     FrameOutgoing('D', field_buf_.data(), last_data_field_);
     stream_out_.insert(stream_out_.end(), send_buf_.begin(),
-                       send_buf_.begin() + static_cast<std::ptrdiff_t>(last_sent_size_));
-    ++send_seq_;
+                       send_buf_.begin() + static_cast<std::ptrdiff_t>(run_.last_sent_size));
+    ++run_.send_seq;
   }
   // One block for the burst; handlers run once it is sent, so a packet they send (an E, a
   // Z) follows the data it ends.
@@ -200,7 +200,7 @@ void TvxKermit::StreamData() {
     StartReplyTimer();
     DoProgress();
     // A handler ended the file or the session.
-    if (State() != fsSend || last_sent_type_ != 'D') return;
+    if (State() != fsSend || run_.last_sent_type != 'D') return;
   }
   // The Z goes once the data before it has left: a short write queued behind a long one
   // outlives its own write deadline on a slow line and is dropped.
@@ -211,7 +211,7 @@ void TvxKermit::StreamData() {
 
 void TvxKermit::StreamTurn() {
   // Any packet sent since the turn was set stopped it: the file is still streaming.
-  if (State() != fsSend || !stream_) return;
+  if (State() != fsSend || !record_.stream) return;
   try {
     StreamData();
     ReportHandlerFailure();
@@ -222,13 +222,13 @@ void TvxKermit::StreamTurn() {
 }
 
 void TvxKermit::SendEOF(bool discard) {
-  window_eof_ = false;
-  window_discard_ = false;
+  run_.window_eof = false;
+  run_.window_discard = false;
   // Complete only once the receiver acknowledges the end (a skip said so before).
   SetFileOutcome(foComplete);
   HoldFileResult();
   CloseTransferFile();
-  ++file_index_;
+  ++run_.file_index;
   SendPacket('Z', "D", discard ? 1 : 0);
   LogMsg(dlDebug, std::string("Answer EOF with deletion = ") + (discard ? "1" : "0"));
 }
@@ -246,18 +246,19 @@ void TvxKermit::ReceiveAck() {
   // An acknowledgement of an earlier packet (a late answer to a repeat) moves nothing on.
   if (RecvSeq() != OutstandingSeq()) return;
   // A streamed D is not waited for: the timer sends the next ones.
-  if (stream_ && last_sent_type_ == 'D') return;
+  if (record_.stream && run_.last_sent_type == 'D') return;
   AdvanceOnAck(RecvData(), RecvDataLen());
 }
 
 void TvxKermit::ReceiveNak() {
   LogMsg(dlDebug, "NACK [N] Packet! ");
-  if (stream_) return StreamingFailure("the peer refused packet " + std::to_string(RecvSeq()));
+  if (record_.stream)
+    return StreamingFailure("the peer refused packet " + std::to_string(RecvSeq()));
   if (SendingWindowed()) return WindowNak();
   const std::uint8_t seq = RecvSeq();
   // The receiver waits for the packet after the outstanding one: it has that one. A
   // Send-Init needs its answer's parameters, so only a Y moves it on.
-  if (seq == ((OutstandingSeq() + 1) & 63) && last_sent_type_ != 'S') {
+  if (seq == ((OutstandingSeq() + 1) & 63) && run_.last_sent_type != 'S') {
     AdvanceOnAck(nullptr, 0);
   } else if (seq == OutstandingSeq()) {
     if (CountRetry()) ResendLastPacket();
@@ -267,24 +268,24 @@ void TvxKermit::ReceiveNak() {
 void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
   const int repeats = RetryCount();
   ResetRetries();
-  switch (last_sent_type_) {
+  switch (run_.last_sent_type) {
     case 'S': {
       const std::uint8_t proposed = init_params_[ipQbin];
       const std::uint8_t proposedRept = init_params_[ipRept];
       init_params_ = ReadInitParams(data, len);
       check_index_ = CheckIndexOf(init_params_);
-      qbin_ = AgreedQbin(proposed, init_params_[ipQbin]);
-      rept_ = AgreedRept(proposedRept, init_params_[ipRept], QctlOf(init_params_), qbin_);
+      run_.qbin = AgreedQbin(proposed, init_params_[ipQbin]);
+      run_.rept = AgreedRept(proposedRept, init_params_[ipRept], QctlOf(init_params_), run_.qbin);
       // Long packets only when both offered them; the shorter of the two limits holds.
       const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
-      send_long_ = std::min(offered, static_cast<std::size_t>(max_long_packet_));
-      recv_long_ = send_long_ > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
-      stream_ = streaming_ && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
+      run_.send_long = std::min(offered, static_cast<std::size_t>(max_long_packet_));
+      run_.recv_long = run_.send_long > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
+      record_.stream = streaming_ && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
       AgreePrefixing(data, len);
-      peer_like_ = ReadSystemId(data, len) == kUnixSystemId;
-      if (stream_) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
+      record_.peer_like = ReadSystemId(data, len) == kUnixSystemId;
+      if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
       // Streaming needs no window; otherwise the smaller of both offers.
-      AgreeWindow(stream_ ? 1 : std::min(window_size_, ReadWindow(data, len)));
+      AgreeWindow(record_.stream ? 1 : std::min(window_size_, ReadWindow(data, len)));
       SendFileHeader();
       break;
     }
@@ -292,9 +293,9 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       // Attributes go only to a peer that said it takes them.
       if (UnChar(init_params_[ipCapas]) & kCapasAttributes)
         SendAttributes();
-      else if (stream_)
+      else if (record_.stream)
         StreamData();
-      else if (window_ > 1)
+      else if (record_.window > 1)
         FillWindow();
       else
         SendFileData();
@@ -309,9 +310,9 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
         break;
       }
       if (!ResumeSending(data, len)) break;
-      if (stream_)
+      if (record_.stream)
         StreamData();
-      else if (window_ > 1)
+      else if (record_.window > 1)
         FillWindow();
       else
         SendFileData();
@@ -325,7 +326,7 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       break;
     case 'Z':
       SettleFileResult();
-      if (file_index_ < FileList().Count())
+      if (run_.file_index < FileList().Count())
         SendFileHeader();
       else
         SendBreak();

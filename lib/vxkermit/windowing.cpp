@@ -13,44 +13,40 @@ std::size_t TvxKermit::WindowReservedBytes() const {
 }
 
 void TvxKermit::AgreeWindow(int agreed) {
-  window_ = std::clamp(agreed, 1, kMaxWindow);
-  if (saved_retry_limit_ >= 0) SetRetryLimit(saved_retry_limit_);
-  saved_retry_limit_ = -1;
-  if (window_ <= 1) return;
+  record_.window = std::clamp(agreed, 1, kMaxWindow);
+  run_.retry_allowance = 0;
+  if (record_.window <= 1) return;
   // Every packet of a window may need its own repeat before the window moves on.
-  if (RetryLimit() > 0) {
-    saved_retry_limit_ = RetryLimit();
-    SetRetryLimit(RetryLimit() + window_);
-  }
+  run_.retry_allowance = record_.window;
   // One slot per packet in flight, each as large as the largest packet of the session.
   if (State() == fsSend)
-    send_window_.Allocate(window_, send_buf_.size());
+    send_window_.Allocate(record_.window, send_buf_.size());
   else
-    recv_window_.Allocate(window_, recv_buf_.size());
-  LogMsg(dlDetail, "Sliding window of " + std::to_string(window_) + " packets.");
+    recv_window_.Allocate(record_.window, recv_buf_.size());
+  LogMsg(dlDetail, "Sliding window of " + std::to_string(record_.window) + " packets.");
 }
 
 bool TvxKermit::SendingWindowed() const {
-  return window_ > 1 && State() == fsSend && last_sent_type_ == 'D';
+  return record_.window > 1 && State() == fsSend && run_.last_sent_type == 'D';
 }
 
 void TvxKermit::FillWindow() {
-  while (State() == fsSend && !window_eof_ && !send_window_.Full()) {
+  while (State() == fsSend && !run_.window_eof && !send_window_.Full()) {
     const std::ptrdiff_t field = ReadDataField();
     if (field < 0) return;
     if (field == 0) {
-      window_eof_ = true;
+      run_.window_eof = true;
       break;
     }
     last_data_field_ = static_cast<std::size_t>(field);
     SendPacket('D', field_buf_.data(), last_data_field_);
-    send_window_.Push(send_seq_ - 1, send_buf_.data(), last_sent_size_, last_data_field_,
-                      repeats_sent_);
-    window_peak_ = std::max(window_peak_, send_window_.Count());
+    send_window_.Push(run_.send_seq - 1, send_buf_.data(), run_.last_sent_size, last_data_field_,
+                      record_.repeats_sent);
+    record_.window_peak = std::max(record_.window_peak, send_window_.Count());
     DoProgress();
   }
   // The file's end (or its skip) goes once every packet before it is acknowledged.
-  if (State() == fsSend && window_eof_ && send_window_.Empty()) SendEOF(window_discard_);
+  if (State() == fsSend && run_.window_eof && send_window_.Empty()) SendEOF(run_.window_discard);
 }
 
 void TvxKermit::WindowAcknowledged(int number, const std::uint8_t* data, std::size_t len) {
@@ -58,7 +54,7 @@ void TvxKermit::WindowAcknowledged(int number, const std::uint8_t* data, std::si
   // Timed only when nothing went again while it was in flight: a receiver may hold back its
   // answers until a missing packet arrives, and that wait is the line's fault, not the
   // peer's pace (counted, it would lengthen every later wait).
-  if (send_window_.RepeatsBefore(number) == repeats_sent_)
+  if (send_window_.RepeatsBefore(number) == record_.repeats_sent)
     round_trip_.Measured(std::chrono::steady_clock::now() - send_window_.SentAt(number));
   packet_sizer_.Delivered(send_window_.Field(number), send_window_.Repeats(number));
   // The receiver asks to skip the file ("X") or all files ("Z").
@@ -91,7 +87,7 @@ void TvxKermit::WindowNak() {
     if (send_window_.Acknowledged(number) || !CountRetry()) return;
     send_window_.Repeated(number);
     DoDataSend(send_window_.Bytes(number), static_cast<Cardinal>(send_window_.Size(number)));
-    ++repeats_sent_;
+    ++record_.repeats_sent;
     round_trip_.Untimed();
     StartReplyTimer();
     return;
@@ -106,7 +102,7 @@ void TvxKermit::RepeatOldest() {
   if (number < 0) return;
   send_window_.Repeated(number);
   DoDataSend(send_window_.Bytes(number), static_cast<Cardinal>(send_window_.Size(number)));
-  ++repeats_sent_;
+  ++record_.repeats_sent;
   round_trip_.Untimed();
   StartReplyTimer();
 }
@@ -119,7 +115,7 @@ void TvxKermit::DispatchWindowed(std::uint8_t type) {
   switch (recv_window_.Place(seq, expected)) {
     case TRecvPlace::kPrevious:
       // Acted on already; the sender missed the answer: it gets it again.
-      ++repeats_received_;
+      ++record_.repeats_received;
       if (!CountRetry()) return;
       SendAck();
       return;
@@ -129,7 +125,7 @@ void TvxKermit::DispatchWindowed(std::uint8_t type) {
       // Refused (a damaged field) or the session ended: nothing moves.
       if (State() != fsReceive || last_recv_seq_ != seq) return;
       recv_window_.Advance();
-      window_nak_sent_ = false;
+      run_.window_nak_sent = false;
       DrainWindow();
       return;
     case TRecvPlace::kAhead:
@@ -138,11 +134,11 @@ void TvxKermit::DispatchWindowed(std::uint8_t type) {
       if (type == 'D' && !recv_window_.Holds(seq, expected) && DecodeReceived() < 0) return;
       recv_window_.Keep(seq, expected, recv_buf_.data(), recv_data_pos_ + recv_data_len_,
                         recv_data_pos_, recv_data_len_);
-      window_peak_ = std::max(window_peak_, recv_window_.HeldCount());
+      record_.window_peak = std::max(record_.window_peak, recv_window_.HeldCount());
       SendAck();
       // The oldest missing packet is asked for once; a time-out asks again.
-      if (!window_nak_sent_) {
-        window_nak_sent_ = true;
+      if (!run_.window_nak_sent) {
+        run_.window_nak_sent = true;
         SendNak();
       }
       return;
@@ -171,7 +167,7 @@ void TvxKermit::DrainWindow() {
   }
   // Packets wait behind another gap: its first packet is asked for at once.
   if (State() == fsReceive && recv_window_.HeldCount() > 0) {
-    window_nak_sent_ = true;
+    run_.window_nak_sent = true;
     SendNak();
   }
 }
