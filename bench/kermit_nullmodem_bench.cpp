@@ -10,9 +10,10 @@
 #include "support/nullmodem.h"
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
-#include "vxcomm.h"
-#include "vxkermit.h"
-#include "vxkermit/encoding.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/encoding.h"
 
 namespace {
 

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "vxlogfile.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxlogfile.h"
 
 namespace {
 

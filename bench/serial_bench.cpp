@@ -21,7 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "vxcomm.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

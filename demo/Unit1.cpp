@@ -7,9 +7,10 @@
 #include <QPushButton>
 
 #include "progressbar.h"
-#include "rtl/formloader.h"
-#include "rtl/uiservices.h"
 #include "ui_Unit1.h"
+#include "vxcomm/rtl/formloader.h"
+#include "vxcomm/rtl/uiservices.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 

@@ -7,10 +7,11 @@
 #include <QWidget>
 #include <memory>
 
-#include "vxcomm.h"
-#include "vxcommbox.h"
-#include "vxkermit.h"
-#include "vxlogfile.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxlogfile.h"
+#include "vxcomm/widgets/vxcommbox.h"
 
 class QCheckBox;
 class QLabel;

@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "Unit1.h"
-#include "platform/debugout.h"
-#include "widgetuiservices.h"
+#include "vxcomm/platform/debugout.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/widgets/widgetuiservices.h"
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {

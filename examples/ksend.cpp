@@ -6,8 +6,10 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "vxcomm.h"
-#include "vxkermit.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/vxkermit.h"
+
+using namespace vxcomm;  // this program's own file: the library's names unqualified
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "vxcomm.h"
+#include "vxcomm/vxcomm.h"
+
+using namespace vxcomm;  // this program's own file: the library's names unqualified
 
 void PrintPorts(TvxComm& comm) {
   comm.ClearDevices();

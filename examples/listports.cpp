@@ -2,10 +2,10 @@
 //   example_listports
 #include <cstdio>
 
-#include "vxcomm.h"
+#include "vxcomm/vxcomm.h"
 
 int main() {
-  TvxComm port;
+  vxcomm::TvxComm port;
   port.EnumDevices();
   for (int i = 0; i < port.DeviceCount(); ++i)
     std::printf("%s\n", port.GetDevice(i)->PortName.c_str());

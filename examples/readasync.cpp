@@ -4,22 +4,22 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "vxcomm.h"
+#include "vxcomm/vxcomm.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   if (argc != 2) return std::fprintf(stderr, "usage: example_readasync DEVICE\n"), 2;
-  TvxComm port;
+  vxcomm::TvxComm port;
   port.SetDeviceName(argv[1]);
   port.SetBaudRate(115200);
-  port.SetParity(pNone);
-  port.SetStreamProtocol(spNone);
+  port.SetParity(vxcomm::pNone);
+  port.SetStreamProtocol(vxcomm::spNone);
   // Received bytes arrive on the main thread, one block per event of its event loop.
-  port.OnAfterReceive = [](TObject*, const void* data, Cardinal len) {
+  port.OnAfterReceive = [](vxcomm::TObject*, const void* data, vxcomm::Cardinal len) {
     std::fwrite(data, 1, len, stdout);
     std::fflush(stdout);
   };
-  port.OnClose = [](TObject*) { QCoreApplication::quit(); };
+  port.OnClose = [](vxcomm::TObject*) { QCoreApplication::quit(); };
   std::string error;
   if (!port.TryOpen(&error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
   return app.exec();

@@ -9,7 +9,9 @@
 #include <QSocketNotifier>
 #include <cstdio>
 
-#include "vxcomm.h"
+#include "vxcomm/vxcomm.h"
+
+using namespace vxcomm;  // this program's own file: the library's names unqualified
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

@@ -4,15 +4,15 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "vxcomm.h"
+#include "vxcomm/vxcomm.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   if (argc != 3) return std::fprintf(stderr, "usage: example_writewait DEVICE TEXT\n"), 2;
-  TvxComm port;
+  vxcomm::TvxComm port;
   port.SetDeviceName(argv[1]);
   port.SetBaudRate(115200);
-  port.SetStreamProtocol(spNone);
+  port.SetStreamProtocol(vxcomm::spNone);
   std::string error;
   if (!port.TryOpen(&error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
   port.SendString(argv[2]);  // returns once the bytes are written (or the write failed)

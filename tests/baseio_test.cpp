@@ -7,11 +7,12 @@
 #include <algorithm>
 #include <memory>
 
-#include "rtl/formloader.h"
 #include "support/ptymedium.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
 #include "support/testui.h"
+#include "vxcomm/rtl/formloader.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 

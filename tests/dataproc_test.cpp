@@ -7,7 +7,8 @@
 #include "support/ptymedium.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
-#include "vxdataproc.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxdataproc.h"
 
 namespace {
 

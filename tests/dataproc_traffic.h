@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "vxdataproc.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxdataproc.h"
 
 namespace dataproc_traffic {
 

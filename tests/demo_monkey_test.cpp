@@ -27,7 +27,6 @@
 #include <set>
 
 #include "Unit1.h"
-#include "platform/portmap.h"
 #include "progressbar.h"
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
@@ -35,6 +34,8 @@
 #include "support/socatpair.h"
 #include "support/testdirs.h"
 #include "support/testui.h"
+#include "vxcomm/platform/portmap.h"
+#include "vxcomm/unqualified.h"
 
 namespace fs = std::filesystem;
 using kermitfiles::ReadAll;

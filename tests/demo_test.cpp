@@ -20,12 +20,13 @@
 #include <filesystem>
 
 #include "Unit1.h"
-#include "platform/portmap.h"
 #include "progressbar.h"
 #include "support/kermitfiles.h"
 #include "support/ptypair.h"
 #include "support/testdirs.h"
 #include "support/testui.h"
+#include "vxcomm/platform/portmap.h"
+#include "vxcomm/unqualified.h"
 
 namespace fs = std::filesystem;
 using kermitfiles::ReadAll;

@@ -5,10 +5,11 @@
 #include <QTest>
 #include <filesystem>
 
-#include "platform/portmap.h"
 #include "support/ptypair.h"
-#include "vxcomm.h"
-#include "vxcommbox.h"
+#include "vxcomm/platform/portmap.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/widgets/vxcommbox.h"
 
 namespace {
 

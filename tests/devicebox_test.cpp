@@ -7,10 +7,11 @@
 #include <fstream>
 #include <memory>
 
-#include "platform/udevmonitor.h"
 #include "support/ptypair.h"
-#include "vxcomm/enumdevices.h"
-#include "vxcommbox.h"
+#include "vxcomm/platform/udevmonitor.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm/enumdevices.h"
+#include "vxcomm/widgets/vxcommbox.h"
 
 namespace {
 

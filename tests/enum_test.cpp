@@ -6,12 +6,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/portmap.h"
-#include "platform/sysfsports.h"
 #include "support/ptypair.h"
-#include "vxclasses/baseio.h"
-#include "vxcomm/enumdevices.h"
-#include "vxcomm/portdatabase.h"
+#include "vxcomm/platform/portmap.h"
+#include "vxcomm/platform/sysfsports.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxclasses/baseio.h"
+#include "vxcomm/vxcomm/enumdevices.h"
+#include "vxcomm/vxcomm/portdatabase.h"
 
 namespace fs = std::filesystem;
 

@@ -9,12 +9,13 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/configstore.h"
-#include "platform/portmap.h"
-#include "platform/portmapmonitor.h"
 #include "support/ptypair.h"
-#include "vxcomm.h"
-#include "vxcommbox.h"
+#include "vxcomm/platform/configstore.h"
+#include "vxcomm/platform/portmap.h"
+#include "vxcomm/platform/portmapmonitor.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/widgets/vxcommbox.h"
 
 namespace fs = std::filesystem;
 

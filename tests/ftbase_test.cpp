@@ -17,11 +17,12 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/fileopen.h"
-#include "platform/filesearch.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
-#include "vxftbase.h"
+#include "vxcomm/platform/fileopen.h"
+#include "vxcomm/platform/filesearch.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxftbase.h"
 
 namespace {
 

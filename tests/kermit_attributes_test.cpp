@@ -6,7 +6,8 @@
 #include <ctime>
 #include <string>
 
-#include "vxkermit/attributes.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit/attributes.h"
 
 using namespace vxkermit;
 

@@ -13,14 +13,15 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/fileopen.h"
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
 #include "support/programrun.h"
 #include "support/ptypair.h"
 #include "support/smalldisk.h"
 #include "support/socatpair.h"
-#include "vxkermit.h"
+#include "vxcomm/platform/fileopen.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
 
 using namespace kermitfiles;
 

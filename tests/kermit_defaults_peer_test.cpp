@@ -14,7 +14,8 @@
 #include "support/programrun.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
 
 using namespace kermitfiles;
 

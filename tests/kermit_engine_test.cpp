@@ -13,8 +13,9 @@
 #include "support/kermitwire.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
-#include "vxkermit.h"
-#include "vxkermit/packet.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/packet.h"
 
 using namespace kermitfiles;
 using kermitwire::Packet;

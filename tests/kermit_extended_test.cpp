@@ -17,10 +17,11 @@
 #include "support/kermitfiles.h"
 #include "support/kermitlink.h"
 #include "support/ptypair.h"
-#include "vxkermit.h"
-#include "vxkermit/encoding.h"
-#include "vxkermit/packet.h"
-#include "vxkermit/sendinit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/encoding.h"
+#include "vxcomm/vxkermit/packet.h"
+#include "vxcomm/vxkermit/sendinit.h"
 
 using namespace vxkermit;
 using namespace kermitfiles;

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "vxkermit/filename.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit/filename.h"
 
 using vxkermit::ReceivedFileName;
 using vxkermit::SentFileName;

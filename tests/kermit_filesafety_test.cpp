@@ -16,8 +16,9 @@
 #include "support/ptypair.h"
 #include "support/smalldisk.h"
 #include "support/testlog.h"
-#include "vxftbase/collisionplan.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxftbase/collisionplan.h"
+#include "vxcomm/vxkermit.h"
 
 using namespace kermitfiles;
 using kermitwire::Packet;

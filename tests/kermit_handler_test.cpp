@@ -19,7 +19,8 @@
 #include "support/kermitlink.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
 
 using namespace kermitfiles;
 

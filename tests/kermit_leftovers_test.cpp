@@ -12,7 +12,8 @@
 #include "support/kermitlink.h"
 #include "support/kermitwire.h"
 #include "support/ptypair.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
 
 using namespace kermitfiles;
 

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "vxkermit.h"
-#include "vxkermit/packet.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/packet.h"
 
 namespace {
 

@@ -7,10 +7,11 @@
 #include <tuple>
 #include <vector>
 
-#include "vxkermit/attributes.h"
-#include "vxkermit/encoding.h"
-#include "vxkermit/packet.h"
-#include "vxkermit/sendinit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit/attributes.h"
+#include "vxcomm/vxkermit/encoding.h"
+#include "vxcomm/vxkermit/packet.h"
+#include "vxcomm/vxkermit/sendinit.h"
 
 using namespace vxkermit;
 

@@ -50,9 +50,10 @@
 #include <vector>
 
 #include "support/ptypair.h"
-#include "vxkermit.h"
-#include "vxkermit/packet.h"
-#include "vxkermit/sendinit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/packet.h"
+#include "vxcomm/vxkermit/sendinit.h"
 
 using vxkermit::kDataPos;
 using vxkermit::kHcheckPos;

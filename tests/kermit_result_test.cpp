@@ -15,7 +15,8 @@
 #include "support/kermitfiles.h"
 #include "support/kermitlink.h"
 #include "support/ptypair.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
 
 using namespace kermitfiles;
 

@@ -10,7 +10,8 @@
 #include "support/kermitwire.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
 
 using namespace kermitfiles;
 using kermitwire::Packet;

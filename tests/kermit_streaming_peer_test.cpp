@@ -19,7 +19,8 @@
 #include "support/kermitside.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
 
 using namespace kermitfiles;
 

@@ -17,9 +17,10 @@
 #include "support/kermitlink.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
-#include "vxkermit.h"
-#include "vxkermit/packet.h"
-#include "vxkermit/sendinit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/packet.h"
+#include "vxcomm/vxkermit/sendinit.h"
 
 using namespace vxkermit;
 using namespace kermitfiles;

@@ -12,9 +12,10 @@
 #include "support/kermitlink.h"
 #include "support/kermitwire.h"
 #include "support/ptypair.h"
-#include "vxkermit.h"
-#include "vxkermit/packet.h"
-#include "vxkermit/sendinit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/packet.h"
+#include "vxcomm/vxkermit/sendinit.h"
 
 using namespace kermitfiles;
 using kermitwire::Packet;

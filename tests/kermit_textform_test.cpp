@@ -6,10 +6,11 @@
 #include <string>
 
 #include "support/kermitfiles.h"
-#include "vxkermit/attributes.h"
-#include "vxkermit/filename.h"
-#include "vxkermit/sendinit.h"
-#include "vxkermit/textform.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit/attributes.h"
+#include "vxcomm/vxkermit/filename.h"
+#include "vxcomm/vxkermit/sendinit.h"
+#include "vxcomm/vxkermit/textform.h"
 
 using namespace vxkermit;
 using kermitfiles::U;

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -16,11 +17,12 @@
 #include "support/kermitlink.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
-#include "vxkermit.h"
-#include "vxkermit/packet.h"
-#include "vxkermit/recvwindow.h"
-#include "vxkermit/sendinit.h"
-#include "vxkermit/sendwindow.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/packet.h"
+#include "vxcomm/vxkermit/recvwindow.h"
+#include "vxcomm/vxkermit/sendinit.h"
+#include "vxcomm/vxkermit/sendwindow.h"
 
 using namespace vxkermit;
 using namespace kermitfiles;
@@ -514,7 +516,9 @@ TEST_P(KermitWindowRandom, RandomFaultsNeverReportALostFileReceived) {
     sender.SendFiles(src + "/" + name);
     ASSERT_TRUE(RunSession());
     link.filter = nullptr;
-    const bool same = ReadAll(dst + "/" + name) == ReadAll(src + "/" + name);
+    // A session that failed may leave no file at all: that is never the file sent.
+    const std::string copy = dst + "/" + name;
+    const bool same = std::filesystem::exists(copy) && ReadAll(copy) == ReadAll(src + "/" + name);
     if (ReportedReceived(name)) {
       EXPECT_TRUE(same);
     }

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "support/ptypair.h"
-#include "vxlogfile.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxlogfile.h"
 
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -9,8 +9,9 @@
 #include <thread>
 
 #include "logfile_fixture.h"
-#include "rtl/textview.h"
-#include "widgetuiservices.h"
+#include "vxcomm/rtl/textview.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/widgets/widgetuiservices.h"
 
 namespace {
 

@@ -11,9 +11,10 @@
 #include <cstdio>
 
 #include "logfile_fixture.h"
-#include "platform/debugout.h"
-#include "platform/logfileio.h"
-#include "platform/sysinfo.h"
+#include "vxcomm/platform/debugout.h"
+#include "vxcomm/platform/logfileio.h"
+#include "vxcomm/platform/sysinfo.h"
+#include "vxcomm/unqualified.h"
 
 TEST(VersionText, OperatingSystemTextHasKernelDistributionReleaseAndBuild) {
   utsname uts{};

@@ -12,7 +12,8 @@
 #include <regex>
 
 #include "logfile_fixture.h"
-#include "platform/localtime.h"
+#include "vxcomm/platform/localtime.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 

@@ -9,7 +9,8 @@
 #include <thread>
 
 #include "logfile_fixture.h"
-#include "widgetuiservices.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/widgets/widgetuiservices.h"
 
 namespace {
 

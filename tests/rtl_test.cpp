@@ -4,12 +4,13 @@
 #include <QCoreApplication>
 #include <atomic>
 
-#include "rtl/component.h"
-#include "rtl/delegate.h"
-#include "rtl/format.h"
-#include "rtl/formloader.h"
-#include "rtl/thread.h"
 #include "support/ptypair.h"
+#include "vxcomm/rtl/component.h"
+#include "vxcomm/rtl/delegate.h"
+#include "vxcomm/rtl/format.h"
+#include "vxcomm/rtl/formloader.h"
+#include "vxcomm/rtl/thread.h"
+#include "vxcomm/unqualified.h"
 
 TEST(Format, RendersPrintfSpecifiers) {
   EXPECT_EQ(Format("Fatal Error: %u, %u, %s", {17u, 6u, std::string("x")}),

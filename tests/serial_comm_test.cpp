@@ -12,12 +12,13 @@
 #include <random>
 #include <thread>
 
-#include "platform/serialfaults.h"
-#include "platform/serialport.h"
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
 #include "support/testlog.h"
 #include "support/testui.h"
+#include "vxcomm/platform/serialfaults.h"
+#include "vxcomm/platform/serialport.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 std::string RandomBytes(std::size_t n, unsigned seed) {

@@ -14,7 +14,8 @@
 #include "support/serialfixture.h"
 #include "support/testlog.h"
 #include "support/testui.h"
-#include "vxclasses/dataprocessor.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxclasses/dataprocessor.h"
 
 namespace {
 enum class Line { Pty, NullModem };

@@ -14,10 +14,11 @@
 #include <fstream>
 #include <future>
 
-#include "platform/portmap.h"
-#include "platform/serialfaults.h"
-#include "platform/serialport.h"
 #include "support/ptypair.h"
+#include "vxcomm/platform/portmap.h"
+#include "vxcomm/platform/serialfaults.h"
+#include "vxcomm/platform/serialport.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 struct termios2 SlaveTermios(const std::string& path) {

@@ -8,13 +8,14 @@
 #include <QSettings>
 #include <cstring>
 
-#include "platform/configscope.h"
-#include "platform/serialport.h"
 #include "support/nullmodem.h"
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
 #include "support/testlog.h"
 #include "support/testui.h"
+#include "vxcomm/platform/configscope.h"
+#include "vxcomm/platform/serialport.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 constexpr std::uint32_t kKept = 0x4CEA;

@@ -13,9 +13,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/portlock.h"
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
+#include "vxcomm/platform/portlock.h"
+#include "vxcomm/unqualified.h"
 
 namespace fs = std::filesystem;
 

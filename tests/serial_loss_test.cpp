@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/serialdevice.h"
-#include "platform/serialfaults.h"
 #include "support/lossfixture.h"
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
+#include "vxcomm/platform/serialdevice.h"
+#include "vxcomm/platform/serialfaults.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 

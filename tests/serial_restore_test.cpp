@@ -10,10 +10,11 @@
 #include <unistd.h>
 #include <algorithm>
 
-#include "platform/serialport.h"
 #include "support/ptypair.h"
 #include "support/serialfixture.h"
-#include "vxcomm.h"
+#include "vxcomm/platform/serialport.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
 
 namespace {
 

@@ -3,7 +3,8 @@
 
 #include <cerrno>
 
-#include "platform/serialtermios.h"
+#include "vxcomm/platform/serialtermios.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 TDCB Block(std::uint32_t baud, std::uint8_t size, std::uint8_t parity, std::uint8_t stop,

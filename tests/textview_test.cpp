@@ -13,7 +13,8 @@
 #include "support/ptymedium.h"
 #include "support/ptypair.h"
 #include "support/testui.h"
-#include "vxlogfile.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxlogfile.h"
 
 namespace {
 

@@ -7,7 +7,8 @@
 #include "support/kermitfiles.h"
 #include "support/ptypair.h"
 #include "transferverdict.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
 
 namespace {
 

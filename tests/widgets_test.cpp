@@ -10,8 +10,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "linesettingsdialog.h"
-#include "widgetuiservices.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/widgets/linesettingsdialog.h"
+#include "vxcomm/widgets/widgetuiservices.h"
 
 namespace {
 

@@ -2,8 +2,9 @@
 
 #include <climits>
 
-#include "vxcomm.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/vxkermit.h"
 
 const QStringList& ParityNames() {
   static const QStringList names = {"none", "odd", "even", "mark", "space"};

@@ -11,10 +11,13 @@
 #include <QList>
 #include <string>
 
-#include "vxftbase/collision.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxftbase/collision.h"
+#include "vxcomm/vxkermit.h"
 
+namespace vxcomm {
 class TvxComm;
+}  // namespace vxcomm
 
 // The line settings as the options give them; indexes follow the components' enumerations.
 struct TLineSettings {

@@ -4,7 +4,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include "vxcomm.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
 
 void WaitUntilPeerQuiet(TvxComm& comm, int quietMs, int limitMs) {
   QElapsedTimer quiet;

@@ -3,7 +3,11 @@
 // Thread: the program's main thread.
 #pragma once
 
+#include "vxcomm/unqualified.h"
+
+namespace vxcomm {
 class TvxComm;
+}  // namespace vxcomm
 
 // Processes events until the output has left and nothing has arrived for QuietMs, Comm
 // closes or LimitMs pass. A peer that keeps sending fills the line (and a relay between it

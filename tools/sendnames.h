@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "vxftbase.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxftbase.h"
 
 // Why Mask cannot be sent; empty when it names files. A line break or blanks at its ends
 // would not survive the file list's splitting and trimming; a mask may name nothing. Leaves

@@ -7,7 +7,8 @@
 
 #include <string>
 
-#include "vxftbase/transferresult.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxftbase/transferresult.h"
 
 struct TTransferVerdict {
   bool ok = false;

@@ -18,15 +18,16 @@
 #include "farendtext.h"
 #include "lineoptions.h"
 #include "peerquiet.h"
-#include "platform/debugout.h"
-#include "platform/fileopen.h"
 #include "progressline.h"
 #include "sendnames.h"
 #include "signalcatch.h"
 #include "transferverdict.h"
-#include "vxcomm.h"
-#include "vxkermit.h"
-#include "vxlogfile.h"
+#include "vxcomm/platform/debugout.h"
+#include "vxcomm/platform/fileopen.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxlogfile.h"
 
 namespace {
 

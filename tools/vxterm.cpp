@@ -12,8 +12,9 @@
 #include <iostream>
 
 #include "lineoptions.h"
-#include "platform/debugout.h"
-#include "platform/portmap.h"
+#include "vxcomm/platform/debugout.h"
+#include "vxcomm/platform/portmap.h"
+#include "vxcomm/unqualified.h"
 #include "vxterm/console.h"
 #include "vxterm/keys.h"
 #include "vxterm/session.h"

@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "vxcomm.h"
-#include "vxkermit.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/vxkermit.h"
+
+using namespace vxcomm;  // this program's own file: the library's names unqualified
 
 namespace {
 

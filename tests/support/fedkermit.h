@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "support/testlog.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit.h"
 
 class FedKermit {
  public:

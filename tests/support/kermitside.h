@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "support/testlog.h"
-#include "vxcomm.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/vxkermit.h"
 
 struct KermitSide {
   // Opens Device (a pty path or a null-modem end) as COM<PortNumber> at 115200 8N1.

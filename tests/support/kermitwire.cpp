@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-#include "vxkermit/packet.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxkermit/packet.h"
 
 namespace kermitwire {
 

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "platform/portlock.h"
+#include "vxcomm/platform/portlock.h"
+#include "vxcomm/unqualified.h"
 
 struct termios LineSettingsOf(const std::string& path) {
   struct termios tio = {};

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "support/testui.h"
-#include "vxcomm.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
 
 // The reports in the order they came, from whichever thread made them.
 struct Reports {

@@ -13,7 +13,8 @@
 #include <thread>
 #include <utility>
 
-#include "platform/serialport.h"
+#include "vxcomm/platform/serialport.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

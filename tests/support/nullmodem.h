@@ -18,7 +18,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/serialtypes.h"
+#include "vxcomm/platform/serialtypes.h"
+#include "vxcomm/unqualified.h"
 
 class TvxNullModem {
  public:

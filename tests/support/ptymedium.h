@@ -6,7 +6,8 @@
 #include <atomic>
 #include <string>
 
-#include "vxclasses.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxclasses.h"
 
 class TvxPtyMedium : public TvxBaseIO {
   Q_OBJECT

@@ -2,8 +2,9 @@
 
 #include <cstdlib>
 
-#include "platform/portmap.h"
 #include "support/ptypair.h"
+#include "vxcomm/platform/portmap.h"
+#include "vxcomm/unqualified.h"
 
 void UsePrivateConfigStore() {
   static bool done = false;

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "vxcomm.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
 
 // Points the configuration store at a fresh directory (once per test program).
 void UsePrivateConfigStore();

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "vxclasses.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxclasses.h"
 
 class TvxTestLog : public TvxCustomLogFile {
   Q_OBJECT

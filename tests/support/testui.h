@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "rtl/uiservices.h"
-#include "widgetuiservices.h"
+#include "vxcomm/rtl/uiservices.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/widgets/widgetuiservices.h"
 
 class TvxTestUIServices : public TvxWidgetUIServices {
  public:

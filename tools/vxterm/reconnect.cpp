@@ -7,8 +7,9 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/portmap.h"
-#include "vxcomm.h"
+#include "vxcomm/platform/portmap.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
 
 namespace {
 

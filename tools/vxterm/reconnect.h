@@ -10,8 +10,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include "vxcomm/unqualified.h"
 
+namespace vxcomm {
 class TvxPortChangeSubscription;
+}  // namespace vxcomm
 
 // The device Arg names: a path, a COMn or ttyXXX name (left to the library), or a name
 // under /dev/serial/by-id.

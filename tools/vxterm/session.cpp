@@ -11,7 +11,8 @@
 
 #include "devicelost.h"
 #include "peerquiet.h"
-#include "platform/serialtypes.h"
+#include "vxcomm/platform/serialtypes.h"
+#include "vxcomm/unqualified.h"
 
 namespace {
 

@@ -23,8 +23,9 @@
 #include "reconnect.h"
 #include "sendinit.h"
 #include "sessionlog.h"
-#include "vxcomm.h"
-#include "vxkermit.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
+#include "vxcomm/vxkermit.h"
 
 struct TTerminalOptions {
   std::string device;  // as the user gave it

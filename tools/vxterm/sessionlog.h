@@ -11,7 +11,8 @@
 #include <mutex>
 #include <string>
 
-#include "vxclasses.h"
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxclasses.h"
 
 class TSessionLog : public TvxCustomLogFile {
  public:

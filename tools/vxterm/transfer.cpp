@@ -2,10 +2,11 @@
 // progress line while they run, then back to the terminal.
 #include <QCoreApplication>
 
-#include "platform/fileopen.h"
 #include "sendnames.h"
 #include "session.h"
 #include "transferverdict.h"
+#include "vxcomm/platform/fileopen.h"
+#include "vxcomm/unqualified.h"
 
 void TTerminalSession::SetUpKermit() {
   comm_.SetDataProcessor(&kermit_);

@@ -1,7 +1,0 @@
-// Closing an operating-system handle (a file descriptor) for the layers above.
-#pragma once
-
-#include <cstdint>
-
-// Closes Handle when it is a valid descriptor; -1 is ignored.
-void vxCloseHandle(std::intptr_t handle);

@@ -1,6 +1,0 @@
-#include "platform/serialfaults.h"
-
-TvxSerialFaults& vxSerialFaults() {
-  static TvxSerialFaults faults;
-  return faults;
-}

@@ -1,0 +1,10 @@
+#include "vxcomm/platform/serialfaults.h"
+
+namespace vxcomm {
+
+TvxSerialFaults& vxSerialFaults() {
+  static TvxSerialFaults faults;
+  return faults;
+}
+
+}  // namespace vxcomm

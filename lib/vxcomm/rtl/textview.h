@@ -1,0 +1,37 @@
+/// @file
+/// A text view as the core sees it: the terminal pane and the log pane are reached only
+/// through this interface, which the widgets layer implements over a Qt text widget.
+///
+/// Thread: the operations may be called from any thread; an implementation hands them to
+/// the view's own thread and never touches the view from another.
+#pragma once
+
+#include "vxcomm/vxcomm_export.h"
+
+#include <functional>
+#include <string>
+
+namespace vxcomm {
+
+/// A binding to a text view (see the file description); made by the installed UI services.
+class VXCOMM_EXPORT TvxTextView {
+ public:
+  /// Drops the binding; the view itself stays.
+  virtual ~TvxTextView() = default;
+  /// Acts as if the key for Ch were pressed: backspace erases, carriage return breaks the
+  /// line, any other byte is typed (bytes 128 to 255 as Latin-1 characters).
+  virtual void TypeChar(char ch) = 0;
+  /// Inserts Text at the caret, not undoable.
+  virtual void InsertText(const std::string& text) = 0;
+  /// Replaces the whole text.
+  virtual void SetText(const std::string& text) = 0;
+  /// Adds Text after the end of the whole text, wherever the caret is, bytes as Latin-1;
+  /// CR LF, CR and LF each break the line. A view that showed its end keeps showing it.
+  /// The default inserts at the caret, for views whose caret never leaves the end.
+  virtual void AppendText(const std::string& text) { InsertText(text); }
+  /// Installs a hook that sees every typed character first; returning true swallows the
+  /// key. An empty hook removes it. Runs on the view's thread.
+  virtual void SetKeyHook(std::function<bool(char)> hook) = 0;
+};
+
+}  // namespace vxcomm

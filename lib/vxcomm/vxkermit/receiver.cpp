@@ -1,0 +1,225 @@
+// The receiving side of TvxKermit: the Send-Init answer, file header, attributes, data and
+// end of file; every accepted packet is acknowledged by the dispatch.
+#include <algorithm>
+#include <limits>
+
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/attributes.h"
+#include "vxcomm/vxkermit/encoding.h"
+#include "vxcomm/vxkermit/filename.h"
+#include "vxcomm/vxkermit/textform.h"
+
+namespace vxcomm {
+
+using namespace vxkermit;
+
+namespace {
+
+std::string Hex2(unsigned v) {
+  static const char digits[] = "0123456789ABCDEF";
+  return {digits[(v >> 4) & 15], digits[v & 15]};
+}
+
+}  // namespace
+
+void TvxKermit::ReceiveInit() {
+  const std::uint8_t* data = RecvData();
+  const std::size_t len = RecvDataLen();
+  const TInitParams sender = ReadInitParams(data, len);
+  std::string line = "INIT [S] Packet: ";
+  line += static_cast<char>(sender[ipQbin]);
+  line += " ";
+  line += static_cast<char>(sender[ipChkt]);
+  line += " = ";
+  for (std::size_t i = 0; i + 2 < len; ++i)
+    line += std::to_string(data[i]) + "/" + Hex2(data[i]) + " ";
+  LogMsg(dlDebug, line);
+  // Read before the session sizes its buffers, which may move the packet.
+  const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
+  const std::uint8_t whatami = ReadWhatami(data, len);
+  const int offeredWindow = ReadWindow(data, len);
+  const bool like = ReadSystemId(data, len) == kUnixSystemId;
+  init_params_ = AnswerSendInit(sender, qbin_proposal_, repeat_counts_);
+  // Recovery only when both offer it; the answer says so.
+  const bool recovery = recovery_ && OffersCapability(sender, kCapasResend);
+  if (recovery)
+    init_params_[ipCapas] =
+        ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
+  attributes_reply_.clear();
+  check_index_ = CheckIndexOf(init_params_);
+  StartSession(fsReceive);
+  record_.recovery_agreed = recovery;
+  record_.peer_like = like;
+  run_.qbin = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
+  run_.rept = AgreedRept(init_params_[ipRept], sender[ipRept], QctlOf(init_params_), run_.qbin);
+  // Long packets only when both offer them: this side takes up to its own limit and sends
+  // up to the shorter of the two.
+  const auto own = static_cast<std::size_t>(max_long_packet_);
+  run_.recv_long = offered > 0 ? own : 0;
+  run_.send_long = std::min(offered, own);
+  // Streams only when both declare the link reliable; the answer says which.
+  record_.stream = streaming_ && (whatami & kWhatamiStreaming) != 0;
+  std::uint8_t answer =
+      streaming_
+          ? static_cast<std::uint8_t>(kWhatamiValid | (record_.stream ? kWhatamiStreaming : 0))
+          : 0;
+  // This side stores what a like system sends as it comes: binary, names literal.
+  if (describe_system_) answer |= kWhatamiBinary | kWhatamiLiteralNames;
+  // A window only when both offer one and the session does not stream: the smaller offer.
+  const int window = record_.stream ? 1 : std::min(window_size_, offeredWindow);
+  init_block_ = MakeInitBlock(init_params_, run_.recv_long, answer, window, describe_system_);
+  AgreeWindow(window);
+  if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
+}
+
+std::ptrdiff_t TvxKermit::DecodeReceived() {
+  const TPrefixes prefixes{QctlOf(init_params_), run_.qbin, run_.rept};
+  const std::ptrdiff_t n =
+      DecodeField(RecvData(), RecvDataLen(), prefixes, decode_buf_.data(), decode_buf_.size());
+  if (n < 0) BadCheck();
+  return n;
+}
+
+bool TvxKermit::ReceiveFileHeader() {
+  const std::ptrdiff_t n = DecodeReceived();
+  if (n < 0) return false;
+  const std::string sent(reinterpret_cast<const char*>(decode_buf_.data()),
+                         static_cast<std::size_t>(n));
+  const std::string name = sent.substr(0, sent.find('\0'));
+  LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
+  received_date_ = -1;
+  file_text_ = false;
+  skip_sent_ = false;
+  announced_exact_ = announced_k_ = -1;
+  wire_bytes_ = wire_lf_ = 0;
+  // A sender that does not know this side for a like system sends names converted.
+  std::string local = ReceivedFileName(name);
+  if (name_conversion_ && !record_.peer_like) local = LocalNameOfConverted(local);
+  settled_file_ = false;
+  try {
+    OpenReceivedFile(local);
+  } catch (const EFileStreamError& e) {
+    RaiseFatalError(17, kFileFailure, e.Message());
+  }
+  return true;
+}
+
+void TvxKermit::ReceiveAttributes() {
+  // ReceivedSize keeps its 32-bit range; progress takes the whole announced size.
+  const std::int64_t announced = AnnouncedSize(RecvData(), RecvDataLen());
+  SetReceivedSize(std::min<std::int64_t>(announced, std::numeric_limits<std::int32_t>::max()));
+  SetTotalSize(announced);
+  // The date decides an update (FileCollision) and, with FileDates, becomes the file's own.
+  received_date_ = ParseAttributeDate(GetAttribute('#'));
+  file_text_ = text_conversion_ && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
+  announced_exact_ = ExactSize(RecvData(), RecvDataLen());
+  announced_k_ = SizeInK(RecvData(), RecvDataLen());
+  if (file_text_) LogMsg(dlDetail, FileName() + " is text: stored with LF line ends.");
+  SettleReceivedFile();
+  LogMsg(dlDebug,
+         "FILE ATTRIBUTES [A] Packet! " + std::to_string(ReceivedSize()) + " " + GetAttribute('#'));
+}
+
+bool TvxKermit::ReceiveFileData() {
+  std::ptrdiff_t n = DecodeReceived();
+  if (n < 0) return false;
+  if (file_text_) {
+    const std::uint8_t* begin = decode_buf_.data();
+    wire_bytes_ += n;
+    wire_lf_ += std::count(begin, begin + n, std::uint8_t{'\n'});
+    n = static_cast<std::ptrdiff_t>(
+        StripCarriageReturns(decode_buf_.data(), static_cast<std::size_t>(n)));
+  }
+  try {
+    if (!SettleWithoutAttributes()) {
+      // No A packet to refuse it by: its first data acknowledgement asks the sender to skip
+      // it, which a stream has none of.
+      if (record_.stream) {
+        RaiseFatalError(17, kFileFailure, FileRefusal());
+        return true;
+      }
+      skip_code_.assign(1, 'X');
+    }
+    if (TvxFileStream* file = FileStream()) file->Write(decode_buf_.data(), n);
+  } catch (const EFileStreamError& e) {
+    // Dropping the data would let the peer believe the file arrived whole.
+    FailReceivedFile(e.Message());
+    return true;
+  }
+  DoProgress();
+  if (Logs(dlDebug)) LogMsg(dlDebug, "DATA [D] Packet! ");
+  return true;
+}
+
+void TvxKermit::FailReceivedFile(const std::string& reason) {
+  // What did not fit the disk is no part for a resend: it goes, and the space with it.
+  KeepIncomingPartial(false);
+  RaiseFatalError(17, kFileFailure, reason);
+}
+
+void TvxKermit::ReceiveEOF() {
+  const bool discard = RecvDataLen() > 0 && RecvData()[0] == 'D';
+  std::string text = "EOF [Z] Packet. Close File:  " + FileName();
+  try {
+    // An empty file that came without attributes is refused here, where the sender can no
+    // longer be told.
+    if (!run_.refused_file && !SettleWithoutAttributes())
+      LogMsg(dlSimple, "The sender was not told: it gave no attributes and no data.");
+    if (run_.refused_file) {
+      text += " (refused)";
+    } else if (discard) {
+      SetFileOutcome(skip_sent_ ? foSkippedByUs : foDiscarded,
+                     skip_sent_ ? "skipped by this side" : "discarded by the sender");
+      DiscardIncomingFile();
+      text += " with deletion!";
+    } else {
+      // A file cut short or grown on the way is not acknowledged as received.
+      const std::string mismatch = LengthMismatch();
+      if (!mismatch.empty()) return FailReceivedFile(mismatch);
+      // Short of its announced length without a check: the sender ended it early.
+      const std::string shortBy = ShortOfAnnounced();
+      SetFileOutcome(shortBy.empty() ? foComplete : foSkippedByPeer, shortBy);
+      // The end is acknowledged only for a file that is on disk whole, under its name.
+      StoreIncomingFile(received_date_, file_dates_ ? received_date_ : -1);
+    }
+  } catch (const EFileStreamError& e) {
+    FailReceivedFile(e.Message());
+    return;
+  }
+  run_.refused_file = false;
+  received_date_ = -1;
+  LogMsg(dlDebug, text);
+}
+
+std::string TvxKermit::LengthMismatch() {
+  TvxFileStream* file = FileStream();
+  if (!check_lengths_ || file == nullptr) return {};
+  const TArrived arrived{file->Size(), file_text_, wire_bytes_, wire_lf_};
+  if (LengthAgrees(announced_exact_, announced_k_, arrived)) return {};
+  const std::string announced = announced_exact_ >= 0 ? std::to_string(announced_exact_)
+                                                      : std::to_string(announced_k_) + " K";
+  // The peer's E packet has room for the name, not for the directory.
+  const std::string name = FileName().substr(FileName().rfind('/') + 1);
+  return name + ": " + std::to_string(arrived.stored) + " bytes arrived, " + announced +
+         " announced.";
+}
+
+std::string TvxKermit::ShortOfAnnounced() {
+  TvxFileStream* file = FileStream();
+  if (file == nullptr || file_text_) return {};
+  const std::int64_t stored = file->Size();
+  const TArrived arrived{stored, false, 0, 0};
+  // Only fewer bytes than announced: the sender ended the file before its end.
+  if (LengthAgrees(announced_exact_, announced_k_, arrived) ||
+      (announced_exact_ >= 0 ? stored > announced_exact_ : stored > announced_k_ * 1024))
+    return {};
+  const std::string announced = announced_exact_ >= 0 ? std::to_string(announced_exact_)
+                                                      : std::to_string(announced_k_) + " K";
+  return "the sender ended it after " + std::to_string(stored) + " bytes of " + announced;
+}
+
+std::string TvxKermit::GetAttribute(char letter) const {
+  return vxkermit::GetAttribute(RecvData(), RecvDataLen(), letter);
+}
+
+}  // namespace vxcomm

@@ -1,0 +1,351 @@
+// The sending side of TvxKermit: Send-Init, file header, attributes, data, end of file and
+// break, driven by the peer's acknowledgements.
+#include "vxcomm/platform/fileopen.h"
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/attributes.h"
+#include "vxcomm/vxkermit/encoding.h"
+#include "vxcomm/vxkermit/filename.h"
+#include "vxcomm/vxkermit/textform.h"
+
+namespace vxcomm {
+
+using namespace vxkermit;
+
+void TvxKermit::SendFiles(const std::string& mask) {
+  resend_ = resend_next_;
+  resend_next_ = false;
+  TvxCustomFileTransfer::SendFiles(mask);
+  if (!FileList().Empty()) SendInit();
+  ReportHandlerFailure();
+}
+
+void TvxKermit::SendInit() {
+  init_params_ = OwnProposal(Timeout(), crc_, qbin_proposal_, repeat_counts_ ? repeat_prefix_ : 0);
+  check_index_ = InitCheckIndexOf(init_params_);
+  if (recovery_ || resend_)
+    init_params_[ipCapas] =
+        ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
+  StartSession(fsSend);
+  packet_sizer_.Reset();
+  const std::size_t offered = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
+  std::uint8_t whatami = streaming_ ? kWhatamiValid | kWhatamiStreaming : 0;
+  if (describe_system_)
+    whatami |= kWhatamiLiteralNames | (file_type_ == ftText ? 0 : kWhatamiBinary);
+  init_block_ = MakeInitBlock(init_params_, offered, whatami, window_size_, describe_system_);
+  SendPacket('S', init_block_.data(), init_block_.size);
+  LogMsg(dlDebug, "Answer Init");
+}
+
+void TvxKermit::AgreePrefixing(const std::uint8_t* data, std::size_t len) {
+  run_.bare_controls = control_prefixing_ == cpfMinimal ||
+                       (control_prefixing_ == cpfPeerAware && TakesBareControls(data, len));
+  if (control_prefixing_ == cpfPeerAware)
+    LogMsg(dlDetail, run_.bare_controls
+                         ? "Minimal prefixing: the peer takes control characters bare."
+                         : "Every control character is prefixed: the peer's Send-Init "
+                           "does not show it takes them bare.");
+}
+
+void TvxKermit::SendFileHeader() {
+  if (run_.file_index >= FileList().Count()) {
+    SendBreak();
+    return;
+  }
+  recovered_ = 0;
+  file_text_ = false;
+  // The peer's answer is in: recovery needs its capability as well as this side's.
+  record_.recovery_agreed = (recovery_ || resend_) && OffersCapability(init_params_, kCapasResend);
+  if (resend_ && run_.file_index == 0 && !ResendingFile())
+    LogMsg(dlSimple, "The peer does not offer recovery: files are sent whole.");
+  try {
+    OpenTransferFile(FileList().Strings(run_.file_index), fmOpenRead);
+  } catch (const EFileStreamError& e) {
+    RaiseFatalError(17, kFileFailure, e.Message());
+    return;
+  }
+  SetTotalSize(FileList().Sizes(run_.file_index));
+  try {
+    file_text_ = SendsAsText();
+  } catch (const EFileStreamError& e) {
+    RaiseFatalError(17, kFileFailure, e.Message());
+    return;
+  }
+  // Encoded like data, as peers read it, and never longer than the peer's MAXL allows.
+  std::string field;
+  const std::size_t longest = run_.send_long > 0 ? MaxLongFileNameLength : MaxFileNameLength;
+  for (std::size_t n = std::min(longest, MaxDataField()); n > 0; --n) {
+    field = EncodeText(SentFileName(FileName(), n), QctlOf(init_params_), run_.qbin, run_.rept);
+    if (field.size() <= MaxDataField()) break;
+  }
+  SendPacket('F', field.data(), field.size());
+  LogMsg(dlDebug, "Answer File");
+}
+
+bool TvxKermit::SendsAsText() {
+  if (file_type_ == ftText) return true;
+  // A like system stores what it gets as it comes: binary loses nothing there.
+  if (file_type_ != ftAuto || record_.peer_like) return false;
+  TvxFileStream* file = FileStream();
+  if (!file) return false;
+  std::array<std::uint8_t, kTextSniffLength> start;
+  const std::int64_t n = file->Read(start.data(), static_cast<std::int64_t>(start.size()));
+  file->Seek(0);
+  return n >= 0 && LooksLikeText(start.data(), static_cast<std::size_t>(n));
+}
+
+void TvxKermit::SendAttributes() {
+  LogMsg(dlDebug, "Answer File Atributes");
+  // What this side is and how the file crosses come first, as Kermit programs send them.
+  std::string attributes = describe_system_ ? SystemIdAttribute() : std::string();
+  if (describe_system_ || file_text_) attributes += FileTypeAttribute(file_text_);
+  attributes += BuildAttributes(TotalSize(), exact_length_,
+                                file_dates_ ? vxFileModifiedTime(FileName()) : -1, ResendingFile());
+  SendPacket('A', attributes.data(), attributes.size());
+}
+
+std::ptrdiff_t TvxKermit::ReadDataField() {
+  TvxFileStream* file = FileStream();
+  if (!file) return 0;
+  std::size_t field = 0;
+  // Long packets follow the line's record; the classic length is what the peer allows. A
+  // streaming link has no record (no D packet is acknowledged) and needs none (a fault
+  // ends the session): its packets are as long as agreed.
+  const std::size_t max = run_.send_long > 0 && !record_.stream
+                              ? packet_sizer_.Next(MaxClassicField(), MaxDataField())
+                              : MaxDataField();
+  const TPrefixes prefixes{QctlOf(init_params_), run_.qbin, run_.rept, run_.bare_controls};
+  const auto chunk = static_cast<std::int64_t>(std::min(max, raw_buf_.size()));
+  try {
+    run_.data_pos = file->Position();
+    std::int64_t consumed = 0;
+    // With repeat counts a packet may hold far more bytes than characters: it reads on
+    // until the field is full.
+    while (field < max) {
+      const std::int64_t n = file->Read(raw_buf_.data(), chunk);
+      if (n <= 0) break;
+      // Text crosses in canonical form: a CR before every LF.
+      const std::uint8_t* in = raw_buf_.data();
+      std::size_t inLen = static_cast<std::size_t>(n);
+      if (file_text_) {
+        inLen = ExpandLineEnds(raw_buf_.data(), inLen, text_buf_.data());
+        in = text_buf_.data();
+      }
+      std::size_t written = 0;
+      std::size_t used =
+          EncodeData(in, inLen, prefixes, field_buf_.data() + field, max - field, written);
+      // A CR put before an LF that did not fit waits for it: the next packet starts at the LF
+      // and puts it there again.
+      while (file_text_ && SplitsLineEnd(in, used, inLen))
+        used = EncodeData(in, used - 1, prefixes, field_buf_.data() + field, max - field, written);
+      field += written;
+      consumed += static_cast<std::int64_t>(file_text_ ? SourceLength(in, used) : used);
+      // What did not fit goes into the next packet.
+      if (used < inLen) {
+        file->Seek(run_.data_pos + consumed);
+        break;
+      }
+    }
+    // The file's end: the bytes read must be those announced, or the receiver would take a
+    // file cut short (or grown) under its sender for the whole one.
+    if (field == 0 && check_lengths_ && file->Position() != TotalSize()) {
+      RaiseFatalError(17, kFileFailure,
+                      FileName().substr(FileName().rfind('/') + 1) +
+                          " changed while it was sent: " + std::to_string(file->Position()) +
+                          " bytes read, " + std::to_string(TotalSize()) + " announced.");
+      return -1;
+    }
+  } catch (const EFileStreamError& e) {
+    // Ending the file here would hand the peer a short file as complete.
+    RaiseFatalError(17, kFileFailure, e.Message());
+    return -1;
+  }
+  return static_cast<std::ptrdiff_t>(field);
+}
+
+void TvxKermit::SendFileData() {
+  const std::ptrdiff_t field = ReadDataField();
+  if (field < 0) return;
+  if (field == 0) {
+    SendEOF(false);
+    return;
+  }
+  last_data_field_ = static_cast<std::size_t>(field);
+  SendPacket('D', field_buf_.data(), last_data_field_);
+  DoProgress();
+}
+
+void TvxKermit::StreamData() {
+  // The line sets the pace: with a burst's worth still waiting to leave, another would only
+  // lengthen the queue (and the wait of an E behind it). At the file's end this reads
+  // nothing more and only looks whether the Z may go.
+  if (QueuedOutput() >= StreamQueueBytes) return stream_turn_.start(StreamPollMs);
+  stream_out_.clear();
+  bool end = false;
+  while (stream_out_.size() < StreamBurstBytes) {
+    const std::ptrdiff_t field = ReadDataField();
+    // A fatal error has ended the session with an E: what was gathered stays unsent.
+    if (field < 0) return;
+    if (field == 0) {
+      end = true;
+      break;
+    }
+    last_data_field_ = static_cast<std::size_t>(field);
+    FrameOutgoing('D', field_buf_.data(), last_data_field_);
+    stream_out_.insert(stream_out_.end(), send_buf_.begin(),
+                       send_buf_.begin() + static_cast<std::ptrdiff_t>(run_.last_sent_size));
+    ++run_.send_seq;
+  }
+  // One block for the burst; handlers run once it is sent, so a packet they send (an E, a
+  // Z) follows the data it ends.
+  if (!stream_out_.empty()) {
+    DoDataSend(stream_out_.data(), static_cast<Cardinal>(stream_out_.size()));
+    StartReplyTimer();
+    DoProgress();
+    // A handler ended the file or the session.
+    if (State() != fsSend || run_.last_sent_type != 'D') return;
+  }
+  // The Z goes once the data before it has left: a short write queued behind a long one
+  // outlives its own write deadline on a slow line and is dropped.
+  const Cardinal queued = QueuedOutput();
+  if (end && queued == 0) return SendEOF(false);
+  stream_turn_.start(end || queued >= StreamQueueBytes ? StreamPollMs : 0);
+}
+
+void TvxKermit::StreamTurn() {
+  // Any packet sent since the turn was set stopped it: the file is still streaming.
+  if (State() != fsSend || !record_.stream) return;
+  try {
+    StreamData();
+    ReportHandlerFailure();
+  } catch (...) {
+    // A fatal error met here has been reported and has ended the session; an exception must
+    // not leave the event loop.
+  }
+}
+
+void TvxKermit::SendEOF(bool discard) {
+  run_.window_eof = false;
+  run_.window_discard = false;
+  // Complete only once the receiver acknowledges the end (a skip said so before).
+  SetFileOutcome(foComplete);
+  HoldFileResult();
+  CloseTransferFile();
+  ++run_.file_index;
+  SendPacket('Z', "D", discard ? 1 : 0);
+  LogMsg(dlDebug, std::string("Answer EOF with deletion = ") + (discard ? "1" : "0"));
+}
+
+void TvxKermit::SendBreak() {
+  SendPacket('B', nullptr, 0);
+  LogMsg(dlDebug, "Answer BREAK");
+  ResetSession(fsListen);
+  EndSessionResult(true, {});
+}
+
+void TvxKermit::ReceiveAck() {
+  if (Logs(dlDebug)) LogMsg(dlDebug, "ACK [Y] Packet!");
+  if (SendingWindowed()) return WindowAck();
+  // An acknowledgement of an earlier packet (a late answer to a repeat) moves nothing on.
+  if (RecvSeq() != OutstandingSeq()) return;
+  // A streamed D is not waited for: the timer sends the next ones.
+  if (record_.stream && run_.last_sent_type == 'D') return;
+  AdvanceOnAck(RecvData(), RecvDataLen());
+}
+
+void TvxKermit::ReceiveNak() {
+  LogMsg(dlDebug, "NACK [N] Packet! ");
+  if (record_.stream)
+    return StreamingFailure("the peer refused packet " + std::to_string(RecvSeq()));
+  if (SendingWindowed()) return WindowNak();
+  const std::uint8_t seq = RecvSeq();
+  // The receiver waits for the packet after the outstanding one: it has that one. A
+  // Send-Init needs its answer's parameters, so only a Y moves it on.
+  if (seq == ((OutstandingSeq() + 1) & 63) && run_.last_sent_type != 'S') {
+    AdvanceOnAck(nullptr, 0);
+  } else if (seq == OutstandingSeq()) {
+    if (CountRetry()) ResendLastPacket();
+  }
+}
+
+void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
+  const int repeats = RetryCount();
+  ResetRetries();
+  switch (run_.last_sent_type) {
+    case 'S': {
+      const std::uint8_t proposed = init_params_[ipQbin];
+      const std::uint8_t proposedRept = init_params_[ipRept];
+      init_params_ = ReadInitParams(data, len);
+      check_index_ = CheckIndexOf(init_params_);
+      run_.qbin = AgreedQbin(proposed, init_params_[ipQbin]);
+      run_.rept = AgreedRept(proposedRept, init_params_[ipRept], QctlOf(init_params_), run_.qbin);
+      // Long packets only when both offered them; the shorter of the two limits holds.
+      const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
+      run_.send_long = std::min(offered, static_cast<std::size_t>(max_long_packet_));
+      run_.recv_long = run_.send_long > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
+      record_.stream = streaming_ && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
+      AgreePrefixing(data, len);
+      record_.peer_like = ReadSystemId(data, len) == kUnixSystemId;
+      if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
+      // Streaming needs no window; otherwise the smaller of both offers.
+      AgreeWindow(record_.stream ? 1 : std::min(window_size_, ReadWindow(data, len)));
+      SendFileHeader();
+      break;
+    }
+    case 'F':
+      // Attributes go only to a peer that said it takes them.
+      if (UnChar(init_params_[ipCapas]) & kCapasAttributes)
+        SendAttributes();
+      else if (record_.stream)
+        StreamData();
+      else if (record_.window > 1)
+        FillWindow();
+      else
+        SendFileData();
+      break;
+    case 'A':
+      // The receiver refuses the file ("N", and perhaps the attributes that decided it): it
+      // is skipped, and its Z asks the receiver to discard what it may hold.
+      if (len > 0 && data[0] == 'N') {
+        SetFileOutcome(foDiscarded, "refused by the receiver");
+        LogMsg(dlSimple, "The receiver refuses " + FileName() + ".");
+        SkipFile(false, true);
+        break;
+      }
+      if (!ResumeSending(data, len)) break;
+      if (record_.stream)
+        StreamData();
+      else if (record_.window > 1)
+        FillWindow();
+      else
+        SendFileData();
+      break;
+    case 'D':
+      packet_sizer_.Delivered(last_data_field_, repeats);
+      if (len > 0 && (data[0] == 'X' || data[0] == 'Z'))
+        SkipByReceiver(data[0] == 'Z');
+      else
+        SendFileData();
+      break;
+    case 'Z':
+      SettleFileResult();
+      if (run_.file_index < FileList().Count())
+        SendFileHeader();
+      else
+        SendBreak();
+      break;
+    default:
+      break;
+  }
+}
+
+void TvxKermit::SkipByReceiver(bool all) {
+  SetFileOutcome(foSkippedByPeer, "skipped by the receiver");
+  SkipFile(all, true);
+}
+
+std::int64_t TvxKermit::BytesCrossed() const {
+  // A resent or recovered file's start was there before the session.
+  return GetFilePosition() - recovered_;
+}
+
+}  // namespace vxcomm

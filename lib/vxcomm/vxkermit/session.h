@@ -1,0 +1,61 @@
+/// @file
+/// What lives for one Kermit session: what it agreed and counted (TSessionRecord, readable
+/// after it ends) and the state it runs on (TSessionState). Each is cleared in one statement.
+///
+/// Thread: none; the Kermit component's thread owns both values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vxcomm {
+
+namespace vxkermit {
+
+/// What a session agreed and counted. Cleared when a session starts and kept after it ends,
+/// so that an application reads the last session's figures once it is over. Owned by its
+/// component; no lock.
+struct TSessionRecord {
+  int window = 1;                    ///< the window agreed; 1 when none
+  int window_peak = 0;               ///< the most packets in flight (or held) at once
+  bool stream = false;               ///< both sides declared the link reliable: it streams
+  bool peer_like = false;            ///< the peer named itself a Unix system
+  bool recovery_agreed = false;      ///< both sides offered recovery
+  std::size_t largest_sent = 0;      ///< the largest packet sent, MARK through the check
+  std::size_t largest_received = 0;  ///< the largest packet verified as received
+  int repeats_sent = 0;              ///< packets this side sent again
+  int repeats_received = 0;          ///< packets the peer sent again after this side took them
+  int timeouts = 0;                  ///< waits for the peer that ran out
+};
+
+/// The state a running session works on. Cleared when a session starts and when it ends
+/// (or breaks). Owned by its component; no lock.
+struct TSessionState {
+  int send_seq = 0;                 ///< the sequence number of the next packet (not mod 64)
+  std::uint8_t last_sent_type = 0;  ///< TYPE of the last packet sent; 0 when none
+  std::size_t last_sent_size = 0;   ///< bytes of the last packet sent
+  std::int64_t data_pos = 0;        ///< sending: where the last D packet was read from
+  int file_index = 0;               ///< sending: the file being sent or next to send
+  std::uint8_t qbin = 0;            ///< the eighth-bit prefix in force; 0 when none
+  std::uint8_t rept = 0;            ///< the repeat prefix in force; 0 when none
+  std::size_t send_long = 0;        ///< the longest extended length to send; 0: classic
+  std::size_t recv_long = 0;        ///< the longest extended length taken; 0: classic
+  bool bare_controls = false;       ///< sending: control characters travel bare
+  bool output_waited = false;       ///< streaming: the reply timer last saw output waiting
+  bool window_eof = false;          ///< window: the file's data is all in flight
+  bool window_discard = false;      ///< window: its Z asks to discard the file
+  bool window_nak_sent = false;     ///< window: the packet expected was refused already
+  bool refused_file = false;        ///< receiving: the file was refused; its data goes nowhere
+  int silent_timeouts = 0;          ///< time-outs in a row with nothing heard from the peer
+  /// The retries per packet a window allows beyond RetryLimit: every packet in flight may
+  /// need its own repeat before the window moves on. 0 without a window.
+  int retry_allowance = 0;
+  /// After an abort the E may have crossed a packet the peer was still answering, and a peer
+  /// that clears its input before it answers never saw it: every packet the peer sends
+  /// before a new session gets the E again.
+  bool answer_with_error = false;
+};
+
+}  // namespace vxkermit
+
+}  // namespace vxcomm

@@ -1,0 +1,81 @@
+/// @file
+/// Binds the core's text-view interface to a Qt text widget: a QPlainTextEdit, a QTextEdit
+/// or a QLineEdit.
+///
+/// A QLineEdit shows one line, the current one: a line break (CR or LF, received or typed
+/// by TypeChar) starts it afresh, and a line longer than the edit's maxLength keeps its
+/// newest characters.
+///
+/// Thread: the operations may be called from any thread; off the view's thread they are
+/// queued to it (never blocking, so no thread waits for the GUI). The key hook runs on the
+/// view's thread, from an event filter that sees key presses before the view; what it
+/// throws is shown by the UI services' exception display and the key is swallowed.
+#pragma once
+
+#include "vxcomm/widgets/vxcommwidgets_export.h"
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+#include "vxcomm/rtl/textview.h"
+
+class QWidget;
+
+namespace vxcomm {
+
+/// The text-view interface over a Qt text widget (see the file description). The binding does not
+/// own the widget; a widget destroyed first makes every operation do nothing.
+class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextView {
+  Q_OBJECT
+
+ public:
+  /// A binding to View, owned by the caller; null unless View is a QPlainTextEdit, a QTextEdit or a
+  /// QLineEdit.
+  static std::unique_ptr<TvxTextViewBinding> Bind(QObject* view);
+  /// True when Bind takes View.
+  static bool CanBind(QObject* view);
+  /// Drops the binding and its key hook; the widget stays.
+  ~TvxTextViewBinding() override;
+
+  /// As TvxTextView::TypeChar; from any thread.
+  void TypeChar(char ch) override;
+  /// As TvxTextView::InsertText; from any thread.
+  void InsertText(const std::string& text) override;
+  /// As TvxTextView::SetText; from any thread.
+  void SetText(const std::string& text) override;
+  /// As TvxTextView::AppendText; from any thread.
+  void AppendText(const std::string& text) override;
+  /// A Tab goes to the hook only where it does not move the focus (a multi-line view
+  /// without tabChangesFocus).
+  void SetKeyHook(std::function<bool(char)> hook) override;
+
+ protected:
+  /// Gives the key presses of the view to the key hook first.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Op {
+    enum Kind { Type, Insert, Set, Append } kind;
+    std::string text;
+  };
+  struct Pending;
+
+  explicit TvxTextViewBinding(QWidget* view);
+  /// Applies Op on the view's thread: at once when already there, otherwise queued, with
+  /// consecutive inserts and appends joined so a busy writer costs the view one edit per turn.
+  void OnViewThread(Op op);
+  /// Applies Op to View, whichever of the bound kinds it is; nothing once it is gone.
+  static void Apply(QObject* view, const Op& op);
+  static void Flush(const std::shared_ptr<Pending>& pending);
+  /// True when a Tab key in View moves the focus instead of typing.
+  bool TabMovesFocus() const;
+
+  /// Held as a QObject: while the widget is being destroyed it is no text widget any more.
+  QPointer<QObject> view_;
+  std::function<bool(char)> hook_;    ///< view's thread only
+  std::shared_ptr<Pending> pending_;  ///< shared with queued flushes that may outlive us
+};
+
+}  // namespace vxcomm
