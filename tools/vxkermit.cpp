@@ -298,7 +298,7 @@ int main(int argc, char** argv) {
   std::string lost;
   comm.OnFatalError = [&](TObject* sender, Cardinal code, Cardinal detail, const std::string& msg,
                           bool& raise) {
-    if (IsDeviceLoss(detail) && lost.empty()) lost = DeviceLostText(o.device, detail);
+    if (comm.DeviceLost() && lost.empty()) lost = DeviceLostText(o.device, detail);
     onFatal(sender, code, detail, lost.empty() ? msg : lost, raise);
   };
   kermit.OnFatalError = onFatal;

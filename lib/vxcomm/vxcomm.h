@@ -128,11 +128,16 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   /// The message of the last failed open.
   const std::string& LastErrorText() const { return last_error_text_; }
   /// Why the last failure happened: the system's text for a failed write, for a device that
-  /// went away, or for a failed open; empty before any. (A block SendData queued that fails
-  /// later is a line error, CE_TXFULL, and leaves no text here.) Any thread.
+  /// went away, or for a failed open; empty before any. A block SendData queued that fails
+  /// later is a line error (CE_TXFULL, OnCommError); its reason is here by the time that
+  /// error is reported. Any thread.
   std::string FailureText() const;
   /// The system error code of that failure (errno), 0 before any. Any thread.
   int FailureCode() const;
+  /// True once the open device went away (unplugged, its pseudo-terminal master or relay
+  /// gone), until the next open: the port closed for that, and FailureText tells why. Set
+  /// before the loss is reported (ReportDeviceLoss) and before OnClose. Any thread.
+  bool DeviceLost() const { return device_lost_; }
   /// Whether a device that goes away while open (unplugged, its pseudo-terminal master or
   /// relay gone) is reported before the port closes: CommError with CommCode 0 and SysError
   /// the system error (OnCommError, on the delivering thread), then fatal error 1 with that
@@ -382,6 +387,7 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   TCOMMCONFIG comm_config_;
   TStreamProtocol stream_protocol_ = spHardware;
   std::atomic<bool> report_device_loss_{false};  ///< written on main, read by the delivering thread
+  std::atomic<bool> device_lost_{false};  ///< set by the delivering thread, cleared by Open (main)
   bool drain_on_close_ = false;
   bool deletion_deferred_ = false;
   mutable std::mutex failure_mutex_;  ///< guards failure_: sending and delivering threads

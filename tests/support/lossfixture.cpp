@@ -17,9 +17,13 @@ void DeviceLossFixture::SetUp() {
     fatal_code_ = code;
     fatal_detail_ = detail;
     fatal_message_ = message;
+    lost_at_fatal_ = comm_.DeviceLost();
     reports_.Add("fatal error");
   };
-  comm_.OnClose = [this](TObject*) { reports_.Add("close"); };
+  comm_.OnClose = [this](TObject*) {
+    lost_at_close_ = comm_.DeviceLost();
+    reports_.Add("close");
+  };
 }
 
 void DeviceLossFixture::OpenAndLose(const std::string& path, const std::function<void()>& lose) {
@@ -36,6 +40,8 @@ void DeviceLossFixture::ExpectReportedBeforeTheClose() {
   EXPECT_EQ(static_cast<int>(comm_error_sys_), comm_.FailureCode());
   EXPECT_EQ(fatal_code_, 1u);
   EXPECT_EQ(fatal_detail_, comm_error_sys_);
+  EXPECT_TRUE(lost_at_fatal_);
+  EXPECT_TRUE(lost_at_close_);
   EXPECT_FALSE(comm_.FailureText().empty());
   EXPECT_EQ(fatal_message_,
             "Device \"" + comm_.DeviceName() + "\" Lost !!!\r" + comm_.FailureText());

@@ -40,5 +40,6 @@ class DeviceLossFixture : public ::testing::TestWithParam<bool> {
   Reports reports_;
   Cardinal comm_error_code_ = 99, comm_error_sys_ = 0, fatal_code_ = 0, fatal_detail_ = 0;
   std::string fatal_message_;
+  bool lost_at_fatal_ = false, lost_at_close_ = false;  // DeviceLost() in those events
   TvxComm comm_;
 };

@@ -93,8 +93,8 @@ TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& op
   comm_.OnFatalError = [this](TObject*, Cardinal, Cardinal detail, const std::string& msg,
                               bool& raise) {
     raise = false;
-    if (IsDeviceLoss(detail)) lost_text_ = DeviceLostText(options_.device, detail);
-    if (fatal_.empty()) fatal_ = IsDeviceLoss(detail) ? lost_text_ : msg;
+    if (comm_.DeviceLost()) lost_text_ = DeviceLostText(options_.device, detail);
+    if (fatal_.empty()) fatal_ = comm_.DeviceLost() ? lost_text_ : msg;
   };
   comm_.OnAfterReceive = [this](TObject*, const void* data, Cardinal len) { FromLine(data, len); };
   comm_.OnClose = [this](TObject*) {

@@ -47,17 +47,19 @@ inline TvxSerialError vxSerialError(int code) {
 /// The answer of the error-and-status query: the line-error flags (CE_*), which the query clears,
 /// and the port status with the queue counts.
 struct VXCOMM_EXPORT TvxLineStatus {
-  std::uint32_t errors = 0;  ///< CE_* flags, cleared by the query
-  TCOMSTAT stat;             ///< the port status and the queue counts
+  std::uint32_t errors = 0;      ///< CE_* flags, cleared by the query
+  TCOMSTAT stat;                 ///< the port status and the queue counts
+  TvxSerialError write_failure;  ///< with CE_TXFULL: why the lost write failed
 };
 
 /// What happened on the line since the last look.
 struct VXCOMM_EXPORT TvxLineReport {
-  std::uint32_t events = 0;  ///< EV_* bits of the mask
-  std::uint32_t errors = 0;  ///< CE_* flags, cleared by the look
-  TCOMSTAT stat;             ///< the status after the look
-  std::uint32_t taken = 0;   ///< received bytes put into the caller's buffer
-  TvxSerialError failure;    ///< the device went away (EIO): the rest means nothing then
+  std::uint32_t events = 0;      ///< EV_* bits of the mask
+  std::uint32_t errors = 0;      ///< CE_* flags, cleared by the look
+  TCOMSTAT stat;                 ///< the status after the look
+  std::uint32_t taken = 0;       ///< received bytes put into the caller's buffer
+  TvxSerialError failure;        ///< the device went away (EIO): the rest means nothing then
+  TvxSerialError write_failure;  ///< with CE_TXFULL: why a write nobody waited for was lost
 };
 
 /// An open port of the serial layer (see the file description). Made by vxOpenSerialPort and shared

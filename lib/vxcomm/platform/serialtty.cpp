@@ -277,7 +277,9 @@ TvxLineReport TtyDevice::DoLook(void* buffer, std::uint32_t size) {
   std::uint32_t events = 0, errors = 0;
   events_.TakeCounters(events, errors);
   events |= std::exchange(held_events_, 0);
-  errors |= writer_.TakeErrors();
+  int write_error = 0;
+  errors |= writer_.TakeErrors(&write_error);
+  report.write_failure = vxSerialError(write_error);
   if (errors) events |= EV_ERR;
   if (writer_.TakeDrained()) events |= EV_TXEMPTY;
   const char event_char = event_char_;
@@ -327,7 +329,9 @@ TvxLineStatus TtyDevice::Status() {
   if (closed_) return status;
   std::uint32_t events = 0;
   events_.TakeCounters(events, status.errors);
-  status.errors |= writer_.TakeErrors();
+  int write_error = 0;
+  status.errors |= writer_.TakeErrors(&write_error);
+  status.write_failure = vxSerialError(write_error);
   // The events stay for the next look; the errors are the caller's now.
   held_events_ |= events | (status.errors ? EV_ERR : 0);
   if (held_events_) events_.Wake();

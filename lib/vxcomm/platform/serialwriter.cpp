@@ -87,6 +87,7 @@ void TvxTtyWriter::FinishLocked(Segment& segment, int error) {
     segment.result->error = error;
     done_.notify_all();
   } else if (error && error != ECANCELED) {
+    if (!lost_) lost_error_ = error;
     lost_ = true;
     wake_();
   }
@@ -116,9 +117,12 @@ bool TvxTtyWriter::TakeDrained() {
   return std::exchange(drained_, false);
 }
 
-std::uint32_t TvxTtyWriter::TakeErrors() {
+std::uint32_t TvxTtyWriter::TakeErrors(int* lostError) {
   std::lock_guard lock(mutex_);
-  return std::exchange(lost_, false) ? CE_TXFULL : 0;
+  const int error = std::exchange(lost_error_, 0);
+  if (!std::exchange(lost_, false)) return 0;
+  if (lostError) *lostError = error;
+  return CE_TXFULL;
 }
 
 bool TvxTtyWriter::TransmitterEmpty() const {

@@ -46,8 +46,9 @@ class TvxTtyWriter {
   void WatchDrain(bool on);
   // True once for each time the output ran empty while watched.
   bool TakeDrained();
-  // CE_TXFULL once a write nobody waited for was lost; 0 otherwise.
-  std::uint32_t TakeErrors();
+  // CE_TXFULL once a write nobody waited for was lost, with the errno of the first such loss
+  // since the last call in LostError (when given); 0 otherwise.
+  std::uint32_t TakeErrors(int* lostError = nullptr);
   // Ends the thread; queued writes fail with EBADF.
   void Stop();
 
@@ -83,6 +84,7 @@ class TvxTtyWriter {
   bool drain_pending_ = false;  // written since the output was last seen empty
   bool drained_ = false;        // ran empty, not yet taken
   bool lost_ = false;           // an unwaited write failed, not yet taken
+  int lost_error_ = 0;          // the errno of the first such failure
   std::thread thread_;
 };
 

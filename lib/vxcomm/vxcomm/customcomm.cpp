@@ -198,6 +198,7 @@ void TvxCustomComm::ReleaseHandle(THandle) {
 void TvxCustomComm::Open() {
   const InUse in_use(this);
   Close();
+  device_lost_ = false;
   TvxBaseIO::Open();
   if (!IsOpen()) {
     last_error_text_ =
@@ -347,9 +348,11 @@ bool TvxCustomComm::ProcessCommEvent() {
     if (report.failure) {
       answered = false;
       KeepFailure(report.failure);
+      device_lost_ = true;
       if (report_device_loss_) ReportLoss(report.failure);
     } else {
       com_stat_ = report.stat;
+      if (report.write_failure) KeepFailure(report.write_failure);
       if (report.errors) {
         CommError(report.errors, 0,
                   TComStateFlags::FromBits(static_cast<std::uint8_t>(report.stat.Flags & 0x7F)));
