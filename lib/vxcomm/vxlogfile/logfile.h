@@ -1,14 +1,5 @@
 /// @file
-/// The log file component: time-stamped entries kept in memory, appended to a log file
-/// whose size it bounds, mirrored into a text pane and to the debugger output.
-///
-/// Thread: any thread may log, save or clear; one re-entrant lock (lock_) guards every
-/// member below and makes each entry (formatting, Buffer, EntryCount, the pane update
-/// and the safe-mode save) and each append to the file atomic. OnLogEntry, OnReachLimit
-/// and OnFatalError run under that lock on the logging thread; set them before logging
-/// from other threads. The pane binding queues its updates to the pane's thread, so a
-/// worker thread never touches the widget. SetVisualOut and destruction belong to the
-/// thread of the pane (the main thread).
+/// The log file component (TvxLogFile).
 #pragma once
 
 #include "vxcomm/vxcomm_export.h"
@@ -30,7 +21,23 @@ class TvxTextView;
 /// Sees, and may change or empty (which drops the entry), each message before formatting.
 using TOnLogEntry = std::function<void(TObject* sender, std::string& logEntry)>;
 
-/// The log file component (see the file description for its threads).
+/// The log file component: time-stamped entries kept in memory, appended to a log file
+/// whose size it bounds, mirrored into a text pane and to the debugger output.
+///
+/// **Threads.** Any thread may log, save or clear: one re-entrant lock guards every member
+/// and makes each entry (formatting, Buffer, EntryCount, the pane update and the safe-mode
+/// save) and each append to the file atomic. OnLogEntry, OnReachLimit and OnFatalError run
+/// under that lock on the logging thread; set them before logging from other threads. The
+/// pane binding queues its updates to the pane's thread, so a worker thread never touches
+/// the widget. SetVisualOut and destruction belong to the thread of the pane (the main
+/// thread); every other member may be called from any thread.
+///
+/// **Failures.** Logging never throws for a file that cannot be written: a failed save keeps
+/// the entries in Buffer and reports "Error when save log file:" with the path through
+/// OnFatalError (once per run of failures with ReportSaveErrorOnce; elsewhere with
+/// StateDirFallback). A format that does not fit its arguments logs "Log format ERROR!!!".
+/// What OnLogEntry throws is dropped and the entry kept as the handler left it; what
+/// OnReachLimit throws reaches the caller of the save, with the entries kept in Buffer.
 class VXCOMM_EXPORT TvxLogFile : public TvxCustomLogFile {
   Q_OBJECT
   Q_PROPERTY(uint SizeLimit READ SizeLimit WRITE SetSizeLimit)

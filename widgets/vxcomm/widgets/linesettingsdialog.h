@@ -14,7 +14,11 @@ class QDialogButtonBox;
 
 namespace vxcomm {
 
-/// The line-settings dialog the widgets' UI services show (see the file description).
+/// The line-settings dialog the widgets' UI services show: speed, data bits, parity, stop
+/// bits and flow control of one port, with OK and Cancel.
+///
+/// **Threads.** GUI thread only, every member. **Failures.** None of its own: it only
+/// gathers the choice; the port reports what it refuses when the caller applies it.
 class VXCOMMWIDGETS_EXPORT TvxLineSettingsDialog : public QDialog {
   Q_OBJECT
 

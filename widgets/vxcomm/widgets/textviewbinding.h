@@ -25,8 +25,13 @@ class QWidget;
 
 namespace vxcomm {
 
-/// The text-view interface over a Qt text widget (see the file description). The binding does not
-/// own the widget; a widget destroyed first makes every operation do nothing.
+/// The text-view interface over a Qt text widget. The binding does not own the widget; a
+/// widget destroyed first makes every operation do nothing.
+///
+/// **Threads.** The operations may be called from any thread; off the view's thread they are
+/// queued to it, never blocking. Bind, the destructor and the key hook belong to the view's
+/// thread. **Failures.** Bind gives null for a widget it cannot show text in; what the key hook
+/// throws is shown by the UI services' exception display and the key is swallowed.
 class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextView {
   Q_OBJECT
 

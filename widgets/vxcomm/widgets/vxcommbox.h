@@ -22,7 +22,15 @@
 
 namespace vxcomm {
 
-/// The device selection box (see the file description).
+/// The device selection box: a drop-down list of a linked I/O component's devices that
+/// selects the component's device when the user picks one (the items are the component's
+/// display names in its list order, so an item's index is the device's index).
+///
+/// **Threads.** GUI thread only, every member, as for any widget; hot-plug notices reach it
+/// through the linked component on the main thread. **Failures.** A user's pick that the
+/// component cannot open is shown like any exception that leaves an event (the UI services'
+/// exception display), the box goes back to the device the component holds, and the window
+/// goes on. A Change called by the program passes the component's exception on.
 class VXCOMMWIDGETS_EXPORT TvxDeviceBox : public QComboBox, public TObject {
   Q_OBJECT
   Q_PROPERTY(bool ResetOnChanged READ ResetOnChanged WRITE SetResetOnChanged)

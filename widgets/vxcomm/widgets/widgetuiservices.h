@@ -10,7 +10,11 @@
 namespace vxcomm {
 
 /// The UI services over Qt Widgets: install an instance (which the program keeps alive) with
-/// SetUIServices after creating the QApplication. Thread: GUI thread only.
+/// SetUIServices after creating the QApplication.
+///
+/// **Threads.** GUI thread only, every member. **Failures.** A view it cannot bind gives no
+/// binding, and CheckTextView throws an Exception naming the widget's class and name; the
+/// message boxes are modal and return the user's choice.
 class VXCOMMWIDGETS_EXPORT TvxWidgetUIServices : public TvxUIServices {
  public:
   /// A modal error message box with Caption over the active window.
