@@ -165,27 +165,23 @@ void ApplyLineSettings(TvxComm& comm, const TLineSettings& line) {
 }
 
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits) {
-  kermit.SetCrc(k.check == 5 ? crc16bitForced : static_cast<TvxKermitCrc>(k.check - 1));
+  TvxKermitOptions o = k.classic ? TvxKermitOptions::Basic() : TvxKermitOptions::Extended();
+  o.crc = k.check == 5 ? crc16bitForced : static_cast<TvxKermitCrc>(k.check - 1);
+  o.adaptive_timeout = !k.fixedTimeout;
+  // A line without an eighth data bit carries such bytes only with a prefix.
+  if (dataBits < 8) o.eighth_bit_prefix = '&';
+  if (k.packetLength > 0) o.max_long_packet_length = k.packetLength;
+  o.streaming = k.reliable;
+  if (!k.classic) {
+    o.control_prefixing = k.prefixing;
+    o.window_size = k.window;
+  }
+  o.file_type = static_cast<TvxKermitFileType>(k.fileType);
+  // Classic or not, what arrives is stored in local form and checked, and no server runs.
+  o.text_conversion = o.name_conversion = o.refuse_server_commands = o.check_lengths = true;
+  kermit.SetOptions(o);
   kermit.SetTimeout(k.timeoutSec * 1000);
-  kermit.SetAdaptiveTimeout(!k.fixedTimeout);
   kermit.SetRetryLimit(k.retryLimit);
   kermit.SetErrorLimit(k.errorLimit == 0 ? INT_MAX : k.errorLimit);
-  // A line without an eighth data bit carries such bytes only with a prefix.
-  if (dataBits < 8) kermit.SetEighthBitPrefix('&');
-  kermit.SetLongPackets(!k.classic);
-  kermit.SetMaxLongPacketLength(k.packetLength > 0 ? k.packetLength : 9024);
-  kermit.SetRepeatCounts(!k.classic);
-  kermit.SetExactLength(!k.classic);
-  kermit.SetFileDates(!k.classic);
-  kermit.SetStreaming(k.reliable);
-  kermit.SetControlPrefixing(k.classic ? cpfAll : k.prefixing);
-  kermit.SetRecovery(!k.classic);
-  kermit.SetWindowSize(k.classic ? 1 : k.window);
-  kermit.SetDescribeSystem(!k.classic);
-  kermit.SetFileType(static_cast<TvxKermitFileType>(k.fileType));
-  kermit.SetTextConversion(true);
-  kermit.SetNameConversion(true);
-  kermit.SetRefuseServerCommands(true);
-  kermit.SetCheckLengths(true);
   kermit.SetFileCollision(k.collision);
 }

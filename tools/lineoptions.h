@@ -82,8 +82,8 @@ bool ParseNumber(const QString& text, int low, int high, int& out);
 // whether its close puts the device's own settings back.
 void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
 
-// Gives Kermit the settings of K for a line of DataBits: the extensions are on unless
-// classic (this side names itself a Unix system to the peer unless classic); the longest
-// packet defaults to 9024 bytes. Received text and converted names are stored in local form
-// and server commands refused, classic or not.
+// Gives Kermit the settings of K for a line of DataBits in one SetOptions: the extended
+// protocol (TvxKermitOptions::Extended) unless classic, the basic one then; the longest
+// packet defaults to 9024 bytes. Received text and converted names are stored in local form,
+// lengths checked and server commands refused, classic or not.
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "vxcomm/vxftbase.h"
+#include "vxcomm/vxkermit/options.h"
 #include "vxcomm/vxkermit/packet.h"
 #include "vxcomm/vxkermit/packetsizer.h"
 #include "vxcomm/vxkermit/recvwindow.h"
@@ -27,38 +28,6 @@
 #include "vxcomm/vxkermit/session.h"
 
 namespace vxcomm {
-
-/// The block check this side proposes: types 1, 2 and 3.
-enum TvxKermitCrc : std::uint8_t {
-  crc6bit = 0,   ///< type 1: a 6-bit checksum, one character
-  crc12bit = 1,  ///< type 2: a 12-bit checksum, two characters
-  crc16bit = 2,  ///< type 3: a 16-bit CRC, three characters
-  /// force-3 (CHKT "5"): the type 3 CRC on every packet, the Send-Init and its answer
-  /// included, for a peer that is set to take nothing else
-  crc16bitForced = 3
-};
-
-/// How files are sent: as their bytes are, as text, or each as its content suggests.
-enum TvxKermitFileType : std::uint8_t {
-  ftBinary = 0,  ///< every file byte for byte (the default)
-  ftText = 1,    ///< every file as text: lines ended by CR LF on the line, as Kermit has it
-  /// binary to a like system (a peer that names itself a Unix system in its Send-Init);
-  /// otherwise text for a file whose start looks like text, binary for any other
-  ftAuto = 2
-};
-
-/// Which control characters the data this side sends keeps behind the control prefix.
-enum TvxControlPrefixing : std::uint8_t {
-  /// Every control character, as the basic protocol has it.
-  cpfAll = 0,
-  /// Only those a line or a receiver acts on (NUL, SOH, Ctrl-D, LF, CR, XON, XOFF, Ctrl-U, DEL
-  /// and 255; see vxkermit::KeepsControlPrefix), with any peer.
-  cpfMinimal = 1,
-  /// As cpfMinimal with a peer whose Send-Init shows a full Kermit program, which takes a data
-  /// field by its length (see vxkermit::TakesBareControls); as cpfAll with any other peer: a
-  /// bootloader's receiver acts on the control characters it meets.
-  cpfPeerAware = 2
-};
 
 /// The Kermit file-transfer component: sends the files of SendFiles and, while listening,
 /// receives the files a peer sends. Send-Init, file header, attributes, data, end of file
@@ -136,16 +105,23 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// is not told.
   ~TvxKermit() override;
 
+  /// Every setting of this component at once: the value its properties read and write.
+  const TvxKermitOptions& Options() const { return options_; }
+  /// Sets every setting at once (MaxLongPacketLength and WindowSize brought into their
+  /// ranges): TvxKermitOptions::Basic() gives the defaults back, TvxKermitOptions::Extended()
+  /// what our programs turn on. Each takes effect when its property says.
+  void SetOptions(const TvxKermitOptions& value) { options_ = value.Clamped(); }
+
   /// The block check this side proposes in its Send-Init (crc6bit by default).
-  TvxKermitCrc Crc() const { return crc_; }
+  TvxKermitCrc Crc() const { return options_.crc; }
   /// Sets Crc; takes effect at the next Send-Init this side sends.
-  void SetCrc(TvxKermitCrc value) { crc_ = value; }
+  void SetCrc(TvxKermitCrc value) { options_.crc = value; }
   /// The QBIN this side puts in its Send-Init and, as a receiver, asks for when the sender
   /// only agrees: "Y" (the default) prefixes bytes with the eighth bit set only when the
   /// peer asks for it; a prefix character (normally "&") asks for it, for a 7-bit line.
-  std::uint8_t EighthBitPrefix() const { return qbin_proposal_; }
+  std::uint8_t EighthBitPrefix() const { return options_.eighth_bit_prefix; }
   /// Sets EighthBitPrefix; takes effect at the next session.
-  void SetEighthBitPrefix(std::uint8_t value) { qbin_proposal_ = value; }
+  void SetEighthBitPrefix(std::uint8_t value) { options_.eighth_bit_prefix = value; }
   /// Whether the reply time-out follows the line.
   ///
   /// Off by default: the reply time-out is always Timeout. On: it follows the measured
@@ -156,9 +132,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// sending to its acknowledgement), and a
   /// damaged reply makes the sender repeat its packet at once, so a bad line costs a round
   /// trip per fault instead of a whole Timeout.
-  bool AdaptiveTimeout() const { return adaptive_timeout_; }
+  bool AdaptiveTimeout() const { return options_.adaptive_timeout; }
   /// Sets AdaptiveTimeout.
-  void SetAdaptiveTimeout(bool value) { adaptive_timeout_ = value; }
+  void SetAdaptiveTimeout(bool value) { options_.adaptive_timeout = value; }
   /// The shortest reply time-out AdaptiveTimeout gives, in ms.
   static constexpr int MinReplyTimeoutMs = 100;
   /// The shortest reply time-out AdaptiveTimeout gives while D packets are in flight in a
@@ -173,11 +149,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// packets, with extended lengths up to MaxLongPacketLength, in its Send-Init and in its
   /// answer to a sender that offers them; they are used only when both sides agree, and a
   /// packet that fits a classic one is sent as one. Takes effect at the next session.
-  bool LongPackets() const { return long_packets_; }
+  bool LongPackets() const { return options_.long_packets; }
   /// Sets LongPackets; takes effect at the next session.
-  void SetLongPackets(bool value) { long_packets_ = value; }
+  void SetLongPackets(bool value) { options_.long_packets = value; }
   /// The longest extended length this side offers and takes: 95..9024; 9024 by default.
-  int MaxLongPacketLength() const { return max_long_packet_; }
+  int MaxLongPacketLength() const { return options_.max_long_packet_length; }
   /// Sets MaxLongPacketLength; values outside 95..9024 are brought into that range. Takes
   /// effect at the next session.
   void SetMaxLongPacketLength(int value);
@@ -191,30 +167,30 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Off by default. On: this side proposes repeat-count compression with RepeatPrefix and,
   /// receiving, accepts the prefix a sender proposes; used only when both sides agree.
   /// Takes effect at the next session.
-  bool RepeatCounts() const { return repeat_counts_; }
+  bool RepeatCounts() const { return options_.repeat_counts; }
   /// Sets RepeatCounts; takes effect at the next session.
-  void SetRepeatCounts(bool value) { repeat_counts_ = value; }
+  void SetRepeatCounts(bool value) { options_.repeat_counts = value; }
   /// The repeat prefix proposed when sending: "~" by default. A character that cannot be a
   /// prefix, or that is the control prefix "#" or the eighth-bit prefix proposed, proposes
   /// no repeat counts.
-  std::uint8_t RepeatPrefix() const { return repeat_prefix_; }
+  std::uint8_t RepeatPrefix() const { return options_.repeat_prefix; }
   /// Sets RepeatPrefix; takes effect at the next Send-Init this side sends.
-  void SetRepeatPrefix(std::uint8_t value) { repeat_prefix_ = value; }
+  void SetRepeatPrefix(std::uint8_t value) { options_.repeat_prefix = value; }
   /// Whether the attributes this side sends carry the exact length in bytes ("1") besides
   /// the length in K ("!").
   ///
   /// Off by default. A receiver reads "1" whenever a sender gives it.
-  bool ExactLength() const { return exact_length_; }
+  bool ExactLength() const { return options_.exact_length; }
   /// Sets ExactLength; takes effect at the next file sent.
-  void SetExactLength(bool value) { exact_length_ = value; }
+  void SetExactLength(bool value) { options_.exact_length = value; }
   /// Whether file dates cross: sending, the attributes carry the file's modification time
   /// ("#", local time); receiving, a date a sender gives becomes the received file's
   /// modification time once the file is complete.
   ///
   /// Off by default. A date that cannot be read or applied is ignored (logged in detail).
-  bool FileDates() const { return file_dates_; }
+  bool FileDates() const { return options_.file_dates; }
   /// Sets FileDates; takes effect at the next file.
-  void SetFileDates(bool value) { file_dates_ = value; }
+  void SetFileDates(bool value) { options_.file_dates = value; }
   /// Which control characters the data this side sends keeps behind the control prefix.
   ///
   /// cpfAll by default: every control character travels behind the control prefix, as the
@@ -225,13 +201,13 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Kermit program (it offers sliding windows or says what it is), every one prefixed with
   /// any other. Kermit has no field to agree on it: it is this sender's own choice, made when
   /// the peer's answer to the Send-Init arrives. Takes effect at the next session.
-  TvxControlPrefixing ControlPrefixing() const { return control_prefixing_; }
+  TvxControlPrefixing ControlPrefixing() const { return options_.control_prefixing; }
   /// Sets ControlPrefixing.
-  void SetControlPrefixing(TvxControlPrefixing value) { control_prefixing_ = value; }
+  void SetControlPrefixing(TvxControlPrefixing value) { options_.control_prefixing = value; }
   /// Whether ControlPrefixing is cpfMinimal.
-  bool MinimalPrefixing() const { return control_prefixing_ == cpfMinimal; }
+  bool MinimalPrefixing() const { return options_.control_prefixing == cpfMinimal; }
   /// Sets ControlPrefixing to cpfMinimal (true) or cpfAll (false).
-  void SetMinimalPrefixing(bool value) { control_prefixing_ = value ? cpfMinimal : cpfAll; }
+  void SetMinimalPrefixing(bool value) { options_.control_prefixing = value ? cpfMinimal : cpfAll; }
   /// Whether the data packets of the current sending session leave control characters bare
   /// (ControlPrefixing, and with cpfPeerAware the peer's Send-Init, decide); false outside one.
   bool MinimalPrefixingAgreed() const { return run_.bare_controls; }
@@ -244,9 +220,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// session (a damaged packet, a time-out, a sequence gap, a NAK) is fatal error 17 with
   /// kStreamingFailure: the peer gets an E packet and nothing is repeated. Declare only a
   /// link that does not lose or damage bytes. Takes effect at the next session.
-  bool Streaming() const { return streaming_; }
+  bool Streaming() const { return options_.streaming; }
   /// Sets Streaming; takes effect at the next session.
-  void SetStreaming(bool value) { streaming_ = value; }
+  void SetStreaming(bool value) { options_.streaming = value; }
   /// Whether this side offers recovery (the RESEND capability).
   ///
   /// Off by default (the Send-Init stays as it was). On: the Send-Init, and the answer to a
@@ -260,9 +236,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// held). A transfer that breaks leaves its part hidden in DefaultPath (".NAME.vxpart"),
   /// which the next "+R" for NAME appends to first. Sending with
   /// ResendFiles needs it from the peer, not this property. Takes effect at the next session.
-  bool Recovery() const { return recovery_; }
+  bool Recovery() const { return options_.recovery; }
   /// Sets Recovery; takes effect at the next session.
-  void SetRecovery(bool value) { recovery_ = value; }
+  void SetRecovery(bool value) { options_.recovery = value; }
   /// Sends the files of Mask like SendFiles, resuming each where the receiver's copy ends.
   ///
   /// The Send-Init offers recovery whatever Recovery says. When the peer offers it too (and
@@ -311,7 +287,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// a window is in use each packet may fail RetryLimit plus the window's size times (see
   /// SessionRetryLimit); RetryLimit itself keeps what was set. A session that streams uses
   /// no window. Takes effect at the next session.
-  int WindowSize() const { return window_size_; }
+  int WindowSize() const { return options_.window_size; }
   /// Sets WindowSize; values outside 1..31 are brought into that range.
   void SetWindowSize(int value);
   /// The window of the current (or, after it, the last) session: 1 when none was agreed.
@@ -344,27 +320,27 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// packet begins with the system ID and the file type. A peer in automatic mode that reads
   /// them knows it talks to a like system and sends its files in binary with their names as
   /// they are. Takes effect at the next session.
-  bool DescribeSystem() const { return describe_system_; }
+  bool DescribeSystem() const { return options_.describe_system; }
   /// Sets DescribeSystem.
-  void SetDescribeSystem(bool value) { describe_system_ = value; }
+  void SetDescribeSystem(bool value) { options_.describe_system = value; }
   /// How this side sends files: ftBinary by default (every file byte for byte).
   ///
   /// ftText sends every file as text: each LF goes as CR LF, and the A packet names the
   /// file type text; ftAuto picks per file (see TvxKermitFileType). A file sent as text is
   /// never resent from the middle (recovery applies to binary files). Takes effect at the
   /// next file.
-  TvxKermitFileType FileType() const { return file_type_; }
+  TvxKermitFileType FileType() const { return options_.file_type; }
   /// Sets FileType.
-  void SetFileType(TvxKermitFileType value) { file_type_ = value; }
+  void SetFileType(TvxKermitFileType value) { options_.file_type = value; }
   /// Whether a received file the A packet calls text is stored as a Unix text file.
   ///
   /// Off by default: every file is stored byte for byte. On: a file whose type attribute
   /// says text ("A") is stored without its CRs, as both standard peers store text (CR LF
   /// becomes LF); a binary file, and one of no stated type, byte for byte. The stored length
   /// of such a file differs from the one announced. Takes effect at the next file.
-  bool TextConversion() const { return text_conversion_; }
+  bool TextConversion() const { return options_.text_conversion; }
   /// Sets TextConversion.
-  void SetTextConversion(bool value) { text_conversion_ = value; }
+  void SetTextConversion(bool value) { options_.text_conversion = value; }
   /// Whether a name that arrives in Kermit's converted form is stored in local form.
   ///
   /// Off by default: a name is stored as it arrives. On: from a sender that did not name
@@ -372,17 +348,17 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// a name without lower-case letters is stored with its letters in lower case
   /// ("TEXT.TXT" as "text.txt"); a mixed-case name stays as it is. Takes effect at the next
   /// file.
-  bool NameConversion() const { return name_conversion_; }
+  bool NameConversion() const { return options_.name_conversion; }
   /// Sets NameConversion.
-  void SetNameConversion(bool value) { name_conversion_ = value; }
+  void SetNameConversion(bool value) { options_.name_conversion = value; }
   /// Whether a server command is refused at once.
   ///
   /// Off by default: while listening every packet but a Send-Init is ignored. On: a server
   /// command a client sends (I, G, R, C or K: get, remote dir, finish, bye) is answered at
   /// once with an E packet carrying kNotAServer, so the client reports it and ends.
-  bool RefuseServerCommands() const { return refuse_server_commands_; }
+  bool RefuseServerCommands() const { return options_.refuse_server_commands; }
   /// Sets RefuseServerCommands.
-  void SetRefuseServerCommands(bool value) { refuse_server_commands_ = value; }
+  void SetRefuseServerCommands(bool value) { options_.refuse_server_commands = value; }
   /// Whether a received file must have the length its A packet announced.
   ///
   /// Off by default. On: at the file's end its bytes are held against the exact length
@@ -392,9 +368,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// per line, as senders announce it. A file the sender discards is not checked. Sending,
   /// a file whose end comes at another length than the one announced (it shrank or grew
   /// while it was sent) is fatal error 17 with kFileFailure too, and the receiver is told.
-  bool CheckLengths() const { return check_lengths_; }
+  bool CheckLengths() const { return options_.check_lengths; }
   /// Sets CheckLengths.
-  void SetCheckLengths(bool value) { check_lengths_ = value; }
+  void SetCheckLengths(bool value) { options_.check_lengths = value; }
   /// The text of the E packet that refuses a server command.
   static constexpr const char* kNotAServer =
       "Not a server: this Kermit only takes files sent to it.";
@@ -684,50 +660,32 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   vxkermit::TSessionState run_;      ///< the running session's state
   vxkermit::TInitParams init_params_{};
   int check_index_ = 0;
-  TvxKermitCrc crc_ = crc6bit;
+  TvxKermitOptions options_;  ///< the settings behind the properties
   std::uint8_t last_recv_seq_ = 0;
   std::string skip_code_;
-  std::uint8_t qbin_proposal_ = 'Y';
-  bool adaptive_timeout_ = false;
   vxkermit::TRoundTrip round_trip_;
   /// The length of new data packets when long packets are agreed (sender only).
   vxkermit::TPacketSizer packet_sizer_;
   std::size_t last_data_field_ = 0;
-  bool long_packets_ = false;
-  int max_long_packet_ = static_cast<int>(vxkermit::kMaxLongPacketLength);
-  bool repeat_counts_ = false;
-  std::uint8_t repeat_prefix_ = vxkermit::kDefaultRepeatPrefix;
-  bool exact_length_ = false;
-  bool file_dates_ = false;
   // The date the sender gave the file being received, in seconds since the epoch; -1 none.
   // It decides an update and, with FileDates, becomes the stored file's date.
   std::int64_t received_date_ = -1;
-  bool streaming_ = false;
-  TvxControlPrefixing control_prefixing_ = cpfAll;
   /// Sending while streaming: runs the next burst (StreamTurn); stopped by any other packet
   /// sent and by the session's end.
   QTimer stream_turn_;
   std::vector<std::uint8_t> stream_out_;  ///< the burst of framed D packets being gathered
-  bool recovery_ = false;
-  bool resend_next_ = false;      ///< the next SendFiles is a ResendFiles
-  bool resend_ = false;           ///< this sending session was started by ResendFiles
+  bool resend_next_ = false;              ///< the next SendFiles is a ResendFiles
+  bool resend_ = false;                   ///< this sending session was started by ResendFiles
   bool kept_file_ = false;        ///< the received file was opened in place, not yet settled
   bool settled_file_ = false;     ///< the collision policy has decided on the received file
   bool skip_sent_ = false;        ///< receiving: this file's skip request went to the sender
   std::int64_t recovered_ = 0;    ///< see RecoveredLength
   std::string attributes_reply_;  ///< the acknowledgement of the current file's A packet
-  int window_size_ = 1;
   vxkermit::TSendWindow send_window_;
   vxkermit::TRecvWindow recv_window_;
   bool damaged_since_sent_ = false;  ///< a damaged packet arrived since the last packet went out
   bool peer_silent_ = false;         ///< the session ends on silence: no E packet goes out
-  bool describe_system_ = false;
-  TvxKermitFileType file_type_ = ftBinary;
-  bool text_conversion_ = false;
-  bool name_conversion_ = false;
-  bool refuse_server_commands_ = false;
-  bool file_text_ = false;  ///< the current file crosses as text
-  bool check_lengths_ = false;
+  bool file_text_ = false;           ///< the current file crosses as text
   // Receiving: the lengths the current file's A packet announced (-1: none) and, for a text
   // file, the canonical bytes and line feeds that arrived.
   std::int64_t announced_exact_ = -1;

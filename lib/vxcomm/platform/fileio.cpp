@@ -56,6 +56,11 @@ std::int64_t vxFileSize(int fd, std::string& error) {
   return static_cast<std::int64_t>(st.st_size);
 }
 
+std::int64_t vxFileModifiedTime(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 ? static_cast<std::int64_t>(st.st_mtim.tv_sec) : -1;
+}
+
 bool vxResizeFile(int fd, std::int64_t size, std::string& error) {
   return ::ftruncate(fd, static_cast<off_t>(size)) == 0 || Fail(error);
 }

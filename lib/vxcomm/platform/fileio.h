@@ -23,6 +23,8 @@ bool vxSeekFile(int fd, std::int64_t position, std::string& error);
 
 // The file's size, or -1 with Error.
 std::int64_t vxFileSize(int fd, std::string& error);
+// The modification time of the open file Fd in seconds since the epoch; -1 on failure.
+std::int64_t vxFileModifiedTime(int fd);
 
 // Truncates or extends the file to Size; false with Error.
 bool vxResizeFile(int fd, std::int64_t size, std::string& error);

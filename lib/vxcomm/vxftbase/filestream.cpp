@@ -155,6 +155,10 @@ std::int64_t TvxFileStream::Size() const {
                                 file_pos_ + static_cast<std::int64_t>(write_len_));
 }
 
+std::int64_t TvxFileStream::ModifiedTime() const {
+  return vxFileModifiedTime(fd_);
+}
+
 void TvxFileStream::SetSize(std::int64_t size) {
   MoveTo(Position());
   std::string error;

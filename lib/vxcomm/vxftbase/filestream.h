@@ -95,6 +95,8 @@ class VXCOMM_EXPORT TvxFileStream : public TObject {
   void SetSize(std::int64_t size);
   /// The file's modification time; throws EFileStreamError on failure.
   void SetFileDate(const QDateTime& dateTime);
+  /// The file's modification time in seconds since the epoch; -1 when it cannot be read.
+  std::int64_t ModifiedTime() const;
 
  private:
   /// Writes what is pending, drops the read-ahead and puts the file at Position.

@@ -68,17 +68,22 @@ bool TvxKermit::VerifyBlockCheck(const std::uint8_t* packet) {
 }
 
 void TvxKermit::SetWindowSize(int value) {
-  window_size_ = std::clamp(value, 1, kMaxWindow);
+  TvxKermitOptions o = options_;
+  o.window_size = value;
+  SetOptions(o);
 }
 
 void TvxKermit::SetMaxLongPacketLength(int value) {
-  max_long_packet_ = std::clamp(value, 95, static_cast<int>(kMaxLongPacketLength));
+  TvxKermitOptions o = options_;
+  o.max_long_packet_length = value;
+  SetOptions(o);
 }
 
 void TvxKermit::SizeBuffers() {
   // For the longest packet this side offers: the agreed one is never longer, so nothing
   // grows while the session runs.
-  const std::size_t longest = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
+  const std::size_t longest =
+      options_.long_packets ? static_cast<std::size_t>(options_.max_long_packet_length) : 0;
   const std::size_t image =
       std::max(kPacketImageSize, kLongDataPos + longest + LongPacketTolerance + 1);
   recv_buf_.resize(image);
@@ -86,7 +91,7 @@ void TvxKermit::SizeBuffers() {
   field_buf_.resize(image);
   raw_buf_.resize(image);
   text_buf_.resize(2 * image);
-  decode_buf_.resize(MaxDecodedLength(image, repeat_counts_));
+  decode_buf_.resize(MaxDecodedLength(image, options_.repeat_counts));
 }
 
 std::size_t TvxKermit::MaxDataField() const {
@@ -161,7 +166,7 @@ void TvxKermit::ResendLastPacket() {
 int TvxKermit::SilenceTimeout() const {
   // A time-out ends a streaming session: it waits the whole time-out, never one the round
   // trip gives.
-  if (!adaptive_timeout_ || State() == fsListen || record_.stream) return Timeout();
+  if (!options_.adaptive_timeout || State() == fsListen || record_.stream) return Timeout();
   // Each failure of the same packet doubles the wait, up to twice the time-out this side
   // announced: a peer that lost its way in a damaged packet recovers only by that
   // time-out, and each repeat sent before it runs out would start its wait anew.
@@ -242,8 +247,8 @@ void TvxKermit::TakePacket() {
   // outside a new session the negotiated check comes back afterwards, so a damaged packet
   // that reads as S cannot change it. A client's first packet is checked like a Send-Init.
   const std::uint8_t type = size >= kDataPos ? recv_buf_[kTypePos] : 0;
-  const bool isInit =
-      type == 'S' || (State() == fsListen && refuse_server_commands_ && IsServerCommand(type));
+  const bool isInit = type == 'S' || (State() == fsListen && options_.refuse_server_commands &&
+                                      IsServerCommand(type));
   const int negotiated = check_index_;
   // Its CHKT says which check it carries; a damaged one that reads as force-3 by chance is
   // still taken with type 1.
@@ -286,7 +291,7 @@ void TvxKermit::Dispatch() {
       } else if (type == 'B') {
         // The peer missed the answer to its break: the session is over here already.
         SendAck();
-      } else if (refuse_server_commands_ && IsServerCommand(type)) {
+      } else if (options_.refuse_server_commands && IsServerCommand(type)) {
         RefuseServerCommand();
       } else if (run_.answer_with_error) {
         ResendLastPacket();
@@ -402,7 +407,7 @@ void TvxKermit::BadCheck() {
   if (leftover) return;
   if (State() == fsReceive)
     SendNak();
-  else if (adaptive_timeout_ && !SendingWindowed())
+  else if (options_.adaptive_timeout && !SendingWindowed())
     ResendLastPacket();
   // After the repeat: what else is damaged before the next packet goes out is leftovers.
   damaged_since_sent_ = true;

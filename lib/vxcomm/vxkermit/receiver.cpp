@@ -35,13 +35,13 @@ void TvxKermit::ReceiveInit() {
     line += std::to_string(data[i]) + "/" + Hex2(data[i]) + " ";
   LogMsg(dlDebug, line);
   // Read before the session sizes its buffers, which may move the packet.
-  const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
+  const std::size_t offered = options_.long_packets ? ReadLongPacketLength(data, len) : 0;
   const std::uint8_t whatami = ReadWhatami(data, len);
   const int offeredWindow = ReadWindow(data, len);
   const bool like = ReadSystemId(data, len) == kUnixSystemId;
-  init_params_ = AnswerSendInit(sender, qbin_proposal_, repeat_counts_);
+  init_params_ = AnswerSendInit(sender, options_.eighth_bit_prefix, options_.repeat_counts);
   // Recovery only when both offer it; the answer says so.
-  const bool recovery = recovery_ && OffersCapability(sender, kCapasResend);
+  const bool recovery = options_.recovery && OffersCapability(sender, kCapasResend);
   if (recovery)
     init_params_[ipCapas] =
         ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
@@ -54,20 +54,21 @@ void TvxKermit::ReceiveInit() {
   run_.rept = AgreedRept(init_params_[ipRept], sender[ipRept], QctlOf(init_params_), run_.qbin);
   // Long packets only when both offer them: this side takes up to its own limit and sends
   // up to the shorter of the two.
-  const auto own = static_cast<std::size_t>(max_long_packet_);
+  const auto own = static_cast<std::size_t>(options_.max_long_packet_length);
   run_.recv_long = offered > 0 ? own : 0;
   run_.send_long = std::min(offered, own);
   // Streams only when both declare the link reliable; the answer says which.
-  record_.stream = streaming_ && (whatami & kWhatamiStreaming) != 0;
+  record_.stream = options_.streaming && (whatami & kWhatamiStreaming) != 0;
   std::uint8_t answer =
-      streaming_
+      options_.streaming
           ? static_cast<std::uint8_t>(kWhatamiValid | (record_.stream ? kWhatamiStreaming : 0))
           : 0;
   // This side stores what a like system sends as it comes: binary, names literal.
-  if (describe_system_) answer |= kWhatamiBinary | kWhatamiLiteralNames;
+  if (options_.describe_system) answer |= kWhatamiBinary | kWhatamiLiteralNames;
   // A window only when both offer one and the session does not stream: the smaller offer.
-  const int window = record_.stream ? 1 : std::min(window_size_, offeredWindow);
-  init_block_ = MakeInitBlock(init_params_, run_.recv_long, answer, window, describe_system_);
+  const int window = record_.stream ? 1 : std::min(options_.window_size, offeredWindow);
+  init_block_ =
+      MakeInitBlock(init_params_, run_.recv_long, answer, window, options_.describe_system);
   AgreeWindow(window);
   if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
 }
@@ -94,7 +95,7 @@ bool TvxKermit::ReceiveFileHeader() {
   wire_bytes_ = wire_lf_ = 0;
   // A sender that does not know this side for a like system sends names converted.
   std::string local = ReceivedFileName(name);
-  if (name_conversion_ && !record_.peer_like) local = LocalNameOfConverted(local);
+  if (options_.name_conversion && !record_.peer_like) local = LocalNameOfConverted(local);
   settled_file_ = false;
   try {
     OpenReceivedFile(local);
@@ -111,7 +112,7 @@ void TvxKermit::ReceiveAttributes() {
   SetTotalSize(announced);
   // The date decides an update (FileCollision) and, with FileDates, becomes the file's own.
   received_date_ = ParseAttributeDate(GetAttribute('#'));
-  file_text_ = text_conversion_ && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
+  file_text_ = options_.text_conversion && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
   announced_exact_ = ExactSize(RecvData(), RecvDataLen());
   announced_k_ = SizeInK(RecvData(), RecvDataLen());
   if (file_text_) LogMsg(dlDetail, FileName() + " is text: stored with LF line ends.");
@@ -180,7 +181,7 @@ void TvxKermit::ReceiveEOF() {
       const std::string shortBy = ShortOfAnnounced();
       SetFileOutcome(shortBy.empty() ? foComplete : foSkippedByPeer, shortBy);
       // The end is acknowledged only for a file that is on disk whole, under its name.
-      StoreIncomingFile(received_date_, file_dates_ ? received_date_ : -1);
+      StoreIncomingFile(received_date_, options_.file_dates ? received_date_ : -1);
     }
   } catch (const EFileStreamError& e) {
     FailReceivedFile(e.Message());
@@ -193,7 +194,7 @@ void TvxKermit::ReceiveEOF() {
 
 std::string TvxKermit::LengthMismatch() {
   TvxFileStream* file = FileStream();
-  if (!check_lengths_ || file == nullptr) return {};
+  if (!options_.check_lengths || file == nullptr) return {};
   const TArrived arrived{file->Size(), file_text_, wire_bytes_, wire_lf_};
   if (LengthAgrees(announced_exact_, announced_k_, arrived)) return {};
   const std::string announced = announced_exact_ >= 0 ? std::to_string(announced_exact_)

@@ -1,6 +1,5 @@
 // The sending side of TvxKermit: Send-Init, file header, attributes, data, end of file and
 // break, driven by the peer's acknowledgements.
-#include "vxcomm/platform/fileopen.h"
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/attributes.h"
 #include "vxcomm/vxkermit/encoding.h"
@@ -20,26 +19,29 @@ void TvxKermit::SendFiles(const std::string& mask) {
 }
 
 void TvxKermit::SendInit() {
-  init_params_ = OwnProposal(Timeout(), crc_, qbin_proposal_, repeat_counts_ ? repeat_prefix_ : 0);
+  init_params_ = OwnProposal(Timeout(), options_.crc, options_.eighth_bit_prefix,
+                             options_.repeat_counts ? options_.repeat_prefix : 0);
   check_index_ = InitCheckIndexOf(init_params_);
-  if (recovery_ || resend_)
+  if (options_.recovery || resend_)
     init_params_[ipCapas] =
         ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
   StartSession(fsSend);
   packet_sizer_.Reset();
-  const std::size_t offered = long_packets_ ? static_cast<std::size_t>(max_long_packet_) : 0;
-  std::uint8_t whatami = streaming_ ? kWhatamiValid | kWhatamiStreaming : 0;
-  if (describe_system_)
-    whatami |= kWhatamiLiteralNames | (file_type_ == ftText ? 0 : kWhatamiBinary);
-  init_block_ = MakeInitBlock(init_params_, offered, whatami, window_size_, describe_system_);
+  const std::size_t offered =
+      options_.long_packets ? static_cast<std::size_t>(options_.max_long_packet_length) : 0;
+  std::uint8_t whatami = options_.streaming ? kWhatamiValid | kWhatamiStreaming : 0;
+  if (options_.describe_system)
+    whatami |= kWhatamiLiteralNames | (options_.file_type == ftText ? 0 : kWhatamiBinary);
+  init_block_ =
+      MakeInitBlock(init_params_, offered, whatami, options_.window_size, options_.describe_system);
   SendPacket('S', init_block_.data(), init_block_.size);
   LogMsg(dlDebug, "Answer Init");
 }
 
 void TvxKermit::AgreePrefixing(const std::uint8_t* data, std::size_t len) {
-  run_.bare_controls = control_prefixing_ == cpfMinimal ||
-                       (control_prefixing_ == cpfPeerAware && TakesBareControls(data, len));
-  if (control_prefixing_ == cpfPeerAware)
+  run_.bare_controls = options_.control_prefixing == cpfMinimal ||
+                       (options_.control_prefixing == cpfPeerAware && TakesBareControls(data, len));
+  if (options_.control_prefixing == cpfPeerAware)
     LogMsg(dlDetail, run_.bare_controls
                          ? "Minimal prefixing: the peer takes control characters bare."
                          : "Every control character is prefixed: the peer's Send-Init "
@@ -54,7 +56,8 @@ void TvxKermit::SendFileHeader() {
   recovered_ = 0;
   file_text_ = false;
   // The peer's answer is in: recovery needs its capability as well as this side's.
-  record_.recovery_agreed = (recovery_ || resend_) && OffersCapability(init_params_, kCapasResend);
+  record_.recovery_agreed =
+      (options_.recovery || resend_) && OffersCapability(init_params_, kCapasResend);
   if (resend_ && run_.file_index == 0 && !ResendingFile())
     LogMsg(dlSimple, "The peer does not offer recovery: files are sent whole.");
   try {
@@ -82,9 +85,9 @@ void TvxKermit::SendFileHeader() {
 }
 
 bool TvxKermit::SendsAsText() {
-  if (file_type_ == ftText) return true;
+  if (options_.file_type == ftText) return true;
   // A like system stores what it gets as it comes: binary loses nothing there.
-  if (file_type_ != ftAuto || record_.peer_like) return false;
+  if (options_.file_type != ftAuto || record_.peer_like) return false;
   TvxFileStream* file = FileStream();
   if (!file) return false;
   std::array<std::uint8_t, kTextSniffLength> start;
@@ -96,10 +99,11 @@ bool TvxKermit::SendsAsText() {
 void TvxKermit::SendAttributes() {
   LogMsg(dlDebug, "Answer File Atributes");
   // What this side is and how the file crosses come first, as Kermit programs send them.
-  std::string attributes = describe_system_ ? SystemIdAttribute() : std::string();
-  if (describe_system_ || file_text_) attributes += FileTypeAttribute(file_text_);
-  attributes += BuildAttributes(TotalSize(), exact_length_,
-                                file_dates_ ? vxFileModifiedTime(FileName()) : -1, ResendingFile());
+  std::string attributes = options_.describe_system ? SystemIdAttribute() : std::string();
+  if (options_.describe_system || file_text_) attributes += FileTypeAttribute(file_text_);
+  const TvxFileStream* file = FileStream();
+  const std::int64_t date = options_.file_dates && file ? file->ModifiedTime() : -1;
+  attributes += BuildAttributes(TotalSize(), options_.exact_length, date, ResendingFile());
   SendPacket('A', attributes.data(), attributes.size());
 }
 
@@ -147,7 +151,7 @@ std::ptrdiff_t TvxKermit::ReadDataField() {
     }
     // The file's end: the bytes read must be those announced, or the receiver would take a
     // file cut short (or grown) under its sender for the whole one.
-    if (field == 0 && check_lengths_ && file->Position() != TotalSize()) {
+    if (field == 0 && options_.check_lengths && file->Position() != TotalSize()) {
       RaiseFatalError(17, kFileFailure,
                       FileName().substr(FileName().rfind('/') + 1) +
                           " changed while it was sent: " + std::to_string(file->Position()) +
@@ -279,15 +283,16 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       run_.qbin = AgreedQbin(proposed, init_params_[ipQbin]);
       run_.rept = AgreedRept(proposedRept, init_params_[ipRept], QctlOf(init_params_), run_.qbin);
       // Long packets only when both offered them; the shorter of the two limits holds.
-      const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
-      run_.send_long = std::min(offered, static_cast<std::size_t>(max_long_packet_));
-      run_.recv_long = run_.send_long > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
-      record_.stream = streaming_ && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
+      const std::size_t offered = options_.long_packets ? ReadLongPacketLength(data, len) : 0;
+      run_.send_long = std::min(offered, static_cast<std::size_t>(options_.max_long_packet_length));
+      run_.recv_long =
+          run_.send_long > 0 ? static_cast<std::size_t>(options_.max_long_packet_length) : 0;
+      record_.stream = options_.streaming && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
       AgreePrefixing(data, len);
       record_.peer_like = ReadSystemId(data, len) == kUnixSystemId;
       if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
       // Streaming needs no window; otherwise the smaller of both offers.
-      AgreeWindow(record_.stream ? 1 : std::min(window_size_, ReadWindow(data, len)));
+      AgreeWindow(record_.stream ? 1 : std::min(options_.window_size, ReadWindow(data, len)));
       SendFileHeader();
       break;
     }
