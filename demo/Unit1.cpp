@@ -11,6 +11,7 @@
 #include "vxcomm/rtl/formloader.h"
 #include "vxcomm/rtl/uiservices.h"
 #include "vxcomm/unqualified.h"
+#include "vxcomm/widgets/kermitoptionsdialog.h"
 
 namespace {
 
@@ -163,6 +164,11 @@ void TForm1::ConnectControls() {
           [this] { Guarded([this] { Button1Click(Button1); }); });
   connect(Button2, &QPushButton::clicked, this,
           [this] { Guarded([this] { Button2Click(Button2); }); });
+  // "..." sets the line; its right-click the Kermit protocol (basic, as the window starts).
+  Button2->setContextMenuPolicy(Qt::CustomContextMenu);
+  Button2->setToolTip(tr("Line settings (right-click: Kermit protocol)"));
+  connect(Button2, &QWidget::customContextMenuRequested, this,
+          [this] { Guarded([this] { KermitSettingsClick(); }); });
   connect(Button3, &QPushButton::clicked, this,
           [this] { Guarded([this] { Button3Click(Button3); }); });
   connect(Button6, &QPushButton::clicked, this,
@@ -195,6 +201,11 @@ void TForm1::vxComm1Notify(TvxBaseIO*, int code) {
 
 void TForm1::Button2Click(QObject*) {
   vxComm1->ShowConfigDialog();
+}
+
+void TForm1::KermitSettingsClick() {
+  TvxKermitOptionsDialog dialog(vxKermit1->Options(), this);
+  if (dialog.exec() == QDialog::Accepted) vxKermit1->SetOptions(dialog.Options());
 }
 
 void TForm1::Button1Click(QObject*) {

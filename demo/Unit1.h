@@ -60,6 +60,8 @@ class TForm1 : public QWidget {
   void Button3Click(QObject* sender);
   void Button6Click(QObject* sender);
   void Button7Click(QObject* sender);
+  // The Kermit protocol dialog (a right-click on "..."): what the component offers its peer.
+  void KermitSettingsClick();
   void vxKermit1ChangeState(TObject* sender);
   void vxKermit1FileStart(TObject* sender);
   void vxKermit1FileEnd(TObject* sender);

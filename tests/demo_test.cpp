@@ -9,6 +9,8 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +19,9 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
+#include <functional>
 
 #include "Unit1.h"
 #include "progressbar.h"
@@ -27,6 +31,7 @@
 #include "support/testui.h"
 #include "vxcomm/platform/portmap.h"
 #include "vxcomm/unqualified.h"
+#include "vxcomm/widgets/kermitoptionsdialog.h"
 
 namespace fs = std::filesystem;
 using kermitfiles::ReadAll;
@@ -435,6 +440,53 @@ TEST_F(DemoWindow, SendsFilesToCKermit) {
   EXPECT_EQ(Text(form->Label6), "40000 / 40000");
   EXPECT_EQ(form->ProgressBar1->value(), form->ProgressBar1->maximum());
   SaveScreenshot("demo-window.png");
+}
+
+// Runs Answer on the Kermit dialog once it is shown (modal: exec runs its own loop).
+void WhenKermitDialog(std::function<void(TvxKermitOptionsDialog*)> answer) {
+  QTimer::singleShot(0, [answer] {
+    auto* dialog = qobject_cast<TvxKermitOptionsDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return WhenKermitDialog(answer);
+    answer(dialog);
+  });
+}
+
+TEST_F(DemoWindow, TheKermitDialogTurnsOnTheExtendedProtocol) {
+  std::string dir = MakeTempDir("demo-extended"), received = dir + "/received";
+  const std::string data = kermitfiles::RandomBytes(300000, 23);
+  kermitfiles::WriteAll(dir + "/big.dat", data);
+  VirtualPortPair pair({"--receive", QString::fromStdString(received)});
+  ASSERT_TRUE(pair.Ready()) << pair.Output();
+  form = std::make_unique<TForm1>();
+  form->show();
+  EXPECT_EQ(form->vxKermit1->WindowSize(), 1);  // the window starts with the basic protocol
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to ")) << "COM5 is not listed";
+  Click(form->CheckBox1);
+  ASSERT_TRUE(form->vxComm1->Active());
+
+  bool shown = false;
+  WhenKermitDialog([&](TvxKermitOptionsDialog* dialog) {
+    shown = true;
+    QTest::mouseClick(dialog->ExtendedButton(), Qt::LeftButton);
+    QTest::mouseClick(dialog->Buttons()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+  });
+  const QPoint at = form->Button2->rect().center();
+  QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, form->Button2->mapToGlobal(at));
+  QApplication::sendEvent(form->Button2, &rightClick);
+  ASSERT_TRUE(shown);
+  EXPECT_TRUE(form->vxKermit1->LongPackets());
+  EXPECT_EQ(form->vxKermit1->WindowSize(), 31);
+  EXPECT_EQ(form->vxKermit1->Crc(), crc16bit);
+
+  form->eFiles->setText(QString::fromStdString(dir + "/big.dat"));
+  Click(form->Button1);
+  ASSERT_TRUE(WaitForState("Send", 5000));
+  ASSERT_TRUE(WaitForState("Listen", 60000)) << pair.Output();
+  EXPECT_TRUE(ui.messages.empty());
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(received + "/big.dat"); }, 5000));
+  EXPECT_EQ(ReadAll(received + "/big.dat"), data);
+  EXPECT_GT(form->vxKermit1->LargestPacketSent(), 200u);  // long packets crossed
+  EXPECT_NE(Text(form->Memo2).find(dir + "/big.dat done."), std::string::npos);
 }
 
 TEST_F(DemoWindow, ReceivesFilesFromCKermit) {
