@@ -1,2 +1,3 @@
 add_vx_test(widgets_test)
 add_vx_test(textview_test)
+add_vx_test(terminalscreen_test)
