@@ -53,6 +53,24 @@ struct Screen {
 
 }  // namespace
 
+// A component's terminal is a plain view unless told otherwise: bytes go in at the caret,
+// one byte one character.
+TEST(TerminalPane, APlainViewByDefault) {
+  TvxTestUIServices ui;
+  QPlainTextEdit view;
+  KeyMedium medium;
+  EXPECT_FALSE(medium.TerminalEmulation());
+  EXPECT_EQ(medium.TerminalEncoding(), teLatin1);
+  medium.SetTerminal(&view);
+  medium.SetTerminalUsage(tuBoth);
+  view.setPlainText("ab");
+  QTextCursor caret = view.textCursor();
+  caret.setPosition(1);
+  view.setTextCursor(caret);
+  medium.TerminalWrite("\xc3\xa4", 2);
+  EXPECT_EQ(Shown(&view), "a\u00c3\u00a4b");
+}
+
 // Received bytes come from the medium's own thread and go to the end of the pane, however
 // the user placed the caret in the old output.
 TEST(TerminalPane, ReceivedBytesGoToTheEndWhereverTheCaretIs) {
