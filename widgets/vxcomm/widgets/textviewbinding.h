@@ -56,7 +56,7 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
   /// As TvxTextView::AppendText; from any thread.
   void AppendText(const std::string& text) override;
   /// A Tab goes to the hook only where it does not move the focus (a multi-line view
-  /// without tabChangesFocus).
+  /// without tabChangesFocus), or always on a terminal screen.
   void SetKeyHook(std::function<bool(char)> hook) override;
   /// As TvxTextView::SetTerminalEmulation; from any thread.
   void SetTerminalEmulation(bool enabled, TTerminalEncoding encoding) override;
