@@ -20,8 +20,13 @@ struct Pane {
   void Apply(const TvxScreenEdit& edit) {
     ASSERT_LE(static_cast<std::size_t>(edit.ReplacedLines), lines.size());
     ASSERT_EQ(edit.ReplacedLines == 0, edit.Lines.empty());
-    lines.resize(lines.size() - static_cast<std::size_t>(edit.ReplacedLines));
+    if (edit.ReplacedLines == 0) return;
+    const std::size_t first = lines.size() - static_cast<std::size_t>(edit.ReplacedLines);
+    ASSERT_LE(static_cast<std::size_t>(edit.KeptColumns), lines[first].size());
+    std::u32string kept = lines[first].substr(0, static_cast<std::size_t>(edit.KeptColumns));
+    lines.resize(first);
     lines.insert(lines.end(), edit.Lines.begin(), edit.Lines.end());
+    lines[first] = kept + lines[first];
   }
   std::string Text() const {
     QString text;
@@ -153,6 +158,25 @@ TEST(TerminalScreen, TheCursorIsWhereTheNextCharacterGoes) {
   EXPECT_EQ(edit.CursorColumn, 1);
   EXPECT_FALSE(edit.Bell);
   EXPECT_TRUE(screen.Feed("\a").Bell);
+}
+
+// A line that only grows is not sent again: each edit carries its new characters.
+TEST(TerminalScreen, ALongLineCostsOnlyItsNewPart) {
+  TvxTerminalScreen screen;
+  Pane pane;
+  std::string expected;
+  for (int i = 0; i < 100; ++i) {
+    const TvxScreenEdit edit = screen.Feed("0123456789");
+    ASSERT_EQ(edit.ReplacedLines, 1);
+    EXPECT_EQ(edit.KeptColumns, i * 10);
+    ASSERT_EQ(edit.Lines, std::vector<std::u32string>{U"0123456789"});
+    pane.Apply(edit);
+    expected += "0123456789";
+  }
+  EXPECT_EQ(pane.Text(), expected);
+  const TvxScreenEdit edit = screen.Feed("\r\nnext");
+  EXPECT_EQ(edit.KeptColumns, 1000) << "the long line is kept whole";
+  EXPECT_EQ(edit.Lines, (std::vector<std::u32string>{U"", U"next"}));
 }
 
 TEST(TerminalScreen, ResetContinuesOnThePanesLastLine) {

@@ -26,20 +26,27 @@ void TvxTerminalScreen::Reset(std::u32string lastLine) {
 
 TvxScreenEdit TvxTerminalScreen::Feed(std::string_view bytes) {
   const std::size_t before = lines_.size();
-  changed_ = before;
+  changed_ = {before, 0};
   bell_ = false;
   for (char byte : bytes) Decode(static_cast<unsigned char>(byte));
   // Empty lines below the cursor show nothing: they go, and come back when written to.
   while (lines_.size() > row_ + 1 && lines_.back().empty()) {
     lines_.pop_back();
-    changed_ = std::min(changed_, lines_.size());
+    Changed(lines_.size(), 0);
   }
   TvxScreenEdit edit;
-  if (changed_ < before || lines_.size() != before) {
-    // The last line is always rewritten, so an edit never only removes or only adds lines.
-    const std::size_t first = std::min({changed_, before - 1, lines_.size() - 1});
+  if (changed_.first < before || lines_.size() != before) {
+    // An edit starts on a line the pane has before and after it, so it never only removes or
+    // only adds lines; a line before the first change is kept whole.
+    const std::size_t first = std::min({changed_.first, before - 1, lines_.size() - 1});
+    const std::size_t kept = first == changed_.first
+                                 ? std::min(changed_.second, lines_[first].size())
+                                 : lines_[first].size();
     edit.ReplacedLines = static_cast<int>(before - first);
-    edit.Lines.assign(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end());
+    edit.KeptColumns = static_cast<int>(kept);
+    edit.Lines.push_back(lines_[first].substr(kept));
+    edit.Lines.insert(edit.Lines.end(), lines_.begin() + static_cast<std::ptrdiff_t>(first + 1),
+                      lines_.end());
   }
   edit.CursorLine = static_cast<int>(lines_.size() - 1 - row_);
   edit.CursorColumn = static_cast<int>(column_);
@@ -148,6 +155,7 @@ void TvxTerminalScreen::Control(char32_t ch) {
 void TvxTerminalScreen::Print(char32_t ch) {
   if (ch == 0x7F || (ch >= 0x80 && ch < 0xA0)) return;  // DEL and the C1 controls
   std::u32string& line = lines_[row_];
+  Changed(row_, std::min(column_, line.size()));
   if (column_ < line.size())
     line[column_] = ch;
   else {
@@ -155,7 +163,6 @@ void TvxTerminalScreen::Print(char32_t ch) {
     line += ch;
   }
   ++column_;
-  Changed(row_);
 }
 
 void TvxTerminalScreen::EscapeFinal(char32_t ch) {
@@ -262,8 +269,12 @@ void TvxTerminalScreen::GoToRow(std::size_t row) {
 void TvxTerminalScreen::EraseInLine(int mode) {
   std::u32string& line = lines_[row_];
   if (mode == 0) {
-    if (column_ < line.size()) line.resize(column_);
-  } else if (mode == 1) {
+    if (column_ >= line.size()) return;
+    line.resize(column_);
+    Changed(row_, column_);
+    return;
+  }
+  if (mode == 1) {
     std::fill(line.begin(),
               line.begin() + static_cast<std::ptrdiff_t>(std::min(line.size(), column_ + 1)), U' ');
   } else if (mode == 2) {
@@ -271,25 +282,25 @@ void TvxTerminalScreen::EraseInLine(int mode) {
   } else {
     return;
   }
-  Changed(row_);
+  Changed(row_, 0);
 }
 
 void TvxTerminalScreen::EraseInDisplay(int mode) {
   if (mode != 1) {  // below, and with 2 and 3 the whole screen
+    if (lines_.size() > row_ + 1) Changed(row_ + 1, 0);
     lines_.resize(row_ + 1);
-    changed_ = std::min(changed_, lines_.size());
   }
   if (mode == 0) {
     EraseInLine(0);
     return;
   }
   for (std::size_t row = top_; row < row_; ++row) lines_[row].clear();
-  Changed(top_);
+  if (top_ < row_) Changed(top_, 0);
   EraseInLine(mode == 1 ? 1 : 2);
 }
 
-void TvxTerminalScreen::Changed(std::size_t row) {
-  changed_ = std::min(changed_, row);
+void TvxTerminalScreen::Changed(std::size_t row, std::size_t column) {
+  changed_ = std::min(changed_, std::pair{row, column});
 }
 
 }  // namespace vxcomm

@@ -15,17 +15,20 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vxcomm/rtl/textview.h"
 
 namespace vxcomm {
 
-/// What a feed changes in the pane: the last ReplacedLines lines of the pane become Lines
-/// (none replaced and no lines when only the cursor moved), then the cursor is on the line
-/// CursorLine lines above the last one, at CursorColumn.
+/// What a feed changes in the pane: of the last ReplacedLines lines of the pane the first
+/// keeps its first KeptColumns characters, and what follows them becomes Lines (none replaced
+/// and no lines when only the cursor moved); then the cursor is on the line CursorLine lines
+/// above the last one, at CursorColumn. A long line growing costs only its new part.
 struct VXCOMMWIDGETS_EXPORT TvxScreenEdit {
   int ReplacedLines = 0;
+  int KeptColumns = 0;
   std::vector<std::u32string> Lines;
   int CursorLine = 0;    ///< 0: the last line of the pane
   int CursorColumn = 0;  ///< may lie beyond the end of its line
@@ -60,7 +63,7 @@ class VXCOMMWIDGETS_EXPORT TvxTerminalScreen {
   void GoToRow(std::size_t row);
   void EraseInLine(int mode);
   void EraseInDisplay(int mode);
-  void Changed(std::size_t row);
+  void Changed(std::size_t row, std::size_t column);
 
   TTerminalEncoding encoding_;
   std::size_t rows_;
@@ -68,7 +71,8 @@ class VXCOMMWIDGETS_EXPORT TvxTerminalScreen {
   std::size_t top_ = 0;                ///< index in lines_ of the screen's first line
   std::size_t row_ = 0;                ///< the cursor's line, index in lines_
   std::size_t column_ = 0;
-  std::size_t changed_ = 0;  ///< first line changed by the running feed
+  /// The first place (line, column) changed by the running feed.
+  std::pair<std::size_t, std::size_t> changed_;
   bool bell_ = false;
 
   // UTF-8 decoder between feeds.

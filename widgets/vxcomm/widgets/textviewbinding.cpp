@@ -79,8 +79,8 @@ QString FromUcs4(const std::u32string& line) {
   return QString::fromUcs4(line.data(), static_cast<qsizetype>(line.size()));
 }
 
-// Received bytes on the terminal screen over a document view: the last lines of the text are
-// replaced with the screen's, through a cursor of its own, so the user's selection stays.
+// Received bytes on the terminal screen over a document view: the end of the text is replaced
+// with the screen's, through a cursor of its own, so the user's selection stays.
 template <typename Edit>
 void ShowOnScreen(Edit* view, TvxTerminalScreen& screen, int& revision, const std::string& bytes) {
   QTextDocument* document = view->document();
@@ -93,8 +93,9 @@ void ShowOnScreen(Edit* view, TvxTerminalScreen& screen, int& revision, const st
     QStringList lines;
     for (const std::u32string& line : edit.Lines) lines << FromUcs4(line);
     const int first = std::max(0, document->blockCount() - edit.ReplacedLines);
+    const QTextBlock start = document->findBlockByNumber(first);
     QTextCursor change(document);
-    change.setPosition(document->findBlockByNumber(first).position());
+    change.setPosition(start.position() + std::min(edit.KeptColumns, start.length() - 1));
     change.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     change.insertText(lines.join('\n'));
   }
