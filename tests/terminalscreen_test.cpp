@@ -112,6 +112,12 @@ const Case kCases[] = {
      "1\n\n 2",
      vxcomm::teUtf8,
      3},
+    {"an unended OSC gives up after 256 characters",
+     {"\x1b]0;" + std::string(300, 'n') + "\r\nshown"},
+     std::string(302 - 256, 'n') + "\nshown"},
+    {"an unended CSI gives up after 256 parameter characters",
+     {"\x1b[" + std::string(300, '1') + "m"},
+     std::string(300 - 256 - 1, '1') + "m"},
     {"huge parameters stay in bounds", {"\x1b[99999999;99999999Hx\r\x1b[99999999Ay"}, ""},
 };
 

@@ -10,6 +10,9 @@ constexpr char32_t kReplacement = 0xFFFD;
 // Far enough for any real screen; a cursor move never makes a line longer than this.
 constexpr std::size_t kMaxColumns = 1024;
 constexpr std::size_t kTabWidth = 8;
+// Longer than any sequence a real peer sends: line noise that opened one cannot swallow
+// the output that follows.
+constexpr std::size_t kMaxSequence = 256;
 
 }  // namespace
 
@@ -103,7 +106,8 @@ void TvxTerminalScreen::Take(char32_t ch) {
   }
   if (state_ == State::Osc || state_ == State::OscEscape) {
     // An operating-system command (a window title and the like) ends with BEL or ESC \.
-    if (ch == 0x07 || state_ == State::OscEscape) state_ = State::Text;
+    if (ch == 0x07 || state_ == State::OscEscape || ++sequenceLength_ >= kMaxSequence)
+      state_ = State::Text;
     return;
   }
   if (ch < 0x20) {
@@ -172,6 +176,7 @@ void TvxTerminalScreen::EscapeFinal(char32_t ch) {
     privateSequence_ = false;
   } else if (ch == ']') {
     state_ = State::Osc;
+    sequenceLength_ = 0;
   } else if (ch < 0x30) {
     state_ = State::EscapeIntermediate;  // character set choices and the like: consumed
   } else {
@@ -181,7 +186,9 @@ void TvxTerminalScreen::EscapeFinal(char32_t ch) {
 
 void TvxTerminalScreen::CsiByte(char32_t ch) {
   if (ch >= 0x30 && ch <= 0x3F) {
-    if (ch == ';' || (ch >= '0' && ch <= '9'))
+    if (params_.size() >= kMaxSequence)
+      state_ = State::Text;
+    else if (ch == ';' || (ch >= '0' && ch <= '9'))
       params_ += static_cast<char>(ch);
     else
       privateSequence_ = true;  // '?', '<', '=', '>' or ':'

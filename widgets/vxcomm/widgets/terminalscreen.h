@@ -82,7 +82,8 @@ class VXCOMMWIDGETS_EXPORT TvxTerminalScreen {
 
   State state_ = State::Text;
   std::string params_;
-  bool privateSequence_ = false;  ///< the CSI had intermediates or a private marker
+  std::size_t sequenceLength_ = 0;  ///< characters of the running operating-system command
+  bool privateSequence_ = false;    ///< the CSI had intermediates or a private marker
 };
 
 }  // namespace vxcomm
