@@ -128,6 +128,11 @@ void TForm1::CreateComponents() {
   vxComm1->SetUseMainThread(true);
   vxComm1->SetTerminalUsage(tuBoth);
   vxComm1->SetTerminalEcho(false);
+  // Beyond the stored form: the terminal pane is a terminal's screen in UTF-8 (received
+  // bytes at its end, control characters and escape sequences acting, Tab sent, Ctrl+Tab
+  // moving on).
+  vxComm1->SetTerminalEncoding(teUtf8);
+  vxComm1->SetTerminalEmulation(true);
 
   vxLogFile1->SetSizeLimit(204800);
   vxLogFile1->SetFileName("duvevoder.log");

@@ -460,8 +460,12 @@ class Monkey {
       }
       case 7:
         Count("press Tab");
-        if (QWidget* focus = QApplication::focusWidget())
-          QTest::keyClick(focus, Qt::Key_Tab, Pick(3) == 0 ? Qt::ShiftModifier : Qt::NoModifier);
+        if (QWidget* focus = QApplication::focusWidget()) {
+          Qt::KeyboardModifiers modifiers = Pick(3) == 0 ? Qt::ShiftModifier : Qt::NoModifier;
+          // The terminal sends Tab to the port; Ctrl+Tab leaves it.
+          if (focus == form_->Memo1 && Pick(2) == 0) modifiers |= Qt::ControlModifier;
+          QTest::keyClick(focus, Qt::Key_Tab, modifiers);
+        }
         return;
       case 8:
       case 9:

@@ -12,6 +12,7 @@
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -244,6 +245,8 @@ TEST_F(DemoWindow, StartState) {
   EXPECT_EQ(form->vxComm1->DataProcessor(), form->vxKermit1);
   EXPECT_EQ(form->vxComm1->Terminal(), form->Memo1);
   EXPECT_EQ(form->vxComm1->TerminalUsage(), tuBoth);
+  EXPECT_TRUE(form->vxComm1->TerminalEmulation()) << "the demo's own choice";
+  EXPECT_EQ(form->vxComm1->TerminalEncoding(), teUtf8);
   EXPECT_EQ(form->vxComm1->Log(), nullptr);
   EXPECT_EQ(form->vxKermit1->Log(), form->vxLogFile1);
   EXPECT_EQ(form->vxKermit1->ProgressBar(), form->ProgressBar1);
@@ -258,7 +261,8 @@ TEST_F(DemoWindow, StartState) {
 }
 
 // Tab walks the tab order through the whole window, the terminal and the log pane
-// included, and a Tab in the terminal moves on instead of going to the port.
+// included. The terminal pane is a terminal: there Tab goes to the port, and Ctrl+Tab (as
+// in any text editor) walks on.
 TEST_F(DemoWindow, TabWalksTheTabOrder) {
   PtyPair line;
   PortMapping com5(5, line.slavePath());
@@ -273,8 +277,10 @@ TEST_F(DemoWindow, TabWalksTheTabOrder) {
   form->vxDeviceBox1->setFocus();
   std::vector<QWidget*> visited;
   for (int i = 0; i < 11; ++i) {
-    visited.push_back(QApplication::focusWidget());
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget* focus = QApplication::focusWidget();
+    visited.push_back(focus);
+    QTest::keyClick(focus, Qt::Key_Tab,
+                    focus == form->Memo1 ? Qt::ControlModifier : Qt::NoModifier);
   }
   std::vector<QWidget*> order = {form->vxDeviceBox1, form->Memo1,       form->CheckBox1,
                                  form->eFiles,       form->Button1,     form->Button2,
@@ -284,17 +290,55 @@ TEST_F(DemoWindow, TabWalksTheTabOrder) {
   form->eFiles->setFocus();
   QTest::keyClick(form->eFiles, Qt::Key_Tab, Qt::ShiftModifier);
   EXPECT_EQ(QApplication::focusWidget(), form->CheckBox1) << "Shift+Tab walks back";
+  form->Memo1->setFocus();
+  QTest::keyClick(form->Memo1, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), form->vxDeviceBox1) << "Ctrl+Shift+Tab walks back";
 
-  // In the terminal: a key goes to the port, Tab only moves the focus.
+  // In the terminal: keys and Tab go to the port.
   form->Memo1->setFocus();
   QTest::keyClick(form->Memo1, Qt::Key_A);
   QTest::keyClick(form->Memo1, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), form->Memo1);
+  QTest::keyClick(form->Memo1, Qt::Key_Tab, Qt::ControlModifier);
   EXPECT_EQ(QApplication::focusWidget(), form->CheckBox1);
   QTest::keyClick(form->CheckBox1, Qt::Key_Tab, Qt::ShiftModifier);
   ASSERT_EQ(QApplication::focusWidget(), form->Memo1);
   QTest::keyClick(form->Memo1, Qt::Key_B);
-  EXPECT_EQ(line.Read(2, 5000), "ab");
+  EXPECT_EQ(line.Read(3, 5000), "a\tb");
   EXPECT_EQ(Text(form->Memo1), "") << "typed keys are sent, not shown";
+}
+
+// The terminal pane as a user meets it on a line to a UTF-8 system: typed characters go out
+// in UTF-8, and what comes back shows at the end of the pane, decoded, with its escape
+// sequences acting instead of showing.
+TEST_F(DemoWindow, TheTerminalPaneSpeaksUtf8AtItsEnd) {
+  PtyPair line;
+  PortMapping com5(5, line.slavePath());
+  form = std::make_unique<TForm1>();
+  form->show();
+  QApplication::setActiveWindow(form.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+  Click(form->CheckBox1);
+  ASSERT_TRUE(form->vxComm1->Active());
+
+  form->Memo1->setFocus();
+  for (const QString& typed : {QString("\u20ac"), QString("\u00e4"), QString("\u00f6")}) {
+    QKeyEvent press(QEvent::KeyPress, typed[0].unicode(), Qt::NoModifier, typed);
+    QApplication::sendEvent(form->Memo1, &press);
+  }
+  EXPECT_EQ(line.Read(7, 5000), "\xe2\x82\xac\xc3\xa4\xc3\xb6");
+
+  line.Write("old output\r\n\x1b[1;32m$\x1b[0m ");
+  ASSERT_TRUE(WaitUntil([&] { return Text(form->Memo1) == "old output\n$ "; }, 5000))
+      << Text(form->Memo1);
+  QTest::mouseClick(form->Memo1->viewport(), Qt::LeftButton, {}, QPoint(10, 5));
+  ASSERT_LT(form->Memo1->textCursor().position(), 5) << "the click went into the old output";
+  line.Write("\xe2\x82\xac\xc3");
+  line.Write("\xa4\xc3\xb6\r\n");
+  EXPECT_TRUE(
+      WaitUntil([&] { return Text(form->Memo1) == "old output\n$ \u20ac\u00e4\u00f6\n"; }, 5000))
+      << Text(form->Memo1);
 }
 
 TEST_F(DemoWindow, SendWithTheDefaultMaskFindsNoFiles) {

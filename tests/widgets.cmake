@@ -1,3 +1,5 @@
 add_vx_test(widgets_test)
 add_vx_test(textview_test)
 add_vx_test(kermit_options_dialog_test)
+add_vx_test(terminalscreen_test)
+add_vx_test(terminalpane_test)

@@ -8,10 +8,14 @@
 
 #include "vxcomm/vxcomm_export.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
 namespace vxcomm {
+
+/// How a terminal pane's characters travel as bytes.
+enum TTerminalEncoding : std::uint8_t { teLatin1, teUtf8 };
 
 /// A binding to a text view (see the file description); made by the installed UI services.
 class VXCOMM_EXPORT TvxTextView {
@@ -32,6 +36,14 @@ class VXCOMM_EXPORT TvxTextView {
   /// Installs a hook that sees every typed character first; returning true swallows the
   /// key. An empty hook removes it. Runs on the view's thread.
   virtual void SetKeyHook(std::function<bool(char)> hook) = 0;
+  /// Makes the view a terminal screen, or (Enabled false, the default) a plain view again.
+  /// As a screen, WriteTerminal shows received bytes decoded in Encoding at the terminal's
+  /// cursor at the end of the text, control characters and escape sequences acting as on a
+  /// terminal; typed characters reach the key hook encoded in Encoding (one call per byte),
+  /// Tab included. A view that cannot be a screen ignores it.
+  virtual void SetTerminalEmulation(bool /*enabled*/, TTerminalEncoding /*encoding*/) {}
+  /// Shows received bytes on the terminal screen; a plain view inserts them at the caret.
+  virtual void WriteTerminal(const std::string& bytes) { InsertText(bytes); }
 };
 
 }  // namespace vxcomm

@@ -81,7 +81,10 @@ void TvxBaseIO::SetTerminal(QObject* value) {
 void TvxBaseIO::HookTerminal(QObject* terminal) {
   terminal_ = terminal;
   std::shared_ptr<TvxTextView> view = UIServices().BindTextView(terminal);
-  if (view) view->SetKeyHook([this](char ch) { return TerminalKey(ch); });
+  if (view) {
+    view->SetKeyHook([this](char ch) { return TerminalKey(ch); });
+    view->SetTerminalEmulation(terminal_emulation_, terminal_encoding_);
+  }
   {
     std::lock_guard lock(terminal_mutex_);
     terminal_view_ = std::move(view);
@@ -111,6 +114,18 @@ void TvxBaseIO::SetTerminalUsage(TTerminalUsage value) {
   terminal_usage_ = value;
   std::lock_guard lock(terminal_mutex_);
   terminal_receives_ = terminal_view_ && (value == tuReceive || value == tuBoth);
+}
+
+void TvxBaseIO::SetTerminalEmulation(bool value) {
+  terminal_emulation_ = value;
+  std::lock_guard lock(terminal_mutex_);
+  if (terminal_view_) terminal_view_->SetTerminalEmulation(value, terminal_encoding_);
+}
+
+void TvxBaseIO::SetTerminalEncoding(TTerminalEncoding value) {
+  terminal_encoding_ = value;
+  std::lock_guard lock(terminal_mutex_);
+  if (terminal_view_) terminal_view_->SetTerminalEmulation(terminal_emulation_, value);
 }
 
 bool TvxBaseIO::TerminalReceives() const {
@@ -265,7 +280,9 @@ void TvxBaseIO::TerminalWrite(const void* buffer, Cardinal len) {
   if (!view || !buffer || len == 0) return;
   writing_terminal_ = true;
   const char* bytes = static_cast<const char*>(buffer);
-  if (len == 1) {
+  if (terminal_emulation_) {
+    view->WriteTerminal(std::string(bytes, len));
+  } else if (len == 1) {
     view->TypeChar(bytes[0]);
   } else {
     // NUL bytes are not shown: each piece between them is inserted in turn.

@@ -11,12 +11,14 @@
 #include "vxcomm/vxcomm_export.h"
 
 #include <QPointer>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
 #include "vxcomm/rtl/component.h"
 #include "vxcomm/rtl/format.h"
 #include "vxcomm/rtl/stringlist.h"
+#include "vxcomm/rtl/textview.h"
 #include "vxcomm/rtl/thread.h"
 #include "vxcomm/vxclasses/device.h"
 #include "vxcomm/vxclasses/logsink.h"
@@ -56,6 +58,7 @@ class VXCOMM_EXPORT TvxBaseIO : public TComponent {
   Q_OBJECT
   Q_PROPERTY(bool Active READ Active WRITE SetActive)
   Q_PROPERTY(bool TerminalEcho READ TerminalEcho WRITE SetTerminalEcho)
+  Q_PROPERTY(bool TerminalEmulation READ TerminalEmulation WRITE SetTerminalEmulation)
   Q_PROPERTY(bool UseMainThread READ UseMainThread WRITE SetUseMainThread)
 
  public:
@@ -98,6 +101,17 @@ class VXCOMM_EXPORT TvxBaseIO : public TComponent {
   bool TerminalEcho() const { return terminal_echo_; }
   /// Sets TerminalEcho.
   void SetTerminalEcho(bool value) { terminal_echo_ = value; }
+  /// With TerminalEmulation the terminal pane acts as a terminal's screen (see
+  /// TvxTextView::SetTerminalEmulation): received bytes go to its end whatever the caret, decoded
+  /// in TerminalEncoding, control characters and escape sequences act, and typed characters and
+  /// Tab are sent in TerminalEncoding. Off by default: each byte is a character of its own.
+  bool TerminalEmulation() const { return terminal_emulation_; }
+  /// Sets TerminalEmulation; the bound terminal follows at once.
+  void SetTerminalEmulation(bool value);
+  /// The bytes of the terminal's characters while TerminalEmulation is on (teLatin1 by default).
+  TTerminalEncoding TerminalEncoding() const { return terminal_encoding_; }
+  /// Sets TerminalEncoding; the bound terminal follows at once.
+  void SetTerminalEncoding(TTerminalEncoding value);
   /// Whether received data is delivered on the main thread (a medium with a thread of its own hands
   /// each block to the main thread and waits). Read by the medium when it opens.
   bool UseMainThread() const { return use_main_thread_; }
@@ -268,6 +282,8 @@ class VXCOMM_EXPORT TvxBaseIO : public TComponent {
   bool terminal_receives_ = false;              ///< received bytes are shown
   TTerminalUsage terminal_usage_ = tuNone;
   bool terminal_echo_ = false;
+  std::atomic<bool> terminal_emulation_{false};  ///< set on the main thread, read by TerminalWrite
+  TTerminalEncoding terminal_encoding_ = teLatin1;  ///< main thread
   std::atomic<bool> writing_terminal_{false};
   std::unique_ptr<TvxThreadIO> worker_;
   bool use_main_thread_ = false;

@@ -1,9 +1,12 @@
 #include "vxcomm/widgets/textviewbinding.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QThread>
 #include <mutex>
@@ -11,6 +14,7 @@
 
 #include "vxcomm/rtl/mainthread.h"
 #include "vxcomm/rtl/uiservices.h"
+#include "vxcomm/widgets/terminalscreen.h"
 
 namespace vxcomm {
 
@@ -19,6 +23,11 @@ struct TvxTextViewBinding::Pending {
   std::mutex mutex;        // guards ops and posted
   std::vector<Op> ops;
   bool posted = false;
+  // The terminal screen, while the view is one; the view's thread only.
+  std::unique_ptr<TvxTerminalScreen> screen;
+  TTerminalEncoding encoding = teLatin1;
+  int revision = -1;  ///< the document's revision after the screen's last edit
+  QString lineShown;  ///< a line edit's text after the screen's last edit
 };
 
 namespace {
@@ -64,6 +73,53 @@ void ApplyToDocument(Edit* view, int kind, const std::string& bytes) {
       if (showsEnd) bar->setValue(bar->maximum());
     }
   }
+}
+
+QString FromUcs4(const std::u32string& line) {
+  return QString::fromUcs4(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+// Received bytes on the terminal screen over a document view: the end of the text is replaced
+// with the screen's, through a cursor of its own, so the user's selection stays.
+template <typename Edit>
+void ShowOnScreen(Edit* view, TvxTerminalScreen& screen, int& revision, const std::string& bytes) {
+  QTextDocument* document = view->document();
+  if (document->revision() != revision) screen.Reset(document->lastBlock().text().toStdU32String());
+  const TvxScreenEdit edit = screen.Feed(bytes);
+  QScrollBar* bar = view->verticalScrollBar();
+  const bool showsEnd = bar->value() == bar->maximum();
+  QTextCursor caret = view->textCursor();
+  if (edit.ReplacedLines > 0) {
+    QStringList lines;
+    for (const std::u32string& line : edit.Lines) lines << FromUcs4(line);
+    const int first = std::max(0, document->blockCount() - edit.ReplacedLines);
+    const QTextBlock start = document->findBlockByNumber(first);
+    QTextCursor change(document);
+    change.setPosition(start.position() + std::min(edit.KeptColumns, start.length() - 1));
+    change.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    change.insertText(lines.join('\n'));
+  }
+  if (!caret.hasSelection()) {
+    const QTextBlock block =
+        document->findBlockByNumber(std::max(0, document->blockCount() - 1 - edit.CursorLine));
+    caret.setPosition(block.position() + std::min(edit.CursorColumn, block.length() - 1));
+    view->setTextCursor(caret);
+  }
+  if (showsEnd) bar->setValue(bar->maximum());
+  revision = document->revision();
+  if (edit.Bell) QApplication::beep();
+}
+
+// A line edit as terminal screen shows the cursor's line.
+void ShowOnScreen(QLineEdit* view, TvxTerminalScreen& screen, QString& shown,
+                  const std::string& bytes) {
+  if (view->text() != shown) screen.Reset(view->text().toStdU32String());
+  const TvxScreenEdit edit = screen.Feed(bytes);
+  shown = FromUcs4(screen.CursorLine());
+  view->setText(shown);
+  shown = view->text();  // as far as maxLength lets it
+  view->setCursorPosition(std::min(edit.CursorColumn, static_cast<int>(shown.size())));
+  if (edit.Bell) QApplication::beep();
 }
 
 // The line a QLineEdit shows after Text is put at Pos of Line: what follows the last line
@@ -145,13 +201,13 @@ TvxTextViewBinding::~TvxTextViewBinding() {
 void TvxTextViewBinding::OnViewThread(Op op) {
   if (!view_) return;
   if (QThread::currentThread() == view_->thread()) {
-    Apply(view_.data(), op);
+    Apply(*pending_, op);
     return;
   }
   std::lock_guard lock(pending_->mutex);
   auto& ops = pending_->ops;
   if (!ops.empty() && ops.back().kind == op.kind &&
-      (op.kind == Op::Insert || op.kind == Op::Append))
+      (op.kind == Op::Insert || op.kind == Op::Append || op.kind == Op::Terminal))
     ops.back().text += op.text;
   else
     ops.push_back(std::move(op));
@@ -168,16 +224,34 @@ void TvxTextViewBinding::Flush(const std::shared_ptr<Pending>& pending) {
     ops.swap(pending->ops);
     pending->posted = false;
   }
-  for (const Op& op : ops) Apply(pending->view.data(), op);
+  for (const Op& op : ops) Apply(*pending, op);
 }
 
-void TvxTextViewBinding::Apply(QObject* view, const Op& op) {
+void TvxTextViewBinding::Apply(Pending& pending, const Op& op) {
+  QObject* view = pending.view.data();
+  if (op.kind == Op::Emulate) {
+    pending.screen = op.emulate ? std::make_unique<TvxTerminalScreen>(op.encoding) : nullptr;
+    pending.encoding = op.encoding;
+    pending.revision = -1;
+    pending.lineShown.clear();
+    return;
+  }
+  if (op.kind == Op::Terminal && pending.screen) {
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(view))
+      ShowOnScreen(plain, *pending.screen, pending.revision, op.text);
+    else if (auto* rich = qobject_cast<QTextEdit*>(view))
+      ShowOnScreen(rich, *pending.screen, pending.revision, op.text);
+    else if (auto* line = qobject_cast<QLineEdit*>(view))
+      ShowOnScreen(line, *pending.screen, pending.lineShown, op.text);
+    return;
+  }
+  const int kind = op.kind == Op::Terminal ? Op::Insert : op.kind;
   if (auto* plain = qobject_cast<QPlainTextEdit*>(view))
-    ApplyToDocument(plain, op.kind, op.text);
+    ApplyToDocument(plain, kind, op.text);
   else if (auto* rich = qobject_cast<QTextEdit*>(view))
-    ApplyToDocument(rich, op.kind, op.text);
+    ApplyToDocument(rich, kind, op.text);
   else if (auto* line = qobject_cast<QLineEdit*>(view))
-    ApplyToLine(line, op.kind, op.text);
+    ApplyToLine(line, kind, op.text);
 }
 
 void TvxTextViewBinding::TypeChar(char ch) {
@@ -196,6 +270,14 @@ void TvxTextViewBinding::AppendText(const std::string& text) {
   OnViewThread({Op::Append, text});
 }
 
+void TvxTextViewBinding::WriteTerminal(const std::string& bytes) {
+  OnViewThread({Op::Terminal, bytes});
+}
+
+void TvxTextViewBinding::SetTerminalEmulation(bool enabled, TTerminalEncoding encoding) {
+  OnViewThread({Op::Emulate, {}, enabled, encoding});
+}
+
 void TvxTextViewBinding::SetKeyHook(std::function<bool(char)> hook) {
   hook_ = std::move(hook);
 }
@@ -209,6 +291,7 @@ bool TvxTextViewBinding::TabMovesFocus() const {
 bool TvxTextViewBinding::eventFilter(QObject* watched, QEvent* event) {
   if (watched != view_ || event->type() != QEvent::KeyPress || !hook_) return false;
   auto* key = static_cast<QKeyEvent*>(event);
+  if (pending_->screen) return TerminalKey(*key);
   char ch;
   switch (key->key()) {
     case Qt::Key_Return:
@@ -232,10 +315,82 @@ bool TvxTextViewBinding::eventFilter(QObject* watched, QEvent* event) {
       ch = static_cast<char>(text[0].unicode());
     }
   }
+  return ToHook(std::string(1, ch));
+}
+
+namespace {
+
+// The widget Ctrl+Tab (Forward) or Ctrl+Shift+Tab goes to from View: the next one in the
+// focus chain that Tab would reach.
+QWidget* NextInTabOrder(QWidget* view, bool forward) {
+  QWidget* window = view->window();
+  QWidget* next = view;
+  do {
+    next = forward ? next->nextInFocusChain() : next->previousInFocusChain();
+    if ((next->focusPolicy() & Qt::TabFocus) && !next->focusProxy() && next->isEnabled() &&
+        next->isVisibleTo(window) && next->window() == window)
+      return next;
+  } while (next != view);
+  return view;
+}
+
+}  // namespace
+
+bool TvxTextViewBinding::TerminalKey(const QKeyEvent& key) {
+  const bool shift = key.modifiers() & Qt::ShiftModifier;
+  std::string bytes;
+  switch (key.key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: {
+      const bool back = shift || key.key() == Qt::Key_Backtab;
+      if (key.modifiers() & Qt::ControlModifier) {
+        auto* view = static_cast<QWidget*>(view_.data());
+        NextInTabOrder(view, !back)->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        return true;
+      }
+      bytes = back ? "\x1b[Z" : "\t";
+      break;
+    }
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      bytes = "\r";
+      break;
+    case Qt::Key_Backspace:
+      bytes = "\b";
+      break;
+    case Qt::Key_Escape:
+      bytes = "\x1b";
+      break;
+    default: {
+      const QString text = key.text();
+      if (text.isEmpty()) return false;  // a key without a character: the view's own
+      if (pending_->encoding == teUtf8) {
+        bytes = text.toUtf8().toStdString();
+      } else {
+        for (QChar ch : text) {
+          if (ch.unicode() > 255) {
+            // No Latin-1 byte for it: not sent and not shown, but not silently either.
+            QApplication::beep();
+            return true;
+          }
+          bytes += static_cast<char>(ch.unicode());
+        }
+      }
+    }
+  }
+  return ToHook(bytes);
+}
+
+bool TvxTextViewBinding::ToHook(const std::string& bytes) {
   // A key event is no place for an exception to leave: it is shown like one that leaves
   // any other event, and the key is taken as handled.
   try {
-    return hook_(ch);
+    bool swallowed = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const bool taken = hook_(bytes[i]);
+      if (i == 0) swallowed = taken;
+    }
+    return swallowed;
   } catch (...) {
     ShowCurrentException();
     return true;

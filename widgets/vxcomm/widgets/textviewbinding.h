@@ -10,6 +10,13 @@
 /// queued to it (never blocking, so no thread waits for the GUI). The key hook runs on the
 /// view's thread, from an event filter that sees key presses before the view; what it
 /// throws is shown by the UI services' exception display and the key is swallowed.
+///
+/// As a terminal screen (SetTerminalEmulation) the view shows received bytes through a
+/// TvxTerminalScreen at the end of its text, whatever the caret: the caret follows the
+/// terminal's cursor unless the user holds a selection, which stays. Text changed by anyone
+/// else (the user, SetText) starts the screen afresh on the last line. Typed characters go to
+/// the key hook encoded, Tab and Shift+Tab are sent (Tab and ESC [ Z), and Ctrl+Tab and
+/// Ctrl+Shift+Tab move the focus on and back instead.
 #pragma once
 
 #include "vxcomm/widgets/vxcommwidgets_export.h"
@@ -21,6 +28,7 @@
 
 #include "vxcomm/rtl/textview.h"
 
+class QKeyEvent;
 class QWidget;
 
 namespace vxcomm {
@@ -53,8 +61,12 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
   /// As TvxTextView::AppendText; from any thread.
   void AppendText(const std::string& text) override;
   /// A Tab goes to the hook only where it does not move the focus (a multi-line view
-  /// without tabChangesFocus).
+  /// without tabChangesFocus), or always on a terminal screen.
   void SetKeyHook(std::function<bool(char)> hook) override;
+  /// As TvxTextView::SetTerminalEmulation; from any thread.
+  void SetTerminalEmulation(bool enabled, TTerminalEncoding encoding) override;
+  /// As TvxTextView::WriteTerminal; from any thread.
+  void WriteTerminal(const std::string& bytes) override;
 
  protected:
   /// Gives the key presses of the view to the key hook first.
@@ -62,8 +74,10 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
 
  private:
   struct Op {
-    enum Kind { Type, Insert, Set, Append } kind;
+    enum Kind { Type, Insert, Set, Append, Terminal, Emulate } kind;
     std::string text;
+    bool emulate = false;                   ///< Emulate: on or off
+    TTerminalEncoding encoding = teLatin1;  ///< Emulate: the encoding
   };
   struct Pending;
 
@@ -71,11 +85,15 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
   /// Applies Op on the view's thread: at once when already there, otherwise queued, with
   /// consecutive inserts and appends joined so a busy writer costs the view one edit per turn.
   void OnViewThread(Op op);
-  /// Applies Op to View, whichever of the bound kinds it is; nothing once it is gone.
-  static void Apply(QObject* view, const Op& op);
+  /// Applies Op to the view, whichever of the bound kinds it is; nothing once it is gone.
+  static void Apply(Pending& pending, const Op& op);
   static void Flush(const std::shared_ptr<Pending>& pending);
   /// True when a Tab key in View moves the focus instead of typing.
   bool TabMovesFocus() const;
+  /// A key press on the terminal screen: sent encoded, Ctrl+Tab moving the focus.
+  bool TerminalKey(const QKeyEvent& key);
+  /// Gives Bytes to the hook, one call each; the first call's answer counts.
+  bool ToHook(const std::string& bytes);
 
   /// Held as a QObject: while the widget is being destroyed it is no text widget any more.
   QPointer<QObject> view_;
