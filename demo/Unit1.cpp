@@ -285,10 +285,14 @@ void TForm1::vxLogFile1FatalError(const std::string& errorMsg, bool& raiseExcept
       Memo2, [memo = Memo2, line] { memo->appendPlainText(line); }, Qt::QueuedConnection);
 }
 
-void TForm1::vxKermit1FatalError(TObject*, Cardinal, Cardinal, const std::string& errorMsg,
+void TForm1::vxKermit1FatalError(TObject*, Cardinal, Cardinal detail, const std::string& errorMsg,
                                  bool& raiseException) {
   // The component has ended a running transfer without a state change event.
   FollowState();
-  UIServices().ShowMessage(errorMsg);
+  // Sending on a closed port is the user's mistake to put right, not news of a transfer.
+  if (detail == TvxKermit::kPortClosed)
+    UIServices().ShowError(errorMsg, windowTitle().toStdString());
+  else
+    UIServices().ShowMessage(errorMsg);
   raiseException = false;
 }

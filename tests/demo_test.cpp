@@ -304,6 +304,21 @@ TEST_F(DemoWindow, SendWithTheDefaultMaskFindsNoFiles) {
   EXPECT_EQ(ui.messages.size(), 1u);
 }
 
+// Files to send but the port is closed: an error box says so at once, and no session
+// starts.
+TEST_F(DemoWindow, SendOnAClosedPortShowsTheErrorAtOnce) {
+  std::string dir = MakeTempDir("demo-closed");
+  kermitfiles::WriteAll(dir + "/one.dat", "one");
+  form->eFiles->setText(QString::fromStdString(dir + "/*.dat"));
+  Click(form->Button1);
+  EXPECT_EQ(ui.errors, std::vector<std::string>{"Kermit Demo - vxComm Lib: The port is not open."});
+  EXPECT_TRUE(ui.messages.empty()) << ui.messages[0];
+  EXPECT_TRUE(ui.exceptions.empty());
+  EXPECT_EQ(form->vxKermit1->State(), fsListen);
+  EXPECT_EQ(Text(form->Label3), "<>") << "no session started";
+  EXPECT_EQ(Text(form->Label4), "<>") << "no file opened";
+}
+
 TEST_F(DemoWindow, ActiveOnAMissingPortShowsTheOpenError) {
   vxWritePortMapping(1, "/nonexistent/ttyDEMO");
   Click(form->CheckBox1);

@@ -66,10 +66,10 @@ enum TvxControlPrefixing : std::uint8_t {
 /// repeat counts and eighth-bit prefixing, each used only when both sides agree.
 ///
 /// Thread: see the file description. A fatal error (a file that fails, a peer that breaks
-/// the protocol, too many errors or retries, no files to send) ends a running session with an
-/// E packet to the peer first, then throws Exception out of the call that met it (SendFiles,
-/// or the chain's delivery of received data or of a timer tick) unless OnFatalError cancels
-/// it. A peer's E packet ends the session as aborted, logged with the peer's message; it is
+/// the protocol, too many errors or retries, no files to send, a closed port) ends a running
+/// session with an E packet to the peer first, then throws Exception out of the call that met it
+/// (SendFiles, or the chain's delivery of received data or of a timer tick) unless OnFatalError
+/// cancels it. A peer's E packet ends the session as aborted, logged with the peer's message; it is
 /// not raised.
 ///
 /// Receiving, a file that FileCollision refuses, or whose name is a symbolic link, a
@@ -116,6 +116,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// file has, or a length that cannot be read. The session ends with an E packet; the
   /// receiver's file is left as it was.
   static constexpr Cardinal kRecoveryFailure = 12;
+  /// Fatal error 17 detail: SendFiles found files to send, but the I/O component the
+  /// component is attached to is not open; nothing is sent and no session starts.
+  static constexpr Cardinal kPortClosed = 13;
+  /// The message of kPortClosed.
+  static constexpr const char* kPortClosedText = "The port is not open.";
 
   /// The receive buffer's size outside long-packet sessions; a session with long packets
   /// sizes the buffers once, at its start, for the longest packet this side offers.
@@ -483,7 +488,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// partly received file stays on disk, hidden as ".NAME.vxpart" (never under its name).
   void AbortTransfer(const std::string& reason) override;
   /// Builds the list and, when it has files, starts a session with a Send-Init; an empty
-  /// list is fatal error 17/6 (see the base).
+  /// list is fatal error 17/6 (see the base), an attached I/O component that is not open
+  /// fatal error 17 with kPortClosed (no Send-Init goes out).
   void SendFiles(const std::string& mask) override;
   /// Sending: ends the current file at once (Z, with "D" when DeleteFile); receiving: the
   /// next data acknowledgement asks the sender to skip ("X", or "Z" for all files).

@@ -1,6 +1,7 @@
 // The sending side of TvxKermit: Send-Init, file header, attributes, data, end of file and
 // break, driven by the peer's acknowledgements.
 #include "vxcomm/platform/fileopen.h"
+#include "vxcomm/vxclasses/baseio.h"
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/attributes.h"
 #include "vxcomm/vxkermit/encoding.h"
@@ -15,7 +16,14 @@ void TvxKermit::SendFiles(const std::string& mask) {
   resend_ = resend_next_;
   resend_next_ = false;
   TvxCustomFileTransfer::SendFiles(mask);
-  if (!FileList().Empty()) SendInit();
+  // A closed port would swallow the Send-Init and end the session only after ErrorLimit
+  // time-outs, as "Too many errors.".
+  if (!FileList().Empty()) {
+    if (IOComponent() && !IOComponent()->Active())
+      RaiseFatalError(17, kPortClosed, kPortClosedText);
+    else
+      SendInit();
+  }
   ReportHandlerFailure();
 }
 
