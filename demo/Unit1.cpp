@@ -140,6 +140,9 @@ void TForm1::CreateComponents() {
   vxLogFile1->SetReportSaveErrorOnce(true);
   vxLogFile1->OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg,
                                     bool& raise) { vxLogFile1FatalError(msg, raise); };
+  // Beyond the stored form too: a file of the batch that cannot be opened is logged and
+  // skipped, and the others go.
+  vxKermit1->SetSkipUnreadableFiles(true);
 
   // References, once every component has been read.
   vxKermit1->SetLog(vxLogFile1);

@@ -187,5 +187,7 @@ void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBi
   kermit.SetNameConversion(true);
   kermit.SetRefuseServerCommands(true);
   kermit.SetCheckLengths(true);
+  // One file of a batch that cannot be opened costs that file, not the rest.
+  kermit.SetSkipUnreadableFiles(true);
   kermit.SetFileCollision(k.collision);
 }

@@ -85,5 +85,6 @@ void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
 // Gives Kermit the settings of K for a line of DataBits: the extensions are on unless
 // classic (this side names itself a Unix system to the peer unless classic); the longest
 // packet defaults to 9024 bytes. Received text and converted names are stored in local form
-// and server commands refused, classic or not.
+// and server commands refused, and a listed file that cannot be opened is skipped while the
+// batch goes on, classic or not.
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits);

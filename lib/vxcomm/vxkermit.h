@@ -97,6 +97,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(bool NameConversion READ NameConversion WRITE SetNameConversion)
   Q_PROPERTY(bool RefuseServerCommands READ RefuseServerCommands WRITE SetRefuseServerCommands)
   Q_PROPERTY(bool CheckLengths READ CheckLengths WRITE SetCheckLengths)
+  Q_PROPERTY(bool SkipUnreadableFiles READ SkipUnreadableFiles WRITE SetSkipUnreadableFiles)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
@@ -400,6 +401,15 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool CheckLengths() const { return check_lengths_; }
   /// Sets CheckLengths.
   void SetCheckLengths(bool value) { check_lengths_ = value; }
+  /// Whether a listed file that cannot be opened for sending is passed over.
+  ///
+  /// Off by default: such a file is fatal error 17 with kFileFailure, which ends the session.
+  /// On: the reason is logged, the file's result is told as skipped (foSkippedByUs, with the
+  /// reason) and named in the session's account (TvxSessionResult::unreadable), and the
+  /// next file follows; no packet of it goes out, so the receiver never meets it.
+  bool SkipUnreadableFiles() const { return skip_unreadable_; }
+  /// Sets SkipUnreadableFiles.
+  void SetSkipUnreadableFiles(bool value) { skip_unreadable_ = value; }
   /// The text of the E packet that refuses a server command.
   static constexpr const char* kNotAServer =
       "Not a server: this Kermit only takes files sent to it.";
@@ -521,6 +531,10 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void SendInit();
   /// Opens the next file and sends its F packet, or the break when none is left.
   void SendFileHeader();
+  /// Opens the listed file at FileIndex for sending, passing over those that cannot be
+  /// opened when SkipUnreadableFiles is on. False when none is open: the list is done (the
+  /// break went out) or a fatal error ended the session.
+  bool OpenListedFile();
   /// Sends the A packet of the open file.
   void SendAttributes();
   /// Sends the next D packet of the open file, or its Z at its end.
@@ -734,6 +748,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool refuse_server_commands_ = false;
   bool file_text_ = false;  ///< the current file crosses as text
   bool check_lengths_ = false;
+  bool skip_unreadable_ = false;
   // Receiving: the lengths the current file's A packet announced (-1: none) and, for a text
   // file, the canonical bytes and line feeds that arrived.
   std::int64_t announced_exact_ = -1;

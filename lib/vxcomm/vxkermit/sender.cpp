@@ -54,23 +54,35 @@ void TvxKermit::AgreePrefixing(const std::uint8_t* data, std::size_t len) {
                            "does not show it takes them bare.");
 }
 
-void TvxKermit::SendFileHeader() {
-  if (run_.file_index >= FileList().Count()) {
-    SendBreak();
-    return;
+bool TvxKermit::OpenListedFile() {
+  for (;; ++run_.file_index) {
+    if (run_.file_index >= FileList().Count()) {
+      SendBreak();
+      return false;
+    }
+    const std::string name = FileList().Strings(run_.file_index);
+    try {
+      OpenTransferFile(name, fmOpenRead);
+      return true;
+    } catch (const EFileStreamError& e) {
+      if (!skip_unreadable_) {
+        RaiseFatalError(17, kFileFailure, e.Message());
+        return false;
+      }
+      LogMsg(dlSimple, e.Message() + "; the file is skipped.");
+      PassOverFile(name, e.Message());
+    }
   }
+}
+
+void TvxKermit::SendFileHeader() {
   recovered_ = 0;
   file_text_ = false;
   // The peer's answer is in: recovery needs its capability as well as this side's.
   record_.recovery_agreed = (recovery_ || resend_) && OffersCapability(init_params_, kCapasResend);
   if (resend_ && run_.file_index == 0 && !ResendingFile())
     LogMsg(dlSimple, "The peer does not offer recovery: files are sent whole.");
-  try {
-    OpenTransferFile(FileList().Strings(run_.file_index), fmOpenRead);
-  } catch (const EFileStreamError& e) {
-    RaiseFatalError(17, kFileFailure, e.Message());
-    return;
-  }
+  if (!OpenListedFile()) return;
   SetTotalSize(FileList().Sizes(run_.file_index));
   try {
     file_text_ = SendsAsText();
