@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,8 +15,10 @@
 
 namespace {
 
-std::string Latin1(const QString& s) {
-  return s.toLatin1().toStdString();
+// File names and masks cross to the components as the file system spells them: in the
+// local 8-bit encoding.
+std::string FileSystemBytes(const QString& s) {
+  return QFile::encodeName(s).toStdString();
 }
 
 // A control's signal runs like a framework event: an exception of any type that leaves
@@ -138,6 +141,8 @@ void TForm1::CreateComponents() {
   // all is said once in the log pane instead of stopping whoever logged.
   vxLogFile1->SetStateDirFallback(true);
   vxLogFile1->SetReportSaveErrorOnce(true);
+  // The entries name files: the pane shows those names as the file system has them.
+  vxLogFile1->SetLocalTextPane(true);
   vxLogFile1->OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg,
                                     bool& raise) { vxLogFile1FatalError(msg, raise); };
   // Beyond the stored form too: a file of the batch that cannot be opened is logged and
@@ -175,7 +180,8 @@ void TForm1::ConnectControls() {
 }
 
 void TForm1::SetCaption(QLabel* label, const std::string& text) {
-  label->setText(QString::fromLatin1(text.c_str()));
+  // The labels show file names.
+  label->setText(QFile::decodeName(QByteArray::fromStdString(text)));
   label->adjustSize();
 }
 
@@ -201,7 +207,7 @@ void TForm1::Button2Click(QObject*) {
 }
 
 void TForm1::Button1Click(QObject*) {
-  vxKermit1->SendFiles(Latin1(eFiles->text()));
+  vxKermit1->SendFiles(FileSystemBytes(eFiles->text()));
 }
 
 void TForm1::Button3Click(QObject*) {

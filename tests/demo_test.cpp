@@ -680,6 +680,35 @@ TEST_F(DemoSend, AFileThatCannotBeOpenedIsSkippedAndTheBatchGoesOn) {
   EXPECT_EQ(form->vxKermit1->SessionResult().unreadable, std::vector<std::string>{dir + "/b.dat"});
 }
 
+// File names in the local 8-bit encoding (UTF-8 here, Qt's on every Unix): a mask that
+// names one finds it, and the labels and the log pane show it as the file system has it.
+TEST_F(DemoSend, AFileNameInTheLocalEncodingIsFoundAndShownAsItIs) {
+  const QString name = QString::fromUtf8("caf\u00e9.dat");
+  const std::string onDisk = dir + "/caf\xc3\xa9.dat";  // the bytes the file system holds
+  kermitfiles::WriteAll(onDisk, kermitfiles::RandomBytes(5000, 41));
+  for (const QString& mask : {name, QString::fromUtf8("caf*.dat")}) {
+    SCOPED_TRACE(mask.toStdString());
+    if (fs::exists(received))
+      for (const auto& entry : fs::directory_iterator(received)) fs::remove_all(entry.path());
+    states.clear();
+    QTest::qWait(500);  // the script starts the next ckermit receive
+    const QString where = QString::fromStdString(dir) + "/";
+    form->eFiles->setText(where + mask);
+    Click(form->Button1);
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages[0];
+    ASSERT_TRUE(WaitForState("Listen", 40000)) << pair->Output();
+    EXPECT_EQ(form->Label4->text().toStdString(), (where + name + " done.").toStdString());
+    const QString log = form->Memo2->toPlainText();
+    EXPECT_TRUE(log.contains(where + name + "...\n")) << log.toStdString();
+    EXPECT_TRUE(log.contains("vxKermit: " + where + mask)) << "the mask, logged by the component";
+    EXPECT_FALSE(log.contains(QString::fromUtf8("caf\u00c3"))) << "no byte shown as Latin-1";
+    // Whatever name the peer stores it under, the one file is whole.
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(received) && !fs::is_empty(received); }, 5000));
+    const fs::path got = fs::directory_iterator(received)->path();
+    EXPECT_EQ(ReadAll(got.string()), kermitfiles::RandomBytes(5000, 41));
+  }
+}
+
 // A file the system lets us open but not read: the session ends at the failed read, the
 // state label follows it back and the file shows as aborted, not done.
 TEST_F(DemoSend, AFileThatCannotBeReadEndsTheSend) {

@@ -16,6 +16,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -47,6 +48,8 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
   void SetText(const std::string& text) override;
   /// As TvxTextView::AppendText; from any thread.
   void AppendText(const std::string& text) override;
+  /// As TvxTextView::SetLocalText; from any thread.
+  void SetLocalText(bool value) override { local_text_ = value; }
   /// A Tab goes to the hook only where it does not move the focus (a multi-line view
   /// without tabChangesFocus).
   void SetKeyHook(std::function<bool(char)> hook) override;
@@ -59,6 +62,7 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
   struct Op {
     enum Kind { Type, Insert, Set, Append } kind;
     std::string text;
+    bool local = false;  ///< text in the local 8-bit encoding, not Latin-1
   };
   struct Pending;
 
@@ -74,8 +78,9 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
 
   /// Held as a QObject: while the widget is being destroyed it is no text widget any more.
   QPointer<QObject> view_;
-  std::function<bool(char)> hook_;    ///< view's thread only
-  std::shared_ptr<Pending> pending_;  ///< shared with queued flushes that may outlive us
+  std::function<bool(char)> hook_;       ///< view's thread only
+  std::atomic<bool> local_text_{false};  ///< set from any thread, read as each op is made
+  std::shared_ptr<Pending> pending_;     ///< shared with queued flushes that may outlive us
 };
 
 }  // namespace vxcomm
