@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "devicelost.h"
 #include "progressbar.h"
 #include "ui_Unit1.h"
 #include "vxcomm/rtl/formloader.h"
@@ -130,6 +131,10 @@ void TForm1::CreateComponents() {
   vxComm1->SetUseMainThread(true);
   vxComm1->SetTerminalUsage(tuBoth);
   vxComm1->SetTerminalEcho(false);
+  // Beyond the stored form: a device that goes away while open is reported with its reason.
+  vxComm1->SetReportDeviceLoss(true);
+  vxComm1->OnFatalError = [this](TObject*, Cardinal, Cardinal detail, const std::string&,
+                                 bool& raise) { vxComm1FatalError(detail, raise); };
 
   vxLogFile1->SetSizeLimit(204800);
   vxLogFile1->SetFileName("duvevoder.log");
@@ -200,6 +205,12 @@ void TForm1::vxComm1Notify(TvxBaseIO*, int code) {
   // device picked in the box.
   CheckBox1->setChecked(vxComm1->Active());
   FollowState();
+}
+
+void TForm1::vxComm1FatalError(Cardinal detail, bool& raiseException) {
+  if (!IsDeviceLoss(detail)) return;
+  vxLogFile1->AddEntryAt(dlSimple, DeviceLostText(vxComm1->GetDeviceName(), detail));
+  raiseException = false;
 }
 
 void TForm1::Button2Click(QObject*) {

@@ -17,12 +17,14 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <cstring>
 #include <filesystem>
 
 #include "Unit1.h"
 #include "progressbar.h"
 #include "support/kermitfiles.h"
 #include "support/ptypair.h"
+#include "support/socatpair.h"
 #include "support/testdirs.h"
 #include "support/testui.h"
 #include "vxcomm/platform/portmap.h"
@@ -409,6 +411,28 @@ TEST_F(DemoWindow, ThePortClosingByItselfUnticksActive) {
   EXPECT_EQ(Text(form->Label4), dir + "/big.dat aborted.");
   EXPECT_EQ(Text(form->Memo2).find("big.dat done."), std::string::npos);
   EXPECT_TRUE(ui.messages.empty());
+}
+
+// A device that goes away while the port is open and idle (the relay behind it ends): the
+// log says which and why, "Active" unticks, and no box is shown.
+TEST_F(DemoWindow, ADeviceThatGoesAwayIsToldInTheLog) {
+  auto line = std::make_unique<SocatPair>();
+  PortMapping com5(5, line->A());
+  form = std::make_unique<TForm1>();
+  form->show();
+  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+  Click(form->CheckBox1);
+  ASSERT_TRUE(form->vxComm1->Active()) << (ui.exceptions.empty() ? "" : ui.exceptions[0]);
+  line.reset();  // socat is ended: both pseudo-terminals go
+  ASSERT_TRUE(WaitUntil([&] { return !form->vxComm1->Active(); }, 10000));
+  EXPECT_FALSE(form->CheckBox1->isChecked());
+  const int code = form->vxComm1->FailureCode();
+  ASSERT_NE(code, 0);
+  const std::string said = std::string("COM5 went away: ") + std::strerror(code);
+  EXPECT_TRUE(WaitUntil([&] { return Text(form->Memo2).find(said) != std::string::npos; }, 2000))
+      << Text(form->Memo2);
+  EXPECT_TRUE(ui.exceptions.empty()) << ui.exceptions[0];
+  EXPECT_TRUE(ui.messages.empty()) << ui.messages[0];
 }
 
 TEST_F(DemoWindow, LineSettingsButtonOpensTheDialog) {
