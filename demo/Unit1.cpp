@@ -256,9 +256,14 @@ void TForm1::ShowState(TvxTransferState state) {
   }
 }
 
+void TForm1::ShowFileStep(const std::string& text) {
+  SetCaption(Label4, text);
+  // Through the log, so that its file keeps what the pane shows.
+  vxLogFile1->AddEntryAt(dlSimple, text);
+}
+
 void TForm1::vxKermit1FileStart(TObject* sender) {
-  SetCaption(Label4, static_cast<TvxKermit*>(sender)->FileName() + "...");
-  Memo2->appendPlainText(Label4->text());
+  ShowFileStep(static_cast<TvxKermit*>(sender)->FileName() + "...");
 }
 
 void TForm1::vxKermit1FileEnd(TObject* sender) {
@@ -280,8 +285,7 @@ void TForm1::vxKermit1FileEnd(TObject* sender) {
       end = " aborted.";
       break;
   }
-  SetCaption(Label4, kermit->FileName() + end);
-  Memo2->appendPlainText(Label4->text());
+  ShowFileStep(kermit->FileName() + end);
   // A file cut off by the end of its session: the state label follows.
   if (kermit->State() == fsListen) FollowState();
 }

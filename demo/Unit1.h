@@ -83,6 +83,8 @@ class TForm1 : public QWidget {
   // Sets a label's text and sizes the label to it.
   static void SetCaption(QLabel* label, const std::string& text);
   void ShowState(TvxTransferState state);
+  // A file's start or end: in the file label, and as an entry of the log (pane and file).
+  void ShowFileStep(const std::string& text);
   // The Kermit component ends a transfer on an abort, a fatal error or a closing port
   // without OnChangeState: the state label follows it there, once it shows a state at all.
   void FollowState();

@@ -471,6 +471,17 @@ TEST_F(DemoWindow, SendsFilesToCKermit) {
   EXPECT_NE(log.find(dir + "/one.dat...\n"), std::string::npos) << log;
   EXPECT_NE(log.find(dir + "/two.dat done."), std::string::npos) << log;
   EXPECT_EQ(Text(form->Label4), dir + "/two.dat done.");
+  // The log file keeps the lines of the files as the pane shows them.
+  const std::string path = form->vxLogFile1->FilePath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        const std::string file = fs::exists(path) ? ReadAll(path) : std::string();
+        return file.find(dir + "/one.dat...") != std::string::npos &&
+               file.find(dir + "/two.dat done.") != std::string::npos;
+      },
+      5000))
+      << path;
   EXPECT_EQ(Text(form->Label6), "40000 / 40000");
   EXPECT_EQ(form->ProgressBar1->value(), form->ProgressBar1->maximum());
   SaveScreenshot("demo-window.png");

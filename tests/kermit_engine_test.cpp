@@ -431,6 +431,15 @@ TEST_F(KermitReceiverInput, AnswerToAFullFeaturedSendInitPromisesOnlyWhatWeDo) {
   EXPECT_EQ(k.State(), fsListen);
 }
 
+TEST_F(KermitReceiverInput, ABreakWhileListeningIsAnsweredAndLogged) {
+  Feed(Packet('B', 7, "", 0));
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], Packet('Y', 7, "", 0));
+  EXPECT_EQ(k.State(), fsListen);
+  EXPECT_EQ(CountEntries(log, "vxKermit: BREAK [B] Close Session Packet! "), 1);
+  EXPECT_FALSE(k.SessionOpen());
+}
+
 TEST_F(KermitReceiverInput, ShortSendInitTakesDefaultsAndUnknownCheckFallsBack) {
   Init("~%");
   ASSERT_EQ(k.State(), fsReceive);
