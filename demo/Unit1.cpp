@@ -1,11 +1,13 @@
 #include "Unit1.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "devicelost.h"
 #include "progressbar.h"
 #include "ui_Unit1.h"
 #include "vxcomm/rtl/formloader.h"
@@ -15,8 +17,10 @@
 
 namespace {
 
-std::string Latin1(const QString& s) {
-  return s.toLatin1().toStdString();
+// File names and masks cross to the components as the file system spells them: in the
+// local 8-bit encoding.
+std::string FileSystemBytes(const QString& s) {
+  return QFile::encodeName(s).toStdString();
 }
 
 // A control's signal runs like a framework event: an exception of any type that leaves
@@ -133,6 +137,10 @@ void TForm1::CreateComponents() {
   // moving on).
   vxComm1->SetTerminalEncoding(teUtf8);
   vxComm1->SetTerminalEmulation(true);
+  // Beyond the stored form: a device that goes away while open is reported with its reason.
+  vxComm1->SetReportDeviceLoss(true);
+  vxComm1->OnFatalError = [this](TObject*, Cardinal, Cardinal detail, const std::string&,
+                                 bool& raise) { vxComm1FatalError(detail, raise); };
 
   vxLogFile1->SetSizeLimit(204800);
   vxLogFile1->SetFileName("duvevoder.log");
@@ -144,8 +152,13 @@ void TForm1::CreateComponents() {
   // all is said once in the log pane instead of stopping whoever logged.
   vxLogFile1->SetStateDirFallback(true);
   vxLogFile1->SetReportSaveErrorOnce(true);
+  // The entries name files: the pane shows those names as the file system has them.
+  vxLogFile1->SetLocalTextPane(true);
   vxLogFile1->OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg,
                                     bool& raise) { vxLogFile1FatalError(msg, raise); };
+  // Beyond the stored form too: a file of the batch that cannot be opened is logged and
+  // skipped, and the others go.
+  vxKermit1->SetSkipUnreadableFiles(true);
 
   // References, once every component has been read.
   vxKermit1->SetLog(vxLogFile1);
@@ -183,7 +196,8 @@ void TForm1::ConnectControls() {
 }
 
 void TForm1::SetCaption(QLabel* label, const std::string& text) {
-  label->setText(QString::fromLatin1(text.c_str()));
+  // The labels show file names.
+  label->setText(QFile::decodeName(QByteArray::fromStdString(text)));
   label->adjustSize();
 }
 
@@ -204,6 +218,12 @@ void TForm1::vxComm1Notify(TvxBaseIO*, int code) {
   FollowState();
 }
 
+void TForm1::vxComm1FatalError(Cardinal detail, bool& raiseException) {
+  if (!IsDeviceLoss(detail)) return;
+  vxLogFile1->AddEntryAt(dlSimple, DeviceLostText(vxComm1->GetDeviceName(), detail));
+  raiseException = false;
+}
+
 void TForm1::Button2Click(QObject*) {
   vxComm1->ShowConfigDialog();
 }
@@ -214,7 +234,7 @@ void TForm1::KermitSettingsClick() {
 }
 
 void TForm1::Button1Click(QObject*) {
-  vxKermit1->SendFiles(Latin1(eFiles->text()));
+  vxKermit1->SendFiles(FileSystemBytes(eFiles->text()));
 }
 
 void TForm1::Button3Click(QObject*) {
@@ -252,9 +272,14 @@ void TForm1::ShowState(TvxTransferState state) {
   }
 }
 
+void TForm1::ShowFileStep(const std::string& text) {
+  SetCaption(Label4, text);
+  // Through the log, so that its file keeps what the pane shows.
+  vxLogFile1->AddEntryAt(dlSimple, text);
+}
+
 void TForm1::vxKermit1FileStart(TObject* sender) {
-  SetCaption(Label4, static_cast<TvxKermit*>(sender)->FileName() + "...");
-  Memo2->appendPlainText(Label4->text());
+  ShowFileStep(static_cast<TvxKermit*>(sender)->FileName() + "...");
 }
 
 void TForm1::vxKermit1FileEnd(TObject* sender) {
@@ -276,8 +301,7 @@ void TForm1::vxKermit1FileEnd(TObject* sender) {
       end = " aborted.";
       break;
   }
-  SetCaption(Label4, kermit->FileName() + end);
-  Memo2->appendPlainText(Label4->text());
+  ShowFileStep(kermit->FileName() + end);
   // A file cut off by the end of its session: the state label follows.
   if (kermit->State() == fsListen) FollowState();
 }
@@ -301,10 +325,14 @@ void TForm1::vxLogFile1FatalError(const std::string& errorMsg, bool& raiseExcept
       Memo2, [memo = Memo2, line] { memo->appendPlainText(line); }, Qt::QueuedConnection);
 }
 
-void TForm1::vxKermit1FatalError(TObject*, Cardinal, Cardinal, const std::string& errorMsg,
+void TForm1::vxKermit1FatalError(TObject*, Cardinal, Cardinal detail, const std::string& errorMsg,
                                  bool& raiseException) {
   // The component has ended a running transfer without a state change event.
   FollowState();
-  UIServices().ShowMessage(errorMsg);
+  // Sending on a closed port is the user's mistake to put right, not news of a transfer.
+  if (detail == TvxKermit::kPortClosed)
+    UIServices().ShowError(errorMsg, windowTitle().toStdString());
+  else
+    UIServices().ShowMessage(errorMsg);
   raiseException = false;
 }

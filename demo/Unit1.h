@@ -72,6 +72,9 @@ class TForm1 : public QWidget {
   // vxLogFile1's: a log file that cannot be written is said once in the log pane, and
   // whoever logged goes on.
   void vxLogFile1FatalError(const std::string& errorMsg, bool& raiseException);
+  // vxComm1's: a device that went away while open is said in the log (the port closes on
+  // its own then); any other fatal error of the port goes on as without a handler.
+  void vxComm1FatalError(Cardinal detail, bool& raiseException);
   // vxComm1's notify handler: on an open or a close the check box shows whether the port
   // is open, and the state label the Kermit component's state.
   void vxComm1Notify(TvxBaseIO* sender, int code);
@@ -82,6 +85,8 @@ class TForm1 : public QWidget {
   // Sets a label's text and sizes the label to it.
   static void SetCaption(QLabel* label, const std::string& text);
   void ShowState(TvxTransferState state);
+  // A file's start or end: in the file label, and as an entry of the log (pane and file).
+  void ShowFileStep(const std::string& text);
   // The Kermit component ends a transfer on an abort, a fatal error or a closing port
   // without OnChangeState: the state label follows it there, once it shows a state at all.
   void FollowState();

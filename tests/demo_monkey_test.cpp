@@ -284,7 +284,10 @@ class Monkey {
     });
     Shown(ui_.exceptions, "exception",
           [](const std::string& m) { return m.find("Open Error !!!") != std::string::npos; });
-    Shown(ui_.errors, "error", [](const std::string&) { return false; });
+    // "Send" with the port closed.
+    Shown(ui_.errors, "error", [](const std::string& m) {
+      return m == "Kermit Demo - vxComm Lib: The port is not open.";
+    });
     figures_.shown["line-settings dialog"] += static_cast<int>(ui_.dialogDevices.size());
     ui_.dialogDevices.clear();
   }

@@ -14,6 +14,7 @@
 #include "support/ptypair.h"
 #include "support/testlog.h"
 #include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/packet.h"
 
@@ -336,6 +337,32 @@ TEST_F(KermitEngine, NoFilesRaisesTheFatalError) {
   EXPECT_TRUE(link.sentByA.empty());
 }
 
+// Attached to a closed port, a send fails at once with the reason, instead of ErrorLimit
+// reply time-outs later: no session starts and nothing goes out. Once the port is open the
+// same call sends.
+TEST_F(KermitEngine, SendOnAClosedPortFailsAtOnce) {
+  WriteAll(src + "/a.bin", "abc");
+  PtyPair line;
+  TvxComm comm;
+  comm.SetDeviceName(line.slavePath());
+  comm.SetDataProcessor(&sender);
+  sender.SendFiles(src + "/a.bin");
+  EXPECT_EQ(fatal, (std::vector<std::string>{"17/13 The port is not open."}));
+  EXPECT_EQ(sender.State(), fsListen);
+  EXPECT_TRUE(senderStates.empty());
+  EXPECT_TRUE(link.sentByA.empty());
+  EXPECT_FALSE(sender.SessionOpen());
+
+  fatal.clear();
+  comm.SetActive(true);
+  ASSERT_TRUE(comm.Active());
+  sender.SendFiles(src + "/a.bin");
+  EXPECT_TRUE(fatal.empty()) << fatal[0];
+  ASSERT_TRUE(RunSession());
+  EXPECT_EQ(ReadAll(dst + "/a.bin"), "abc");
+  comm.SetActive(false);
+}
+
 TEST_F(KermitEngine, FileThatCannotBeCreatedEndsTheSessionOnBothSides) {
   WriteAll(src + "/a.bin", "abc");
   receiver.SetDefaultPath(dst + "/no/such/dir");
@@ -402,6 +429,15 @@ TEST_F(KermitReceiverInput, AnswerToAFullFeaturedSendInitPromisesOnlyWhatWeDo) {
   Feed(Packet('B', 1, "", 2));
   EXPECT_EQ(replies.back(), Packet('Y', 1, "", 2));
   EXPECT_EQ(k.State(), fsListen);
+}
+
+TEST_F(KermitReceiverInput, ABreakWhileListeningIsAnsweredAndLogged) {
+  Feed(Packet('B', 7, "", 0));
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], Packet('Y', 7, "", 0));
+  EXPECT_EQ(k.State(), fsListen);
+  EXPECT_EQ(CountEntries(log, "vxKermit: BREAK [B] Close Session Packet! "), 1);
+  EXPECT_FALSE(k.SessionOpen());
 }
 
 TEST_F(KermitReceiverInput, ShortSendInitTakesDefaultsAndUnknownCheckFallsBack) {

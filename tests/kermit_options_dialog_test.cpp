@@ -42,11 +42,29 @@ TEST(KermitOptionsDialog, ShowsTheOptionsAndGivesBackWhatTheUserSet) {
 TEST(KermitOptionsDialog, ThePresetsAreTheComponentsOwn) {
   TvxKermitOptionsDialog dialog(TvxKermitOptions::Basic());
   QTest::mouseClick(dialog.ExtendedButton(), Qt::LeftButton);
-  EXPECT_EQ(dialog.Options(), TvxKermitOptions::Extended());
+  EXPECT_EQ(dialog.Options(),
+            TvxKermitOptions::Basic().WithProtocolOf(TvxKermitOptions::Extended()));
+  EXPECT_TRUE(dialog.Options().recovery);  // not shown, but part of the preset
   EXPECT_TRUE(dialog.LongPacketsBox()->isChecked());
   EXPECT_EQ(dialog.WindowBox()->value(), 31);
   QTest::mouseClick(dialog.BasicButton(), Qt::LeftButton);
   EXPECT_EQ(dialog.Options(), TvxKermitOptions::Basic());
+}
+
+TEST(KermitOptionsDialog, APresetKeepsHowFilesAreSentAndStored) {
+  TvxKermitOptions in = TvxKermitOptions::Extended();
+  in.file_type = ftText;
+  in.streaming = true;
+  TvxKermitOptionsDialog dialog(in);
+  QTest::mouseClick(dialog.BasicButton(), Qt::LeftButton);
+  const TvxKermitOptions out = dialog.Options();
+  EXPECT_FALSE(out.long_packets);
+  EXPECT_EQ(out.window_size, 1);
+  EXPECT_FALSE(out.recovery);
+  EXPECT_EQ(out.file_type, ftText);
+  EXPECT_TRUE(out.streaming);
+  EXPECT_TRUE(out.skip_unreadable_files);
+  EXPECT_TRUE(out.text_conversion);
 }
 
 TEST(KermitOptionsDialog, ForceThreeStaysUnlessAnotherCheckIsPicked) {

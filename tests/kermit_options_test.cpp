@@ -36,6 +36,7 @@ TEST(KermitOptions, ThePropertiesReadWhatSetOptionsGave) {
   EXPECT_TRUE(kermit.NameConversion());
   EXPECT_TRUE(kermit.RefuseServerCommands());
   EXPECT_TRUE(kermit.CheckLengths());
+  EXPECT_TRUE(kermit.SkipUnreadableFiles());
   // And a property's setter changes its field alone.
   kermit.SetStreaming(true);
   TvxKermitOptions expected = TvxKermitOptions::Extended();
@@ -78,6 +79,7 @@ TEST(KermitOptions, OurProgramsRunTheExtendedPresetAndClassicTheBasicOne) {
   expected.eighth_bit_prefix = '&';  // a 7-bit line
   expected.text_conversion = expected.name_conversion = true;
   expected.refuse_server_commands = expected.check_lengths = true;
+  expected.skip_unreadable_files = true;
   EXPECT_EQ(kermit.Options(), expected);
   // Back on an 8-bit line the prefix is only agreed to again.
   ApplyKermitSettings(kermit, TKermitSettings{}, 8);

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <climits>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "vxcomm/vxkermit.h"
 
 using namespace kermitfiles;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -49,9 +52,11 @@ class KermitResult : public ::testing::Test {
     receiver.kermit.SetDefaultPath(dst);
   }
   // Sends Mask and waits until both sides told their session's end.
-  void Run(const std::string& mask) {
+  // Listed runs once the list is built, before the first file opens.
+  void Run(const std::string& mask, const std::function<void()>& listed = {}) {
     KermitLink link(&sender.kermit, &receiver.kermit);
     sender.kermit.SendFiles(mask);
+    if (listed) listed();
     ASSERT_TRUE(WaitUntil(
         [&] {
           return !sender.sessions.empty() && !receiver.sessions.empty() &&
@@ -190,6 +195,66 @@ TEST_F(KermitResult, AFileThatFailsIsFailedWithTheReason) {
   EXPECT_EQ(sender.sessions[0].failure, sender.files[0].reason);
   EXPECT_EQ(sender.sessions[0].Files(foFailed), 1);
   EXPECT_EQ(receiver.files.at(0).outcome, foAborted);
+}
+
+// With SkipUnreadableFiles a listed file that cannot be opened is told as skipped with its
+// reason and named in the session's account; the receiver never hears of it, and the files
+// around it arrive whole. No file mode stops root: for root the file becomes a dangling link
+// once listed.
+TEST_F(KermitResult, AnUnreadableFileIsSkippedAndTheBatchGoesOn) {
+  WriteAll(src + "/a_ok.bin", RandomBytes(20000, 31));
+  WriteAll(src + "/b_unreadable.bin", RandomBytes(500, 32));
+  WriteAll(src + "/c_ok.bin", RandomBytes(7000, 33));
+  const std::string b = src + "/b_unreadable.bin";
+  const bool root = ::geteuid() == 0;
+  if (!root) {
+    ASSERT_EQ(::chmod(b.c_str(), 0), 0);
+  }
+  sender.kermit.SetSkipUnreadableFiles(true);
+  Run(src + "/*.bin", [&] {
+    if (!root) return;
+    fs::remove(b);
+    fs::create_symlink(src + "/nowhere", b);
+  });
+
+  ASSERT_EQ(sender.files.size(), 3u);
+  EXPECT_EQ(sender.files[0].outcome, foComplete);
+  EXPECT_EQ(sender.files[1].name, b);
+  EXPECT_EQ(sender.files[1].outcome, foSkippedByUs);
+  EXPECT_EQ(sender.files[1].bytes, 0);
+  EXPECT_EQ(sender.files[1].reason, "Cannot open file \"" + b + "\". " +
+                                        (root ? "No such file or directory" : "Permission denied"));
+  EXPECT_EQ(sender.files[2].outcome, foComplete);
+  const TvxSessionResult& session = sender.sessions[0];
+  EXPECT_EQ(session.unreadable, std::vector<std::string>{b});
+  EXPECT_TRUE(session.ended);
+  EXPECT_EQ(session.Files(foComplete), 2);
+  EXPECT_EQ(session.Files(foSkippedByUs), 1);
+  EXPECT_FALSE(session.Ok()) << "a file listed did not cross";
+  EXPECT_EQ(sender.fileEnds,
+            (std::vector<std::string>{src + "/a_ok.bin complete", src + "/c_ok.bin complete"}))
+      << "no file event for a file never opened";
+
+  ASSERT_EQ(receiver.files.size(), 2u);
+  for (const TvxFileResult& f : receiver.files) EXPECT_EQ(f.outcome, foComplete) << f.name;
+  EXPECT_TRUE(receiver.sessions[0].Ok());
+  EXPECT_EQ(ReadAll(dst + "/a_ok.bin"), RandomBytes(20000, 31));
+  EXPECT_EQ(ReadAll(dst + "/c_ok.bin"), RandomBytes(7000, 33));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dst + "/b_unreadable.bin")));
+}
+
+// Off (the default), the same file ends the session as failed: nothing after it is sent.
+TEST_F(KermitResult, AnUnreadableFileEndsTheSessionByDefault) {
+  WriteAll(src + "/a_ok.bin", RandomBytes(2000, 34));
+  WriteAll(src + "/b_unreadable.bin", RandomBytes(500, 35));
+  WriteAll(src + "/c_ok.bin", RandomBytes(700, 36));
+  const std::string b = src + "/b_unreadable.bin";
+  Run(src + "/*.bin", [&] { fs::remove(b); });
+  EXPECT_EQ(sender.sessions[0].failure,
+            "Cannot open file \"" + b + "\". No such file or directory");
+  EXPECT_TRUE(sender.sessions[0].unreadable.empty());
+  EXPECT_EQ(sender.sessions[0].Files(foComplete), 1);
+  EXPECT_FALSE(fs::exists(dst + "/c_ok.bin"));
 }
 
 TEST_F(KermitResult, AFileWhoseEndIsNeverAcknowledgedIsNotComplete) {

@@ -300,6 +300,8 @@ class SlowLine : public TvxBaseIO {
   }
   Cardinal OutQueueCount() override { return static_cast<Cardinal>(held_.size()); }
   void PurgeOut() override { held_.clear(); }
+  // Open from its creation: a Kermit component sends only on an open medium.
+  bool IsOpen() const override { return true; }
   std::size_t Peak() const { return peak_; }
 
  private:

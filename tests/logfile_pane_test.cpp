@@ -41,6 +41,7 @@ class FailingView : public TvxTextView {
     if (failing_) throw std::runtime_error("pane is broken");
     received += text;
   }
+  void SetLocalText(bool) override {}
   void SetKeyHook(std::function<bool(char)>) override {}
   std::string received;
 

@@ -48,6 +48,14 @@ TEST(TransferVerdict, OnlyEveryFileListedCompleteIsASuccess) {
   EXPECT_EQ(aborted.text, "aborted");
   EXPECT_EQ(aborted.counts, "3 files listed: 1 sent complete, 0 skipped, 2 failed");
 
+  // Files passed over as unreadable are among the skipped ones, and named.
+  TvxSessionResult unreadable = Sent(3, {{foComplete, 2}, {foSkippedByUs, 1}});
+  unreadable.unreadable = {"/d/b.bin"};
+  const TTransferVerdict passedOver = JudgeTransfer(unreadable);
+  EXPECT_FALSE(passedOver.ok);
+  EXPECT_EQ(passedOver.text, "1 of 3 files could not be read and was skipped (/d/b.bin)");
+  EXPECT_EQ(passedOver.counts, "3 files listed: 2 sent complete, 1 skipped, 0 failed");
+
   TvxSessionResult received;
   received.ended = true;
   received.files[foComplete] = 1;

@@ -177,8 +177,10 @@ void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBi
     o.window_size = k.window;
   }
   o.file_type = static_cast<TvxKermitFileType>(k.fileType);
-  // Classic or not, what arrives is stored in local form and checked, and no server runs.
+  // Classic or not, what arrives is stored in local form and checked, no server runs, and
+  // one file of a batch that cannot be opened costs that file, not the rest.
   o.text_conversion = o.name_conversion = o.refuse_server_commands = o.check_lengths = true;
+  o.skip_unreadable_files = true;
   kermit.SetOptions(o);
   kermit.SetTimeout(k.timeoutSec * 1000);
   kermit.SetRetryLimit(k.retryLimit);

@@ -85,5 +85,6 @@ void ApplyLineSettings(TvxComm& comm, const TLineSettings& line);
 // Gives Kermit the settings of K for a line of DataBits in one SetOptions: the extended
 // protocol (TvxKermitOptions::Extended) unless classic, the basic one then; the longest
 // packet defaults to 9024 bytes. Received text and converted names are stored in local form,
-// lengths checked and server commands refused, classic or not.
+// lengths checked and server commands refused, and a listed file that cannot be opened is
+// skipped while the batch goes on, classic or not.
 void ApplyKermitSettings(TvxKermit& kermit, const TKermitSettings& k, int dataBits);

@@ -36,7 +36,13 @@ TTransferVerdict JudgeTransfer(const TvxSessionResult& result, int refused) {
     why += (why.empty() ? "" : ", ") + std::to_string(n) + " of " + Files(listed) + " " + what;
   };
   add(refused, "could not be sent");
-  add(result.Files(foSkippedByUs), "skipped");
+  // The unreadable ones are among the files skipped here; they are named.
+  const int unreadable = static_cast<int>(result.unreadable.size());
+  std::string names;
+  for (const std::string& name : result.unreadable) names += (names.empty() ? "" : ", ") + name;
+  add(unreadable, "could not be read and " + std::string(unreadable == 1 ? "was" : "were") +
+                      " skipped (" + names + ")");
+  add(result.Files(foSkippedByUs) - unreadable, "skipped");
   add(result.Files(foSkippedByPeer),
       result.sending ? "skipped by the receiver" : "skipped by the sender");
   add(result.Files(foDiscarded),

@@ -239,6 +239,10 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   void HoldFileResult() { hold_result_ = true; }
   /// Tells the held file result (OnFileResult) with its outcome as set.
   void SettleFileResult();
+  /// Sending: the listed file Name could not be opened (Reason) and is passed over. Its
+  /// result is told as skipped by this side with no bytes, and the session's account
+  /// names it among the unreadable files. No file event: it never opened.
+  void PassOverFile(const std::string& name, const std::string& reason);
   /// Ends the session's account: Ended when it reached its protocol end, else why not
   /// (Failure). A held file result is told first, as failed or aborted unless the session
   /// ended. Fires OnSessionEnd; nothing when no account is open.

@@ -35,10 +35,10 @@ namespace vxcomm {
 /// repeat counts and eighth-bit prefixing, each used only when both sides agree.
 ///
 /// Thread: see the file description. A fatal error (a file that fails, a peer that breaks
-/// the protocol, too many errors or retries, no files to send) ends a running session with an
-/// E packet to the peer first, then throws Exception out of the call that met it (SendFiles,
-/// or the chain's delivery of received data or of a timer tick) unless OnFatalError cancels
-/// it. A peer's E packet ends the session as aborted, logged with the peer's message; it is
+/// the protocol, too many errors or retries, no files to send, a closed port) ends a running
+/// session with an E packet to the peer first, then throws Exception out of the call that met it
+/// (SendFiles, or the chain's delivery of received data or of a timer tick) unless OnFatalError
+/// cancels it. A peer's E packet ends the session as aborted, logged with the peer's message; it is
 /// not raised.
 ///
 /// Receiving, a file that FileCollision refuses, or whose name is a symbolic link, a
@@ -66,6 +66,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   Q_PROPERTY(bool NameConversion READ NameConversion WRITE SetNameConversion)
   Q_PROPERTY(bool RefuseServerCommands READ RefuseServerCommands WRITE SetRefuseServerCommands)
   Q_PROPERTY(bool CheckLengths READ CheckLengths WRITE SetCheckLengths)
+  Q_PROPERTY(bool SkipUnreadableFiles READ SkipUnreadableFiles WRITE SetSkipUnreadableFiles)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
@@ -85,6 +86,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// file has, or a length that cannot be read. The session ends with an E packet; the
   /// receiver's file is left as it was.
   static constexpr Cardinal kRecoveryFailure = 12;
+  /// Fatal error 17 detail: SendFiles found files to send, but the I/O component the
+  /// component is attached to is not open; nothing is sent and no session starts.
+  static constexpr Cardinal kPortClosed = 13;
+  /// The message of kPortClosed.
+  static constexpr const char* kPortClosedText = "The port is not open.";
 
   /// The receive buffer's size outside long-packet sessions; a session with long packets
   /// sizes the buffers once, at its start, for the longest packet this side offers.
@@ -371,6 +377,15 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool CheckLengths() const { return options_.check_lengths; }
   /// Sets CheckLengths.
   void SetCheckLengths(bool value) { options_.check_lengths = value; }
+  /// Whether a listed file that cannot be opened for sending is passed over.
+  ///
+  /// Off by default: such a file is fatal error 17 with kFileFailure, which ends the session.
+  /// On: the reason is logged, the file's result is told as skipped (foSkippedByUs, with the
+  /// reason) and named in the session's account (TvxSessionResult::unreadable), and the
+  /// next file follows; no packet of it goes out, so the receiver never meets it.
+  bool SkipUnreadableFiles() const { return options_.skip_unreadable_files; }
+  /// Sets SkipUnreadableFiles.
+  void SetSkipUnreadableFiles(bool value) { options_.skip_unreadable_files = value; }
   /// The text of the E packet that refuses a server command.
   static constexpr const char* kNotAServer =
       "Not a server: this Kermit only takes files sent to it.";
@@ -459,7 +474,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// partly received file stays on disk, hidden as ".NAME.vxpart" (never under its name).
   void AbortTransfer(const std::string& reason) override;
   /// Builds the list and, when it has files, starts a session with a Send-Init; an empty
-  /// list is fatal error 17/6 (see the base).
+  /// list is fatal error 17/6 (see the base), an attached I/O component that is not open
+  /// fatal error 17 with kPortClosed (no Send-Init goes out).
   void SendFiles(const std::string& mask) override;
   /// Sending: ends the current file at once (Z, with "D" when DeleteFile); receiving: the
   /// next data acknowledgement asks the sender to skip ("X", or "Z" for all files).
@@ -491,6 +507,10 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void SendInit();
   /// Opens the next file and sends its F packet, or the break when none is left.
   void SendFileHeader();
+  /// Opens the listed file at FileIndex for sending, passing over those that cannot be
+  /// opened when SkipUnreadableFiles is on. False when none is open: the list is done (the
+  /// break went out) or a fatal error ended the session.
+  bool OpenListedFile();
   /// Sends the A packet of the open file.
   void SendAttributes();
   /// Sends the next D packet of the open file, or its Z at its end.

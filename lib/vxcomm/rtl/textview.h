@@ -33,6 +33,10 @@ class VXCOMM_EXPORT TvxTextView {
   /// CR LF, CR and LF each break the line. A view that showed its end keeps showing it.
   /// The default inserts at the caret, for views whose caret never leaves the end.
   virtual void AppendText(const std::string& text) { InsertText(text); }
+  /// Whether the bytes given to the view are text in the local 8-bit encoding (a log's
+  /// entries, with file names as the file system has them) instead of one Latin-1 character
+  /// per byte (a line's bytes; the default). Applies to the text given from then on.
+  virtual void SetLocalText(bool value) = 0;
   /// Installs a hook that sees every typed character first; returning true swallows the
   /// key. An empty hook removes it. Runs on the view's thread.
   virtual void SetKeyHook(std::function<bool(char)> hook) = 0;

@@ -209,6 +209,13 @@ void TvxCustomFileTransfer::SettleFileResult() {
   TellFileResult();
 }
 
+void TvxCustomFileTransfer::PassOverFile(const std::string& name, const std::string& reason) {
+  if (held_) SettleFileResult();
+  file_result_ = TvxFileResult{name, foSkippedByUs, 0, reason};
+  if (session_open_) session_result_.unreadable.push_back(name);
+  TellFileResult();
+}
+
 void TvxCustomFileTransfer::EndSessionResult(bool ended, const std::string& failure) {
   if (!session_open_) return;
   if (!ended && session_result_.failure.empty())

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vxcomm {
 
@@ -51,6 +52,9 @@ struct VXCOMM_EXPORT TvxSessionResult {
   int listed = 0;                              ///< sending: the files listed to send
   std::array<int, kFileOutcomeCount> files{};  ///< files per outcome
   std::array<std::int64_t, kFileOutcomeCount> bytes{};  ///< bytes that crossed per outcome
+  /// Sending: the listed files passed over because they could not be opened, by full name,
+  /// in list order; each is among the files skipped by this side.
+  std::vector<std::string> unreadable;
 
   /// Files with any outcome.
   int FileCount() const;

@@ -289,8 +289,10 @@ void TvxKermit::Dispatch() {
         SendAck();
         last_recv_seq_ = RecvSeq();
       } else if (type == 'B') {
-        // The peer missed the answer to its break: the session is over here already.
+        // The peer missed the answer to its break: the session is over here already, and the
+        // break is answered and logged as in a session.
         SendAck();
+        EndSession();
       } else if (options_.refuse_server_commands && IsServerCommand(type)) {
         RefuseServerCommand();
       } else if (run_.answer_with_error) {

@@ -20,6 +20,20 @@ TvxKermitOptions TvxKermitOptions::Extended() {
   o.name_conversion = true;
   o.refuse_server_commands = true;
   o.check_lengths = true;
+  o.skip_unreadable_files = true;
+  return o;
+}
+
+TvxKermitOptions TvxKermitOptions::WithProtocolOf(const TvxKermitOptions& preset) const {
+  TvxKermitOptions o = preset;
+  o.eighth_bit_prefix = eighth_bit_prefix;
+  o.streaming = streaming;
+  o.file_type = file_type;
+  o.text_conversion = text_conversion;
+  o.name_conversion = name_conversion;
+  o.refuse_server_commands = refuse_server_commands;
+  o.check_lengths = check_lengths;
+  o.skip_unreadable_files = skip_unreadable_files;
   return o;
 }
 

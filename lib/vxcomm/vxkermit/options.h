@@ -70,6 +70,7 @@ struct VXCOMM_EXPORT TvxKermitOptions {
   bool name_conversion = false;                    ///< NameConversion
   bool refuse_server_commands = false;             ///< RefuseServerCommands
   bool check_lengths = false;                      ///< CheckLengths
+  bool skip_unreadable_files = false;              ///< SkipUnreadableFiles
 
   /// The basic protocol: the component's defaults, its Send-Init the classic one.
   static TvxKermitOptions Basic() { return {}; }
@@ -77,9 +78,16 @@ struct VXCOMM_EXPORT TvxKermitOptions {
   /// line, long packets up to 9024 bytes, repeat counts, exact lengths, file dates, bare
   /// control characters with a full Kermit peer, recovery, a window of 31, this side described
   /// as a Unix system, received text and converted names stored in local form, server
-  /// commands refused and lengths checked. Each extension is used only when the peer agrees.
-  /// Streaming stays off: declare it only for a link that loses nothing.
+  /// commands refused, lengths checked and a listed file that cannot be opened skipped. Each
+  /// extension is used only when the peer agrees. Streaming stays off: declare it only for a link
+  /// that loses nothing.
   static TvxKermitOptions Extended();
+  /// These options with the protocol of Preset: what is offered the peer (block check, reply
+  /// time-out, long packets, repeat counts, exact lengths, dates, control prefixing, recovery,
+  /// window, the description of this side) from Preset, how files are sent and stored (file
+  /// type, conversions, server commands, length checks, unreadable files, the eighth-bit
+  /// prefix, streaming) kept.
+  TvxKermitOptions WithProtocolOf(const TvxKermitOptions& preset) const;
   /// Max long packet length and window size brought into their ranges.
   TvxKermitOptions Clamped() const;
 

@@ -1,5 +1,6 @@
 // The sending side of TvxKermit: Send-Init, file header, attributes, data, end of file and
 // break, driven by the peer's acknowledgements.
+#include "vxcomm/vxclasses/baseio.h"
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/attributes.h"
 #include "vxcomm/vxkermit/encoding.h"
@@ -14,7 +15,14 @@ void TvxKermit::SendFiles(const std::string& mask) {
   resend_ = resend_next_;
   resend_next_ = false;
   TvxCustomFileTransfer::SendFiles(mask);
-  if (!FileList().Empty()) SendInit();
+  // A closed port would swallow the Send-Init and end the session only after ErrorLimit
+  // time-outs, as "Too many errors.".
+  if (!FileList().Empty()) {
+    if (IOComponent() && !IOComponent()->Active())
+      RaiseFatalError(17, kPortClosed, kPortClosedText);
+    else
+      SendInit();
+  }
   ReportHandlerFailure();
 }
 
@@ -48,11 +56,28 @@ void TvxKermit::AgreePrefixing(const std::uint8_t* data, std::size_t len) {
                            "does not show it takes them bare.");
 }
 
-void TvxKermit::SendFileHeader() {
-  if (run_.file_index >= FileList().Count()) {
-    SendBreak();
-    return;
+bool TvxKermit::OpenListedFile() {
+  for (;; ++run_.file_index) {
+    if (run_.file_index >= FileList().Count()) {
+      SendBreak();
+      return false;
+    }
+    const std::string name = FileList().Strings(run_.file_index);
+    try {
+      OpenTransferFile(name, fmOpenRead);
+      return true;
+    } catch (const EFileStreamError& e) {
+      if (!options_.skip_unreadable_files) {
+        RaiseFatalError(17, kFileFailure, e.Message());
+        return false;
+      }
+      LogMsg(dlSimple, e.Message() + "; the file is skipped.");
+      PassOverFile(name, e.Message());
+    }
   }
+}
+
+void TvxKermit::SendFileHeader() {
   recovered_ = 0;
   file_text_ = false;
   // The peer's answer is in: recovery needs its capability as well as this side's.
@@ -60,12 +85,7 @@ void TvxKermit::SendFileHeader() {
       (options_.recovery || resend_) && OffersCapability(init_params_, kCapasResend);
   if (resend_ && run_.file_index == 0 && !ResendingFile())
     LogMsg(dlSimple, "The peer does not offer recovery: files are sent whole.");
-  try {
-    OpenTransferFile(FileList().Strings(run_.file_index), fmOpenRead);
-  } catch (const EFileStreamError& e) {
-    RaiseFatalError(17, kFileFailure, e.Message());
-    return;
-  }
+  if (!OpenListedFile()) return;
   SetTotalSize(FileList().Sizes(run_.file_index));
   try {
     file_text_ = SendsAsText();

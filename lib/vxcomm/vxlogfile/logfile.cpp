@@ -271,6 +271,17 @@ void TvxLogFile::SetStateDirFallback(bool value) {
   if (!value) fallback_path_.clear();
 }
 
+bool TvxLogFile::LocalTextPane() const {
+  std::lock_guard lock(lock_);
+  return local_text_pane_;
+}
+
+void TvxLogFile::SetLocalTextPane(bool value) {
+  std::lock_guard lock(lock_);
+  local_text_pane_ = value;
+  if (pane_) pane_->SetLocalText(value);
+}
+
 bool TvxLogFile::ReportSaveErrorOnce() const {
   std::lock_guard lock(lock_);
   return report_save_error_once_;
@@ -314,6 +325,7 @@ void TvxLogFile::SetVisualOut(QObject* value) {
   std::lock_guard lock(lock_);
   visual_out_ = value;
   pane_ = std::move(pane);
+  if (pane_) pane_->SetLocalText(local_text_pane_);
   // A pane is no component: its destruction is watched through QObject. Taking the lock
   // lets an update under way on another thread finish before the pane goes.
   pane_destroyed_ = connect(

@@ -123,6 +123,12 @@ class VXCOMM_EXPORT TvxLogFile : public TvxCustomLogFile {
   bool ReportSaveErrorOnce() const;
   /// Sets ReportSaveErrorOnce.
   void SetReportSaveErrorOnce(bool value);
+  /// Off by default: the pane shows each byte of an entry as one Latin-1 character. On: it
+  /// reads the entries as text in the local 8-bit encoding, so the file names in them show
+  /// as the file system names them. The file gets the bytes either way.
+  bool LocalTextPane() const;
+  /// Sets LocalTextPane; takes effect at the next entry shown.
+  void SetLocalTextPane(bool value);
   /// The file the entries are written to now: ResolveFileName's, or its place in the state
   /// directory once StateDirFallback moved it there; empty when there is no file.
   std::string FilePath() const;
@@ -178,6 +184,7 @@ class VXCOMM_EXPORT TvxLogFile : public TvxCustomLogFile {
   std::string stamp_prefix_;
   bool state_dir_fallback_ = false;
   bool report_save_error_once_ = false;
+  bool local_text_pane_ = false;
   bool failure_reported_ = false;  ///< a failed save was reported and none succeeded since
   std::string fallback_path_;      ///< where StateDirFallback writes; empty until it did
   unsigned clear_count_ = 0;       ///< ClearLog calls, so that a failed save does not undo one

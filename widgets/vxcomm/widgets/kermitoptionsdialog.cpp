@@ -28,11 +28,11 @@ TvxKermitOptionsDialog::TvxKermitOptionsDialog(const TvxKermitOptions& options, 
   basic_ = new QPushButton(tr("&Basic protocol"), this);
   extended_ = new QPushButton(tr("&Extended protocol"), this);
   connect(basic_, &QPushButton::clicked, this, [this] {
-    base_ = TvxKermitOptions::Basic();
+    base_ = base_.WithProtocolOf(TvxKermitOptions::Basic());
     Show(base_);
   });
   connect(extended_, &QPushButton::clicked, this, [this] {
-    base_ = TvxKermitOptions::Extended();
+    base_ = base_.WithProtocolOf(TvxKermitOptions::Extended());
     Show(base_);
   });
   connect(long_packets_, &QCheckBox::toggled, long_length_, &QWidget::setEnabled);

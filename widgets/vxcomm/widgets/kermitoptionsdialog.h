@@ -19,9 +19,9 @@ namespace vxcomm {
 
 /// A dialog that edits what a Kermit component offers its peer: the block check, long
 /// packets and their longest length, the sliding window and repeat counts. "Basic protocol"
-/// and "Extended protocol" fill the controls from TvxKermitOptions::Basic() and Extended().
-/// The other fields of the options pass through unchanged, except that the extended preset
-/// brings the rest of TvxKermitOptions::Extended() with it.
+/// and "Extended protocol" take the protocol of TvxKermitOptions::Basic() or Extended() (see
+/// TvxKermitOptions::WithProtocolOf: the fields not shown come with it) and keep how files
+/// are sent and stored. Every other field passes through unchanged.
 ///
 /// **Threads.** GUI thread only, every member. **Failures.** None of its own: every control
 /// holds only values the component takes; what the peer does not agree to is not used.

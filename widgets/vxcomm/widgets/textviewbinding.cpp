@@ -32,14 +32,15 @@ struct TvxTextViewBinding::Pending {
 
 namespace {
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+QString Decoded(const std::string& text, bool local) {
+  const auto size = static_cast<qsizetype>(text.size());
+  return local ? QString::fromLocal8Bit(text.data(), size) : QString::fromLatin1(text.data(), size);
 }
 
 // QPlainTextEdit and QTextEdit share the operations used here without a common base.
 template <typename Edit>
-void ApplyToDocument(Edit* view, int kind, const std::string& bytes) {
-  const QString text = Latin1(bytes);
+void ApplyToDocument(Edit* view, int kind, const std::string& bytes, bool local) {
+  const QString text = Decoded(bytes, local);
   switch (kind) {
     case 0: {  // type
       const char ch = bytes[0];
@@ -142,8 +143,8 @@ QString PutIntoLine(const QString& line, qsizetype& pos, const QString& text, qs
   return result;
 }
 
-void ApplyToLine(QLineEdit* view, int kind, const std::string& bytes) {
-  QString text = Latin1(bytes);
+void ApplyToLine(QLineEdit* view, int kind, const std::string& bytes, bool local) {
+  QString text = Decoded(bytes, local);
   text.remove(QChar(0));
   qsizetype pos = view->cursorPosition();
   QString line;
@@ -206,7 +207,7 @@ void TvxTextViewBinding::OnViewThread(Op op) {
   }
   std::lock_guard lock(pending_->mutex);
   auto& ops = pending_->ops;
-  if (!ops.empty() && ops.back().kind == op.kind &&
+  if (!ops.empty() && ops.back().kind == op.kind && ops.back().local == op.local &&
       (op.kind == Op::Insert || op.kind == Op::Append || op.kind == Op::Terminal))
     ops.back().text += op.text;
   else
@@ -247,27 +248,27 @@ void TvxTextViewBinding::Apply(Pending& pending, const Op& op) {
   }
   const int kind = op.kind == Op::Terminal ? Op::Insert : op.kind;
   if (auto* plain = qobject_cast<QPlainTextEdit*>(view))
-    ApplyToDocument(plain, kind, op.text);
+    ApplyToDocument(plain, kind, op.text, op.local);
   else if (auto* rich = qobject_cast<QTextEdit*>(view))
-    ApplyToDocument(rich, kind, op.text);
+    ApplyToDocument(rich, kind, op.text, op.local);
   else if (auto* line = qobject_cast<QLineEdit*>(view))
-    ApplyToLine(line, kind, op.text);
+    ApplyToLine(line, kind, op.text, op.local);
 }
 
 void TvxTextViewBinding::TypeChar(char ch) {
-  OnViewThread({Op::Type, std::string(1, ch)});
+  OnViewThread({Op::Type, std::string(1, ch), local_text_});
 }
 
 void TvxTextViewBinding::InsertText(const std::string& text) {
-  OnViewThread({Op::Insert, text});
+  OnViewThread({Op::Insert, text, local_text_});
 }
 
 void TvxTextViewBinding::SetText(const std::string& text) {
-  OnViewThread({Op::Set, text});
+  OnViewThread({Op::Set, text, local_text_});
 }
 
 void TvxTextViewBinding::AppendText(const std::string& text) {
-  OnViewThread({Op::Append, text});
+  OnViewThread({Op::Append, text, local_text_});
 }
 
 void TvxTextViewBinding::WriteTerminal(const std::string& bytes) {
@@ -275,7 +276,7 @@ void TvxTextViewBinding::WriteTerminal(const std::string& bytes) {
 }
 
 void TvxTextViewBinding::SetTerminalEmulation(bool enabled, TTerminalEncoding encoding) {
-  OnViewThread({Op::Emulate, {}, enabled, encoding});
+  OnViewThread({Op::Emulate, {}, false, enabled, encoding});
 }
 
 void TvxTextViewBinding::SetKeyHook(std::function<bool(char)> hook) {

@@ -23,6 +23,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -60,6 +61,8 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
   void SetText(const std::string& text) override;
   /// As TvxTextView::AppendText; from any thread.
   void AppendText(const std::string& text) override;
+  /// As TvxTextView::SetLocalText; from any thread.
+  void SetLocalText(bool value) override { local_text_ = value; }
   /// A Tab goes to the hook only where it does not move the focus (a multi-line view
   /// without tabChangesFocus), or always on a terminal screen.
   void SetKeyHook(std::function<bool(char)> hook) override;
@@ -76,6 +79,7 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
   struct Op {
     enum Kind { Type, Insert, Set, Append, Terminal, Emulate } kind;
     std::string text;
+    bool local = false;                     ///< text in the local 8-bit encoding, not Latin-1
     bool emulate = false;                   ///< Emulate: on or off
     TTerminalEncoding encoding = teLatin1;  ///< Emulate: the encoding
   };
@@ -97,8 +101,9 @@ class VXCOMMWIDGETS_EXPORT TvxTextViewBinding : public QObject, public TvxTextVi
 
   /// Held as a QObject: while the widget is being destroyed it is no text widget any more.
   QPointer<QObject> view_;
-  std::function<bool(char)> hook_;    ///< view's thread only
-  std::shared_ptr<Pending> pending_;  ///< shared with queued flushes that may outlive us
+  std::function<bool(char)> hook_;       ///< view's thread only
+  std::atomic<bool> local_text_{false};  ///< set from any thread, read as each op is made
+  std::shared_ptr<Pending> pending_;     ///< shared with queued flushes that may outlive us
 };
 
 }  // namespace vxcomm
