@@ -28,6 +28,11 @@
 
 namespace vxcomm {
 
+namespace vxkermit {
+struct TAgreement;
+struct TAgreementTerms;
+}  // namespace vxkermit
+
 /// The block check this side proposes: types 1, 2 and 3.
 enum TvxKermitCrc : std::uint8_t {
   crc6bit = 0,   ///< type 1: a 6-bit checksum, one character
@@ -583,9 +588,15 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Sending: what the acknowledgement of the outstanding packet (with its data field) makes
   /// the sender do next.
   void AdvanceOnAck(const std::uint8_t* data, std::size_t len);
-  // Decides whether control characters travel bare, from ControlPrefixing and the peer's
-  // answer to the Send-Init.
-  void AgreePrefixing(const std::uint8_t* data, std::size_t len);
+  // Decides whether control characters travel bare, from ControlPrefixing and whether the
+  // peer's answer to the Send-Init shows it takes them bare.
+  void AgreePrefixing(bool peerTakesBareControls);
+  /// What this side offers in a Send-Init exchange, as its settings give it; Sending adds a
+  /// ResendFiles session's recovery.
+  vxkermit::TAgreementTerms OwnTerms(bool sending) const;
+  /// Runs the session on what the Send-Init exchange agreed: parameters, block check,
+  /// prefixes, packet lengths, streaming, recovery, attributes, the peer's kind and window.
+  void ApplyAgreement(const vxkermit::TAgreement& agreed);
   std::uint8_t ExpectedSeq() const { return static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63); }
   std::uint8_t OutstandingSeq() const {
     return static_cast<std::uint8_t>((run_.send_seq - 1) & 63);

@@ -2,6 +2,7 @@
 // break, driven by the peer's acknowledgements.
 #include "vxcomm/platform/fileopen.h"
 #include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/agreement.h"
 #include "vxcomm/vxkermit/attributes.h"
 #include "vxcomm/vxkermit/encoding.h"
 #include "vxcomm/vxkermit/filename.h"
@@ -22,7 +23,7 @@ void TvxKermit::SendFiles(const std::string& mask) {
 void TvxKermit::SendInit() {
   init_params_ = OwnProposal(Timeout(), crc_, qbin_proposal_, repeat_counts_ ? repeat_prefix_ : 0);
   check_index_ = InitCheckIndexOf(init_params_);
-  if (recovery_ || resend_)
+  if (OwnTerms(true).recovery)
     init_params_[ipCapas] =
         ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
   StartSession(fsSend);
@@ -36,9 +37,9 @@ void TvxKermit::SendInit() {
   LogMsg(dlDebug, "Answer Init");
 }
 
-void TvxKermit::AgreePrefixing(const std::uint8_t* data, std::size_t len) {
+void TvxKermit::AgreePrefixing(bool peerTakesBareControls) {
   run_.bare_controls = control_prefixing_ == cpfMinimal ||
-                       (control_prefixing_ == cpfPeerAware && TakesBareControls(data, len));
+                       (control_prefixing_ == cpfPeerAware && peerTakesBareControls);
   if (control_prefixing_ == cpfPeerAware)
     LogMsg(dlDetail, run_.bare_controls
                          ? "Minimal prefixing: the peer takes control characters bare."
@@ -53,8 +54,6 @@ void TvxKermit::SendFileHeader() {
   }
   recovered_ = 0;
   file_text_ = false;
-  // The peer's answer is in: recovery needs its capability as well as this side's.
-  record_.recovery_agreed = (recovery_ || resend_) && OffersCapability(init_params_, kCapasResend);
   if (resend_ && run_.file_index == 0 && !ResendingFile())
     LogMsg(dlSimple, "The peer does not offer recovery: files are sent whole.");
   try {
@@ -272,28 +271,16 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
   ResetRetries();
   switch (run_.last_sent_type) {
     case 'S': {
-      const std::uint8_t proposed = init_params_[ipQbin];
-      const std::uint8_t proposedRept = init_params_[ipRept];
-      init_params_ = ReadInitParams(data, len);
-      check_index_ = CheckIndexOf(init_params_);
-      run_.qbin = AgreedQbin(proposed, init_params_[ipQbin]);
-      run_.rept = AgreedRept(proposedRept, init_params_[ipRept], QctlOf(init_params_), run_.qbin);
-      // Long packets only when both offered them; the shorter of the two limits holds.
-      const std::size_t offered = long_packets_ ? ReadLongPacketLength(data, len) : 0;
-      run_.send_long = std::min(offered, static_cast<std::size_t>(max_long_packet_));
-      run_.recv_long = run_.send_long > 0 ? static_cast<std::size_t>(max_long_packet_) : 0;
-      record_.stream = streaming_ && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
-      AgreePrefixing(data, len);
-      record_.peer_like = ReadSystemId(data, len) == kUnixSystemId;
-      if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
-      // Streaming needs no window; otherwise the smaller of both offers.
-      AgreeWindow(record_.stream ? 1 : std::min(window_size_, ReadWindow(data, len)));
+      // Init_params_ still holds what the S proposed.
+      const TAgreement agreed = AgreeOnAnswer(OwnTerms(true), init_params_, data, len);
+      AgreePrefixing(agreed.peer_takes_bare_controls);
+      ApplyAgreement(agreed);
       SendFileHeader();
       break;
     }
     case 'F':
       // Attributes go only to a peer that said it takes them.
-      if (UnChar(init_params_[ipCapas]) & kCapasAttributes)
+      if (record_.attributes)
         SendAttributes();
       else if (record_.stream)
         StreamData();

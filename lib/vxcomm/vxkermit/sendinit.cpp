@@ -50,8 +50,7 @@ TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin, bool
   const std::uint8_t rept = sender[ipRept];
   const bool repeats = repeatCounts && IsPrefixChar(rept) && rept != p[ipQctl] && rept != p[ipQbin];
   p[ipRept] = repeats ? rept : ' ';
-  const int capas = UnChar(p[ipCapas]);
-  p[ipCapas] = ToChar(capas > 0 ? static_cast<unsigned>(capas) & kCapasAttributes : 0);
+  p[ipCapas] = ToChar(OffersCapability(sender, kCapasAttributes) ? kCapasAttributes : 0);
   return p;
 }
 
