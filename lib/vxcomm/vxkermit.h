@@ -23,6 +23,7 @@
 #include "vxcomm/vxkermit/recvwindow.h"
 #include "vxcomm/vxkermit/roundtrip.h"
 #include "vxcomm/vxkermit/sendinit.h"
+#include "vxcomm/vxkermit/sendinitdetector.h"
 #include "vxcomm/vxkermit/sendwindow.h"
 #include "vxcomm/vxkermit/session.h"
 
