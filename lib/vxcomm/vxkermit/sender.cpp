@@ -271,7 +271,7 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
   ResetRetries();
   switch (run_.last_sent_type) {
     case 'S': {
-      // Init_params_ still holds what the S proposed.
+      // init_params_ still holds what the S proposed.
       const TAgreement agreed = AgreeOnAnswer(OwnTerms(true), init_params_, data, len);
       AgreePrefixing(agreed.peer_takes_bare_controls);
       ApplyAgreement(agreed);
