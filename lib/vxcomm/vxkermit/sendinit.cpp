@@ -33,6 +33,9 @@ TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbi
 TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len) {
   TInitParams p = kDefaults;
   for (std::size_t i = 0; i < kInitFieldCount && i < len; ++i) p[i] = data[i];
+  // Every field is a printable character: one that is not would go back bare in the answer.
+  for (const std::size_t i : {ipTime, ipNpad, ipPadc, ipEol})
+    if (p[i] < 32 || p[i] > 126) p[i] = kDefaults[i];
   // A MAXL this short leaves no room for a prefixed byte; a blank one means the default.
   if (UnChar(p[ipMaxl]) < 10) p[ipMaxl] = kDefaults[ipMaxl];
   if (UnChar(p[ipMaxl]) > 94) p[ipMaxl] = ToChar(94);
