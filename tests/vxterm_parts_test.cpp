@@ -1,17 +1,13 @@
 // The parts of vxterm that need no terminal: the prompt's commands, the command key and
-// the editing of the prompt line, the finding of a Send-Init among terminal bytes, the
-// hex, time-stamp and log forms of received bytes, the line-end mappings and the pacing of
-// pasted bytes.
+// the editing of the prompt line, the hex, time-stamp and log forms of received bytes, the
+// line-end mappings and the pacing of pasted bytes.
 #include <gtest/gtest.h>
-
-#include <random>
 
 #include "commands.h"
 #include "display.h"
 #include "keys.h"
 #include "linemap.h"
 #include "pacing.h"
-#include "sendinit.h"
 
 TEST(VxTermCommands, ParsesEachCommand) {
   struct Case {
@@ -200,102 +196,6 @@ TEST(VxTermKeys, KeySequencesAreTakenWholeAtThePrompt) {
   }
 }
 
-namespace {
-
-// A Send-Init as a sender writes it: SOH, LEN, SEQ 0, 'S', Data, check, CR.
-std::string SendInit(const std::string& data, char type = 'S', char seq = ' ') {
-  const std::string counted =
-      std::string(1, static_cast<char>(32 + 3 + data.size())) + seq + type + data;
-  return "\x01" + counted + KermitCheck1(counted) + "\r";
-}
-
-const std::string kParams = "~* @-#Y3~^>J)0___U\"";
-
-}  // namespace
-
-TEST(VxTermSendInit, FindsTheSendInitAndShowsEverythingElse) {
-  struct Case {
-    std::string in;
-    bool found;
-    std::string show;
-  };
-  const std::string s = SendInit(kParams);
-  const Case cases[] = {
-      {"login: ", false, "login: "},
-      {"text " + s, true, "text "},
-      {s, true, ""},
-      {"\x01\x01" + s, true, "\x01\x01"},
-      {"a\x01!z", false, "a\x01!z"},                                      // no packet length
-      {SendInit(kParams, 'D'), false, SendInit(kParams, 'D')},            // not a Send-Init
-      {SendInit(kParams, 'S', '!'), false, SendInit(kParams, 'S', '!')},  // not number 0
-  };
-  for (const Case& c : cases) {
-    TSendInitDetector d;
-    const auto r = d.Feed(c.in.data(), c.in.size());
-    EXPECT_EQ(r.found, c.found) << c.in;
-    EXPECT_EQ(r.show, c.show) << c.in;
-    if (c.found) {
-      EXPECT_EQ(r.packet, s) << "the packet and what follows it";
-    }
-  }
-  // A damaged check is no Send-Init; its bytes are shown.
-  std::string bad = s;
-  bad[bad.size() - 2] ^= 1;
-  TSendInitDetector d;
-  const auto r = d.Feed(bad.data(), bad.size());
-  EXPECT_FALSE(r.found);
-  EXPECT_EQ(r.show + d.Release(), bad);
-}
-
-TEST(VxTermSendInit, FindsItAcrossAnySplitOfTheBlocks) {
-  const std::string stream = "Linux login: \x01 x" + SendInit(kParams) + "tail";
-  for (std::size_t cut1 = 0; cut1 <= stream.size(); ++cut1)
-    for (std::size_t cut2 = cut1; cut2 <= stream.size(); cut2 += 3) {
-      TSendInitDetector d;
-      std::string shown, packet;
-      bool found = false;
-      for (const auto& part :
-           {stream.substr(0, cut1), stream.substr(cut1, cut2 - cut1), stream.substr(cut2)}) {
-        if (found) {
-          packet += part;
-          continue;
-        }
-        const auto r = d.Feed(part.data(), part.size());
-        shown += r.show;
-        if (r.found) {
-          found = true;
-          packet = r.packet;
-        }
-      }
-      ASSERT_TRUE(found) << cut1 << " " << cut2;
-      EXPECT_EQ(shown, "Linux login: \x01 x");
-      EXPECT_EQ(packet, SendInit(kParams) + "tail");
-    }
-}
-
-TEST(VxTermSendInit, RandomBytesAreShownWhole) {
-  const unsigned seed = std::random_device{}();
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 random(seed);
-  for (int round = 0; round < 200; ++round) {
-    std::string in(1 + random() % 400, '\0');
-    for (char& c : in) c = static_cast<char>(random() % 4 == 0 ? 1 : random() % 256);
-    TSendInitDetector d;
-    std::string shown;
-    bool found = false;
-    for (std::size_t at = 0; at < in.size() && !found;) {
-      const std::size_t n = std::min<std::size_t>(1 + random() % 20, in.size() - at);
-      const auto r = d.Feed(in.data() + at, n);
-      shown += r.show;
-      found = r.found;
-      at += n;
-    }
-    if (!found) {
-      EXPECT_EQ(shown + d.Release(), in);
-    }
-  }
-}
-
 TEST(VxTermDisplay, ShowsHexAndTimeStamps) {
   EXPECT_EQ(FormatStamp(0), "00:00:00.000");
   EXPECT_EQ(FormatStamp(((13 * 60 + 5) * 60 + 9) * 1000LL + 42), "13:05:09.042");
@@ -343,24 +243,6 @@ TEST(VxTermDisplay, SplitsLinesForTheLog) {
   split.Feed(longLine.data(), longLine.size(), [&](const std::string& l) { lines.push_back(l); });
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].size(), 4096u);
-}
-
-TEST(VxTermSendInit, FindsTheForceThreeSendInitOfABlockCheckFiveSender) {
-  // ckermit's Send-Init with set block-check 5, as taken from the line: its own check is the
-  // three characters of the type 3 CRC.
-  const std::string s = "\x01; S~/ @-#Y5~^>J)0___F\"U1@!O6\r";
-  TSendInitDetector d;
-  const auto r = d.Feed(s.data(), s.size());
-  EXPECT_TRUE(r.found);
-  EXPECT_EQ(r.show, "");
-  EXPECT_EQ(r.packet, s);
-  // Damaged, or with any other CHKT, it is none.
-  for (const std::size_t at : {s.size() - 2, std::size_t{11}}) {
-    std::string bad = s;
-    bad[at] ^= 1;
-    TSendInitDetector other;
-    EXPECT_FALSE(other.Feed(bad.data(), bad.size()).found) << at;
-  }
 }
 
 TEST(VxTermDisplay, LogEntriesUseOneEscapeForm) {

@@ -2,13 +2,10 @@
 add_library(vxterm_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/keys.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/vxterm/sendinit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/display.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/linemap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/pacing.cpp)
 target_include_directories(vxterm_core PUBLIC ${CMAKE_CURRENT_LIST_DIR}/vxterm)
-# The Send-Init detector checks a force-3 Send-Init with the library's packet functions.
-target_link_libraries(vxterm_core PUBLIC vxcomm_headers)
 add_executable(vxterm ${CMAKE_CURRENT_LIST_DIR}/vxterm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/console.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/reconnect.cpp

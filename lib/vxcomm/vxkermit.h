@@ -24,10 +24,16 @@
 #include "vxcomm/vxkermit/recvwindow.h"
 #include "vxcomm/vxkermit/roundtrip.h"
 #include "vxcomm/vxkermit/sendinit.h"
+#include "vxcomm/vxkermit/sendinitdetector.h"
 #include "vxcomm/vxkermit/sendwindow.h"
 #include "vxcomm/vxkermit/session.h"
 
 namespace vxcomm {
+
+namespace vxkermit {
+struct TAgreement;
+struct TAgreementTerms;
+}  // namespace vxkermit
 
 /// The Kermit file-transfer component: sends the files of SendFiles and, while listening,
 /// receives the files a peer sends. Send-Init, file header, attributes, data, end of file
@@ -579,9 +585,15 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Sending: what the acknowledgement of the outstanding packet (with its data field) makes
   /// the sender do next.
   void AdvanceOnAck(const std::uint8_t* data, std::size_t len);
-  // Decides whether control characters travel bare, from ControlPrefixing and the peer's
-  // answer to the Send-Init.
-  void AgreePrefixing(const std::uint8_t* data, std::size_t len);
+  // Decides whether control characters travel bare, from ControlPrefixing and whether the
+  // peer's answer to the Send-Init shows it takes them bare.
+  void AgreePrefixing(bool peerTakesBareControls);
+  /// What this side offers in a Send-Init exchange, as its settings give it; Sending adds a
+  /// ResendFiles session's recovery.
+  vxkermit::TAgreementTerms OwnTerms(bool sending) const;
+  /// Runs the session on what the Send-Init exchange agreed: parameters, block check,
+  /// prefixes, packet lengths, streaming, recovery, attributes, the peer's kind and window.
+  void ApplyAgreement(const vxkermit::TAgreement& agreed);
   std::uint8_t ExpectedSeq() const { return static_cast<std::uint8_t>((last_recv_seq_ + 1) & 63); }
   std::uint8_t OutstandingSeq() const {
     return static_cast<std::uint8_t>((run_.send_seq - 1) & 63);

@@ -246,7 +246,7 @@ void TTerminalSession::FromLine(const void* data, std::size_t len) {
   if (mode_ == Transfer) return far_end_.Feed(static_cast<const char*>(data), len);
   const std::string bytes = DropLatePackets(static_cast<const char*>(data), len);
   if (!options_.autoReceive) return ShowReceived(bytes);
-  TSendInitDetector::TResult r = detector_.Feed(bytes.data(), bytes.size());
+  vxkermit::TSendInitDetector::TResult r = detector_.Feed(bytes.data(), bytes.size());
   ShowReceived(r.show);
   if (r.found) {
     release_timer_.stop();

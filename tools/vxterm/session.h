@@ -21,11 +21,11 @@
 #include "pacing.h"
 #include "progressline.h"
 #include "reconnect.h"
-#include "sendinit.h"
 #include "sessionlog.h"
 #include "vxcomm/unqualified.h"
 #include "vxcomm/vxcomm.h"
 #include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/sendinitdetector.h"
 
 struct TTerminalOptions {
   std::string device;  // as the user gave it
@@ -139,7 +139,7 @@ class TTerminalSession : public QObject {
   std::string partial_line_;      // the console's last line, to redraw after the prompt
   bool at_line_start_ = true;
   TDisplay display_;
-  TSendInitDetector detector_;
+  vxkermit::TSendInitDetector detector_;
   QTimer release_timer_;  // shows bytes the detector held when nothing decides them
   // Just after a transfer the peer's last packets (a repeated acknowledgement) are no
   // text for the console: packets (SOH to CR) arriving before this time are dropped.

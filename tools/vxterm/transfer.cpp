@@ -100,7 +100,7 @@ void TTerminalSession::StartReceive(const std::string& dir, std::string firstByt
   kermit_.SetActive(true);
   constexpr int kRecentMs = 30000;
   if (firstBytes.empty() && recent_clock_.isValid() && recent_clock_.elapsed() < kRecentMs) {
-    TSendInitDetector recent;
+    vxkermit::TSendInitDetector recent;
     firstBytes = recent.Feed(recent_.data(), recent_.size()).packet;
   }
   recent_.clear();

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/agreement.h"
 #include "vxcomm/vxkermit/attributes.h"
 #include "vxcomm/vxkermit/encoding.h"
 #include "vxcomm/vxkermit/filename.h"
@@ -35,42 +36,11 @@ void TvxKermit::ReceiveInit() {
     line += std::to_string(data[i]) + "/" + Hex2(data[i]) + " ";
   LogMsg(dlDebug, line);
   // Read before the session sizes its buffers, which may move the packet.
-  const std::size_t offered = options_.long_packets ? ReadLongPacketLength(data, len) : 0;
-  const std::uint8_t whatami = ReadWhatami(data, len);
-  const int offeredWindow = ReadWindow(data, len);
-  const bool like = ReadSystemId(data, len) == kUnixSystemId;
-  init_params_ = AnswerSendInit(sender, options_.eighth_bit_prefix, options_.repeat_counts);
-  // Recovery only when both offer it; the answer says so.
-  const bool recovery = options_.recovery && OffersCapability(sender, kCapasResend);
-  if (recovery)
-    init_params_[ipCapas] =
-        ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
+  const TAgreement agreed = AgreeOnSendInit(OwnTerms(false), data, len);
+  init_block_ = agreed.answer;
   attributes_reply_.clear();
-  check_index_ = CheckIndexOf(init_params_);
   StartSession(fsReceive);
-  record_.recovery_agreed = recovery;
-  record_.peer_like = like;
-  run_.qbin = AgreedQbin(init_params_[ipQbin], sender[ipQbin]);
-  run_.rept = AgreedRept(init_params_[ipRept], sender[ipRept], QctlOf(init_params_), run_.qbin);
-  // Long packets only when both offer them: this side takes up to its own limit and sends
-  // up to the shorter of the two.
-  const auto own = static_cast<std::size_t>(options_.max_long_packet_length);
-  run_.recv_long = offered > 0 ? own : 0;
-  run_.send_long = std::min(offered, own);
-  // Streams only when both declare the link reliable; the answer says which.
-  record_.stream = options_.streaming && (whatami & kWhatamiStreaming) != 0;
-  std::uint8_t answer =
-      options_.streaming
-          ? static_cast<std::uint8_t>(kWhatamiValid | (record_.stream ? kWhatamiStreaming : 0))
-          : 0;
-  // This side stores what a like system sends as it comes: binary, names literal.
-  if (options_.describe_system) answer |= kWhatamiBinary | kWhatamiLiteralNames;
-  // A window only when both offer one and the session does not stream: the smaller offer.
-  const int window = record_.stream ? 1 : std::min(options_.window_size, offeredWindow);
-  init_block_ =
-      MakeInitBlock(init_params_, run_.recv_long, answer, window, options_.describe_system);
-  AgreeWindow(window);
-  if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
+  ApplyAgreement(agreed);
 }
 
 std::ptrdiff_t TvxKermit::DecodeReceived() {

@@ -14,8 +14,7 @@ void TvxKermit::ResendFiles(const std::string& mask) {
 }
 
 bool TvxKermit::ResendingFile() const {
-  return resend_ && record_.recovery_agreed && !file_text_ &&
-         (UnChar(init_params_[ipCapas]) & kCapasAttributes) != 0;
+  return resend_ && record_.recovery_agreed && !file_text_ && record_.attributes;
 }
 
 bool TvxKermit::ResumeSending(const std::uint8_t* data, std::size_t len) {

@@ -2,6 +2,7 @@
 // break, driven by the peer's acknowledgements.
 #include "vxcomm/vxclasses/baseio.h"
 #include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/agreement.h"
 #include "vxcomm/vxkermit/attributes.h"
 #include "vxcomm/vxkermit/encoding.h"
 #include "vxcomm/vxkermit/filename.h"
@@ -30,7 +31,7 @@ void TvxKermit::SendInit() {
   init_params_ = OwnProposal(Timeout(), options_.crc, options_.eighth_bit_prefix,
                              options_.repeat_counts ? options_.repeat_prefix : 0);
   check_index_ = InitCheckIndexOf(init_params_);
-  if (options_.recovery || resend_)
+  if (OwnTerms(true).recovery)
     init_params_[ipCapas] =
         ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
   StartSession(fsSend);
@@ -46,9 +47,9 @@ void TvxKermit::SendInit() {
   LogMsg(dlDebug, "Answer Init");
 }
 
-void TvxKermit::AgreePrefixing(const std::uint8_t* data, std::size_t len) {
+void TvxKermit::AgreePrefixing(bool peerTakesBareControls) {
   run_.bare_controls = options_.control_prefixing == cpfMinimal ||
-                       (options_.control_prefixing == cpfPeerAware && TakesBareControls(data, len));
+                       (options_.control_prefixing == cpfPeerAware && peerTakesBareControls);
   if (options_.control_prefixing == cpfPeerAware)
     LogMsg(dlDetail, run_.bare_controls
                          ? "Minimal prefixing: the peer takes control characters bare."
@@ -80,9 +81,6 @@ bool TvxKermit::OpenListedFile() {
 void TvxKermit::SendFileHeader() {
   recovered_ = 0;
   file_text_ = false;
-  // The peer's answer is in: recovery needs its capability as well as this side's.
-  record_.recovery_agreed =
-      (options_.recovery || resend_) && OffersCapability(init_params_, kCapasResend);
   if (resend_ && run_.file_index == 0 && !ResendingFile())
     LogMsg(dlSimple, "The peer does not offer recovery: files are sent whole.");
   if (!OpenListedFile()) return;
@@ -296,29 +294,16 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
   ResetRetries();
   switch (run_.last_sent_type) {
     case 'S': {
-      const std::uint8_t proposed = init_params_[ipQbin];
-      const std::uint8_t proposedRept = init_params_[ipRept];
-      init_params_ = ReadInitParams(data, len);
-      check_index_ = CheckIndexOf(init_params_);
-      run_.qbin = AgreedQbin(proposed, init_params_[ipQbin]);
-      run_.rept = AgreedRept(proposedRept, init_params_[ipRept], QctlOf(init_params_), run_.qbin);
-      // Long packets only when both offered them; the shorter of the two limits holds.
-      const std::size_t offered = options_.long_packets ? ReadLongPacketLength(data, len) : 0;
-      run_.send_long = std::min(offered, static_cast<std::size_t>(options_.max_long_packet_length));
-      run_.recv_long =
-          run_.send_long > 0 ? static_cast<std::size_t>(options_.max_long_packet_length) : 0;
-      record_.stream = options_.streaming && (ReadWhatami(data, len) & kWhatamiStreaming) != 0;
-      AgreePrefixing(data, len);
-      record_.peer_like = ReadSystemId(data, len) == kUnixSystemId;
-      if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
-      // Streaming needs no window; otherwise the smaller of both offers.
-      AgreeWindow(record_.stream ? 1 : std::min(options_.window_size, ReadWindow(data, len)));
+      // init_params_ still holds what the S proposed.
+      const TAgreement agreed = AgreeOnAnswer(OwnTerms(true), init_params_, data, len);
+      AgreePrefixing(agreed.peer_takes_bare_controls);
+      ApplyAgreement(agreed);
       SendFileHeader();
       break;
     }
     case 'F':
       // Attributes go only to a peer that said it takes them.
-      if (UnChar(init_params_[ipCapas]) & kCapasAttributes)
+      if (record_.attributes)
         SendAttributes();
       else if (record_.stream)
         StreamData();

@@ -33,6 +33,9 @@ TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, std::uint8_t qbi
 TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len) {
   TInitParams p = kDefaults;
   for (std::size_t i = 0; i < kInitFieldCount && i < len; ++i) p[i] = data[i];
+  // Every field is a printable character: one that is not would go back bare in the answer.
+  for (const std::size_t i : {ipTime, ipNpad, ipPadc, ipEol})
+    if (p[i] < 32 || p[i] > 126) p[i] = kDefaults[i];
   // A MAXL this short leaves no room for a prefixed byte; a blank one means the default.
   if (UnChar(p[ipMaxl]) < 10) p[ipMaxl] = kDefaults[ipMaxl];
   if (UnChar(p[ipMaxl]) > 94) p[ipMaxl] = ToChar(94);
@@ -50,8 +53,7 @@ TInitParams AnswerSendInit(const TInitParams& sender, std::uint8_t ownQbin, bool
   const std::uint8_t rept = sender[ipRept];
   const bool repeats = repeatCounts && IsPrefixChar(rept) && rept != p[ipQctl] && rept != p[ipQbin];
   p[ipRept] = repeats ? rept : ' ';
-  const int capas = UnChar(p[ipCapas]);
-  p[ipCapas] = ToChar(capas > 0 ? static_cast<unsigned>(capas) & kCapasAttributes : 0);
+  p[ipCapas] = ToChar(OffersCapability(sender, kCapasAttributes) ? kCapasAttributes : 0);
   return p;
 }
 

@@ -105,8 +105,8 @@ VXCOMM_EXPORT TInitParams OwnProposal(std::int64_t timeoutMs, int crcOrdinal, st
 /// Reads the block of a received S or of the Y that answers one (Len bytes of Data).
 ///
 /// Fields the peer left out, and MAXL, QCTL or CHKT values this engine cannot use, take
-/// Kermit's defaults (MAXL 80, "#", block check type 1; force-3, "5", is kept); a MAXL above
-/// 94 counts as 94; a QBIN
+/// Kermit's defaults (MAXL 80, "#", block check type 1; force-3, "5", is kept), as do a TIME,
+/// NPAD, PADC or EOL that is no printable character; a MAXL above 94 counts as 94; a QBIN
 /// that is none of "Y", "N" or a prefix character, or that equals the block's QCTL, reads as
 /// "N".
 VXCOMM_EXPORT TInitParams ReadInitParams(const std::uint8_t* data, std::size_t len);

@@ -21,6 +21,7 @@ struct TSessionRecord {
   bool stream = false;               ///< both sides declared the link reliable: it streams
   bool peer_like = false;            ///< the peer named itself a Unix system
   bool recovery_agreed = false;      ///< both sides offered recovery
+  bool attributes = false;           ///< both sides take A packets
   std::size_t largest_sent = 0;      ///< the largest packet sent, MARK through the check
   std::size_t largest_received = 0;  ///< the largest packet verified as received
   int repeats_sent = 0;              ///< packets this side sent again

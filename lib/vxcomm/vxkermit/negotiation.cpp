@@ -1,0 +1,38 @@
+// The Send-Init exchange in TvxKermit: what this side offers, and the session run on what
+// both sides agreed (the agreement itself is vxkermit::AgreeOnAnswer / AgreeOnSendInit).
+#include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/agreement.h"
+
+namespace vxcomm {
+
+using namespace vxkermit;
+
+TAgreementTerms TvxKermit::OwnTerms(bool sending) const {
+  TAgreementTerms terms;
+  terms.long_packets = options_.long_packets;
+  terms.max_long_packet = static_cast<std::size_t>(options_.max_long_packet_length);
+  terms.window = options_.window_size;
+  terms.streaming = options_.streaming;
+  terms.recovery = options_.recovery || (sending && resend_);
+  terms.describe_system = options_.describe_system;
+  terms.qbin = options_.eighth_bit_prefix;
+  terms.repeat_counts = options_.repeat_counts;
+  return terms;
+}
+
+void TvxKermit::ApplyAgreement(const TAgreement& agreed) {
+  init_params_ = agreed.params;
+  check_index_ = agreed.check_index;
+  run_.qbin = agreed.qbin;
+  run_.rept = agreed.rept;
+  run_.send_long = agreed.send_long;
+  run_.recv_long = agreed.recv_long;
+  record_.stream = agreed.stream;
+  record_.peer_like = agreed.peer_like;
+  record_.recovery_agreed = agreed.recovery;
+  record_.attributes = agreed.attributes;
+  if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
+  AgreeWindow(agreed.window);
+}
+
+}  // namespace vxcomm
