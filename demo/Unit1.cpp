@@ -219,7 +219,7 @@ void TForm1::vxComm1Notify(TvxBaseIO*, int code) {
 }
 
 void TForm1::vxComm1FatalError(Cardinal detail, bool& raiseException) {
-  if (!IsDeviceLoss(detail)) return;
+  if (!vxComm1->DeviceLost()) return;
   vxLogFile1->AddEntryAt(dlSimple, DeviceLostText(vxComm1->GetDeviceName(), detail));
   raiseException = false;
 }
