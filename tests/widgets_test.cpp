@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -104,4 +105,28 @@ TEST(LineSettingsDialog, UIServicesOkAndCancel) {
 
   WhenModal([](TvxLineSettingsDialog* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
   EXPECT_FALSE(ui.EditLineSettings("COM2", settings));
+}
+
+namespace {
+
+// Runs Answer on the modal message box as soon as it is shown.
+void WhenMessageBox(std::function<void(QMessageBox*)> answer) {
+  QTimer::singleShot(0, [answer] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return WhenMessageBox(answer);  // not shown yet: look again on the next turn
+    answer(box);
+  });
+}
+
+}  // namespace
+
+TEST(UIServicesMessages, AFileNameInAMessageShowsInTheLocalEncoding) {
+  TvxWidgetUIServices ui;
+  QString shown;
+  WhenMessageBox([&shown](QMessageBox* box) {
+    shown = box->text();
+    box->accept();
+  });
+  ui.ShowError("Cannot open file \"caf\xc3\xa9.dat\".", "Kermit Demo");
+  EXPECT_EQ(shown, QString::fromUtf8("Cannot open file \"café.dat\"."));
 }

@@ -10,23 +10,24 @@
 namespace vxcomm {
 
 namespace {
-QString Latin1(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+// The messages name files by the bytes of their names, which are in the local encoding.
+QString Local(const std::string& s) {
+  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
 }
 }  // namespace
 
 void TvxWidgetUIServices::ShowError(const std::string& text, const std::string& caption) {
-  QMessageBox::critical(QApplication::activeWindow(), Latin1(caption), Latin1(text));
+  QMessageBox::critical(QApplication::activeWindow(), Local(caption), Local(text));
 }
 
 void TvxWidgetUIServices::ShowMessage(const std::string& text) {
   QMessageBox::information(QApplication::activeWindow(), QApplication::applicationName(),
-                           Latin1(text));
+                           Local(text));
 }
 
 void TvxWidgetUIServices::ShowException(const std::exception& error) {
   QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(),
-                        Latin1(error.what()));
+                        Local(error.what()));
 }
 
 bool TvxWidgetUIServices::EditLineSettings(const std::string& device, TvxLineSettings& settings) {
