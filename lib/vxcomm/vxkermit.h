@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@
 namespace vxcomm {
 
 namespace vxkermit {
+class TDataMode;
+class TOneAtATime;
+class TWindowMode;
+class TStreamMode;
 struct TAgreement;
 struct TAgreementTerms;
 }  // namespace vxkermit
@@ -498,8 +503,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void TakePacket();
   // Frames a packet into send_buf_ as the last one sent, without sending it.
   void FrameOutgoing(std::uint8_t type, const void* data, std::size_t len);
-  /// Sends the last packet again as it was: same bytes, same sequence number.
+  /// Repeats what is missing: while data is in flight, as the data mode does; otherwise the
+  /// last packet (RepeatLastPacket).
   void ResendLastPacket();
+  /// Sends the last packet again as it was: same bytes, same sequence number.
+  void RepeatLastPacket();
   /// A packet failed verification: counts an error and, in a session, answers it.
   void BadCheck();
   /// Clears the session's sequence, agreements, error and retry counts and ConsumeData, stops
@@ -548,8 +556,14 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool ReceiveFileData();
   /// Flushes and closes the open file; a Z with "D" deletes it.
   void ReceiveEOF();
-  /// Acts on the acknowledgement of the outstanding packet.
+  /// Acts on an acknowledgement: through the data mode while data is in flight.
   void ReceiveAck();
+  /// One packet at a time: acts on the acknowledgement of the outstanding packet.
+  void AnswerAck();
+  /// One packet at a time: acts on a NAK of the outstanding packet or of the next one.
+  void AnswerNak();
+  /// Sending: D packets of the open file are in flight, or its end waits for them.
+  bool SendingData() const;
   /// Acts on a NAK: the outstanding packet again, or the next one when the NAK names it.
   void ReceiveNak();
   /// The peer's E packet: ends the session as aborted with the peer's message.
@@ -560,6 +574,11 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::string GetAttribute(char letter) const;
 
  private:
+  friend class vxkermit::TDataMode;
+  friend class vxkermit::TOneAtATime;
+  friend class vxkermit::TWindowMode;
+  friend class vxkermit::TStreamMode;
+
   /// SEQ of the verified packet in RecvBuf.
   std::uint8_t RecvSeq() const { return recv_buf_[vxkermit::kSeqPos]; }
   /// TYPE of the verified packet in RecvBuf.
@@ -652,8 +671,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool ResumeSending(const std::uint8_t* data, std::size_t len);
   /// Reads the next D packet's data field from the open file into the field buffer: its
   /// length, 0 at the end of the file (or with no file open), -1 when a fatal error ended the
-  /// session.
-  std::ptrdiff_t ReadDataField();
+  /// session. Sized: long packets follow the line's record (packet_sizer_); else they are as
+  /// long as agreed.
+  std::ptrdiff_t ReadDataField(bool sized);
   /// Acts on a packet in sequence (F, A, D, Z or B): the receiver's work, then, with Ack, its
   /// acknowledgement. Leaves last_recv_seq_ at Seq once the packet was taken.
   void ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack);
@@ -662,8 +682,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Uses a window of Agreed packets for this session (1: none): sizes it and allows each
   /// packet as many more retries (SessionRetryLimit).
   void AgreeWindow(int agreed);
-  /// Sending with a window: D packets are in flight or the file's end waits for them.
-  bool SendingWindowed() const;
+  /// Sending with a window: this side ends the file; its Z goes once the packets in flight
+  /// are acknowledged, and asks to Discard the file when any ending asked so.
+  void EndWindowedFile(bool discard);
   /// Sends D packets of the open file until the window is full; the Z once all are
   /// acknowledged at the file's end.
   void FillWindow();
@@ -714,6 +735,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   std::int64_t recovered_ = 0;    ///< see RecoveredLength
   std::string attributes_reply_;  ///< the acknowledgement of the current file's A packet
   vxkermit::TSendWindow send_window_;
+  /// How D packets go: chosen when the Send-Init exchange is agreed; kept until the next.
+  std::unique_ptr<vxkermit::TDataMode> data_mode_;
   vxkermit::TRecvWindow recv_window_;
   bool damaged_since_sent_ = false;  ///< a damaged packet arrived since the last packet went out
   bool peer_silent_ = false;         ///< the session ends on silence: no E packet goes out

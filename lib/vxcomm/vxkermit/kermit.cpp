@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "vxcomm/vxkermit.h"
+#include "vxcomm/vxkermit/datamode.h"
 #include "vxcomm/vxkermit/encoding.h"
 
 namespace vxcomm {
@@ -130,11 +131,7 @@ void TvxKermit::SendPacket(std::uint8_t type, const void* data, std::size_t len)
   FrameOutgoing(type, data, len);
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(run_.last_sent_size));
   ++run_.send_seq;
-  // A window times each of its packets from its own sending to its acknowledgement.
-  if (SendingWindowed())
-    round_trip_.Untimed();
-  else
-    round_trip_.Sent();
+  round_trip_.Sent();
   StartReplyTimer();
 }
 
@@ -153,7 +150,11 @@ void TvxKermit::FrameOutgoing(std::uint8_t type, const void* data, std::size_t l
 }
 
 void TvxKermit::ResendLastPacket() {
-  if (SendingWindowed()) return RepeatOldest();
+  if (SendingData()) return data_mode_->OnTimeout();
+  RepeatLastPacket();
+}
+
+void TvxKermit::RepeatLastPacket() {
   if (run_.last_sent_size == 0) return;
   damaged_since_sent_ = false;
   DoDataSend(send_buf_.data(), static_cast<Cardinal>(run_.last_sent_size));
@@ -170,13 +171,12 @@ int TvxKermit::SilenceTimeout() const {
   // Each failure of the same packet doubles the wait, up to twice the time-out this side
   // announced: a peer that lost its way in a damaged packet recovers only by that
   // time-out, and each repeat sent before it runs out would start its wait anew.
-  // With a window a time-out that comes too early costs one repeated packet, while one that
-  // comes late stalls every packet in flight: the fixed floor is lower. Either way the wait
-  // is never shorter than the round trips measured show the peer may need.
-  const int floor = SendingWindowed() ? MinWindowReplyTimeoutMs : MinReplyTimeoutMs;
+  // The data mode may lower the fixed floor; the wait is never shorter than the round trips
+  // measured show the peer may need.
+  const bool inData = SendingData();
+  const int floor = inData ? data_mode_->ReplyFloorMs() : MinReplyTimeoutMs;
   const std::int64_t base = round_trip_.ReplyTimeout(floor, Timeout());
-  // With a window the failures of its oldest packet count, not those of the whole window.
-  const int failures = SendingWindowed() ? send_window_.OldestRepeats() : RetryCount();
+  const int failures = inData ? data_mode_->Failures() : RetryCount();
   const std::int64_t backedOff = base << std::min(failures, 16);
   return static_cast<int>(std::min<std::int64_t>(backedOff, 2 * std::int64_t{Timeout()}));
 }
@@ -409,8 +409,10 @@ void TvxKermit::BadCheck() {
   if (leftover) return;
   if (State() == fsReceive)
     SendNak();
-  else if (options_.adaptive_timeout && !SendingWindowed())
-    ResendLastPacket();
+  else if (options_.adaptive_timeout && SendingData())
+    data_mode_->OnDamaged();
+  else if (options_.adaptive_timeout)
+    RepeatLastPacket();
   // After the repeat: what else is damaged before the next packet goes out is leftovers.
   damaged_since_sent_ = true;
 }
@@ -580,12 +582,10 @@ void TvxKermit::SkipFile(bool skipAll, bool deleteFile) {
     if (skipAll) FileList().Clear();
     // Only a file being sent can be ended; between files the next header follows as usual.
     // With packets in flight the Z waits for them, and no more data goes.
-    if (FileStream() && SendingWindowed()) {
-      run_.window_eof = true;
-      run_.window_discard = run_.window_discard || deleteFile;
-    } else if (FileStream()) {
+    if (FileStream() && SendingData())
+      data_mode_->EndFile(deleteFile);
+    else if (FileStream())
       SendEOF(deleteFile);
-    }
   } else if (State() == fsReceive) {
     // One character assigned as a character: GCC 12 at -O3 misreads the copy of a literal
     // into the string as overlapping (-Wrestrict).

@@ -2,6 +2,7 @@
 // both sides agreed (the agreement itself is vxkermit::AgreeOnAnswer / AgreeOnSendInit).
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/agreement.h"
+#include "vxcomm/vxkermit/datamode.h"
 
 namespace vxcomm {
 
@@ -33,6 +34,7 @@ void TvxKermit::ApplyAgreement(const TAgreement& agreed) {
   record_.attributes = agreed.attributes;
   if (record_.stream) LogMsg(dlDetail, "Streaming: the peer declared the link reliable.");
   AgreeWindow(agreed.window);
+  data_mode_ = MakeDataMode(*this, record_.window, record_.stream);
 }
 
 }  // namespace vxcomm

@@ -4,6 +4,7 @@
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/agreement.h"
 #include "vxcomm/vxkermit/attributes.h"
+#include "vxcomm/vxkermit/datamode.h"
 #include "vxcomm/vxkermit/encoding.h"
 #include "vxcomm/vxkermit/filename.h"
 #include "vxcomm/vxkermit/textform.h"
@@ -125,14 +126,13 @@ void TvxKermit::SendAttributes() {
   SendPacket('A', attributes.data(), attributes.size());
 }
 
-std::ptrdiff_t TvxKermit::ReadDataField() {
+std::ptrdiff_t TvxKermit::ReadDataField(bool sized) {
   TvxFileStream* file = FileStream();
   if (!file) return 0;
   std::size_t field = 0;
-  // Long packets follow the line's record; the classic length is what the peer allows. A
-  // streaming link has no record (no D packet is acknowledged) and needs none (a fault
-  // ends the session): its packets are as long as agreed.
-  const std::size_t max = run_.send_long > 0 && !record_.stream
+  // Long packets follow the line's record when Sized; the classic length is what the peer
+  // allows.
+  const std::size_t max = run_.send_long > 0 && sized
                               ? packet_sizer_.Next(MaxClassicField(), MaxDataField())
                               : MaxDataField();
   const TPrefixes prefixes{QctlOf(init_params_), run_.qbin, run_.rept, run_.bare_controls};
@@ -185,7 +185,7 @@ std::ptrdiff_t TvxKermit::ReadDataField() {
 }
 
 void TvxKermit::SendFileData() {
-  const std::ptrdiff_t field = ReadDataField();
+  const std::ptrdiff_t field = ReadDataField(true);
   if (field < 0) return;
   if (field == 0) {
     SendEOF(false);
@@ -204,7 +204,9 @@ void TvxKermit::StreamData() {
   stream_out_.clear();
   bool end = false;
   while (stream_out_.size() < StreamBurstBytes) {
-    const std::ptrdiff_t field = ReadDataField();
+    // A streaming link has no record (no D packet is acknowledged) and needs none (a fault
+    // ends the session): its packets are as long as agreed.
+    const std::ptrdiff_t field = ReadDataField(false);
     // A fatal error has ended the session with an E: what was gathered stays unsent.
     if (field < 0) return;
     if (field == 0) {
@@ -264,21 +266,30 @@ void TvxKermit::SendBreak() {
   EndSessionResult(true, {});
 }
 
+bool TvxKermit::SendingData() const {
+  return State() == fsSend && run_.last_sent_type == 'D';
+}
+
 void TvxKermit::ReceiveAck() {
   if (Logs(dlDebug)) LogMsg(dlDebug, "ACK [Y] Packet!");
-  if (SendingWindowed()) return WindowAck();
+  if (SendingData()) return data_mode_->OnAck();
+  AnswerAck();
+}
+
+void TvxKermit::AnswerAck() {
   // An acknowledgement of an earlier packet (a late answer to a repeat) moves nothing on.
   if (RecvSeq() != OutstandingSeq()) return;
-  // A streamed D is not waited for: the timer sends the next ones.
-  if (record_.stream && run_.last_sent_type == 'D') return;
   AdvanceOnAck(RecvData(), RecvDataLen());
 }
 
 void TvxKermit::ReceiveNak() {
   LogMsg(dlDebug, "NACK [N] Packet! ");
-  if (record_.stream)
-    return StreamingFailure("the peer refused packet " + std::to_string(RecvSeq()));
-  if (SendingWindowed()) return WindowNak();
+  // A streaming link repeats nothing: a NAK ends it whatever was refused.
+  if (SendingData() || record_.stream) return data_mode_->OnNak();
+  AnswerNak();
+}
+
+void TvxKermit::AnswerNak() {
   const std::uint8_t seq = RecvSeq();
   // The receiver waits for the packet after the outstanding one: it has that one. A
   // Send-Init needs its answer's parameters, so only a Y moves it on.
@@ -305,12 +316,8 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       // Attributes go only to a peer that said it takes them.
       if (record_.attributes)
         SendAttributes();
-      else if (record_.stream)
-        StreamData();
-      else if (record_.window > 1)
-        FillWindow();
       else
-        SendFileData();
+        data_mode_->Fill();
       break;
     case 'A':
       // The receiver refuses the file ("N", and perhaps the attributes that decided it): it
@@ -322,12 +329,7 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
         break;
       }
       if (!ResumeSending(data, len)) break;
-      if (record_.stream)
-        StreamData();
-      else if (record_.window > 1)
-        FillWindow();
-      else
-        SendFileData();
+      data_mode_->Fill();
       break;
     case 'D':
       packet_sizer_.Delivered(last_data_field_, repeats);

@@ -28,13 +28,14 @@ void TvxKermit::AgreeWindow(int agreed) {
   LogMsg(dlDetail, "Sliding window of " + std::to_string(record_.window) + " packets.");
 }
 
-bool TvxKermit::SendingWindowed() const {
-  return record_.window > 1 && State() == fsSend && run_.last_sent_type == 'D';
+void TvxKermit::EndWindowedFile(bool discard) {
+  run_.window_eof = true;
+  run_.window_discard = run_.window_discard || discard;
 }
 
 void TvxKermit::FillWindow() {
   while (State() == fsSend && !run_.window_eof && !send_window_.Full()) {
-    const std::ptrdiff_t field = ReadDataField();
+    const std::ptrdiff_t field = ReadDataField(true);
     if (field < 0) return;
     if (field == 0) {
       run_.window_eof = true;
@@ -42,6 +43,8 @@ void TvxKermit::FillWindow() {
     }
     last_data_field_ = static_cast<std::size_t>(field);
     SendPacket('D', field_buf_.data(), last_data_field_);
+    // Each packet of a window is timed from its own sending to its acknowledgement.
+    round_trip_.Untimed();
     send_window_.Push(run_.send_seq - 1, send_buf_.data(), run_.last_sent_size, last_data_field_,
                       record_.repeats_sent);
     record_.window_peak = std::max(record_.window_peak, send_window_.Count());
@@ -66,7 +69,7 @@ void TvxKermit::WindowAcknowledged(int number, const std::uint8_t* data, std::si
   // A full window held up by its first packet while the newest one is acknowledged: on a line
   // that keeps order, that packet's answer was lost. It goes again at once (once; a time-out
   // repeats it after that) instead of after a whole time-out.
-  if (SendingWindowed() && send_window_.Full() &&
+  if (SendingData() && send_window_.Full() &&
       number == send_window_.Base() + send_window_.Count() - 1) {
     const int oldest = send_window_.OldestUnacknowledged();
     if (oldest == send_window_.Base() && send_window_.Repeats(oldest) == 0) RepeatOldest();
