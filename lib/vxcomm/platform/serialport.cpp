@@ -9,8 +9,10 @@
 #include <map>
 #include <mutex>
 
+#include "vxcomm/platform/netaddress.h"
 #include "vxcomm/platform/portmap.h"
 #include "vxcomm/platform/serialfaults.h"
+#include "vxcomm/platform/serialnet.h"
 #include "vxcomm/platform/serialtty.h"
 
 namespace vxcomm {
@@ -63,6 +65,7 @@ std::string vxSerialErrorText(int error, const std::string& path) {
 }
 
 std::string vxSerialPath(const std::string& name) {
+  if (vxIsNetPortName(name)) return name;
   {
     Virtuals& v = TheVirtuals();
     std::lock_guard lock(v.mutex);
@@ -80,6 +83,8 @@ TvxSerialOpen vxOpenSerialPort(const std::string& name) {
   };
   if (path.empty()) return refuse(ENOENT);
   if (int fault = vxSerialFaults().openError.exchange(0)) return refuse(fault);
+  // A network port's refusal names the host or what is wrong with the name.
+  if (vxIsNetPortName(path)) return vxOpenNetDevice(path);
   TvxSerialFactory factory;
   {
     Virtuals& v = TheVirtuals();

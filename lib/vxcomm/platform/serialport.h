@@ -19,7 +19,8 @@ using TvxSerialFactory = std::function<TvxSerialOpen()>;
 // "/virtual/nullmodem-A". Opens of that name, or of a COM name mapped to it, use it.
 void vxRegisterSerialDevice(const std::string& name, TvxSerialFactory factory);
 
-// Opens a port by name ("COM3", "ttyUSB0", "/dev/ttyUSB0", a registered name): exclusive,
+// Opens a port by name ("COM3", "ttyUSB0", "/dev/ttyUSB0", a registered name, a network port
+// "tcp://HOST:PORT" or "rfc2217://HOST:PORT" as serialnet.h opens it): exclusive,
 // raw, 9600 8N1. The error's text is the system's, and for a refused permission also names
 // the group that owns the device; ENOENT for a name that is no port name at all.
 TvxSerialOpen vxOpenSerialPort(const std::string& name);

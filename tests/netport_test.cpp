@@ -1,0 +1,280 @@
+// Network ports as device names of TvxComm: tcp:// and rfc2217:// against ser2net serving
+// one end of a socat pseudo-terminal pair; the test holds the other end. Bytes go both ways
+// unchanged (every byte value, 0xFF among them), line settings from our side reach the
+// device behind the server, a server that goes away closes the port with a reason, and a bad
+// name or a refused port is refused with a clear message.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <cerrno>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "support/ptypair.h"
+#include "support/socatpair.h"
+
+#include "vxcomm/unqualified.h"
+#include "vxcomm/vxcomm.h"
+
+namespace {
+
+// A TCP port nobody listens on now: one the system gave a socket bound to port 0.
+int FreePort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+// True once something listens on Port: a bind there is refused. (A probe by connecting would
+// be a session of its own, holding the server's device for a while.)
+bool Listening(int port) {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  const bool taken =
+      ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == EADDRINUSE;
+  ::close(s);
+  return taken;
+}
+
+// Received bytes, from the delivering thread.
+struct Bytes {
+  void Add(const void* data, Cardinal len) {
+    std::lock_guard lock(mutex);
+    text.append(static_cast<const char*>(data), len);
+  }
+  std::string Text() {
+    std::lock_guard lock(mutex);
+    return text;
+  }
+  std::mutex mutex;
+  std::string text;
+};
+
+std::string AllByteValues() {
+  std::string all;
+  for (int round = 0; round < 4; ++round)
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  all += std::string(64, '\xff');
+  return all;
+}
+
+// ser2net serving socat end B on a raw and a Telnet (com port control) accepter; the test
+// holds end A.
+class NetPort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir("netport");
+    pair_ = std::make_unique<SocatPair>(dir_);
+    raw_port_ = FreePort();
+    telnet_port_ = FreePort();
+    const std::string config = dir_ + "/ser2net.yaml";
+    std::ofstream(config) << "%YAML 1.1\n---\n"
+                          << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw_port_
+                          << "\n  connector: serialdev," << pair_->B() << ",9600n81,local\n"
+                          << "connection: &telnet\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"
+                          << telnet_port_ << "\n  connector: serialdev," << pair_->B()
+                          << ",9600n81,local\n";
+    server_.setProgram("/usr/sbin/ser2net");
+    server_.setArguments({"-n", "-d", "-P", QString::fromStdString(dir_ + "/ser2net.pid"), "-c",
+                          QString::fromStdString(config)});
+    server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server_.setStandardOutputFile(QString::fromStdString(dir_ + "/ser2net.log"));
+    server_.start();
+    ASSERT_TRUE(server_.waitForStarted(5000));
+    QElapsedTimer clock;
+    clock.start();
+    while (!(Listening(raw_port_) && Listening(telnet_port_))) {
+      ASSERT_LT(clock.elapsed(), 10000) << "ser2net does not listen";
+      QThread::msleep(20);
+    }
+    line_ = ::open(pair_->A().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(line_, 0);
+  }
+  void TearDown() override {
+    comm_.Close();
+    if (line_ >= 0) ::close(line_);
+    StopServer();
+  }
+  void StopServer() {
+    if (server_.state() == QProcess::NotRunning) return;
+    server_.kill();
+    server_.waitForFinished(5000);
+  }
+
+  // Writes all of Data to the test's end.
+  void LineWrite(const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+      const ssize_t n = ::write(line_, data.data() + done, data.size() - done);
+      if (n > 0)
+        done += static_cast<std::size_t>(n);
+      else
+        QThread::msleep(1);
+    }
+  }
+  // Reads what the test's end receives until Count bytes or TimeoutMs passed.
+  std::string LineRead(std::size_t count, int timeoutMs) {
+    std::string got;
+    QElapsedTimer clock;
+    clock.start();
+    char buffer[4096];
+    while (got.size() < count && clock.elapsed() < timeoutMs) {
+      pollfd p{line_, POLLIN, 0};
+      if (::poll(&p, 1, 50) == 1) {
+        const ssize_t n = ::read(line_, buffer, sizeof buffer);
+        if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+      }
+    }
+    return got;
+  }
+
+  std::string Url(const char* scheme, int port) {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
+  }
+
+  void Open(const std::string& name) {
+    comm_.SetStreamProtocol(spNone);
+    comm_.SetDeviceName(name);
+    std::string why;
+    ASSERT_TRUE(comm_.TryOpen(&why)) << why;
+    comm_.OnAfterReceive = [&](TObject*, const void* data, Cardinal len) {
+      received_.Add(data, len);
+    };
+  }
+
+  // Every byte value both ways: what arrives equals what was sent.
+  void ExpectAllBytesBothWays() {
+    const std::string all = AllByteValues();
+    comm_.SendData(all.data(), static_cast<Cardinal>(all.size()));
+    EXPECT_EQ(LineRead(all.size(), 10000), all);
+    LineWrite(all);
+    EXPECT_TRUE(WaitUntil([&] { return received_.Text().size() >= all.size(); }, 10000));
+    EXPECT_EQ(received_.Text(), all);
+  }
+
+  // The termios of the server's device.
+  termios DeviceLine() {
+    termios t{};
+    const int device = ::open(pair_->B().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (device >= 0) {
+      ::tcgetattr(device, &t);
+      ::close(device);
+    }
+    return t;
+  }
+  // The server's device comes to run at Speed with Size bits (it may apply a setting after
+  // its answer).
+  void ExpectDeviceLine(speed_t speed, tcflag_t size) {
+    WaitUntil(
+        [&] {
+          const termios t = DeviceLine();
+          return ::cfgetospeed(&t) == speed && (t.c_cflag & CSIZE) == size;
+        },
+        5000);
+    const termios t = DeviceLine();
+    EXPECT_EQ(::cfgetospeed(&t), speed);
+    EXPECT_EQ(t.c_cflag & CSIZE, size);
+  }
+
+  // The server killed mid-session: the port closes as for a vanished device, with a reason.
+  void ExpectLossWithAReason() {
+    comm_.SendString("up");
+    ASSERT_EQ(LineRead(2, 5000), "up");
+    StopServer();
+    EXPECT_TRUE(WaitUntil([&] { return !comm_.Active(); }, 10000));
+    EXPECT_TRUE(comm_.DeviceLost());
+    EXPECT_FALSE(comm_.FailureText().empty());
+    std::cout << "lost: " << comm_.FailureText() << "\n";
+  }
+
+  std::string dir_;
+  std::unique_ptr<SocatPair> pair_;
+  int raw_port_ = 0, telnet_port_ = 0;
+  QProcess server_;
+  int line_ = -1;
+  TvxComm comm_;
+  Bytes received_;
+};
+
+TEST_F(NetPort, RawTcpCarriesEveryByteValueBothWays) {
+  Open(Url("tcp", raw_port_));
+  ExpectAllBytesBothWays();
+}
+
+TEST_F(NetPort, TelnetCarriesEveryByteValueBothWaysWithItsEscapesUndone) {
+  Open(Url("rfc2217", telnet_port_));
+  ExpectAllBytesBothWays();
+}
+
+TEST_F(NetPort, TelnetLineSettingsReachTheDeviceBehindTheServer) {
+  // A pseudo-terminal keeps 8 data bits whatever is set, so the 7 shows only in the server's
+  // answer, which the open checks (a differing answer refuses the settings).
+  comm_.SetBaudRate(38400);
+  comm_.SetByteSize(7);
+  Open(Url("rfc2217", telnet_port_));
+  ExpectDeviceLine(B38400, CS8);
+}
+
+TEST_F(NetPort, OtherTelnetLineSettingsReachTheDeviceBehindTheServer) {
+  comm_.SetBaudRate(115200);
+  comm_.SetByteSize(8);
+  Open(Url("rfc2217", telnet_port_));
+  ExpectDeviceLine(B115200, CS8);
+}
+
+TEST_F(NetPort, RawTcpKeepsTheLineSettingsLocal) {
+  comm_.SetBaudRate(38400);
+  Open(Url("tcp", raw_port_));
+  comm_.SendString("x");
+  EXPECT_EQ(LineRead(1, 5000), "x");
+  ExpectDeviceLine(B9600, CS8);
+}
+
+TEST_F(NetPort, ARawServerThatGoesAwayClosesThePortWithAReason) {
+  Open(Url("tcp", raw_port_));
+  ExpectLossWithAReason();
+}
+
+TEST_F(NetPort, ATelnetServerThatGoesAwayClosesThePortWithAReason) {
+  Open(Url("rfc2217", telnet_port_));
+  ExpectLossWithAReason();
+}
+
+TEST_F(NetPort, ABadNameOrARefusedPortIsRefusedWithAClearMessage) {
+  const int refused = FreePort();
+  for (const std::string& name :
+       {std::string("rfc2217://nohost:"), std::string("tcp://[::1"),
+        std::string("tcp://127.0.0.1:99999"), std::string("tcp://no-such-host.invalid:7000"),
+        "tcp://127.0.0.1:" + std::to_string(refused)}) {
+    SCOPED_TRACE(name);
+    TvxComm comm;
+    comm.SetDeviceName(name);
+    std::string why;
+    EXPECT_FALSE(comm.TryOpen(&why));
+    EXPECT_NE(why.find(name), std::string::npos) << why;
+    EXPECT_FALSE(comm.Active());
+    std::cout << name << " -> " << why << "\n";
+  }
+}
+
+}  // namespace
