@@ -1,0 +1,1 @@
+add_vx_test(xmodem_nullmodem_test TIMEOUT 600)
