@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "support/xmodemside.h"
 
 #include "support/serialfixture.h"
@@ -15,6 +17,7 @@ XModemSide::XModemSide(const std::string& device, int portNumber) {
     raise = false;
     fatal.push_back(msg);
   };
+  xmodem.OnFileResult = [this](TObject*, const TvxFileResult& result) { file = result; };
   xmodem.OnSessionEnd = [this](TObject*, const TvxSessionResult& result) {
     last = result;
     ++sessions;
@@ -24,6 +27,10 @@ XModemSide::XModemSide(const std::string& device, int portNumber) {
 
 XModemSide::~XModemSide() {
   comm.SetActive(false);
+  if (!::testing::Test::HasFailure()) return;
+  const auto entries = log.Entries();
+  const std::size_t from = entries.size() > 40 ? entries.size() - 40 : 0;
+  for (std::size_t i = from; i < entries.size(); ++i) std::cerr << "  log: " << entries[i] << "\n";
 }
 
 ::testing::AssertionResult SentUpToPadding(const std::string& sent, const std::string& received,

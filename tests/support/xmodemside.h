@@ -30,6 +30,7 @@ struct XModemSide {
   TvxTestLog log;
   std::vector<std::string> fatal;
   TvxSessionResult last;
+  TvxFileResult file;  // the last file's result
   int sessions = 0;
 };
 
