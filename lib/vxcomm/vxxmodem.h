@@ -9,9 +9,10 @@
 /// to one block of it) unless StripPadding is on, which then also takes away SUB bytes that
 /// really ended the file. Its checks find most damage, not all: the 8-bit sum misses one
 /// damaged block in 256 of those whose length survived, CRC-16 far fewer. So a file result
-/// foComplete means, sending: every block and the EOT were acknowledged; receiving: every
-/// block arrived in sequence with a sound check and the sender ended with EOT; never that
-/// the received file is byte for byte the one sent.
+/// foComplete means, sending: every block and the EOT were acknowledged (an ACK names no
+/// block, so a line that duplicates bytes can make a stray ACK pass for the EOT's); receiving:
+/// every block arrived in sequence with a sound check and the sender ended with EOT; never that the
+/// received file is byte for byte the one sent.
 ///
 /// Thread: no lock. Every member is owned by the thread that delivers received data and
 /// timer ticks to the processor chain (the main thread in the demo); SendFiles, ReceiveFile,
@@ -116,7 +117,9 @@ class VXCOMM_EXPORT TvxXModem : public TvxCustomFileTransfer {
   };
 
   // Sending (sender.cpp).
-  void SenderByte(std::uint8_t ch);
+  /// True when Ch was the answer acted on: the rest of its chunk, sent before the receiver
+  /// saw what this side sent now, is noise (a duplicated ACK must not pass for the next one).
+  bool SenderByte(std::uint8_t ch);
   void SendNextBlock();
   void SendCurrent();
   void SenderTimedOut();

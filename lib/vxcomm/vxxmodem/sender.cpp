@@ -26,37 +26,49 @@ void TvxXModem::SendFiles(const std::string& mask) {
   Arm(Timeout());
 }
 
-void TvxXModem::SenderByte(std::uint8_t ch) {
+bool TvxXModem::SenderByte(std::uint8_t ch) {
   if (ch == kCan) {
-    if (can_) return PeerCancelled();
+    if (can_) {
+      PeerCancelled();
+      return true;
+    }
     can_ = true;
-    return;
+    return false;
   }
   can_ = false;
   switch (step_) {
     case TStep::kSendStart:
-      if (ch != kCrcStart && ch != kNak) return;
+      if (ch != kCrcStart && ch != kNak) return false;
       reader_.SetCrc(ch == kCrcStart);
       LogMsg(dlDetail, reader_.Crc() ? "The receiver asks for CRC-16."
                                      : "The receiver asks for the checksum.");
-      return SendNextBlock();
+      SendNextBlock();
+      return true;
     case TStep::kSendBlock:
       if (ch == kAck) {
         ResetRetries();
         DoProgress();
-        return SendNextBlock();
+        SendNextBlock();
+        return true;
       }
-      if (ch != kNak || !CountError()) return;
+      if (ch != kNak) return false;
+      if (!CountError()) return true;
       ++repeats_;
-      return SendCurrent();
+      SendCurrent();
+      return true;
     case TStep::kSendEot:
-      if (ch == kAck) return SenderDone();
+      if (ch == kAck) {
+        SenderDone();
+        return true;
+      }
       // A receiver may NAK the first EOT to be sure of it; later ones are errors.
-      if (ch != kNak || (eot_naked_ && !CountError())) return;
+      if (ch != kNak) return false;
+      if (eot_naked_ && !CountError()) return true;
       eot_naked_ = true;
-      return SendCurrent();
+      SendCurrent();
+      return true;
     default:
-      return;
+      return false;
   }
 }
 

@@ -95,7 +95,7 @@ void TvxXModem::DoDataReceived(const void* buffer, Cardinal len, bool& handled) 
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     for (Cardinal i = 0; i < len && step_ != TStep::kIdle; ++i) {
       if (State() == fsSend) {
-        SenderByte(bytes[i]);
+        if (SenderByte(bytes[i])) break;
       } else if (step_ == TStep::kRecvPurge) {
         // What follows a damaged block is its rest: only the line's silence ends the purge.
         ExtendPurge();
