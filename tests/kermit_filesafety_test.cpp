@@ -300,6 +300,28 @@ TEST_F(FileSafety, ABrokenTransferNeverReplacesAFile) {
   EXPECT_EQ(ReadAll(dst + "/a.bin.~1~"), "old");
 }
 
+// A directory that takes the file's name while the file crosses: the file cannot be stored,
+// and it is not reported received, whatever its data said.
+TEST_F(FileSafety, AFileThatCannotTakeItsNameIsNotReportedReceived) {
+  const std::string data = RandomBytes(60000, 8);
+  WriteAll(src + "/a.bin", data);
+  std::vector<TvxFileResult> results;
+  receiver.OnFileResult = [&](TObject*, const TvxFileResult& r) { results.push_back(r); };
+  bool blocked = false;
+  receiver.OnProgress = [&](TObject*) {
+    if (blocked) return;
+    blocked = true;
+    ASSERT_EQ(::mkdir((dst + "/a.bin").c_str(), 0755), 0);
+    WriteAll(dst + "/a.bin/keep", "in the way");
+  };
+  Send(src + "/a.bin");
+  ASSERT_TRUE(blocked);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_NE(results[0].outcome, foComplete) << results[0].reason;
+  EXPECT_FALSE(receiver.SessionResult().Ok());
+  EXPECT_EQ(ReadAll(dst + "/a.bin/keep"), "in the way");
+}
+
 // A full disk (ENOSPC), or a file larger than the process may write (EFBIG), ends the session
 // with the system's reason on both sides, and leaves nothing.
 class FileSafetyDisk : public FileSafety, public ::testing::WithParamInterface<bool> {};

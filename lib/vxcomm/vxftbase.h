@@ -199,8 +199,8 @@ class VXCOMM_EXPORT TvxCustomFileTransfer : public TvxDataProtocol {
   void RefuseIncomingFile(const std::string& reason);
   /// Stores the complete incoming file under FileCollision (and gives it the time Modified
   /// when that is 0 or above), then closes it: OnFileEnd sees FileName as stored. Throws
-  /// EFileStreamError with the system's reason; the file is left open then, and closing it
-  /// removes what was received.
+  /// EFileStreamError with the system's reason; the file's outcome is foFailed then, whatever
+  /// was set before, the file is left open, and closing it removes what was received.
   void StoreIncomingFile(std::int64_t senderTime, std::int64_t modified);
   /// Removes the incoming file (what was received of it) and closes it (OnFileEnd).
   void DiscardIncomingFile();

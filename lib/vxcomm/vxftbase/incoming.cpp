@@ -50,8 +50,16 @@ void TvxCustomFileTransfer::RefuseIncomingFile(const std::string& reason) {
 
 void TvxCustomFileTransfer::StoreIncomingFile(std::int64_t senderTime, std::int64_t modified) {
   if (!file_stream_ || !incoming_) return;
-  file_stream_->Sync();
-  const std::string note = incoming_->Store(collision_, senderTime, modified);
+  std::string note;
+  try {
+    file_stream_->Sync();
+    note = incoming_->Store(collision_, senderTime, modified);
+  } catch (const EFileStreamError& error) {
+    // A file that is not on disk under its name did not arrive, whatever its end said.
+    outcome_set_ = false;
+    SetFileOutcome(foFailed, error.Message());
+    throw;
+  }
   if (!note.empty()) LogMsg(dlSimple, note + ".");
   file_name_ = incoming_->StoredPath();
   if (file_name_ != incoming_->Path()) LogMsg(dlSimple, "Stored as " + file_name_ + ".");
