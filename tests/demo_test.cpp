@@ -162,6 +162,17 @@ class DemoWindow : public testing::Test {
         },
         timeoutMs);
   }
+  // Shows the window as the active one and opens COM5 through the device box and Active.
+  void ShowActiveOnCom5() {
+    form = std::make_unique<TForm1>();
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
+    Click(form->CheckBox1);
+    ASSERT_TRUE(form->vxComm1->Active());
+  }
+
   void SaveScreenshot(const std::string& name) {
     std::string path = TestTmp() + "/../" + name;
     ASSERT_TRUE(form->grab().save(QString::fromStdString(path)));
@@ -268,13 +279,7 @@ TEST_F(DemoWindow, StartState) {
 TEST_F(DemoWindow, TabWalksTheTabOrder) {
   PtyPair line;
   PortMapping com5(5, line.slavePath());
-  form = std::make_unique<TForm1>();
-  form->show();
-  QApplication::setActiveWindow(form.get());
-  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
-  Click(form->CheckBox1);
-  ASSERT_TRUE(form->vxComm1->Active());
+  ASSERT_NO_FATAL_FAILURE(ShowActiveOnCom5());
 
   form->vxDeviceBox1->setFocus();
   std::vector<QWidget*> visited;
@@ -316,13 +321,7 @@ TEST_F(DemoWindow, TabWalksTheTabOrder) {
 TEST_F(DemoWindow, TheTerminalPaneSpeaksUtf8AtItsEnd) {
   PtyPair line;
   PortMapping com5(5, line.slavePath());
-  form = std::make_unique<TForm1>();
-  form->show();
-  QApplication::setActiveWindow(form.get());
-  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  ASSERT_TRUE(PickDevice(*form, "COM5 (mapped to "));
-  Click(form->CheckBox1);
-  ASSERT_TRUE(form->vxComm1->Active());
+  ASSERT_NO_FATAL_FAILURE(ShowActiveOnCom5());
 
   form->Memo1->setFocus();
   for (const QString& typed : {QString("\u20ac"), QString("\u00e4"), QString("\u00f6")}) {

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "support/ptypair.h"
+#include "support/receivedbytes.h"
 #include "support/socatpair.h"
 
 #include "vxcomm/unqualified.h"
@@ -55,20 +56,6 @@ bool Listening(int port) {
   ::close(s);
   return taken;
 }
-
-// Received bytes, from the delivering thread.
-struct Bytes {
-  void Add(const void* data, Cardinal len) {
-    std::lock_guard lock(mutex);
-    text.append(static_cast<const char*>(data), len);
-  }
-  std::string Text() {
-    std::lock_guard lock(mutex);
-    return text;
-  }
-  std::mutex mutex;
-  std::string text;
-};
 
 std::string AllByteValues() {
   std::string all;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "support/ptypair.h"
+#include "support/receivedbytes.h"
 #include "support/serialfixture.h"
 #include "support/testlog.h"
 
@@ -24,20 +25,6 @@ std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-// Received bytes, from the delivering thread.
-struct Bytes {
-  void Add(const void* data, Cardinal len) {
-    std::lock_guard lock(mutex);
-    text.append(static_cast<const char*>(data), len);
-  }
-  std::string Text() {
-    std::lock_guard lock(mutex);
-    return text;
-  }
-  std::mutex mutex;
-  std::string text;
-};
 
 // Bytes go both ways through Comm, opened on Pty.
 void ExpectTraffic(TvxComm& comm, PtyPair& pty) {
