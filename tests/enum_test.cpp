@@ -255,29 +255,34 @@ TEST(EnumLinuxSources, NameListDatabaseAndPortMapTogether) {
   PtyPair pty;
   vxWritePortMapping(7, pty.slavePath());
   vxWritePortMapping(8, "/nonexistent/tty");
-  vxWritePortMapping(1, pty.slavePath());  // the map wins over ttyS0 for COM1
+  vxWritePortMapping(9, "rfc2217://[::1]:2217");  // a port server's port: nothing to look at
+  vxWritePortMapping(1, pty.slavePath());         // the map wins over ttyS0 for COM1
   TvxSystemPortDatabase db(sys.ClassDir(), "/dev");
 
   ListIO quick;
   vxEnumSerialDevicesFrom(quick, epQuickAll, db);
-  EXPECT_EQ(quick.Names(), (Names{"COM1", "COM2", "COM7", "COM8"}));
+  EXPECT_EQ(quick.Names(), (Names{"COM1", "COM2", "COM7", "COM8", "COM9"}));
   EXPECT_EQ(quick.GetDevice(0)->DeviceObjectName, pty.slavePath());
   EXPECT_EQ(quick.GetDevice(1)->DeviceObjectName, "/dev/ttyS1");
 
   const std::string mapped = " (mapped to " + pty.slavePath() + ")";
   ListIO present;
   vxEnumSerialDevicesFrom(present, epFullPresent, db);
-  EXPECT_EQ(present.Names(), (Names{"COM1" + mapped, "COM7" + mapped, "ttyUSB0"}));
-  EXPECT_EQ(present.GetDevice(2)->PortNumber, 4097);
-  EXPECT_EQ(present.GetDevice(2)->Service, "ch341-uart");
-  EXPECT_EQ(vxResolvePortName(present.GetDevice(2)->PortName), "/dev/ttyUSB0");
+  const std::string network = " (mapped to rfc2217://[::1]:2217)";
+  EXPECT_EQ(present.Names(),
+            (Names{"COM1" + mapped, "COM7" + mapped, "COM9" + network, "ttyUSB0"}));
+  EXPECT_EQ(vxResolvePortName(present.GetDevice(2)->PortName), "rfc2217://[::1]:2217");
+  EXPECT_EQ(present.GetDevice(3)->PortNumber, 4097);
+  EXPECT_EQ(present.GetDevice(3)->Service, "ch341-uart");
+  EXPECT_EQ(vxResolvePortName(present.GetDevice(3)->PortName), "/dev/ttyUSB0");
 
   ListIO info;
   vxEnumSerialDevicesFrom(info, epFullInfo, db);
-  EXPECT_EQ(info.Names(), (Names{"COM1" + mapped, "COM2 (Communications Port)", "COM7" + mapped,
-                                 "COM8 (mapped to /nonexistent/tty)", "ttyUSB0"}));
+  EXPECT_EQ(info.Names(),
+            (Names{"COM1" + mapped, "COM2 (Communications Port)", "COM7" + mapped,
+                   "COM8 (mapped to /nonexistent/tty)", "COM9" + network, "ttyUSB0"}));
   EXPECT_EQ(info.GetDevice(1)->Service, "serial8250");
-  for (int n : {1, 7, 8}) vxWritePortMapping(n, "");
+  for (int n : {1, 7, 8, 9}) vxWritePortMapping(n, "");
 }
 
 TEST(EnumLinuxSources, ThisMachine) {

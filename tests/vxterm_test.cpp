@@ -553,6 +553,83 @@ TEST(VxTerm, ReconnectsWhenTheDeviceComesBackUnderItsName) {
   EXPECT_TRUE(console.Restored());
 }
 
+namespace {
+
+// A raw TCP port server on loopback: socat listens and, for the connection it takes, makes
+// the pseudo-terminal Dir/far that stands for the server's serial port; it lasts as long as
+// that connection. Port 0 takes a free port, which Port() then tells.
+class TcpPortServer {
+ public:
+  TcpPortServer(const std::string& dir, int port) : far_(dir + "/far") {
+    socat_.setProgram("socat");
+    socat_.setArguments({"-d", "-d", QString("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port),
+                         QString::fromStdString("pty,raw,echo=0,link=" + far_)});
+    socat_.start();
+    if (!socat_.waitForStarted(5000)) throw std::runtime_error("socat did not start");
+    // socat says where it listens ("listening on AF=2 127.0.0.1:PORT") before it accepts.
+    const std::regex listening("listening on AF=2 127\\.0\\.0\\.1:([0-9]+)");
+    std::smatch found;
+    std::string said;
+    const bool ready = WaitUntil(
+        [&] {
+          socat_.waitForReadyRead(50);
+          said += socat_.readAllStandardError().toStdString();
+          return std::regex_search(said, found, listening);
+        },
+        5000);
+    if (!ready) throw std::runtime_error("socat does not listen: " + said);
+    port_ = std::stoi(found[1]);
+  }
+  ~TcpPortServer() {
+    socat_.terminate();  // socat closes the connection and removes its link
+    if (!socat_.waitForFinished(2000)) {
+      socat_.kill();
+      socat_.waitForFinished(2000);
+    }
+  }
+  int Port() const { return port_; }
+  // The server's serial port, once a client connected.
+  std::unique_ptr<LineEnd> Far() {
+    struct stat st;
+    if (!WaitUntil([&] { return ::stat(far_.c_str(), &st) == 0; }, kDeadlineMs)) return {};
+    return std::make_unique<LineEnd>(far_);
+  }
+
+ private:
+  QProcess socat_;
+  std::string far_;
+  int port_ = 0;
+};
+
+}  // namespace
+
+TEST(VxTerm, ReconnectsToAPortServerThatComesBack) {
+  const std::string dir = MakeTempDir("vxterm-net");
+  auto server = std::make_unique<TcpPortServer>(dir, 0);
+  const int port = server->Port();
+  const std::string device = "tcp://127.0.0.1:" + std::to_string(port);
+  Console console;
+  VxTerm term(console, Args(device));
+  ASSERT_TRUE(term.Ready()) << console.Seen();
+  {
+    auto far = server->Far();
+    ASSERT_TRUE(far);
+    ExpectTerminalWorks(console, *far, "before the cut");
+  }
+  const std::size_t from = console.Seen().size();
+  server.reset();  // the server goes away, and the connection with it
+  ASSERT_TRUE(console.WaitFor(device + " went away", from)) << console.Seen();
+  ASSERT_TRUE(console.WaitFor("waiting for " + device, from)) << console.Seen();
+  server = std::make_unique<TcpPortServer>(dir, port);
+  ASSERT_TRUE(console.WaitFor(device + " is back: reconnected", from)) << console.Seen();
+  auto far = server->Far();
+  ASSERT_TRUE(far);
+  ExpectTerminalWorks(console, *far, "after reconnect");
+  console.Command("quit");
+  EXPECT_EQ(term.Finish(), 0);
+  EXPECT_TRUE(console.Restored());
+}
+
 TEST(VxTerm, QuittingDuringATransferTellsThePeer) {
   // vxterm ends part-way through a send: its E packet reaches the peer before the line
   // closes, so the peer ends at once with an error instead of waiting out its time-outs.

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "vxcomm/platform/netaddress.h"
 #include "vxcomm/platform/portmap.h"
 #include "vxcomm/unqualified.h"
 #include "vxcomm/vxcomm.h"
@@ -58,6 +59,7 @@ void TReconnector::Start(const std::string& name, std::function<bool()> open) {
   name_ = name;
   open_ = std::move(open);
   waiting_ = true;
+  net_tried_.invalidate();
   subscription_ = vxSubscribePortChanges([this](const TvxDeviceChange&) {
     // Called from the monitor's notice: the opening runs after it, not inside it.
     QTimer::singleShot(0, &timer_, [this] { Look(); });
@@ -73,7 +75,14 @@ void TReconnector::Stop() {
 
 void TReconnector::Look() {
   if (!waiting_) return;
-  const std::string path = vxResolvePortName(name_);
-  if (path.empty() || ::access(path.c_str(), F_OK) != 0) return;
+  const std::string path = vxIsNetPortName(name_) ? name_ : vxResolvePortName(name_);
+  if (vxIsNetPortName(path)) {
+    // Nothing shows a port server coming back: every look connects, but not more often than
+    // every NetRetryMs (a connect that is not refused at once waits its whole time-out).
+    if (net_tried_.isValid() && net_tried_.elapsed() < NetRetryMs) return;
+    net_tried_.start();
+  } else if (path.empty() || ::access(path.c_str(), F_OK) != 0) {
+    return;
+  }
   if (open_()) Stop();
 }

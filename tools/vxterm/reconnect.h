@@ -6,6 +6,7 @@
 // Thread: the main thread (the hot-plug notices and the timer run on its event loop).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -30,7 +31,9 @@ class TReconnector {
   ~TReconnector();
   // Waits for Name (a path, or a COMn name) to be there: on each hot-plug notice, and every
   // quarter second for devices no hot-plug monitor reports (pseudo-terminals), Open is called
-  // while the device exists; it returns true once it opened it, which ends the wait.
+  // while the device exists; it returns true once it opened it, which ends the wait. A
+  // network port (or a COMn mapped to one) is tried every NetRetryMs.
+  static constexpr int NetRetryMs = 2000;
   void Start(const std::string& name, std::function<bool()> open);
   void Stop();
   bool Waiting() const { return waiting_; }
@@ -41,6 +44,7 @@ class TReconnector {
   std::string name_;
   std::function<bool()> open_;
   bool waiting_ = false;
+  QElapsedTimer net_tried_;  // since the last connect to a network port, while waiting
   QTimer timer_;
   std::unique_ptr<TvxPortChangeSubscription> subscription_;
 };

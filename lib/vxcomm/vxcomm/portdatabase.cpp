@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "vxcomm/platform/netaddress.h"
 #include "vxcomm/platform/portmap.h"
 #include "vxcomm/platform/sysfsports.h"
 #include "vxcomm/platform/udevports.h"
@@ -19,7 +20,10 @@ std::string ComNameOf(const std::string& kernelName) {
   return n < 0 ? std::string() : "COM" + std::to_string(n + 1);
 }
 
+// A mapped network port ("rfc2217://HOST:PORT") counts as present: whether its server
+// answers is known only when it is opened.
 bool DeviceExists(const std::string& path) {
+  if (vxIsNetPortName(path)) return true;
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
