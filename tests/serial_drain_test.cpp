@@ -1,5 +1,5 @@
-// What a close does with the output still queued: with DrainOnClose it leaves first,
-// without it the close purges it.
+// What a close does with the output still queued: with DrainOnClose it leaves first, as
+// long as the line takes it; without it the close purges it.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -27,6 +27,64 @@ TEST(CloseOutput, WithDrainOnCloseEveryQueuedByteLeavesBeforeTheClose) {
   const std::string data = kermitfiles::RandomBytes(512 * 1024, 11);
   std::string got;
   std::thread reader([&] { got = pty.Read(data.size(), 60000); });
+  Queue(comm, data);
+  comm.Close();
+  reader.join();
+  EXPECT_EQ(got.size(), data.size());
+  EXPECT_TRUE(got == data);
+}
+
+// Write time-outs that would let a queue of 512 KiB wait for days.
+TCOMMTIMEOUTS PatientWrites() {
+  TCOMMTIMEOUTS t;
+  t.WriteTotalTimeoutMultiplier = 1000;
+  t.WriteTotalTimeoutConstant = 1000;
+  return t;
+}
+
+TEST(CloseOutput, ALineThatTakesNothingDoesNotHoldTheClose) {
+  // Nobody reads the far end (a peer that is gone): the close gives up on what cannot leave
+  // instead of waiting out the write time-outs. What arrived is the start of the data.
+  PtyPair pty;
+  TvxComm comm;
+  comm.SetDeviceName(pty.slavePath());
+  comm.SetStreamProtocol(spNone);
+  comm.SetDrainOnClose(true);
+  comm.SetBaudRate(115200);
+  ASSERT_TRUE(comm.TryOpen());
+  comm.SetTimeouts(PatientWrites());
+  const std::string data = kermitfiles::RandomBytes(512 * 1024, 13);
+  Queue(comm, data);
+  ASSERT_GT(comm.OutQueueCount(), 0u);
+  comm.Close();
+  const std::string got = pty.Read(data.size(), 500);
+  EXPECT_LT(got.size(), data.size());
+  EXPECT_EQ(data.compare(0, got.size(), got), 0);
+}
+
+TEST(CloseOutput, AReaderThatPausesStillGetsEveryByte) {
+  // The far end reads in pieces with pauses shorter than the stall the close allows: the
+  // queue keeps moving, so all of it leaves.
+  PtyPair pty;
+  TvxComm comm;
+  comm.SetDeviceName(pty.slavePath());
+  comm.SetStreamProtocol(spNone);
+  comm.SetDrainOnClose(true);
+  comm.SetBaudRate(115200);
+  ASSERT_TRUE(comm.TryOpen());
+  comm.SetTimeouts(PatientWrites());
+  const std::string data = kermitfiles::RandomBytes(256 * 1024, 14);
+  const int pause_ms = static_cast<int>(TvxComm::DrainStallMs(115200)) / 3;
+  std::string got;
+  std::thread reader([&] {
+    while (got.size() < data.size()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+      const std::string piece =
+          pty.Read(std::min<std::size_t>(32 * 1024, data.size() - got.size()), 5000);
+      if (piece.empty()) return;
+      got += piece;
+    }
+  });
   Queue(comm, data);
   comm.Close();
   reader.join();

@@ -149,11 +149,16 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   void SetReportDeviceLoss(bool value) { report_device_loss_ = value; }
   /// Whether Close lets the output still queued leave before it closes the port, waiting at
   /// most as long as the write time-outs give those bytes (queued x TimeoutWrite plus the
-  /// write constant); what is left then is purged. Off by default: Close purges at once.
+  /// write constant), and no longer than 2 s (more below 20480 baud) once the queue stopped
+  /// shrinking (a peer gone, flow control held off); what is left then is purged. Off by
+  /// default: Close purges at once.
   /// The destructor closes the same way.
   bool DrainOnClose() const { return drain_on_close_; }
   /// Sets DrainOnClose; main thread.
   void SetDrainOnClose(bool value) { drain_on_close_ = value; }
+  /// How long a queue that does not shrink is waited for at BaudRate: 2 s, longer on lines
+  /// too slow to move a driver's buffer in that time.
+  static qint64 DrainStallMs(Cardinal baudRate);
   /// The status read by the last error-and-status query of the receive step.
   TCOMSTAT ComStat() const { return com_stat_; }
   /// The line settings as held (the control block inside the port configuration).
@@ -349,7 +354,8 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   void WriteFailed(const TvxSerialError& error);
   /// The report of a device that went away (ReportDeviceLoss); delivering thread.
   void ReportLoss(const TvxSerialError& error);
-  /// Waits, within the write time-outs, until the output queued has left (DrainOnClose).
+  /// Waits, within the write time-outs, until the output queued has left (DrainOnClose), or
+  /// until it stopped leaving for DrainStallMs.
   void DrainOutput();
   std::uint32_t EventMask(TTraceStates states) const;
   /// Reports an exception caught in the port's loop (fatal error 1, shown, never raised).

@@ -258,15 +258,42 @@ void TvxCustomComm::InternalClose(bool purgeOutput) {
 }
 
 void TvxCustomComm::DrainOutput() {
-  const Cardinal queued = OutQueueCount();
+  Cardinal queued = OutQueueCount();
   if (queued == 0) return;
   const TCOMMTIMEOUTS timeouts = GetTimeouts();
   const qint64 limit_ms = static_cast<qint64>(queued) * timeouts.WriteTotalTimeoutMultiplier +
                           timeouts.WriteTotalTimeoutConstant;
-  QElapsedTimer clock;
+  // A line that takes nothing (flow control held off by a peer that is gone, a pseudo-terminal
+  // nobody reads) would hold the close for the whole write time-out, minutes for a large
+  // queue: the wait ends once the queue has not shrunk for as long as a driver's buffer
+  // takes to leave at the line's speed.
+  const qint64 stall_ms = DrainStallMs(BaudRate());
+  QElapsedTimer clock, since_moved;
   clock.start();
+  since_moved.start();
   // The writer and the kernel send the bytes on their own; nothing here needs events.
-  while (clock.elapsed() < limit_ms && OutQueueCount() > 0) QThread::msleep(1);
+  while (clock.elapsed() < limit_ms) {
+    const Cardinal now = OutQueueCount();
+    if (now == 0) return;
+    if (now < queued) {
+      queued = now;
+      since_moved.restart();
+    } else if (since_moved.elapsed() >= stall_ms) {
+      LogMsg(dlSimple, "The line took no output for " + std::to_string(stall_ms) +
+                           " ms: " + std::to_string(now) + " bytes queued are discarded.");
+      return;
+    }
+    QThread::msleep(1);
+  }
+}
+
+qint64 TvxCustomComm::DrainStallMs(Cardinal baudRate) {
+  // 4 KiB of 10-bit characters: a USB adapter's or a UART driver's buffer leaves in steps of
+  // about that at most.
+  constexpr qint64 kBufferBits = 4096 * 10;
+  constexpr qint64 kLeastMs = 2000;
+  if (baudRate == 0) return kLeastMs;
+  return std::max(kLeastMs, kBufferBits * 1000 / static_cast<qint64>(baudRate));
 }
 
 void TvxCustomComm::StopEventDelivery() {
