@@ -1,1 +1,2 @@
 add_vx_test(netport_test LABELS peers TIMEOUT 300)
+add_vx_test(netport_codec_test LABELS unit)
