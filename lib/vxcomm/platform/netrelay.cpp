@@ -91,6 +91,11 @@ std::map<std::uint8_t, std::string> TvxNetRelay::WaitAnswers(
   return answers;
 }
 
+void TvxNetRelay::SetOnNotice(std::function<void(const TvxComPortNotice&)> onNotice) {
+  std::lock_guard lock(mutex_);
+  on_notice_ = std::move(onNotice);
+}
+
 TvxSerialError TvxNetRelay::Failure() {
   std::lock_guard lock(mutex_);
   return failure_;
@@ -114,8 +119,11 @@ void TvxNetRelay::Lose(const TvxSerialError& reason) {
 
 void TvxNetRelay::Run() {
   char buffer[4096];
+  bool suspended = false;  // the server's FLOWCONTROL-SUSPEND, as the last read left it
   while (master_ >= 0) {
-    pollfd p[3] = {{socket_, POLLIN, 0}, {master_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    pollfd p[3] = {{socket_, POLLIN, 0},
+                   {master_, static_cast<short>(suspended ? 0 : POLLIN), 0},
+                   {stop_fd_, POLLIN, 0}};
     if (::poll(p, 3, -1) < 0) {
       if (errno == EINTR) continue;
       return Lose(ConnectionLost(errno));
@@ -129,6 +137,9 @@ void TvxNetRelay::Run() {
       if (telnet_) {
         std::lock_guard lock(mutex_);
         decoder_.Feed(buffer, static_cast<std::size_t>(n), data, replies);
+        suspended = decoder_.Suspended();
+        const TvxComPortNotice notice = decoder_.TakeNotice();
+        if (notice.fresh && on_notice_) on_notice_(notice);
       } else {
         data.assign(buffer, static_cast<std::size_t>(n));
       }
