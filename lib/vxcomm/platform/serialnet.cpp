@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "vxcomm/platform/netaddress.h"
 #include "vxcomm/platform/netrelay.h"
@@ -211,13 +212,18 @@ class TvxNetSerialDevice final : public TvxSerialDevice {
 
  protected:
   TvxLineReport DoLook(void* buffer, std::uint32_t size) override {
-    TvxLineReport report = tty_->Look(buffer, size);
+    std::uint32_t events = 0, errors = 0;
     {
       std::lock_guard lock(notice_mutex_);
-      report.events |= events_ & mask_.load();
-      report.errors |= errors_;
-      events_ = errors_ = 0;
+      events = std::exchange(events_, 0);
+      errors = std::exchange(errors_, 0);
     }
+    // A look with line errors takes no bytes: they stay queued for the next look, which the
+    // wake asks for.
+    TvxLineReport report = errors ? tty_->Look(nullptr, 0) : tty_->Look(buffer, size);
+    if (errors) tty_->Wake();
+    report.events |= events & mask_.load();
+    report.errors |= errors;
     // The terminal device only sees its pseudo-terminal hang up: the relay knows why.
     if (report.failure)
       if (TvxSerialError reason = relay_->Failure()) report.failure = reason;
