@@ -8,18 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QThread>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -27,65 +23,13 @@
 
 #include "support/ptypair.h"
 #include "support/receivedbytes.h"
+#include "support/ser2net.h"
 #include "support/socatpair.h"
 
 #include "vxcomm/unqualified.h"
 #include "vxcomm/vxcomm.h"
 
 namespace {
-
-// A TCP port nobody listens on now: one the system gave a socket bound to port 0.
-int FreePort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
-
-// The same on ::1.
-int FreePort6() {
-  const int s = ::socket(AF_INET6, SOCK_STREAM, 0);
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_addr = in6addr_loopback;
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin6_port);
-}
-
-// True once something listens on ::1 Port.
-bool Listening6(int port) {
-  const int s = ::socket(AF_INET6, SOCK_STREAM, 0);
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_addr = in6addr_loopback;
-  a.sin6_port = htons(static_cast<std::uint16_t>(port));
-  const bool taken =
-      ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == EADDRINUSE;
-  ::close(s);
-  return taken;
-}
-
-// True once something listens on Port: a bind there is refused. (A probe by connecting would
-// be a session of its own, holding the server's device for a while.)
-bool Listening(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool taken =
-      ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == EADDRINUSE;
-  ::close(s);
-  return taken;
-}
 
 // The component with its device in reach, for the device calls it has no method for (break).
 class NetComm : public TvxComm {
@@ -108,32 +52,7 @@ class NetPort : public ::testing::Test {
   void SetUp() override {
     dir_ = MakeTempDir("netport");
     pair_ = std::make_unique<SocatPair>(dir_);
-    raw_port_ = FreePort();
-    telnet_port_ = FreePort();
-    telnet6_port_ = FreePort6();
-    const std::string config = dir_ + "/ser2net.yaml";
-    std::ofstream(config) << "%YAML 1.1\n---\n"
-                          << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw_port_
-                          << "\n  connector: serialdev," << pair_->B() << ",9600n81,local\n"
-                          << "connection: &telnet\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"
-                          << telnet_port_ << "\n  connector: serialdev," << pair_->B()
-                          << ",9600n81,local\n"
-                          << "connection: &telnet6\n  accepter: telnet(rfc2217),tcp,::1,"
-                          << telnet6_port_ << "\n  connector: serialdev," << pair_->B()
-                          << ",9600n81,local\n";
-    server_.setProgram("/usr/sbin/ser2net");
-    server_.setArguments({"-n", "-d", "-P", QString::fromStdString(dir_ + "/ser2net.pid"), "-c",
-                          QString::fromStdString(config)});
-    server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server_.setStandardOutputFile(QString::fromStdString(dir_ + "/ser2net.log"));
-    server_.start();
-    ASSERT_TRUE(server_.waitForStarted(5000));
-    QElapsedTimer clock;
-    clock.start();
-    while (!(Listening(raw_port_) && Listening(telnet_port_) && Listening6(telnet6_port_))) {
-      ASSERT_LT(clock.elapsed(), 10000) << "ser2net does not listen";
-      QThread::msleep(20);
-    }
+    server_ = std::make_unique<Ser2Net>(dir_, pair_->B());
     line_ = ::open(pair_->A().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(line_, 0);
   }
@@ -142,11 +61,7 @@ class NetPort : public ::testing::Test {
     if (line_ >= 0) ::close(line_);
     StopServer();
   }
-  void StopServer() {
-    if (server_.state() == QProcess::NotRunning) return;
-    server_.kill();
-    server_.waitForFinished(5000);
-  }
+  void StopServer() { server_->Stop(); }
 
   // Writes all of Data to the test's end.
   void LineWrite(const std::string& data) {
@@ -173,10 +88,6 @@ class NetPort : public ::testing::Test {
       }
     }
     return got;
-  }
-
-  std::string Url(const char* scheme, int port) {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
   }
 
   void Open(const std::string& name, TStreamProtocol protocol = spNone) {
@@ -236,20 +147,19 @@ class NetPort : public ::testing::Test {
 
   std::string dir_;
   std::unique_ptr<SocatPair> pair_;
-  int raw_port_ = 0, telnet_port_ = 0, telnet6_port_ = 0;
-  QProcess server_;
+  std::unique_ptr<Ser2Net> server_;
   int line_ = -1;
   NetComm comm_;
   Bytes received_;
 };
 
 TEST_F(NetPort, RawTcpCarriesEveryByteValueBothWays) {
-  Open(Url("tcp", raw_port_));
+  Open(server_->RawUrl());
   ExpectAllBytesBothWays();
 }
 
 TEST_F(NetPort, TelnetCarriesEveryByteValueBothWaysWithItsEscapesUndone) {
-  Open(Url("rfc2217", telnet_port_));
+  Open(server_->TelnetUrl());
   ExpectAllBytesBothWays();
 }
 
@@ -258,37 +168,37 @@ TEST_F(NetPort, TelnetLineSettingsReachTheDeviceBehindTheServer) {
   // answer, which the open checks (a differing answer refuses the settings).
   comm_.SetBaudRate(38400);
   comm_.SetByteSize(7);
-  Open(Url("rfc2217", telnet_port_));
+  Open(server_->TelnetUrl());
   ExpectDeviceLine(B38400, CS8);
 }
 
 TEST_F(NetPort, OtherTelnetLineSettingsReachTheDeviceBehindTheServer) {
   comm_.SetBaudRate(115200);
   comm_.SetByteSize(8);
-  Open(Url("rfc2217", telnet_port_));
+  Open(server_->TelnetUrl());
   ExpectDeviceLine(B115200, CS8);
 }
 
 TEST_F(NetPort, RawTcpKeepsTheLineSettingsLocal) {
   comm_.SetBaudRate(38400);
-  Open(Url("tcp", raw_port_));
+  Open(server_->RawUrl());
   comm_.SendString("x");
   EXPECT_EQ(LineRead(1, 5000), "x");
   ExpectDeviceLine(B9600, CS8);
 }
 
 TEST_F(NetPort, ARawServerThatGoesAwayClosesThePortWithAReason) {
-  Open(Url("tcp", raw_port_));
+  Open(server_->RawUrl());
   ExpectLossWithAReason();
 }
 
 TEST_F(NetPort, ATelnetServerThatGoesAwayClosesThePortWithAReason) {
-  Open(Url("rfc2217", telnet_port_));
+  Open(server_->TelnetUrl());
   ExpectLossWithAReason();
 }
 
 TEST_F(NetPort, ABadNameOrARefusedPortIsRefusedWithAClearMessage) {
-  const int refused = FreePort();
+  const int refused = FreeLoopbackPort();
   for (const std::string& name :
        {std::string("rfc2217://nohost:"), std::string("tcp://[::1"),
         std::string("tcp://127.0.0.1:99999"), std::string("tcp://no-such-host.invalid:7000"),
@@ -315,7 +225,7 @@ TEST_F(NetPort, TelnetFlowControlReachesTheDeviceBehindTheServer) {
   };
   for (const auto& row : table) {
     SCOPED_TRACE(int(row.protocol));
-    Open(Url("rfc2217", telnet_port_), row.protocol);
+    Open(server_->TelnetUrl(), row.protocol);
     auto matches = [&] {
       const termios t = DeviceLine();
       return bool(t.c_iflag & IXON) == row.ixon && bool(t.c_iflag & IXOFF) == row.ixoff &&
@@ -341,7 +251,7 @@ TEST_F(NetPort, TelnetDtrAndRtsChangesLeaveTheLineWorking) {
   // A pseudo-terminal has no modem lines: the server cannot switch them on its device, and
   // nothing here can read them there; what is checked is that each change returns without an
   // error and the line carries every byte both ways after them.
-  Open(Url("rfc2217", telnet_port_));
+  Open(server_->TelnetUrl());
   int lines = 0;
   const int device = ::open(pair_->B().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(device, 0);
@@ -362,7 +272,7 @@ TEST_F(NetPort, TelnetDtrAndRtsChangesLeaveTheLineWorking) {
 TEST_F(NetPort, TelnetBreakOnAndOffLeavesTheDataWhole) {
   // The far pseudo-terminal reads a break as one NUL (BRKINT, IGNBRK and PARMRK off), if one
   // reaches it at all: a pseudo-terminal cannot send a break, so the server's device has none.
-  Open(Url("rfc2217", telnet_port_));
+  Open(server_->TelnetUrl());
   termios far{};
   ASSERT_EQ(::tcgetattr(line_, &far), 0);
   EXPECT_FALSE(far.c_iflag & (BRKINT | IGNBRK | PARMRK));
@@ -378,7 +288,7 @@ TEST_F(NetPort, TelnetBreakOnAndOffLeavesTheDataWhole) {
 }
 
 TEST_F(NetPort, TelnetPurgeIsConfirmedByTheServerAndTheLineCarriesOn) {
-  Open(Url("rfc2217", telnet_port_));
+  Open(server_->TelnetUrl());
   for (std::uint32_t flags : {PURGE_RXCLEAR, PURGE_TXCLEAR, PURGE_RXCLEAR | PURGE_TXCLEAR}) {
     const TvxSerialError error = comm_.Device()->Purge(flags);
     EXPECT_FALSE(error) << error.text;
@@ -388,7 +298,7 @@ TEST_F(NetPort, TelnetPurgeIsConfirmedByTheServerAndTheLineCarriesOn) {
 
 TEST_F(NetPort, TelnetOverIpv6CarriesEveryByteValueAndTheLineSettings) {
   comm_.SetBaudRate(57600);
-  Open("rfc2217://[::1]:" + std::to_string(telnet6_port_));
+  Open(server_->Telnet6Url());
   ExpectDeviceLine(B57600, CS8);
   ExpectAllBytesBothWays();
 }
