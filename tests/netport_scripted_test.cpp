@@ -9,6 +9,7 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/comportserver.h"
@@ -248,6 +249,27 @@ TEST_F(ScriptedPort, Ipv6CarriesDataBothWays) {
   server_->Send(vxTelnetEscape(all));
   EXPECT_TRUE(WaitUntil([&] { return received_.Text().size() >= 256; }, 5000));
   EXPECT_EQ(received_.Text(), all);
+}
+
+// Input nobody reads fills the pseudo-terminal and the device's queue: what we send must
+// still go out.
+TEST_F(ScriptedPort, UnreadInputDoesNotHoldBackOurOutput) {
+  TvxSerialOpen open = vxOpenNetDevice("rfc2217://127.0.0.1:" + std::to_string(server_->Port()));
+  ASSERT_TRUE(open.device) << open.error.text;
+  ASSERT_TRUE(WaitUntil([&] { return server_->Connected(); }, 5000));
+  // More than the socket buffers, the pseudo-terminal and the queue take: the sending ends
+  // when the port closes.
+  std::thread flood([&] { server_->Send(std::string(16 * 1024 * 1024, 'i')); });
+  TCOMMTIMEOUTS timeouts{};
+  timeouts.WriteTotalTimeoutConstant = 5000;
+  open.device->SetTimeouts(timeouts);
+  const std::string out = "out";
+  const TvxSerialError error = open.device->Write(out.data(), 3, true);
+  EXPECT_FALSE(error) << error.text;
+  EXPECT_TRUE(server_->WaitFor([&] { return server_->DataLocked() == out; }, 5000))
+      << server_->Data();
+  open.device->Close();
+  flood.join();
 }
 
 }  // namespace

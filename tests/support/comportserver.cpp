@@ -79,8 +79,14 @@ void ComPortServer::SetSilent(std::uint8_t command) {
 }
 
 bool ComPortServer::Send(const std::string& raw) {
-  std::lock_guard lock(mutex_);
-  return client_ >= 0 && SendAll(client_, raw);
+  int client = -1;
+  {
+    std::lock_guard lock(mutex_);
+    client = client_;
+  }
+  // Not under mutex_: a send the client does not take yet must not stop the reading.
+  std::lock_guard lock(send_mutex_);
+  return client >= 0 && SendAll(client, raw);
 }
 
 bool ComPortServer::SendComPort(std::uint8_t command, const std::string& value) {
@@ -126,6 +132,7 @@ void ComPortServer::Run() {
   {
     std::lock_guard lock(mutex_);
     client_ = client;
+    const std::lock_guard send_lock(send_mutex_);
     // Com port control, binary both ways, no go-ahead.
     SendAll(client_, std::string{char(kIac), char(kDo), char(kComPort), char(kIac), char(kWill), 0,
                                  char(kIac), char(kDo), 0, char(kIac), char(kWill), 3});
@@ -194,6 +201,7 @@ void ComPortServer::Take(const char* bytes, std::size_t count) {
         commands_.emplace_back(command, value);
         if (silent_.count(command)) break;
         if (const auto it = answers_.find(command); it != answers_.end()) value = it->second;
+        const std::lock_guard send_lock(send_mutex_);
         SendAll(client_, std::string{char(kIac), char(kSb), char(kComPort), char(command + 100)} +
                              Escaped(value) + std::string{char(kIac), char(kSe)});
         break;

@@ -4,7 +4,8 @@
 // its doubled 0xFF undone, and the commands in order. The test sends whatever it likes back
 // (notifications, suspend, resume, data) with Send.
 //
-// Thread: the server's own thread reads and answers; the rest from any thread (mutex_).
+// Thread: the server's own thread reads and answers; the rest from any thread (mutex_; the
+// writes on the connection under send_mutex_).
 #pragma once
 
 #include <chrono>
@@ -62,6 +63,7 @@ class ComPortServer {
   int stop_fd_ = -1;
   int port_ = 0;
   std::mutex mutex_;
+  std::mutex send_mutex_;  // one writer at a time on client_ (taken inside mutex_, never around it)
   std::condition_variable changed_;
   std::string data_;
   std::vector<std::pair<std::uint8_t, std::string>> commands_;

@@ -60,12 +60,12 @@ int FreeLoopbackPort() {
   return FreePort(AF_INET);
 }
 
-Ser2Net::Ser2Net(const std::string& dir, const std::string& device) {
+Ser2Net::Ser2Net(const std::string& dir, const std::string& device, const std::string& line) {
   raw_port_ = FreePort(AF_INET);
   telnet_port_ = FreePort(AF_INET);
   telnet6_port_ = FreePort(AF_INET6);
   const std::string config = dir + "/ser2net.yaml";
-  const std::string connector = "\n  connector: serialdev," + device + ",9600n81,local\n";
+  const std::string connector = "\n  connector: serialdev," + device + "," + line + ",local\n";
   std::ofstream(config) << "%YAML 1.1\n---\n"
                         << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw_port_ << connector
                         << "connection: &telnet\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"

@@ -1,6 +1,7 @@
 // ser2net run as a black box on the loopback address, serving one device (one end of a socat
 // pair) on three accepters: raw TCP and Telnet with com port control on 127.0.0.1, and Telnet
-// with com port control on ::1. The device starts at 9600 8N1, no modem lines (local).
+// with com port control on ::1. The device starts with Line (ser2net's speed-parity-bits-stop
+// form, 9600n81 by default), no modem lines (local).
 #pragma once
 
 #include <QProcess>
@@ -13,7 +14,7 @@ class Ser2Net {
  public:
   // Starts ser2net with its configuration and log in Dir and waits until every accepter
   // listens; throws std::runtime_error otherwise.
-  Ser2Net(const std::string& dir, const std::string& device);
+  Ser2Net(const std::string& dir, const std::string& device, const std::string& line = "9600n81");
   ~Ser2Net();
   Ser2Net(const Ser2Net&) = delete;
   Ser2Net& operator=(const Ser2Net&) = delete;

@@ -1,5 +1,7 @@
 #include "vxcomm/platform/netrelay.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -133,6 +135,11 @@ void TvxNetRelay::Run() {
       const ssize_t n = ::recv(socket_, buffer, sizeof buffer, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return Lose(ConnectionLost(n < 0 ? errno : 0));
+      // Acknowledged at once, not delayed: a server that sends a packet in two writes holds
+      // the second until the first is acknowledged (Nagle), and a Kermit packet would wait
+      // for the delayed acknowledgement every time. Linux clears the flag again, so each time.
+      const int one = 1;
+      ::setsockopt(socket_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
       std::string data, replies;
       if (telnet_) {
         std::lock_guard lock(mutex_);
