@@ -124,12 +124,13 @@ class TvxNetSerialDevice final : public TvxSerialDevice {
         return {EINVAL, "The server's line does not take these settings"};
     }
     flags_.store(dcb.Flags);
+    flags_confirmed_.store(true);
     return {};
   }
   TvxSerialError GetState(TDCB& dcb) override {
     if (TvxSerialError error = tty_->GetState(dcb)) return error;
     // The flow control runs on the server's line, as its answer to SetState confirmed.
-    if (telnet_) dcb.Flags = flags_.load();
+    if (telnet_ && flags_confirmed_.load()) dcb.Flags = flags_.load();
     return {};
   }
   void SetQueueSizes(std::uint32_t in, std::uint32_t out) override { tty_->SetQueueSizes(in, out); }
@@ -255,13 +256,14 @@ class TvxNetSerialDevice final : public TvxSerialDevice {
   std::unique_ptr<TvxNetRelay> relay_;
   int slave_keeper_;  // keeps the slave end open so that the master never sees a hang-up
   const bool telnet_;
-  std::atomic<std::uint32_t> flags_{0};  // the control block flags the server confirmed
-  std::atomic<std::uint32_t> mask_{0};   // the event mask of SetMask
-  std::atomic<unsigned> unanswered_{0};  // SET-CONTROL kinds the server left unanswered
-  std::mutex notice_mutex_;              // guards events_, errors_, modem_ (relay thread sets)
-  std::uint32_t events_ = 0;             // EV_ bits notified and not yet looked at
-  std::uint32_t errors_ = 0;             // CE_ bits notified and not yet looked at
-  std::uint8_t modem_ = 0;               // the server's last modem state
+  std::atomic<std::uint32_t> flags_{0};       // the control block flags the server confirmed
+  std::atomic<bool> flags_confirmed_{false};  // true once the server confirmed a SetState
+  std::atomic<std::uint32_t> mask_{0};        // the event mask of SetMask
+  std::atomic<unsigned> unanswered_{0};       // SET-CONTROL kinds the server left unanswered
+  std::mutex notice_mutex_;                   // guards events_, errors_, modem_ (relay thread sets)
+  std::uint32_t events_ = 0;                  // EV_ bits notified and not yet looked at
+  std::uint32_t errors_ = 0;                  // CE_ bits notified and not yet looked at
+  std::uint8_t modem_ = 0;                    // the server's last modem state
 };
 
 // A raw pseudo-terminal: the master in Master, the slave's path in Path; 0 or the errno.
