@@ -173,6 +173,40 @@ TEST(TelnetCodec, FlowControlSuspendHoldsUntilResume) {
   EXPECT_FALSE(decoder.Suspended());
 }
 
+TEST(TelnetCodec, NotificationsAreGatheredUntilTaken) {
+  TvxTelnetDecoder decoder;
+  EXPECT_FALSE(decoder.TakeNotice().fresh);
+  // Two line states in one read: both errors kept.
+  Feed(decoder,
+       Answer(kNotifyLineState, Bytes({0x08})) + Answer(kNotifyLineState, Bytes({0x02 | 0x01})));
+  TvxComPortNotice notice = decoder.TakeNotice();
+  EXPECT_TRUE(notice.fresh);
+  EXPECT_EQ(notice.line, 0x08 | 0x02 | 0x01);
+  EXPECT_FALSE(decoder.TakeNotice().fresh);
+  const struct {
+    int state, change;
+  } table[] = {
+      {0x10 | 0x01, 0x01},         // CTS on with its delta bit
+      {0x10 | 0x20, 0x02},         // DSR on without one: the level tells
+      {0x20, 0x01},                // CTS off
+      {0x20 | 0x80, 0x08},         // carrier on
+      {0x20 | 0x80 | 0x04, 0x04},  // ring's trailing edge
+      {0x20 | 0x80, 0x00},         // nothing changed
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.state);
+    Feed(decoder, Answer(kNotifyModemState, Bytes({row.state})));
+    notice = decoder.TakeNotice();
+    EXPECT_TRUE(notice.fresh);
+    EXPECT_EQ(notice.modem, row.state);
+    EXPECT_EQ(notice.modem_change, row.change);
+    EXPECT_EQ(notice.line, 0);
+  }
+  // An empty notification is no notification.
+  Feed(decoder, Answer(kNotifyModemState, ""));
+  EXPECT_FALSE(decoder.TakeNotice().fresh);
+}
+
 TEST(TelnetCodec, ClientCommandsAndOtherSubnegotiationsCarryNoAnswer) {
   TvxTelnetDecoder decoder;
   // the client's own numbers, the server's signature (100), another option's subnegotiation,
