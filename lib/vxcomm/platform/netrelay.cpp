@@ -1,5 +1,7 @@
 #include "vxcomm/platform/netrelay.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -91,6 +93,11 @@ std::map<std::uint8_t, std::string> TvxNetRelay::WaitAnswers(
   return answers;
 }
 
+void TvxNetRelay::SetOnNotice(std::function<void(const TvxComPortNotice&)> onNotice) {
+  std::lock_guard lock(mutex_);
+  on_notice_ = std::move(onNotice);
+}
+
 TvxSerialError TvxNetRelay::Failure() {
   std::lock_guard lock(mutex_);
   return failure_;
@@ -114,8 +121,11 @@ void TvxNetRelay::Lose(const TvxSerialError& reason) {
 
 void TvxNetRelay::Run() {
   char buffer[4096];
+  bool suspended = false;  // the server's FLOWCONTROL-SUSPEND, as the last read left it
   while (master_ >= 0) {
-    pollfd p[3] = {{socket_, POLLIN, 0}, {master_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    pollfd p[3] = {{socket_, POLLIN, 0},
+                   {master_, static_cast<short>(suspended ? 0 : POLLIN), 0},
+                   {stop_fd_, POLLIN, 0}};
     if (::poll(p, 3, -1) < 0) {
       if (errno == EINTR) continue;
       return Lose(ConnectionLost(errno));
@@ -125,10 +135,18 @@ void TvxNetRelay::Run() {
       const ssize_t n = ::recv(socket_, buffer, sizeof buffer, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return Lose(ConnectionLost(n < 0 ? errno : 0));
+      // Acknowledged at once, not delayed: a server that sends a packet in two writes holds
+      // the second until the first is acknowledged (Nagle), and a Kermit packet would wait
+      // for the delayed acknowledgement every time. Linux clears the flag again, so each time.
+      const int one = 1;
+      ::setsockopt(socket_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
       std::string data, replies;
       if (telnet_) {
         std::lock_guard lock(mutex_);
         decoder_.Feed(buffer, static_cast<std::size_t>(n), data, replies);
+        suspended = decoder_.Suspended();
+        const TvxComPortNotice notice = decoder_.TakeNotice();
+        if (notice.fresh && on_notice_) on_notice_(notice);
       } else {
         data.assign(buffer, static_cast<std::size_t>(n));
       }

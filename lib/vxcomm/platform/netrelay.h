@@ -1,6 +1,8 @@
 // The relay of a network port (serialnet.h): a thread that carries bytes between a connected
 // socket and the master end of a pseudo-terminal, through the Telnet codec for rfc2217://.
-// When the connection ends it closes the master end and keeps the reason.
+// When the connection ends it closes the master end and keeps the reason. While the server
+// has suspended our output (FLOWCONTROL-SUSPEND) the master end is not read: what is written
+// waits in the pseudo-terminal, and in the writer once that is full, until FLOWCONTROL-RESUME.
 //
 // Thread: the relay thread reads and writes the descriptors; the other members say their guard.
 #pragma once
@@ -8,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,6 +40,9 @@ class TvxNetRelay {
   std::map<std::uint8_t, std::string> WaitAnswers(const std::string& commands,
                                                   const std::map<std::uint8_t, unsigned>& before,
                                                   std::chrono::milliseconds timeout);
+  // Called on the relay thread with the server's line and modem notifications; set before
+  // the server is asked for any (the masks).
+  void SetOnNotice(std::function<void(const TvxComPortNotice&)> onNotice);
   // Why the connection ended; none while it lasts.
   TvxSerialError Failure();
   // Stops the thread and closes both descriptors.
@@ -55,6 +61,7 @@ class TvxNetRelay {
   std::condition_variable changed_;
   TvxTelnetDecoder decoder_;
   TvxSerialError failure_;
+  std::function<void(const TvxComPortNotice&)> on_notice_;  // guarded by mutex_
   std::thread thread_;
 };
 

@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 #include "vxcomm/platform/netaddress.h"
 #include "vxcomm/platform/netrelay.h"
@@ -28,6 +31,37 @@ std::string ParityValue(std::uint8_t parity) {
 }
 std::string StopSizeValue(std::uint8_t stopBits) {
   return std::string(1, char(stopBits == 0 ? 1 : stopBits == 2 ? 2 : 3));
+}
+
+// The SET-CONTROL value for the flow control of Flags: 3 hardware, 2 XON/XOFF, 1 none.
+std::uint8_t FlowControlValue(std::uint32_t flags) {
+  if ((flags & dcbflag::OutxCtsFlow) || (flags & dcbflag::RtsControlMask) == dcbflag::RtsHandshake)
+    return 3;
+  return (flags & (dcbflag::OutX | dcbflag::InX)) ? 2 : 1;
+}
+
+// The PURGE-DATA value for Purge flags: 1 the server's receive buffer, 2 its transmit
+// buffer, 3 both; 0 for none.
+std::uint8_t PurgeValue(std::uint32_t flags) {
+  const bool in = flags & (PURGE_RXCLEAR | PURGE_RXABORT);
+  const bool out = flags & (PURGE_TXCLEAR | PURGE_TXABORT);
+  return in && out ? 3 : in ? 1 : out ? 2 : 0;
+}
+
+// The line state bits the server is asked to notify: break, framing, parity, overrun.
+constexpr std::uint8_t kLineErrorBits = 0x1e;
+
+// The events and line errors a notification raises (EV_*, CE_*: the line state's error bits
+// are the CE_ ones).
+std::uint32_t NoticeEvents(const TvxComPortNotice& notice) {
+  std::uint32_t events = 0;
+  if (notice.modem_change & 0x01) events |= EV_CTS;
+  if (notice.modem_change & 0x02) events |= EV_DSR;
+  if (notice.modem_change & 0x04) events |= EV_RING;
+  if (notice.modem_change & 0x08) events |= EV_RLSD;
+  if (notice.line & 0x10) events |= EV_BREAK;
+  if (notice.line & 0x0e) events |= EV_ERR;
+  return events;
 }
 
 // SET-CONTROL values for an Escape function; 0 for one it has none for.
@@ -58,18 +92,24 @@ class TvxNetSerialDevice final : public TvxSerialDevice {
       : tty_(std::move(tty)),
         relay_(std::move(relay)),
         slave_keeper_(slaveKeeper),
-        telnet_(telnet) {}
+        telnet_(telnet) {
+    relay_->SetOnNotice([this](const TvxComPortNotice& notice) { Notice(notice); });
+  }
   ~TvxNetSerialDevice() override { Close(); }
 
   TvxSerialError SetState(const TDCB& dcb) override {
-    if (TvxSerialError error = tty_->SetState(dcb)) return error;
-    if (!telnet_) return {};
+    if (!telnet_) return tty_->SetState(dcb);
+    // The server's line does the XON/XOFF: the pseudo-terminal here passes them as data.
+    TDCB local = dcb;
+    local.Flags &= ~(dcbflag::OutX | dcbflag::InX);
+    if (TvxSerialError error = tty_->SetState(local)) return error;
     if (!relay_->WaitComPort(kNegotiationTimeout))
       return {EIO, "The server does not take line settings (no com port control)"};
     const std::string commands{char(kSetBaudRate), char(kSetDataSize), char(kSetParity),
-                               char(kSetStopSize)};
+                               char(kSetStopSize), char(kSetControl)};
     const std::string values[] = {vxBaudRateValue(dcb.BaudRate), std::string(1, char(dcb.ByteSize)),
-                                  ParityValue(dcb.Parity), StopSizeValue(dcb.StopBits)};
+                                  ParityValue(dcb.Parity), StopSizeValue(dcb.StopBits),
+                                  std::string(1, char(FlowControlValue(dcb.Flags)))};
     const auto before = relay_->AnswerCounts();
     std::string out;
     for (std::size_t i = 0; i < commands.size(); ++i)
@@ -83,20 +123,50 @@ class TvxNetSerialDevice final : public TvxSerialDevice {
       if (it->second != values[i])
         return {EINVAL, "The server's line does not take these settings"};
     }
+    flags_.store(dcb.Flags);
+    flags_confirmed_.store(true);
     return {};
   }
-  TvxSerialError GetState(TDCB& dcb) override { return tty_->GetState(dcb); }
+  TvxSerialError GetState(TDCB& dcb) override {
+    if (TvxSerialError error = tty_->GetState(dcb)) return error;
+    // The flow control runs on the server's line, as its answer to SetState confirmed.
+    if (telnet_ && flags_confirmed_.load()) dcb.Flags = flags_.load();
+    return {};
+  }
   void SetQueueSizes(std::uint32_t in, std::uint32_t out) override { tty_->SetQueueSizes(in, out); }
-  TvxSerialError SetMask(std::uint32_t mask) override { return tty_->SetMask(mask); }
+  TvxSerialError SetMask(std::uint32_t mask) override {
+    if (TvxSerialError error = tty_->SetMask(mask)) return error;
+    mask_.store(mask);
+    if (!telnet_ || !relay_->WaitComPort(kNegotiationTimeout)) return {};
+    // Every modem line is asked for, so that ModemStatus follows the levels.
+    const std::uint8_t line = (mask & (EV_ERR | EV_BREAK)) ? kLineErrorBits : 0;
+    if (!relay_->SendRaw(vxComPortCommand(kSetLineStateMask, std::string(1, char(line))) +
+                         vxComPortCommand(kSetModemStateMask, std::string(1, char(0xff)))))
+      return Lost();
+    return {};
+  }
   TvxEventFds EventFds() const override { return tty_->EventFds(); }
   bool WatchInput() override { return tty_->WatchInput(); }
   void Wake() override { tty_->Wake(); }
-  TvxLineStatus Status() override { return tty_->Status(); }
+  TvxLineStatus Status() override {
+    TvxLineStatus status = tty_->Status();
+    std::lock_guard lock(notice_mutex_);
+    status.errors |= errors_;
+    errors_ = 0;
+    return status;
+  }
   TvxSerialError Read(void* buffer, std::uint32_t count, std::uint32_t& done) override {
     tty_->SetTimeouts(Timeouts());
     return tty_->Read(buffer, count, done);
   }
   TvxSerialError ModemStatus(std::uint32_t& status) override {
+    if (telnet_) {
+      // The MS_ bits are the high half of the server's modem state.
+      std::lock_guard lock(notice_mutex_);
+      status = modem_ & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
+      SetLastLineCallError(0);
+      return {};
+    }
     const TvxSerialError error = tty_->ModemStatus(status);
     SetLastLineCallError(tty_->LastLineCallError());
     return error;
@@ -110,12 +180,28 @@ class TvxNetSerialDevice final : public TvxSerialDevice {
     }
     SetLastLineCallError(0);
     const std::string command{char(kSetControl)};
+    // A server whose line lacks DTR, RTS or break may leave their commands unanswered (one
+    // serving a pseudo-terminal does): once it did, the next ones of the kind go unawaited,
+    // so that each change does not cost the answer's time-out.
+    const unsigned kind = 1u << ((value - 4) / 3);  // 4..6 break, 7..9 DTR, 10..12 RTS
     const auto before = relay_->AnswerCounts();
     if (!relay_->SendRaw(vxComPortCommand(kSetControl, std::string(1, char(value))))) return Lost();
-    relay_->WaitAnswers(command, before, kAnswerTimeout);
+    if (unanswered_.load() & kind) return relay_->Failure();
+    if (relay_->WaitAnswers(command, before, kAnswerTimeout).empty()) unanswered_.fetch_or(kind);
     return relay_->Failure();
   }
-  TvxSerialError Purge(std::uint32_t flags) override { return tty_->Purge(flags); }
+  TvxSerialError Purge(std::uint32_t flags) override {
+    const TvxSerialError error = tty_->Purge(flags);
+    const std::uint8_t value = PurgeValue(flags);
+    if (error || !telnet_ || value == 0) return error;
+    const std::string command{char(kPurgeData)};
+    const auto before = relay_->AnswerCounts();
+    if (!relay_->SendRaw(vxComPortCommand(kPurgeData, std::string(1, char(value))))) return Lost();
+    const auto answers = relay_->WaitAnswers(command, before, kAnswerTimeout);
+    if (TvxSerialError failure = relay_->Failure()) return failure;
+    if (answers.empty()) return {ETIMEDOUT, "The server did not confirm the purge"};
+    return {};
+  }
   void Close() override {
     tty_->SetRestoreOnClose(false);
     tty_->Close();
@@ -127,7 +213,18 @@ class TvxNetSerialDevice final : public TvxSerialDevice {
 
  protected:
   TvxLineReport DoLook(void* buffer, std::uint32_t size) override {
-    TvxLineReport report = tty_->Look(buffer, size);
+    std::uint32_t events = 0, errors = 0;
+    {
+      std::lock_guard lock(notice_mutex_);
+      events = std::exchange(events_, 0);
+      errors = std::exchange(errors_, 0);
+    }
+    // A look with line errors takes no bytes: they stay queued for the next look, which the
+    // wake asks for.
+    TvxLineReport report = errors ? tty_->Look(nullptr, 0) : tty_->Look(buffer, size);
+    if (errors) tty_->Wake();
+    report.events |= events & mask_.load();
+    report.errors |= errors;
     // The terminal device only sees its pseudo-terminal hang up: the relay knows why.
     if (report.failure)
       if (TvxSerialError reason = relay_->Failure()) report.failure = reason;
@@ -139,6 +236,17 @@ class TvxNetSerialDevice final : public TvxSerialDevice {
   }
 
  private:
+  // On the relay thread: keeps what the server told for the next look and wakes its caller.
+  void Notice(const TvxComPortNotice& notice) {
+    {
+      std::lock_guard lock(notice_mutex_);
+      events_ |= NoticeEvents(notice);
+      errors_ |= notice.line & kLineErrorBits;
+      modem_ = notice.modem;
+    }
+    tty_->Wake();
+  }
+
   TvxSerialError Lost() {
     TvxSerialError failure = relay_->Failure();
     return failure ? failure : TvxSerialError{EIO, "The connection to the server failed"};
@@ -148,6 +256,14 @@ class TvxNetSerialDevice final : public TvxSerialDevice {
   std::unique_ptr<TvxNetRelay> relay_;
   int slave_keeper_;  // keeps the slave end open so that the master never sees a hang-up
   const bool telnet_;
+  std::atomic<std::uint32_t> flags_{0};       // the control block flags the server confirmed
+  std::atomic<bool> flags_confirmed_{false};  // true once the server confirmed a SetState
+  std::atomic<std::uint32_t> mask_{0};        // the event mask of SetMask
+  std::atomic<unsigned> unanswered_{0};       // SET-CONTROL kinds the server left unanswered
+  std::mutex notice_mutex_;                   // guards events_, errors_, modem_ (relay thread sets)
+  std::uint32_t events_ = 0;                  // EV_ bits notified and not yet looked at
+  std::uint32_t errors_ = 0;                  // CE_ bits notified and not yet looked at
+  std::uint8_t modem_ = 0;                    // the server's last modem state
 };
 
 // A raw pseudo-terminal: the master in Master, the slave's path in Path; 0 or the errno.

@@ -6,8 +6,11 @@
 // reports as a vanished device, with the connection's reason.
 //
 // For rfc2217:// the line settings of SetState go to the server (baud rate, data size,
-// parity, stop size) and its answers are read back; DTR, RTS and break go as SET-CONTROL.
-// For tcp:// the line settings stay local.
+// parity, stop size, flow control) and its answers are checked; DTR, RTS and break go as
+// SET-CONTROL, a purge also purges the server's buffers (PURGE-DATA). The server is asked to
+// notify every modem line change and, when the event mask wants errors or breaks, the line
+// errors: they come as the device's events, line errors and modem status. For tcp:// the
+// line settings stay local.
 #pragma once
 
 #include <string>

@@ -74,6 +74,7 @@ void TvxTelnetDecoder::Feed(const char* bytes, std::size_t count, std::string& d
           state_ = State::Option;
         } else if (b == kSb) {
           sub_.clear();
+          sub_overlong_ = false;
           state_ = State::Sub;
         } else {
           state_ = State::Data;  // NOP, GA and the other two-byte commands carry nothing here
@@ -87,14 +88,17 @@ void TvxTelnetDecoder::Feed(const char* bytes, std::size_t count, std::string& d
         if (b == kIac)
           state_ = State::SubIac;
         else
-          sub_ += static_cast<char>(b);
+          Hold(b);
         break;
       case State::SubIac:
         if (b == kIac) {
-          sub_ += static_cast<char>(b);
+          Hold(b);
           state_ = State::Sub;
         } else {
-          if (b == kSe) EndSub();
+          if (b == kSe)
+            EndSub();
+          else
+            sub_.clear();  // a subnegotiation cut short by another command is dropped
           state_ = State::Data;
         }
         break;
@@ -134,12 +138,43 @@ void TvxTelnetDecoder::Negotiate(std::uint8_t verb, std::uint8_t option, std::st
   }
 }
 
+void TvxTelnetDecoder::Hold(std::uint8_t b) {
+  if (sub_.size() < kMaxSubnegotiation)
+    sub_ += static_cast<char>(b);
+  else
+    sub_overlong_ = true;
+}
+
 void TvxTelnetDecoder::EndSub() {
-  if (sub_.size() < 2 || static_cast<std::uint8_t>(sub_[0]) != kComPort) return;
-  const auto command = static_cast<std::uint8_t>(sub_[1]);
+  std::string sub;
+  sub.swap(sub_);
+  const bool overlong = sub_overlong_;
+  sub_overlong_ = false;
+  if (overlong || sub.size() < 2 || static_cast<std::uint8_t>(sub[0]) != kComPort) return;
+  const auto command = static_cast<std::uint8_t>(sub[1]);
   if (command <= kServerOffset) return;
-  answers_[command - kServerOffset] = sub_.substr(2);
+  if (command == kServerOffset + kFlowControlSuspend) suspended_ = true;
+  if (command == kServerOffset + kFlowControlResume) suspended_ = false;
+  if (sub.size() > 2 && command == kServerOffset + kNotifyLineState) {
+    notice_.fresh = true;
+    notice_.line |= static_cast<std::uint8_t>(sub[2]);
+  }
+  if (sub.size() > 2 && command == kServerOffset + kNotifyModemState) {
+    // A server may leave out the delta bits: a level that differs from the last one counts.
+    const auto modem = static_cast<std::uint8_t>(sub[2]);
+    notice_.fresh = true;
+    notice_.modem_change |= static_cast<std::uint8_t>((modem & 0x0f) | ((modem_ ^ modem) >> 4));
+    notice_.modem = modem_ = modem;
+  }
+  answers_[command - kServerOffset] = sub.substr(2);
   ++answer_counts_[command - kServerOffset];
+}
+
+TvxComPortNotice TvxTelnetDecoder::TakeNotice() {
+  TvxComPortNotice notice = notice_;
+  notice_ = {};
+  notice_.modem = modem_;
+  return notice;
 }
 
 }  // namespace vxcomm
