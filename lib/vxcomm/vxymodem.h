@@ -9,7 +9,9 @@
 /// through the file-transfer base.
 ///
 /// What a file result foComplete means: sending, every block and the EOT were acknowledged
-/// (with Streaming: the EOT); receiving, every block arrived in sequence with a sound CRC-16,
+/// (with Streaming: the EOT); the session ends at the ACK of the empty block 0, or, since a
+/// receiver may leave without that ACK reaching the line, when its reply time-out runs out
+/// with every file acknowledged; receiving, every block arrived in sequence with a sound CRC-16,
 /// the sender ended with EOT, and the file holds the length its block 0 gave. CRC-16 finds
 /// most damage, not all.
 ///

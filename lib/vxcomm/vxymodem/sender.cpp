@@ -59,7 +59,7 @@ bool TvxYModem::SenderByte(std::uint8_t ch) {
       SendCurrent();
       return true;
     case TStep::kSendData:
-      // A NAK here is the receiver's ask after a damaged first block.
+      // A receiver that saw nothing of block 1 may ask with NAK.
       if (!IsStart(ch) && ch != kNak) return false;
       SendNextBlock();
       return true;
@@ -178,6 +178,12 @@ void TvxYModem::FileSent() {
 
 void TvxYModem::SenderTimedOut() {
   if (step_ == TStep::kSendStream) return SendStream();
+  if (step_ == TStep::kSendFinish) {
+    // Every file was acknowledged; a receiver may leave without its ACK of the batch's end
+    // reaching the line (rb does), and one that missed the end asks again before this.
+    LogMsg(dlSimple, "The batch's end was not acknowledged; every file was.");
+    return EndSession();
+  }
   const bool waiting = step_ == TStep::kSendStart || step_ == TStep::kSendData;
   if (!CountError(!waiting)) return;
   if (waiting) {
