@@ -150,14 +150,15 @@ class VXCOMM_EXPORT TvxYModem : public TvxCustomFileTransfer {
   std::uint8_t send_number_ = 1;
   bool eot_naked_ = false;  ///< the receiver NAKed EOT once (expected of it)
   // Receiving.
-  std::uint8_t expected_ = 1;   ///< the number of the next new block
-  bool got_block_ = false;      ///< a data block of this file was taken
-  std::int64_t length_ = -1;    ///< the length block 0 gave; -1 for none
-  std::int64_t modified_ = -1;  ///< the time block 0 gave; -1 for none
-  std::int64_t written_ = 0;    ///< bytes of the file written
-  bool eot_seen_ = false;       ///< one EOT arrived and was NAKed to confirm it
-  bool file_done_ = false;      ///< a file of this session was stored (a lost ACK of its EOT)
-  QElapsedTimer purge_clock_;   ///< since the damaged block that started the purge
+  std::vector<std::uint8_t> header_;  ///< the data of block 0 of the file being received
+  std::uint8_t expected_ = 1;         ///< the number of the next new block
+  bool got_block_ = false;            ///< a data block of this file was taken
+  std::int64_t length_ = -1;          ///< the length block 0 gave; -1 for none
+  std::int64_t modified_ = -1;        ///< the time block 0 gave; -1 for none
+  std::int64_t written_ = 0;          ///< bytes of the file written
+  bool eot_seen_ = false;             ///< one EOT arrived and was NAKed to confirm it
+  bool file_done_ = false;            ///< a file of this session was stored (a lost ACK of its EOT)
+  QElapsedTimer purge_clock_;         ///< since the damaged block that started the purge
 };
 
 }  // namespace vxcomm

@@ -13,13 +13,17 @@ using namespace vxxmodem;
 using namespace vxymodem;
 
 void TvxYModem::TakeHeader() {
+  const std::uint8_t* data = reader_.Data();
   if (step_ == TStep::kRecvBlock) {
-    // Our ACK of block 0 was lost: the sender sent it again.
+    // Our ACK of block 0 was lost: the sender sent it again, the same.
+    if (!std::equal(header_.begin(), header_.end(), data, data + reader_.Size()))
+      return RaiseFatalError(17, kProtocolViolation,
+                             "A different block 0 arrived before the data of " + FileName() + ".");
     ++repeats_;
     Answer(kAck);
     return AskToStart();
   }
-  const std::optional<THeader> header = ParseHeader(reader_.Data(), reader_.Size());
+  const std::optional<THeader> header = ParseHeader(data, reader_.Size());
   if (!header)
     return RaiseFatalError(17, kProtocolViolation, "Block 0 has fields that cannot be read.");
   // Asks that went unanswered before the sender started are no errors of the transfer.
@@ -30,6 +34,7 @@ void TvxYModem::TakeHeader() {
     LogMsg(dlSimple, "The sender ended the batch.");
     return EndSession();
   }
+  header_.assign(data, data + reader_.Size());
   OpenFile(header->name, header->length, header->modified);
 }
 
