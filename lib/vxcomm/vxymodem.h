@@ -22,13 +22,11 @@
 
 #include "vxcomm/vxcomm_export.h"
 
-#include <QElapsedTimer>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "vxcomm/vxftbase.h"
-#include "vxcomm/vxxmodem/block.h"
+#include "vxcomm/vxxmodem/blocktransfer.h"
 
 namespace vxcomm {
 
@@ -39,19 +37,15 @@ namespace vxcomm {
 /// too many errors or retries, no file to send, any damage under YMODEM-g) ends a running
 /// session with CAN CAN to the peer first, then throws Exception out of the call that met it
 /// unless OnFatalError cancels it. A peer's CAN CAN ends the session as aborted; it is not
-/// raised. A received file that does not complete is removed.
-class VXCOMM_EXPORT TvxYModem : public TvxCustomFileTransfer {
+/// raised. A received file that does not complete is removed. A file that cannot be opened,
+/// created, read or written, or that ends short of the length its block 0 gave, is fatal
+/// error 17/kFileFailure; a block out of sequence, a block 0 whose fields cannot be read or
+/// damage under YMODEM-g is 17/kProtocolViolation.
+class VXCOMM_EXPORT TvxYModem : public TvxBlockTransfer {
   Q_OBJECT
   Q_PROPERTY(bool Streaming READ Streaming WRITE SetStreaming)
 
  public:
-  /// Fatal error 17 detail: a file that cannot be opened, created, read or written, or that
-  /// ended short of the length its block 0 gave.
-  static constexpr Cardinal kFileFailure = 9;
-  /// Fatal error 17 detail: the peer broke the protocol (a block out of sequence, a block 0
-  /// whose fields cannot be read, damage under YMODEM-g).
-  static constexpr Cardinal kProtocolViolation = 10;
-
   /// Creates an idle component owned by Owner, with a Timeout of 10000 ms and an
   /// ErrorLimit of 10.
   explicit TvxYModem(QObject* owner = nullptr);
@@ -64,8 +58,6 @@ class VXCOMM_EXPORT TvxYModem : public TvxCustomFileTransfer {
   void SetStreaming(bool value) { streaming_ = value; }
   /// Whether the running (or last) session streams (YMODEM-g).
   bool StreamingInUse() const { return streaming_in_use_; }
-  /// Blocks sent again (sending) or received again (receiving) in the running or last session.
-  int Repeats() const { return repeats_; }
 
   /// Sends every file Mask names, each when the receiver asks for it, then ends the batch.
   /// A listed file that cannot be opened is passed over. No file is fatal error 17/6.
@@ -73,19 +65,6 @@ class VXCOMM_EXPORT TvxYModem : public TvxCustomFileTransfer {
   /// Receives files into DefaultPath until the sender ends the batch. A file the collision
   /// policy refuses, or that cannot be created, is fatal error 17/kFileFailure.
   void ReceiveFiles();
-  /// Tells a running session's peer with CAN CAN, then ends the session; a partly received
-  /// file is removed.
-  void AbortTransfer(const std::string& reason) override;
-  /// YMODEM cannot skip one file and go on: a running session ends, the file skipped.
-  void SkipFile(bool skipAll, bool deleteFile) override;
-  /// Takes the peer's bytes while a session runs (they do not reach the next processor as
-  /// handled), then passes the block on.
-  void DoDataReceived(const void* buffer, Cardinal len, bool& handled) override;
-  /// The reply time-out (or, after a damaged block, the line's silence) ran out; streaming,
-  /// the next blocks are due.
-  void DoTimer(TObject* sender) override;
-  /// The medium opened or closed: a running session is aborted.
-  void ResetPackets() override;
 
  private:
   /// Where the session is.
@@ -99,13 +78,11 @@ class VXCOMM_EXPORT TvxYModem : public TvxCustomFileTransfer {
     kSendEot,     ///< sending: waiting for the answer to EOT
     kSendFinish,  ///< sending: waiting for the answer to the empty block 0
     kRecvHeader,  ///< receiving: asked for block 0
-    kRecvBlock,   ///< receiving: between or inside data blocks
-    kRecvPurge    ///< receiving: a damaged block; waiting for the line to fall silent
+    kRecvBlock    ///< receiving: between or inside data blocks
   };
 
   // Sending (sender.cpp, sendstream.cpp).
-  /// True when Ch was the answer acted on and the rest of its chunk is noise.
-  bool SenderByte(std::uint8_t ch);
+  bool SenderByte(std::uint8_t ch) override;
   void SendHeader();
   bool OpenNextFile();
   void SendNextBlock();
@@ -113,36 +90,25 @@ class VXCOMM_EXPORT TvxYModem : public TvxCustomFileTransfer {
   void SendCurrent();
   void SendStream();
   void FileSent();
-  void SenderTimedOut();
+  void SenderTimedOut() override;
 
   // Receiving (receiver.cpp, recvheader.cpp).
-  void ReceiverBlock(std::uint8_t ch);
+  void ReceiverByte(std::uint8_t ch) override;
   void TakeHeader();
   void OpenFile(const std::string& sentName, std::int64_t length, std::int64_t modified);
   void TakeBlock();
   void TakeEot();
   void AskToStart();
-  void ReceiverTimedOut();
-  void Purge();
-  void ExtendPurge();
-  void Answer(std::uint8_t ch);
+  void ReceiverTimedOut() override;
   void StreamDamage(const std::string& what);
 
   // The session (ymodem.cpp).
   void StartSession(TStep step, bool sending);
-  void EndSession();
-  void PeerCancelled();
-  void SendCancel();
-  void FileFailure(const std::string& what);
-  void Arm(int ms);
 
   bool streaming_ = false;
 
   TStep step_ = TStep::kIdle;
-  vxxmodem::TBlockReader reader_;
   bool streaming_in_use_ = false;
-  int repeats_ = 0;
-  bool can_ = false;  ///< sending: the last byte from the receiver was a CAN
   // Sending.
   int next_file_ = 0;                ///< the index in FileList of the next file to announce
   std::vector<std::uint8_t> frame_;  ///< the block (or EOT) waiting for its answer
@@ -158,7 +124,6 @@ class VXCOMM_EXPORT TvxYModem : public TvxCustomFileTransfer {
   std::int64_t written_ = 0;          ///< bytes of the file written
   bool eot_seen_ = false;             ///< one EOT arrived and was NAKed to confirm it
   bool file_done_ = false;            ///< a file of this session was stored (a lost ACK of its EOT)
-  QElapsedTimer purge_clock_;         ///< since the damaged block that started the purge
 };
 
 }  // namespace vxcomm

@@ -27,15 +27,6 @@ void TvxXModem::SendFiles(const std::string& mask) {
 }
 
 bool TvxXModem::SenderByte(std::uint8_t ch) {
-  if (ch == kCan) {
-    if (can_) {
-      PeerCancelled();
-      return true;
-    }
-    can_ = true;
-    return false;
-  }
-  can_ = false;
   switch (step_) {
     case TStep::kSendStart:
       if (ch != kCrcStart && ch != kNak) return false;

@@ -12,13 +12,6 @@ namespace vxcomm {
 using namespace vxxmodem;
 using namespace vxymodem;
 
-namespace {
-
-// The silence that ends the rest of a damaged block, at most.
-constexpr int kPurgeMs = 100;
-
-}  // namespace
-
 void TvxYModem::ReceiveFiles() {
   if (State() != fsListen) return LogMsg(dlSimple, "A transfer is running.");
   StartSession(TStep::kRecvHeader, false);
@@ -30,16 +23,11 @@ void TvxYModem::AskToStart() {
   Answer(streaming_in_use_ ? kStreamStart : kCrcStart);
 }
 
-void TvxYModem::Answer(std::uint8_t ch) {
-  DoDataSend(&ch, 1);
-  Arm(Timeout());
-}
-
 void TvxYModem::StreamDamage(const std::string& what) {
   RaiseFatalError(17, kProtocolViolation, what + " under YMODEM-g, which cannot repeat one.");
 }
 
-void TvxYModem::ReceiverBlock(std::uint8_t ch) {
+void TvxYModem::ReceiverByte(std::uint8_t ch) {
   switch (reader_.Take(ch)) {
     case TReadEvent::kNone:
       return;
@@ -130,31 +118,17 @@ void TvxYModem::TakeEot() {
   AskToStart();
 }
 
-void TvxYModem::Purge() {
-  step_ = TStep::kRecvPurge;
-  reader_.Reset();
-  purge_clock_.start();
-  Arm(std::min(kPurgeMs, Timeout()));
-}
-
-void TvxYModem::ExtendPurge() {
-  // A line that never falls silent ends the purge after Timeout all the same.
-  if (purge_clock_.elapsed() < Timeout()) Arm(std::min(kPurgeMs, Timeout()));
-}
-
 void TvxYModem::ReceiverTimedOut() {
   reader_.Reset();
-  if (step_ == TStep::kRecvPurge) {
-    // The damaged block is behind us (its error is counted): ask for it again.
-    step_ = FileStream() ? TStep::kRecvBlock : TStep::kRecvHeader;
-  } else {
-    if (streaming_in_use_ && step_ == TStep::kRecvBlock && got_block_)
-      return StreamDamage("Silence inside the file");
+  const bool inFile = step_ == TStep::kRecvBlock && got_block_;
+  // After a purge the damaged block is behind us (its error is counted): ask for it again.
+  if (!EndPurge()) {
+    if (streaming_in_use_ && inFile) return StreamDamage("Silence inside the file");
     // Waiting for block 0 (or for block 1 after it) is no failure of a block.
-    if (!CountError(step_ == TStep::kRecvBlock && got_block_)) return;
+    if (!CountError(inFile)) return;
     LogMsg(dlDetail, "Timeout!");
   }
-  if (step_ == TStep::kRecvBlock && got_block_) return Answer(kNak);
+  if (inFile) return Answer(kNak);
   AskToStart();
 }
 

@@ -28,15 +28,6 @@ void TvxYModem::SendFiles(const std::string& mask) {
 }
 
 bool TvxYModem::SenderByte(std::uint8_t ch) {
-  if (ch == kCan) {
-    if (can_) {
-      PeerCancelled();
-      return true;
-    }
-    can_ = true;
-    return false;
-  }
-  can_ = false;
   switch (step_) {
     case TStep::kSendStart:
       if (!IsStart(ch)) return false;
