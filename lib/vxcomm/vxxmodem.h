@@ -98,14 +98,13 @@ class VXCOMM_EXPORT TvxXModem : public TvxBlockTransfer {
   // Sending (sender.cpp).
   bool SenderByte(std::uint8_t ch) override;
   void SendNextBlock();
-  void SendCurrent();
   void SenderTimedOut() override;
   void SenderDone();
 
   // Receiving (receiver.cpp).
-  void ReceiverByte(std::uint8_t ch) override;
-  void TakeBlock();
-  void TakeEot();
+  void TakeBlock() override;
+  void TakeEot() override;
+  void TakeBadBlock() override;
   void AskToStart();
   void ReceiverTimedOut() override;
   void WriteHeld();
@@ -120,10 +119,8 @@ class VXCOMM_EXPORT TvxXModem : public TvxBlockTransfer {
 
   TStep step_ = TStep::kIdle;
   // Sending.
-  std::vector<std::uint8_t> frame_;  ///< the block (or EOT) waiting for its answer
-  std::vector<std::uint8_t> data_;   ///< file bytes read for the next block
+  std::vector<std::uint8_t> data_;  ///< file bytes read for the next block
   std::uint8_t send_number_ = 1;
-  bool eot_naked_ = false;  ///< the receiver NAKed EOT once (expected of some)
   // Receiving.
   std::uint8_t expected_ = 1;       ///< the number of the next new block
   std::vector<std::uint8_t> held_;  ///< the last block taken, written when the next comes

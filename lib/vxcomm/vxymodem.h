@@ -87,17 +87,16 @@ class VXCOMM_EXPORT TvxYModem : public TvxBlockTransfer {
   bool OpenNextFile();
   void SendNextBlock();
   bool FrameNextBlock();
-  void SendCurrent();
   void SendStream();
   void FileSent();
   void SenderTimedOut() override;
 
   // Receiving (receiver.cpp, recvheader.cpp).
-  void ReceiverByte(std::uint8_t ch) override;
   void TakeHeader();
   void OpenFile(const std::string& sentName, std::int64_t length, std::int64_t modified);
-  void TakeBlock();
-  void TakeEot();
+  void TakeBlock() override;
+  void TakeEot() override;
+  void TakeBadBlock() override;
   void AskToStart();
   void ReceiverTimedOut() override;
   void StreamDamage(const std::string& what);
@@ -110,11 +109,9 @@ class VXCOMM_EXPORT TvxYModem : public TvxBlockTransfer {
   TStep step_ = TStep::kIdle;
   bool streaming_in_use_ = false;
   // Sending.
-  int next_file_ = 0;                ///< the index in FileList of the next file to announce
-  std::vector<std::uint8_t> frame_;  ///< the block (or EOT) waiting for its answer
-  std::vector<std::uint8_t> data_;   ///< file bytes read for the next block
+  int next_file_ = 0;               ///< the index in FileList of the next file to announce
+  std::vector<std::uint8_t> data_;  ///< file bytes read for the next block
   std::uint8_t send_number_ = 1;
-  bool eot_naked_ = false;  ///< the receiver NAKed EOT once (expected of it)
   // Receiving.
   std::vector<std::uint8_t> header_;  ///< the data of block 0 of the file being received
   std::uint8_t expected_ = 1;         ///< the number of the next new block

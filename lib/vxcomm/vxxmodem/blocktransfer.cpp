@@ -1,7 +1,6 @@
 #include "vxcomm/vxxmodem/blocktransfer.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace vxcomm {
 
@@ -88,6 +87,43 @@ void TvxBlockTransfer::Arm(int ms) {
 void TvxBlockTransfer::Answer(std::uint8_t ch) {
   DoDataSend(&ch, 1);
   Arm(Timeout());
+}
+
+void TvxBlockTransfer::SendCurrent() {
+  DoDataSend(frame_.data(), static_cast<Cardinal>(frame_.size()));
+  Arm(Timeout());
+}
+
+void TvxBlockTransfer::RepeatCurrent() {
+  if (!CountError()) return;
+  ++repeats_;
+  SendCurrent();
+}
+
+void TvxBlockTransfer::FrameEot() {
+  frame_.assign(1, kEot);
+  eot_refused_ = false;
+}
+
+void TvxBlockTransfer::EotRefused() {
+  if (eot_refused_ && !CountError()) return;
+  eot_refused_ = true;
+  SendCurrent();
+}
+
+void TvxBlockTransfer::ReceiverByte(std::uint8_t ch) {
+  switch (reader_.Take(ch)) {
+    case TReadEvent::kNone:
+      return;
+    case TReadEvent::kCancel:
+      return PeerCancelled();
+    case TReadEvent::kEot:
+      return TakeEot();
+    case TReadEvent::kBadBlock:
+      return TakeBadBlock();
+    case TReadEvent::kBlock:
+      return TakeBlock();
+  }
 }
 
 void TvxBlockTransfer::Purge() {

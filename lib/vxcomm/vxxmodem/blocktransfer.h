@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vxcomm/vxftbase.h"
 #include "vxcomm/vxxmodem/block.h"
@@ -56,8 +57,12 @@ class VXCOMM_EXPORT TvxBlockTransfer : public TvxCustomFileTransfer {
   /// and the rest of its chunk, sent before the receiver saw what this side sent now, is
   /// noise (a duplicated ACK must not pass for the next one).
   virtual bool SenderByte(std::uint8_t ch) = 0;
-  /// Receiving: one byte from the sender, outside a purge.
-  virtual void ReceiverByte(std::uint8_t ch) = 0;
+  /// Receiving: a whole block with a sound number and check is in reader_.
+  virtual void TakeBlock() = 0;
+  /// Receiving: an EOT outside a block.
+  virtual void TakeEot() = 0;
+  /// Receiving: a whole block whose number or check is damaged.
+  virtual void TakeBadBlock() = 0;
   /// Sending: the reply time-out ran out.
   virtual void SenderTimedOut() = 0;
   /// Receiving: the reply time-out ran out, or the purge ended (EndPurge says which).
@@ -72,6 +77,15 @@ class VXCOMM_EXPORT TvxBlockTransfer : public TvxCustomFileTransfer {
   void PeerCancelled();
   /// Fatal error 17/kFileFailure with What.
   void FileFailure(const std::string& what);
+  /// Sending: sends frame_ and waits Timeout for the answer.
+  void SendCurrent();
+  /// Sending: the receiver asked for frame_ again (NAK); sent again while within ErrorLimit.
+  void RepeatCurrent();
+  /// Sending: frame_ becomes EOT, not yet refused.
+  void FrameEot();
+  /// Sending: the receiver NAKed the EOT: the first NAK is expected of it (it makes sure of
+  /// the EOT), later ones are errors. EOT goes again while within ErrorLimit.
+  void EotRefused();
   /// Starts the timer for Ms milliseconds (at least 1).
   void Arm(int ms);
   /// Sends Ch to the peer and waits Timeout for its reply.
@@ -83,14 +97,17 @@ class VXCOMM_EXPORT TvxBlockTransfer : public TvxCustomFileTransfer {
 
   vxxmodem::TBlockReader reader_;
   int repeats_ = 0;
+  std::vector<std::uint8_t> frame_;  ///< sending: the block (or EOT) waiting for its answer
 
  private:
   void SendCancel();
+  void ReceiverByte(std::uint8_t ch);
   void ExtendPurge();
 
   std::string protocol_;
   bool running_ = false;
   bool can_ = false;           ///< sending: the last byte from the receiver was a CAN
+  bool eot_refused_ = false;   ///< sending: the receiver NAKed the EOT once
   bool purging_ = false;       ///< receiving: waiting for the line to fall silent
   QElapsedTimer purge_clock_;  ///< since the damaged block that started the purge
 };

@@ -32,21 +32,9 @@ void TvxXModem::AskToStart() {
   Answer(reader_.Crc() ? kCrcStart : kNak);
 }
 
-void TvxXModem::ReceiverByte(std::uint8_t ch) {
-  switch (reader_.Take(ch)) {
-    case TReadEvent::kNone:
-      return;
-    case TReadEvent::kCancel:
-      return PeerCancelled();
-    case TReadEvent::kEot:
-      return TakeEot();
-    case TReadEvent::kBadBlock:
-      eot_seen_ = false;
-      if (!CountError()) return;
-      return Purge();
-    case TReadEvent::kBlock:
-      return TakeBlock();
-  }
+void TvxXModem::TakeBadBlock() {
+  eot_seen_ = false;
+  if (CountError()) Purge();
 }
 
 void TvxXModem::TakeBlock() {

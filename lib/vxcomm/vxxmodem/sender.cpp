@@ -43,9 +43,7 @@ bool TvxXModem::SenderByte(std::uint8_t ch) {
         return true;
       }
       if (ch != kNak) return false;
-      if (!CountError()) return true;
-      ++repeats_;
-      SendCurrent();
+      RepeatCurrent();
       return true;
     case TStep::kSendEot:
       if (ch == kAck) {
@@ -54,9 +52,7 @@ bool TvxXModem::SenderByte(std::uint8_t ch) {
       }
       // A receiver may NAK the first EOT to be sure of it; later ones are errors.
       if (ch != kNak) return false;
-      if (eot_naked_ && !CountError()) return true;
-      eot_naked_ = true;
-      SendCurrent();
+      EotRefused();
       return true;
     default:
       return false;
@@ -72,9 +68,8 @@ void TvxXModem::SendNextBlock() {
     return FileFailure(e.Message());
   }
   if (got == 0) {
-    frame_.assign(1, kEot);
+    FrameEot();
     step_ = TStep::kSendEot;
-    eot_naked_ = false;
     return SendCurrent();
   }
   const auto count = static_cast<std::size_t>(got);
@@ -82,11 +77,6 @@ void TvxXModem::SendNextBlock() {
   frame_ = FrameBlock(send_number_++, data_.data(), count, size, reader_.Crc());
   step_ = TStep::kSendBlock;
   SendCurrent();
-}
-
-void TvxXModem::SendCurrent() {
-  DoDataSend(frame_.data(), static_cast<Cardinal>(frame_.size()));
-  Arm(Timeout());
 }
 
 void TvxXModem::SenderTimedOut() {

@@ -14,7 +14,6 @@ TvxXModem::~TvxXModem() {
 void TvxXModem::StartSession(TStep step, bool sending) {
   step_ = step;
   send_number_ = 1;
-  eot_naked_ = false;
   expected_ = 1;
   held_.clear();
   eot_seen_ = false;

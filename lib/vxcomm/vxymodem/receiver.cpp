@@ -27,34 +27,21 @@ void TvxYModem::StreamDamage(const std::string& what) {
   RaiseFatalError(17, kProtocolViolation, what + " under YMODEM-g, which cannot repeat one.");
 }
 
-void TvxYModem::ReceiverByte(std::uint8_t ch) {
-  switch (reader_.Take(ch)) {
-    case TReadEvent::kNone:
-      return;
-    case TReadEvent::kCancel:
-      return PeerCancelled();
-    case TReadEvent::kEot:
-      return TakeEot();
-    case TReadEvent::kBadBlock:
-      eot_seen_ = false;
-      if (streaming_in_use_ && step_ == TStep::kRecvBlock) return StreamDamage("A damaged block");
-      if (!CountError()) return;
-      return Purge();
-    case TReadEvent::kBlock:
-      eot_seen_ = false;
-      // Block 0 is the header before a file's data; later (after block 255) it is data.
-      if (reader_.Number() == 0 && (step_ == TStep::kRecvHeader || !got_block_))
-        return TakeHeader();
-      if (step_ == TStep::kRecvHeader)
-        return RaiseFatalError(
-            17, kProtocolViolation,
-            "Block " + std::to_string(reader_.Number()) + " arrived where block 0 was expected.");
-      return TakeBlock();
-  }
+void TvxYModem::TakeBadBlock() {
+  eot_seen_ = false;
+  if (streaming_in_use_ && step_ == TStep::kRecvBlock) return StreamDamage("A damaged block");
+  if (CountError()) Purge();
 }
 
 void TvxYModem::TakeBlock() {
+  eot_seen_ = false;
   const std::uint8_t number = reader_.Number();
+  // Block 0 is the header before a file's data; later (after block 255) it is data.
+  if (number == 0 && (step_ == TStep::kRecvHeader || !got_block_)) return TakeHeader();
+  if (step_ == TStep::kRecvHeader)
+    return RaiseFatalError(
+        17, kProtocolViolation,
+        "Block " + std::to_string(number) + " arrived where block 0 was expected.");
   if (got_block_ && number == static_cast<std::uint8_t>(expected_ - 1)) {
     // Our ACK was lost: the sender sent the block again.
     ++repeats_;

@@ -45,9 +45,7 @@ bool TvxYModem::SenderByte(std::uint8_t ch) {
         return true;
       }
       if (ch != kNak) return false;
-      if (!CountError()) return true;
-      ++repeats_;
-      SendCurrent();
+      RepeatCurrent();
       return true;
     case TStep::kSendData:
       // A receiver that saw nothing of block 1 may ask with NAK.
@@ -62,9 +60,7 @@ bool TvxYModem::SenderByte(std::uint8_t ch) {
         return true;
       }
       if (ch != kNak) return false;
-      if (!CountError()) return true;
-      ++repeats_;
-      SendCurrent();
+      RepeatCurrent();
       return true;
     case TStep::kSendEot:
       if (ch == kAck) {
@@ -74,9 +70,7 @@ bool TvxYModem::SenderByte(std::uint8_t ch) {
       }
       // A receiver NAKs the first EOT to be sure of it; later ones are errors.
       if (ch != kNak) return false;
-      if (eot_naked_ && !CountError()) return true;
-      eot_naked_ = true;
-      SendCurrent();
+      EotRefused();
       return true;
     case TStep::kSendFinish:
       if (ch == kAck) {
@@ -85,8 +79,7 @@ bool TvxYModem::SenderByte(std::uint8_t ch) {
         return true;
       }
       if (ch != kNak && !IsStart(ch)) return false;
-      if (!CountError()) return true;
-      SendCurrent();
+      RepeatCurrent();
       return true;
     default:
       // Streaming: only a CAN matters until EOT.
@@ -120,7 +113,6 @@ void TvxYModem::SendHeader() {
   const std::size_t size = header.size() > kShortBlock ? kLongBlock : kShortBlock;
   frame_ = FrameBlock(0, header.data(), header.size(), size, true, 0);
   send_number_ = 1;
-  eot_naked_ = false;
   step_ = TStep::kSendHeader;
   LogMsg(dlSimple, "Sending " + FileName());
   SendCurrent();
@@ -136,7 +128,7 @@ bool TvxYModem::FrameNextBlock() {
     return false;
   }
   if (got == 0) {
-    frame_.assign(1, kEot);
+    FrameEot();
     step_ = TStep::kSendEot;
     return true;
   }
@@ -151,11 +143,6 @@ void TvxYModem::SendNextBlock() {
   if (!FrameNextBlock()) return;
   if (step_ == TStep::kSendStream) return SendStream();
   SendCurrent();
-}
-
-void TvxYModem::SendCurrent() {
-  DoDataSend(frame_.data(), static_cast<Cardinal>(frame_.size()));
-  Arm(Timeout());
 }
 
 void TvxYModem::FileSent() {
