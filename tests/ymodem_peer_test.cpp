@@ -1,13 +1,15 @@
 // TvxYModem against the standard YMODEM programs rb and sb, run as black boxes with their
 // standard input and output on one end of a socat pseudo-terminal pair and ours on the
 // other: one batch each way of files around the block sizes, which arrive byte for byte
-// (rb and ours both cut a file to the length in its block 0) with their dates.
+// (rb and ours both cut a file to the length in its block 0) with their dates; sb also
+// under YMODEM-g.
 #include <gtest/gtest.h>
 
 #include <utime.h>
 
 #include <QFileInfo>
 #include <QProcess>
+#include <iostream>
 
 #include "support/kermitfiles.h"
 #include "support/linepeer.h"
@@ -78,6 +80,7 @@ TEST(YModemPeer, OursToRb) {
 }
 
 TEST(YModemPeer, SbToOurs) {
+  int lost_ends = 0;
   for (const bool streaming : {false, true}) {
     SCOPED_TRACE(streaming ? "YMODEM-g" : "acknowledged");
     SocatPair pair;
@@ -87,14 +90,24 @@ TEST(YModemPeer, SbToOurs) {
     ours.ymodem.SetTimeout(3000);
     ours.ymodem.SetDefaultPath(dst);
     ours.ymodem.SetStreaming(streaming);
+    ours.ymodem.SetErrorLimit(3);
     QProcess sb;
     StartLinePeer(sb, "sb -q" + AllNames(), pair.B(), src);
     ours.ymodem.ReceiveFiles();
     ASSERT_TRUE(LinePeerExited(sb));
     ASSERT_TRUE(WaitUntil([&] { return ours.Ended(); }, 30000));
     EXPECT_EQ(sb.exitCode(), 0);
-    EXPECT_TRUE(ours.Succeeded(static_cast<int>(sent.size()))) << ours.last.failure;
+    // Under YMODEM-g sb sends the batch's end and exits without waiting for our answer; the
+    // end may be lost with its side of the pair then. Every file is stored all the same, and
+    // the session never reports success without that end.
+    if (!ours.Succeeded(static_cast<int>(sent.size()))) {
+      EXPECT_TRUE(streaming) << ours.last.failure;
+      EXPECT_EQ(ours.last.failure, "Too many errors.");
+      EXPECT_EQ(ours.last.Files(foComplete), static_cast<int>(sent.size()));
+      ++lost_ends;
+    }
     EXPECT_EQ(ours.ymodem.StreamingInUse(), streaming);
     ExpectBatch(dst, sent);
   }
+  std::cout << "Batch ends lost by sb under YMODEM-g: " << lost_ends << " of 1\n";
 }
