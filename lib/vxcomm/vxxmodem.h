@@ -97,7 +97,7 @@ class VXCOMM_EXPORT TvxXModem : public TvxBlockTransfer {
 
   // Sending (sender.cpp).
   bool SenderByte(std::uint8_t ch) override;
-  void SendNextBlock();
+  void SendNextBlock() override;
   void SenderTimedOut() override;
   void SenderDone();
 

@@ -85,7 +85,7 @@ class VXCOMM_EXPORT TvxYModem : public TvxBlockTransfer {
   bool SenderByte(std::uint8_t ch) override;
   void SendHeader();
   bool OpenNextFile();
-  void SendNextBlock();
+  void SendNextBlock() override;
   bool FrameNextBlock();
   void SendStream();
   void FileSent();

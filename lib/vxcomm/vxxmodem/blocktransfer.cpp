@@ -100,6 +100,25 @@ void TvxBlockTransfer::RepeatCurrent() {
   SendCurrent();
 }
 
+bool TvxBlockTransfer::TakeBlockAnswer(std::uint8_t ch) {
+  if (ch == kAck) {
+    ResetRetries();
+    DoProgress();
+    SendNextBlock();
+    return true;
+  }
+  if (ch != kNak) return false;
+  RepeatCurrent();
+  return true;
+}
+
+bool TvxBlockTransfer::TakeEotNak(std::uint8_t ch) {
+  // A receiver may NAK the first EOT to be sure of it; later ones are errors.
+  if (ch != kNak) return false;
+  EotRefused();
+  return true;
+}
+
 void TvxBlockTransfer::FrameEot() {
   frame_.assign(1, kEot);
   eot_refused_ = false;

@@ -63,6 +63,8 @@ class VXCOMM_EXPORT TvxBlockTransfer : public TvxCustomFileTransfer {
   virtual void TakeEot() = 0;
   /// Receiving: a whole block whose number or check is damaged.
   virtual void TakeBadBlock() = 0;
+  /// Sending: frames the next block of the file (or EOT) as frame_ and sends it.
+  virtual void SendNextBlock() = 0;
   /// Sending: the reply time-out ran out.
   virtual void SenderTimedOut() = 0;
   /// Receiving: the reply time-out ran out, or the purge ended (EndPurge says which).
@@ -81,6 +83,12 @@ class VXCOMM_EXPORT TvxBlockTransfer : public TvxCustomFileTransfer {
   void SendCurrent();
   /// Sending: the receiver asked for frame_ again (NAK); sent again while within ErrorLimit.
   void RepeatCurrent();
+  /// Sending: Ch answers the data block in frame_: ACK goes on to the next block, NAK sends
+  /// this one again. False for any other byte (noise).
+  bool TakeBlockAnswer(std::uint8_t ch);
+  /// Sending: Ch answers the EOT in frame_, and is not its ACK: a NAK sends EOT again (see
+  /// EotRefused). False for any other byte (noise).
+  bool TakeEotNak(std::uint8_t ch);
   /// Sending: frame_ becomes EOT, not yet refused.
   void FrameEot();
   /// Sending: the receiver NAKed the EOT: the first NAK is expected of it (it makes sure of

@@ -36,24 +36,13 @@ bool TvxXModem::SenderByte(std::uint8_t ch) {
       SendNextBlock();
       return true;
     case TStep::kSendBlock:
-      if (ch == kAck) {
-        ResetRetries();
-        DoProgress();
-        SendNextBlock();
-        return true;
-      }
-      if (ch != kNak) return false;
-      RepeatCurrent();
-      return true;
+      return TakeBlockAnswer(ch);
     case TStep::kSendEot:
       if (ch == kAck) {
         SenderDone();
         return true;
       }
-      // A receiver may NAK the first EOT to be sure of it; later ones are errors.
-      if (ch != kNak) return false;
-      EotRefused();
-      return true;
+      return TakeEotNak(ch);
     default:
       return false;
   }

@@ -53,25 +53,14 @@ bool TvxYModem::SenderByte(std::uint8_t ch) {
       SendNextBlock();
       return true;
     case TStep::kSendBlock:
-      if (ch == kAck) {
-        ResetRetries();
-        DoProgress();
-        SendNextBlock();
-        return true;
-      }
-      if (ch != kNak) return false;
-      RepeatCurrent();
-      return true;
+      return TakeBlockAnswer(ch);
     case TStep::kSendEot:
       if (ch == kAck) {
         FileSent();
         // The ask for the next block 0 may follow in the same chunk.
         return false;
       }
-      // A receiver NAKs the first EOT to be sure of it; later ones are errors.
-      if (ch != kNak) return false;
-      EotRefused();
-      return true;
+      return TakeEotNak(ch);
     case TStep::kSendFinish:
       if (ch == kAck) {
         LogMsg(dlSimple, "The batch is acknowledged as ended.");
