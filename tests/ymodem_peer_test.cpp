@@ -77,6 +77,8 @@ TEST(YModemPeer, OursToRb) {
   EXPECT_TRUE(ours.Succeeded(static_cast<int>(sent.size()))) << ours.last.failure;
   EXPECT_FALSE(ours.ymodem.StreamingInUse());
   ExpectBatch(dst, sent);
+  std::cout << "Sent to rb: " << ours.ymodem.Repeats() << " blocks again, "
+            << ours.ymodem.ErrorCount() << " errors\n";
 }
 
 TEST(YModemPeer, SbToOurs) {

@@ -120,7 +120,7 @@ class VXCOMM_EXPORT TvxYModem : public TvxBlockTransfer {
   std::int64_t modified_ = -1;        ///< the time block 0 gave; -1 for none
   std::int64_t written_ = 0;          ///< bytes of the file written
   bool eot_seen_ = false;             ///< one EOT arrived and was NAKed to confirm it
-  bool file_done_ = false;            ///< a file of this session was stored (a lost ACK of its EOT)
+  bool file_done_ = false;            ///< a file was stored: a new EOT means our ACK was lost
 };
 
 }  // namespace vxcomm
