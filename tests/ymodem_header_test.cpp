@@ -76,3 +76,11 @@ TEST(YModemHeader, MalformedFieldsAreRefused) {
   EXPECT_FALSE(Parse(Block0("x", "-5 17")));
   EXPECT_FALSE(Parse(Block0("x", "99999999999999999999999 1")));
 }
+
+TEST(YModemHeader, FieldsUpTo2To62) {
+  const auto h = Parse(Block0("x", "4611686018427387904 1"));
+  ASSERT_TRUE(h);
+  EXPECT_EQ(h->length, std::int64_t{1} << 62);
+  EXPECT_FALSE(Parse(Block0("x", "4611686018427387905 1")));
+  EXPECT_FALSE(Parse(Block0("x", "1 400000000000000000001")));
+}

@@ -32,8 +32,9 @@ std::optional<std::int64_t> Field(const std::string& text, std::size_t& at, int 
   for (; at < text.size() && text[at] != ' '; ++at) {
     const int digit = text[at] - '0';
     if (digit < 0 || digit >= base) return std::nullopt;
+    // Checked before it is computed: the value stays within kMaxField.
+    if (value > (kMaxField - digit) / base) return std::nullopt;
     value = value * base + digit;
-    if (value > kMaxField) return std::nullopt;
   }
   return value;
 }
