@@ -1,14 +1,18 @@
-// The YMODEM receiver fed a damaged session: a sound batch (block 0s with their names,
-// lengths and dates, data blocks, EOTs, the end) with bytes flipped, dropped, inserted and
-// repeated, and block 0s of random bytes with sound CRCs. It never crashes; a file it
-// reports received is byte for byte the one sent; nothing but such files is left in its
-// directory and nothing is written beside it. The seed is printed.
+// The YMODEM receiver fed a damaged session: a sound batch of one file (block 0 with its
+// name, length and date, data blocks, EOTs, the end), sometimes after a block 0 of random
+// bytes with a sound CRC, with bytes flipped, dropped, inserted and repeated, its reply
+// time-out running out now and then between chunks. It never crashes; the file, reported
+// received, is byte for byte the one sent; nothing but files reported received is left in
+// its directory and nothing is written beside it. The seed is printed.
+//
+// One file a session: the line is fed without waiting for answers, as no sender sends it, so
+// a lost block 0 between two files would hand the next file's blocks to the one before.
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
-#include <map>
 #include <random>
 
 #include "support/kermitfiles.h"
@@ -19,17 +23,13 @@ using namespace kermitfiles;
 
 namespace {
 
-// The batch as a sender puts it on the line, without waiting for answers.
-std::string Batch(const std::map<std::string, std::string>& files) {
-  std::string line;
-  for (const auto& [name, data] : files) {
-    line += HeaderBlock(name, std::to_string(data.size()) + " 0");
-    std::uint8_t number = 1;
-    for (std::size_t at = 0; at < data.size(); at += 1024)
-      line += Block(number++, data.substr(at, 1024));
-    line += "\x04\x04";
-  }
-  return line + Block(0, "", 0);
+// The batch of one file as a sender puts it on the line, without waiting for answers.
+std::string Batch(const std::string& name, const std::string& data) {
+  std::string line = HeaderBlock(name, std::to_string(data.size()) + " 0");
+  std::uint8_t number = 1;
+  for (std::size_t at = 0; at < data.size(); at += 1024)
+    line += Block(number++, data.substr(at, 1024));
+  return line + "\x04\x04" + Block(0, "", 0);
 }
 
 // Line with Count random damages: a byte flipped, dropped, inserted, or a stretch repeated.
@@ -74,10 +74,8 @@ TEST(YModemReceiverFuzz, DamagedLineDeliversOnlyWholeFiles) {
     const std::string outer = MakeTempDir("ym-fuzz");
     const std::string dst = outer + "/in";
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dst)));
-    std::map<std::string, std::string> files;
-    for (int i = 0, n = 1 + static_cast<int>(rng() % 3); i < n; ++i)
-      files["f" + std::to_string(i)] = RandomBytes(rng() % 3000, rng());
-    std::string line = Batch(files);
+    const std::string sent = RandomBytes(rng() % 3000, rng());
+    std::string line = Batch("f.bin", sent);
     if (rng() % 3 == 0) line.insert(0, RandomHeader(rng));
     line = Damaged(line, static_cast<int>(rng() % 6), rng);
     YModemFeed feed(dst);
@@ -87,21 +85,25 @@ TEST(YModemReceiverFuzz, DamagedLineDeliversOnlyWholeFiles) {
       const std::size_t n = std::min<std::size_t>(line.size() - at, 1 + rng() % 300);
       feed.Feed(line.substr(at, n));
       at += n;
+      // Now and then the reply time-out runs out between chunks (a purge ends, an ask repeats).
+      if (rng() % 40 == 0) feed.ymodem.DoTimer(nullptr);
     }
     feed.ymodem.Abort();
     std::vector<std::string> held;
     for (const TvxFileResult& r : feed.files) {
       if (r.outcome != foComplete) continue;
       const std::string name = r.name.substr(r.name.rfind('/') + 1);
-      ASSERT_EQ(files.count(name), 1u) << r.name;
-      EXPECT_TRUE(ReadAll(r.name) == files[name]) << name << " reported received differs";
+      // A random block 0 announces a file of its own: its name and length are the line's.
+      if (name == "f.bin") {
+        EXPECT_TRUE(ReadAll(r.name) == sent) << "the file reported received differs";
+        ++delivered;
+      }
       held.push_back(name);
     }
     std::sort(held.begin(), held.end());
     EXPECT_EQ(EntriesOf(dst), held);
     EXPECT_EQ(EntriesOf(outer), std::vector<std::string>{"in"});
-    delivered += static_cast<int>(held.size());
   }
-  std::cout << delivered << " files delivered whole\n";
+  std::cout << delivered << " of 300 sessions delivered the file whole\n";
   EXPECT_GT(delivered, 0);
 }

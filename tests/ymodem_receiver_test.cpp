@@ -1,8 +1,8 @@
 // The YMODEM receiver fed a sender's bytes directly: a name with directories or ".." is
 // stored as its last component inside DefaultPath and nothing is written outside it; the
 // length in block 0 cuts the padding off and its time dates the file; block numbers wrap
-// past 255; a file that ends short of its length, or a block 0 that cannot be read, fails
-// and leaves nothing.
+// past 255; a file that ends short of its length, a block past its length or a block 0 that
+// cannot be read fails and leaves nothing.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -102,6 +102,19 @@ TEST(YModemReceiver, UnreadableHeaderFailsAndLeavesNothing) {
   YModemFeed feed(dst);
   feed.ymodem.ReceiveFiles();
   feed.Feed(HeaderBlock("bad.bin", "12x 0"));
+  EXPECT_EQ(feed.fatal.size(), 1u);
+  EXPECT_EQ(feed.Complete(), 0);
+  EXPECT_FALSE(feed.ymodem.SessionResult().Ok());
+  EXPECT_TRUE(EntriesOf(dst).empty());
+}
+
+TEST(YModemReceiver, BlockPastTheLengthFailsAndLeavesNothing) {
+  const std::string dst = MakeTempDir("ym-feed");
+  YModemFeed feed(dst);
+  feed.ymodem.ReceiveFiles();
+  feed.Feed(HeaderBlock("long.bin", "100 0"));
+  feed.Feed(Block(1, std::string(100, 'a')));
+  feed.Feed(Block(2, std::string(100, 'b')));
   EXPECT_EQ(feed.fatal.size(), 1u);
   EXPECT_EQ(feed.Complete(), 0);
   EXPECT_FALSE(feed.ymodem.SessionResult().Ok());

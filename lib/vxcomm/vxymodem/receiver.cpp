@@ -52,9 +52,14 @@ void TvxYModem::TakeBlock() {
     return RaiseFatalError(17, kProtocolViolation,
                            "Block " + std::to_string(number) + " arrived where block " +
                                std::to_string(expected_) + " was expected.");
+  // No sender sends a new block past the length it announced: that is another file's data.
+  if (length_ >= 0 && written_ >= length_)
+    return RaiseFatalError(17, kProtocolViolation,
+                           "Block " + std::to_string(number) + " arrived after the " +
+                               std::to_string(length_) + " bytes of " + FileName() + ".");
   auto count = static_cast<std::int64_t>(reader_.Size());
   // The announced length ends the file: the padding of its last block is not kept.
-  if (length_ >= 0) count = std::clamp<std::int64_t>(length_ - written_, 0, count);
+  if (length_ >= 0) count = std::min(length_ - written_, count);
   try {
     FileStream()->Write(reader_.Data(), count);
   } catch (const EFileStreamError& e) {
