@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "support/kermitfiles.h"
+#include "support/linepeer.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
 #include "support/xmodemside.h"
@@ -22,20 +23,6 @@ struct PeerCase {
 };
 
 class XModemPeer : public ::testing::TestWithParam<PeerCase> {};
-
-// Runs Command (its standard input and output on Device) in Dir, killed after a minute.
-void StartPeer(QProcess& peer, const std::string& command, const std::string& device,
-               const std::string& dir) {
-  peer.setWorkingDirectory(QString::fromStdString(dir));
-  peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  peer.start("sh", {"-c", QString::fromStdString("exec timeout 60 " + command + " <'" + device +
-                                                 "' >'" + device + "'")});
-  ASSERT_TRUE(peer.waitForStarted(5000));
-}
-
-bool PeerExited(QProcess& peer) {
-  return WaitUntil([&] { return peer.state() == QProcess::NotRunning; }, 70000);
-}
 
 const std::size_t kSizes[] = {1025, 100 * 1000};
 
@@ -61,9 +48,9 @@ TEST_P(XModemPeer, OursToRx) {
     const std::string sent = RandomBytes(size, static_cast<unsigned>(size));
     WriteAll(src + "/out.bin", sent);
     QProcess rx;
-    StartPeer(rx, std::string("rx -b -q ") + (pc.crc ? "-c " : "") + "out.bin", pair.B(), dst);
+    StartLinePeer(rx, std::string("rx -b -q ") + (pc.crc ? "-c " : "") + "out.bin", pair.B(), dst);
     ours.xmodem.SendFiles(src + "/out.bin");
-    ASSERT_TRUE(PeerExited(rx));
+    ASSERT_TRUE(LinePeerExited(rx));
     ASSERT_TRUE(WaitUntil([&] { return ours.Ended(); }, 30000));
     EXPECT_EQ(rx.exitCode(), 0);
     // rx may exit before its ACK of our EOT leaves the line (the ACK is lost then): our
@@ -96,9 +83,10 @@ TEST_P(XModemPeer, SxToOurs) {
     ours.xmodem.SetReceiveName("in" + std::to_string(size) + ".bin");
     const int before = ours.sessions;
     QProcess sx;
-    StartPeer(sx, std::string("sx -b -q ") + (pc.block1k ? "-k " : "") + "in.bin", pair.B(), src);
+    StartLinePeer(sx, std::string("sx -b -q ") + (pc.block1k ? "-k " : "") + "in.bin", pair.B(),
+                  src);
     ours.xmodem.ReceiveFile();
-    ASSERT_TRUE(PeerExited(sx));
+    ASSERT_TRUE(LinePeerExited(sx));
     ASSERT_TRUE(WaitUntil([&] { return ours.sessions > before; }, 20000));
     EXPECT_EQ(sx.exitCode(), 0);
     EXPECT_TRUE(ours.Succeeded()) << ours.last.failure;

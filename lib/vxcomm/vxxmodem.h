@@ -21,13 +21,11 @@
 
 #include "vxcomm/vxcomm_export.h"
 
-#include <QElapsedTimer>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "vxcomm/vxftbase.h"
-#include "vxcomm/vxxmodem/block.h"
+#include "vxcomm/vxxmodem/blocktransfer.h"
 
 namespace vxcomm {
 
@@ -40,17 +38,13 @@ namespace vxcomm {
 /// to the peer first, then throws Exception out of the call that met it unless OnFatalError
 /// cancels it. A peer's CAN CAN ends the session as aborted; it is not raised. A received
 /// file that does not complete is removed: XMODEM cannot resume one.
-class VXCOMM_EXPORT TvxXModem : public TvxCustomFileTransfer {
+class VXCOMM_EXPORT TvxXModem : public TvxBlockTransfer {
   Q_OBJECT
   Q_PROPERTY(bool Block1K READ Block1K WRITE SetBlock1K)
   Q_PROPERTY(bool Crc READ Crc WRITE SetCrc)
   Q_PROPERTY(bool StripPadding READ StripPadding WRITE SetStripPadding)
 
  public:
-  /// Fatal error 17 detail: a file that cannot be opened, created, read or written.
-  static constexpr Cardinal kFileFailure = 9;
-  /// Fatal error 17 detail: the sender broke the protocol (a block out of sequence).
-  static constexpr Cardinal kProtocolViolation = 10;
   /// Fatal error 17 detail: the mask names more than one file; XMODEM sends one per session.
   static constexpr Cardinal kOneFileOnly = 11;
   /// Fatal error 17 detail: ReceiveFile without a ReceiveName.
@@ -81,8 +75,6 @@ class VXCOMM_EXPORT TvxXModem : public TvxCustomFileTransfer {
   void SetReceiveName(const std::string& value) { receive_name_ = value; }
   /// The block check of the running (or last) session: true CRC-16, false the sum.
   bool CrcInUse() const { return reader_.Crc(); }
-  /// Blocks sent again (sending) or received again (receiving) in the running or last session.
-  int Repeats() const { return repeats_; }
 
   /// Sends the one file Mask names: waits for the receiver's 'C' or NAK, then its blocks
   /// and EOT. No file is fatal error 17/6, more than one 17/kOneFileOnly.
@@ -91,18 +83,6 @@ class VXCOMM_EXPORT TvxXModem : public TvxCustomFileTransfer {
   /// its blocks and stores the file at its EOT. Fatal error 17/kNoReceiveName without a
   /// name; one the collision policy refuses, or that cannot be created, is 17/kFileFailure.
   void ReceiveFile();
-  /// Tells a running session's peer with CAN CAN, then ends the session; a partly received
-  /// file is removed.
-  void AbortTransfer(const std::string& reason) override;
-  /// XMODEM cannot skip one file and go on: a running session ends, the file skipped.
-  void SkipFile(bool skipAll, bool deleteFile) override;
-  /// Takes the peer's bytes while a session runs (they do not reach the next processor as
-  /// handled), then passes the block on.
-  void DoDataReceived(const void* buffer, Cardinal len, bool& handled) override;
-  /// The reply time-out (or, after a damaged block, the line's silence) ran out.
-  void DoTimer(TObject* sender) override;
-  /// The medium opened or closed: a running session is aborted.
-  void ResetPackets() override;
 
  private:
   /// Where the session is.
@@ -112,37 +92,25 @@ class VXCOMM_EXPORT TvxXModem : public TvxCustomFileTransfer {
     kSendBlock,  ///< sending: waiting for the answer to the block sent
     kSendEot,    ///< sending: waiting for the answer to EOT
     kRecvStart,  ///< receiving: asked to start, no block yet
-    kRecvBlock,  ///< receiving: between or inside blocks
-    kRecvPurge   ///< receiving: a damaged block; waiting for the line to fall silent
+    kRecvBlock   ///< receiving: between or inside blocks
   };
 
   // Sending (sender.cpp).
-  /// True when Ch was the answer acted on: the rest of its chunk, sent before the receiver
-  /// saw what this side sent now, is noise (a duplicated ACK must not pass for the next one).
-  bool SenderByte(std::uint8_t ch);
-  void SendNextBlock();
-  void SendCurrent();
-  void SenderTimedOut();
+  bool SenderByte(std::uint8_t ch) override;
+  void SendNextBlock() override;
+  void SenderTimedOut() override;
   void SenderDone();
 
   // Receiving (receiver.cpp).
-  void ReceiverBlock(std::uint8_t ch);
-  void TakeBlock();
-  void TakeEot();
+  void TakeBlock() override;
+  void TakeEot() override;
+  void TakeBadBlock() override;
   void AskToStart();
-  void ReceiverTimedOut();
+  void ReceiverTimedOut() override;
   void WriteHeld();
-  void Purge();
-  void ExtendPurge();
-  void Answer(std::uint8_t ch);
 
   // The session (xmodem.cpp).
   void StartSession(TStep step, bool sending);
-  void EndSession();
-  void PeerCancelled();
-  void SendCancel();
-  void FileFailure(const std::string& what);
-  void Arm(int ms);
 
   bool block_1k_ = false;
   bool crc_ = true;
@@ -150,20 +118,14 @@ class VXCOMM_EXPORT TvxXModem : public TvxCustomFileTransfer {
   std::string receive_name_;
 
   TStep step_ = TStep::kIdle;
-  vxxmodem::TBlockReader reader_;
-  int repeats_ = 0;
-  bool can_ = false;  ///< sending: the last byte from the receiver was a CAN
   // Sending.
-  std::vector<std::uint8_t> frame_;  ///< the block (or EOT) waiting for its answer
-  std::vector<std::uint8_t> data_;   ///< file bytes read for the next block
+  std::vector<std::uint8_t> data_;  ///< file bytes read for the next block
   std::uint8_t send_number_ = 1;
-  bool eot_naked_ = false;  ///< the receiver NAKed EOT once (expected of some)
   // Receiving.
   std::uint8_t expected_ = 1;       ///< the number of the next new block
   std::vector<std::uint8_t> held_;  ///< the last block taken, written when the next comes
   bool eot_seen_ = false;           ///< one EOT arrived and was NAKed to confirm it
   int start_tries_ = 0;             ///< asks to start sent
-  QElapsedTimer purge_clock_;       ///< since the damaged block that started the purge
 };
 
 }  // namespace vxcomm

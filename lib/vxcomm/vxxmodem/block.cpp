@@ -23,8 +23,8 @@ std::uint16_t Crc16(const std::uint8_t* data, std::size_t count) {
 }
 
 std::vector<std::uint8_t> FrameBlock(std::uint8_t number, const std::uint8_t* data, std::size_t len,
-                                     std::size_t blockSize, bool crc) {
-  std::vector<std::uint8_t> out(3 + blockSize, kSub);
+                                     std::size_t blockSize, bool crc, std::uint8_t fill) {
+  std::vector<std::uint8_t> out(3 + blockSize, fill);
   out[0] = blockSize == kLongBlock ? kStx : kSoh;
   out[1] = number;
   out[2] = static_cast<std::uint8_t>(~number);

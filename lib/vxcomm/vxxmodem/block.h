@@ -32,11 +32,11 @@ VXCOMM_EXPORT std::uint8_t Checksum(const std::uint8_t* data, std::size_t count)
 VXCOMM_EXPORT std::uint16_t Crc16(const std::uint8_t* data, std::size_t count);
 
 /// One block as it goes on the line: SOH (BlockSize 128) or STX (1024), Number and its
-/// complement, Len bytes of Data padded with SUB to BlockSize, then the sum or, with Crc,
-/// the CRC-16 high byte first. Len above BlockSize is cut to it.
+/// complement, Len bytes of Data padded with Fill (SUB unless told) to BlockSize, then the
+/// sum or, with Crc, the CRC-16 high byte first. Len above BlockSize is cut to it.
 VXCOMM_EXPORT std::vector<std::uint8_t> FrameBlock(std::uint8_t number, const std::uint8_t* data,
-                                                   std::size_t len, std::size_t blockSize,
-                                                   bool crc);
+                                                   std::size_t len, std::size_t blockSize, bool crc,
+                                                   std::uint8_t fill = kSub);
 
 /// What a byte offered to TBlockReader completed.
 enum class TReadEvent : std::uint8_t {

@@ -1,19 +1,10 @@
 // The receiving side of TvxXModem: asks the sender to start, takes blocks in sequence
 // (a block sent again is acknowledged and not written twice), and stores the file at EOT.
-#include <algorithm>
-
 #include "vxcomm/vxxmodem.h"
 
 namespace vxcomm {
 
 using namespace vxxmodem;
-
-namespace {
-
-// The silence that ends the rest of a damaged block, at most.
-constexpr int kPurgeMs = 100;
-
-}  // namespace
 
 void TvxXModem::ReceiveFile() {
   if (State() != fsListen) return LogMsg(dlSimple, "A transfer is running.");
@@ -41,26 +32,9 @@ void TvxXModem::AskToStart() {
   Answer(reader_.Crc() ? kCrcStart : kNak);
 }
 
-void TvxXModem::Answer(std::uint8_t ch) {
-  DoDataSend(&ch, 1);
-  Arm(Timeout());
-}
-
-void TvxXModem::ReceiverBlock(std::uint8_t ch) {
-  switch (reader_.Take(ch)) {
-    case TReadEvent::kNone:
-      return;
-    case TReadEvent::kCancel:
-      return PeerCancelled();
-    case TReadEvent::kEot:
-      return TakeEot();
-    case TReadEvent::kBadBlock:
-      eot_seen_ = false;
-      if (!CountError()) return;
-      return Purge();
-    case TReadEvent::kBlock:
-      return TakeBlock();
-  }
+void TvxXModem::TakeBadBlock() {
+  eot_seen_ = false;
+  if (CountError()) Purge();
 }
 
 void TvxXModem::TakeBlock() {
@@ -122,27 +96,16 @@ void TvxXModem::TakeEot() {
   EndSession();
 }
 
-void TvxXModem::Purge() {
-  step_ = TStep::kRecvPurge;
-  reader_.Reset();
-  purge_clock_.start();
-  Arm(std::min(kPurgeMs, Timeout()));
-}
-
-void TvxXModem::ExtendPurge() {
-  // A line that never falls silent ends the purge after Timeout all the same.
-  if (purge_clock_.elapsed() < Timeout()) Arm(std::min(kPurgeMs, Timeout()));
-}
-
 void TvxXModem::ReceiverTimedOut() {
+  if (EndPurge()) {
+    // The damaged block is behind us (its error is counted): ask for it again.
+    step_ = TStep::kRecvBlock;
+    return Answer(kNak);
+  }
   switch (step_) {
     case TStep::kRecvStart:
       if (!CountError(false)) return;
       return AskToStart();
-    case TStep::kRecvPurge:
-      // The damaged block is behind us (its error is counted): ask for it again.
-      step_ = TStep::kRecvBlock;
-      return Answer(kNak);
     default:
       // Silence inside a block (cut short) or where a block should come.
       reader_.Reset();

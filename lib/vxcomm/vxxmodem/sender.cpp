@@ -27,15 +27,6 @@ void TvxXModem::SendFiles(const std::string& mask) {
 }
 
 bool TvxXModem::SenderByte(std::uint8_t ch) {
-  if (ch == kCan) {
-    if (can_) {
-      PeerCancelled();
-      return true;
-    }
-    can_ = true;
-    return false;
-  }
-  can_ = false;
   switch (step_) {
     case TStep::kSendStart:
       if (ch != kCrcStart && ch != kNak) return false;
@@ -45,28 +36,13 @@ bool TvxXModem::SenderByte(std::uint8_t ch) {
       SendNextBlock();
       return true;
     case TStep::kSendBlock:
-      if (ch == kAck) {
-        ResetRetries();
-        DoProgress();
-        SendNextBlock();
-        return true;
-      }
-      if (ch != kNak) return false;
-      if (!CountError()) return true;
-      ++repeats_;
-      SendCurrent();
-      return true;
+      return TakeBlockAnswer(ch);
     case TStep::kSendEot:
       if (ch == kAck) {
         SenderDone();
         return true;
       }
-      // A receiver may NAK the first EOT to be sure of it; later ones are errors.
-      if (ch != kNak) return false;
-      if (eot_naked_ && !CountError()) return true;
-      eot_naked_ = true;
-      SendCurrent();
-      return true;
+      return TakeEotNak(ch);
     default:
       return false;
   }
@@ -81,9 +57,8 @@ void TvxXModem::SendNextBlock() {
     return FileFailure(e.Message());
   }
   if (got == 0) {
-    frame_.assign(1, kEot);
+    FrameEot();
     step_ = TStep::kSendEot;
-    eot_naked_ = false;
     return SendCurrent();
   }
   const auto count = static_cast<std::size_t>(got);
@@ -91,11 +66,6 @@ void TvxXModem::SendNextBlock() {
   frame_ = FrameBlock(send_number_++, data_.data(), count, size, reader_.Crc());
   step_ = TStep::kSendBlock;
   SendCurrent();
-}
-
-void TvxXModem::SendCurrent() {
-  DoDataSend(frame_.data(), static_cast<Cardinal>(frame_.size()));
-  Arm(Timeout());
 }
 
 void TvxXModem::SenderTimedOut() {

@@ -1,0 +1,7 @@
+add_vx_test(ymodem_header_test)
+add_vx_test(ymodem_receiver_test)
+add_vx_test(ymodem_cancel_test)
+add_vx_test(ymodem_nullmodem_test TIMEOUT 600)
+add_vx_test(ymodem_peer_test LABELS peers nosanitize TIMEOUT 600)
+add_vx_test(ymodem_hostile_test TIMEOUT 900)
+add_vx_test(ymodem_fuzz_test TIMEOUT 300)
