@@ -34,12 +34,19 @@ TEST(CloseOutput, WithDrainOnCloseEveryQueuedByteLeavesBeforeTheClose) {
   EXPECT_TRUE(got == data);
 }
 
-// Write time-outs that would let a queue of 512 KiB wait for days.
-TCOMMTIMEOUTS PatientWrites() {
+// Opens the pty's slave at 115200 with DrainOnClose and write time-outs that would let a
+// queue of 512 KiB wait for days.
+bool OpenPatient(TvxComm& comm, const PtyPair& pty) {
+  comm.SetDeviceName(pty.slavePath());
+  comm.SetStreamProtocol(spNone);
+  comm.SetDrainOnClose(true);
+  comm.SetBaudRate(115200);
+  if (!comm.TryOpen()) return false;
   TCOMMTIMEOUTS t;
   t.WriteTotalTimeoutMultiplier = 1000;
   t.WriteTotalTimeoutConstant = 1000;
-  return t;
+  comm.SetTimeouts(t);
+  return true;
 }
 
 TEST(CloseOutput, ALineThatTakesNothingDoesNotHoldTheClose) {
@@ -47,12 +54,7 @@ TEST(CloseOutput, ALineThatTakesNothingDoesNotHoldTheClose) {
   // instead of waiting out the write time-outs. What arrived is the start of the data.
   PtyPair pty;
   TvxComm comm;
-  comm.SetDeviceName(pty.slavePath());
-  comm.SetStreamProtocol(spNone);
-  comm.SetDrainOnClose(true);
-  comm.SetBaudRate(115200);
-  ASSERT_TRUE(comm.TryOpen());
-  comm.SetTimeouts(PatientWrites());
+  ASSERT_TRUE(OpenPatient(comm, pty));
   const std::string data = kermitfiles::RandomBytes(512 * 1024, 13);
   Queue(comm, data);
   ASSERT_GT(comm.OutQueueCount(), 0u);
@@ -67,12 +69,7 @@ TEST(CloseOutput, AReaderThatPausesStillGetsEveryByte) {
   // queue keeps moving, so all of it leaves.
   PtyPair pty;
   TvxComm comm;
-  comm.SetDeviceName(pty.slavePath());
-  comm.SetStreamProtocol(spNone);
-  comm.SetDrainOnClose(true);
-  comm.SetBaudRate(115200);
-  ASSERT_TRUE(comm.TryOpen());
-  comm.SetTimeouts(PatientWrites());
+  ASSERT_TRUE(OpenPatient(comm, pty));
   const std::string data = kermitfiles::RandomBytes(256 * 1024, 14);
   const int pause_ms = static_cast<int>(TvxComm::DrainStallMs(115200)) / 3;
   std::string got;
