@@ -8,6 +8,7 @@
 #include <string>
 
 #include "vxcomm/platform/serialdevice.h"
+#include "vxcomm/vxcomm_export.h"
 
 namespace vxcomm {
 
@@ -19,7 +20,8 @@ struct TvxNetAddress {
 };
 
 // True when Name has one of the network schemes (whether or not the rest is sound).
-bool vxIsNetPortName(const std::string& name);
+// Exported: the terminal program tells network ports from local ones with it.
+VXCOMM_EXPORT bool vxIsNetPortName(const std::string& name);
 // Parses Name into Address; EINVAL with a text that says what is wrong.
 TvxSerialError vxParseNetAddress(const std::string& name, TvxNetAddress& address);
 // Connects to Address within TimeoutMs and puts the blocking socket in Fd. The error names
