@@ -57,8 +57,10 @@ class TLineOptions {
   // --window, --classic, --reliable, --prefix-all, --minimal-prefixing, --text, --auto-type,
   // --collision.
   QList<QCommandLineOption> Kermit() const;
-  // Reads and checks the parsed values: empty when all are good, else the usage error
-  // ("bad --speed").
+  // Reads and checks the parsed values of Line(): empty when all are good, else the usage
+  // error ("bad --speed").
+  std::string ReadLine(const QCommandLineParser& parser, TLineSettings& line) const;
+  // Reads and checks the parsed values of Line() and Kermit(), the line's first.
   std::string Read(const QCommandLineParser& parser, TLineSettings& line,
                    TKermitSettings& kermit) const;
 
@@ -74,6 +76,8 @@ class TLineOptions {
 const QStringList& ParityNames();
 const QStringList& StopBitsNames();
 const QStringList& FlowNames();
+// The names --collision takes, in the order of TvxFileCollision.
+const QStringList& CollisionNames();
 
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.
 bool ParseNumber(const QString& text, int low, int high, int& out);

@@ -3,9 +3,9 @@ add_library(vxkermit_progress STATIC ${CMAKE_CURRENT_LIST_DIR}/progressline.cpp
                                      ${CMAKE_CURRENT_LIST_DIR}/farendtext.cpp)
 target_include_directories(vxkermit_progress PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxkermit_progress PUBLIC Qt6::Core)
-# The line and Kermit options both programs take (vxkermit, vxterm), how they read a peer
-# that still sends after an abort, how they catch the signals that end them, which names a
-# send can take, how they judge a transfer that ended, and how they tell of a device that
+# The line and Kermit options the programs take (vxkermit, vxterm, vxmodem), how they read a
+# peer that still sends after an abort, how they catch the signals that end them, which names
+# a send can take, how they judge a transfer that ended, and how they tell of a device that
 # went away.
 add_library(vxtools_lineoptions STATIC ${CMAKE_CURRENT_LIST_DIR}/lineoptions.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/peerquiet.cpp
@@ -15,9 +15,16 @@ add_library(vxtools_lineoptions STATIC ${CMAKE_CURRENT_LIST_DIR}/lineoptions.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/devicelost.cpp)
 target_include_directories(vxtools_lineoptions PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vxtools_lineoptions PUBLIC vxcomm_headers)
+# What the transfer programs (vxkermit, vxmodem) share around one session: their command
+# line as bytes, their log, and the session from opening the line to the exit status.
+add_library(vxtools_transferrun STATIC ${CMAKE_CURRENT_LIST_DIR}/commandline.cpp
+                                       ${CMAKE_CURRENT_LIST_DIR}/programlog.cpp
+                                       ${CMAKE_CURRENT_LIST_DIR}/transferrun.cpp)
+target_link_libraries(vxtools_transferrun PUBLIC vxcomm_headers vxkermit_progress
+                                                 vxtools_lineoptions)
 add_executable(vxkermit ${CMAKE_CURRENT_LIST_DIR}/vxkermit.cpp)
 # The programs link the library as installed (shared in a BUILD_SHARED_LIBS tree).
-target_link_libraries(vxkermit PRIVATE vxcomm vxkermit_progress vxtools_lineoptions)
+target_link_libraries(vxkermit PRIVATE vxcomm vxtools_transferrun)
 target_compile_definitions(vxkermit PRIVATE VXCOMM_VERSION="${PROJECT_VERSION}")
 if(VXCOMM_INSTALL)
   install(TARGETS vxkermit COMPONENT programs)

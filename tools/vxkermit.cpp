@@ -6,26 +6,17 @@
 #include <unistd.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
-#include <map>
 
-#include "devicelost.h"
-#include "farendtext.h"
+#include "commandline.h"
 #include "lineoptions.h"
-#include "peerquiet.h"
+#include "programlog.h"
 #include "progressline.h"
 #include "sendnames.h"
-#include "signalcatch.h"
-#include "transferverdict.h"
-#include "vxcomm/platform/debugout.h"
+#include "transferrun.h"
 #include "vxcomm/platform/fileopen.h"
 #include "vxcomm/unqualified.h"
-#include "vxcomm/vxcomm.h"
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxlogfile.h"
 
@@ -110,49 +101,7 @@ struct Options {
 };
 
 int Usage(const QCommandLineParser& parser, const QString& error) {
-  std::cerr << "vxkermit: " << error.toStdString() << "\n\n" << parser.helpText().toStdString();
-  return 2;
-}
-
-// The command line as the bytes it was given: Qt decodes arguments to QStrings, which
-// cannot hold a file name that is not valid in the locale.
-struct RawArguments {
-  std::vector<std::string> positional;
-  std::map<std::string, std::string> values;  // an option's last value, by its long name
-};
-
-// Splits Argv the way QCommandLineParser does for options that have long names only:
-// "--name value", "--name=value", "--" ending the options, "-" alone a positional argument.
-RawArguments SplitRaw(int argc, char** argv, const QList<QCommandLineOption>& options) {
-  std::map<std::string, bool> takesValue;
-  for (const QCommandLineOption& o : options)
-    for (const QString& name : o.names()) takesValue[name.toStdString()] = !o.valueName().isEmpty();
-  RawArguments raw;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
-      raw.positional.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg.compare(0, 2, "--") == 0) {
-      const std::size_t eq = arg.find('=');
-      const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
-      if (eq != std::string::npos)
-        raw.values[name] = arg.substr(eq + 1);
-      else if (takesValue[name] && i + 1 < argc)
-        raw.values[name] = argv[++i];
-    }
-  }
-  return raw;
-}
-
-// The bytes of Decoded as given on the command line: Raw when it decodes to Decoded, else
-// Decoded in the locale's encoding.
-std::string Bytes(const std::string* raw, const QString& decoded) {
-  if (raw && QString::fromLocal8Bit(raw->data(), static_cast<qsizetype>(raw->size())) == decoded)
-    return *raw;
-  return decoded.toLocal8Bit().toStdString();
+  return UsageError("vxkermit", parser, error);
 }
 
 }  // namespace
@@ -169,16 +118,13 @@ int main(int argc, char** argv) {
   parser.addHelpOption();
   parser.addVersionOption();
   const TLineOptions shared;
+  const TProgramLogOptions logOptions;
   const QCommandLineOption wait("wait",
                                 "receive: give up, with status 1, when no session has started "
                                 "after this many seconds (default 0: wait for ever).",
                                 "s", "0");
-  const QCommandLineOption logFile("log", "Write the log to this file as well.", "file");
-  const QCommandLineOption level(
-      "log-level", "Log detail: simple, detail or debug (default simple).", "level", "simple");
-  const QCommandLineOption quiet("quiet", "Print nothing but errors: no progress, log or summary.");
   QList<QCommandLineOption> options = shared.Line() + shared.Kermit();
-  options << wait << logFile << level << quiet;
+  options << wait << logOptions.All();
   parser.addOptions(options);
   parser.addPositionalArgument("command", "send, resend or receive");
   parser.addPositionalArgument("DEVICE", "the serial device");
@@ -189,25 +135,22 @@ int main(int argc, char** argv) {
   if (parser.isSet("version")) parser.showVersion();
 
   const QStringList args = parser.positionalArguments();
-  const RawArguments raw = SplitRaw(argc, argv, options);
-  const bool rawMatches = raw.positional.size() == static_cast<std::size_t>(args.size());
-  auto positional = [&](int i) {
-    return Bytes(rawMatches ? &raw.positional[static_cast<std::size_t>(i)] : nullptr, args[i]);
-  };
+  const TRawArguments raw = SplitRaw(argc, argv, options);
+  const std::vector<std::string> positional = PositionalBytes(parser, raw);
   Options o;
   if (args.size() < 2) return Usage(parser, "a command and a device are needed");
   if (args[0] == "send" || args[0] == "resend") {
     o.send = true;
     o.resend = args[0] == "resend";
     if (args.size() < 3) return Usage(parser, args[0] + " needs at least one mask");
-    for (int i = 2; i < args.size(); ++i) o.masks.push_back(positional(i));
+    o.masks.assign(positional.begin() + 2, positional.end());
   } else if (args[0] == "receive") {
     if (args.size() > 3) return Usage(parser, "receive takes one directory");
-    o.dir = args.size() == 3 ? positional(2) : "";
+    o.dir = args.size() == 3 ? positional[2] : "";
   } else {
     return Usage(parser, "unknown command " + args[0]);
   }
-  o.device = positional(1);
+  o.device = positional[1];
 
   TLineSettings line;
   TKermitSettings k;
@@ -219,12 +162,9 @@ int main(int argc, char** argv) {
     return Usage(parser, "resend resends binary files; --text leaves it nothing to resend");
   int waitSec = 0;
   if (!ParseNumber(parser.value(wait), 0, 100000000, waitSec)) return Usage(parser, "bad --wait");
-  const QString lv = parser.value(level);
-  const QStringList levels = {"simple", "detail", "debug"};
-  if (!levels.contains(lv)) return Usage(parser, "bad --log-level");
-  const bool loud = !parser.isSet(quiet);
-  // The components' debug lines would reach the terminal; the journal may keep them.
-  vxSetDebugOutputEnabled(loud || vxDebugOutputToJournal());
+  TLogChoice logChoice;
+  if (const std::string bad = logOptions.Read(parser, raw, logChoice); !bad.empty())
+    return Usage(parser, QString::fromStdString(bad));
 
   // A bad directory is a usage error, found before the line is opened or anyone waits.
   if (!o.send) {
@@ -237,152 +177,18 @@ int main(int argc, char** argv) {
   }
 
   TvxLogFile log;
-  log.SetOptions(parser.isSet(logFile) ? TLogOptions{loSafeMode, loDate, loTime, loMSec}
-                                       : TLogOptions{});
-  log.SetSizeLimit(0);
-  log.SetDetailLevel(static_cast<TDetailLevel>(levels.indexOf(lv)));
-  // Without --log no file at all: not even an empty one beside the program.
-  log.SetFileName("");
-  if (parser.isSet(logFile)) {
-    const auto given = raw.values.find("log");
-    log.SetFileName(
-        Bytes(given == raw.values.end() ? nullptr : &given->second, parser.value(logFile)));
-  }
-  const bool toFile = parser.isSet(logFile);
-  // A log file that cannot be written is said once and never stops the transfer.
-  log.SetReportSaveErrorOnce(true);
-  log.OnFatalError = [](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
-    raise = false;
-    std::cerr << "vxkermit: " << msg << "; the transfer goes on without the log file\n";
-  };
   TProgressLine progress(stderr, ::isatty(STDERR_FILENO) == 1);
-  log.OnLogEntry = [&](TObject*, std::string& entry) {
-    if (loud) {
-      progress.Break();
-      std::cerr << entry << "\n";
-    }
-    // Without a file nothing is kept, so the log never grows with the session.
-    if (!toFile) entry.clear();
-  };
-
-  TvxComm comm;
-  comm.SetDrainOnClose(true);      // the last packet leaves before the close
-  comm.SetReportDeviceLoss(true);  // a device that goes away is told with its reason
+  SetUpProgramLog(log, logChoice, "vxkermit", progress);
   TvxKermit kermit;
-  if (o.device.size() > 3 && o.device.compare(0, 3, "COM") == 0) {
-    int n = 0;
-    if (!ParseNumber(QString::fromStdString(o.device.substr(3)), 1, 65535, n))
-      return Usage(parser, "bad port name");
-    comm.SetComPortNo(static_cast<std::uint16_t>(n));
-  } else {
-    comm.SetDeviceName(o.device);
-  }
-  ApplyLineSettings(comm, line);
-  comm.SetLog(&log);
-  comm.SetDataProcessor(&kermit);
-  kermit.SetLog(&log);
-  kermit.SetActive(true);
+  TTransferRun run("vxkermit", kermit, log, progress, logChoice.loud);
+  if (!run.SetLine(o.device, line)) return Usage(parser, "bad port name");
   ApplyKermitSettings(kermit, k, line.dataBits);
   kermit.SetDefaultPath(o.dir);
-
-  std::string fatal;
-  auto onFatal = [&](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
-    raise = false;
-    if (fatal.empty()) fatal = msg;
-    // Outside a session nothing else ends the wait (a line that fails while listening).
-    if (!kermit.SessionOpen())
-      QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
-  };
-  // A device that went away (its report comes before the close, which ends a session):
-  // the user hears which device and why, ahead of whatever the session says.
-  std::string lost;
-  comm.OnFatalError = [&](TObject* sender, Cardinal code, Cardinal detail, const std::string& msg,
-                          bool& raise) {
-    if (comm.DeviceLost() && lost.empty()) lost = DeviceLostText(o.device, detail);
-    onFatal(sender, code, detail, lost.empty() ? msg : lost, raise);
-  };
-  kermit.OnFatalError = onFatal;
-
-  // Text the far end prints between packets: shown when the transfer fails.
-  TFarEndText farEnd;
-  comm.OnAfterReceive = [&](TObject*, const void* data, Cardinal len) {
-    farEnd.Feed(static_cast<const char*>(data), len);
-  };
-
-  bool sessionStarted = false, sessionEnded = false;
-  TvxSessionResult session;
-  kermit.OnFileStart = [&](TObject*) {
-    if (loud) progress.Start(kermit.FileName());
-  };
   // A recovered file's progress counts what crosses the line, not what was there before.
-  kermit.OnFileEnd = [&](TObject*) {
-    if (loud) progress.Finish(kermit.TotalSize() - kermit.RecoveredLength(), kermit.ErrorCount());
-  };
-  kermit.OnFileResult = [&](TObject*, const TvxFileResult& file) {
-    if (file.outcome == foComplete || !loud) return;
-    progress.Break();
-    std::cerr << "vxkermit: " << file.name << ": " << FileOutcomeText(file.outcome)
-              << (file.reason.empty() ? "" : " (" + file.reason + ")") << "\n";
-  };
-  // At every error too: a transfer that stalls shows its time-outs and repeats as they come.
-  const auto showProgress = [&](TObject*) {
-    if (loud)
-      progress.Update(kermit.GetFilePosition() - kermit.RecoveredLength(),
-                      kermit.TotalSize() - kermit.RecoveredLength(), kermit.ErrorCount(),
-                      kermit.RetryCount());
-  };
-  kermit.OnProgress = showProgress;
-  kermit.OnError = showProgress;
-  kermit.OnChangeState = [&](TObject*) {
-    if (kermit.State() != fsListen) sessionStarted = true;
-  };
-  // However the session ends, its account comes here once.
-  kermit.OnSessionEnd = [&](TObject*, const TvxSessionResult& result) {
-    session = result;
-    sessionEnded = true;
-    // Out of the loop at once, but not from inside the packet handling.
-    QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
-  };
-
-  // A signal that ends the program ends the session in order: the peer gets an E packet
-  // (ahead of the data still queued, which is dropped), and the close below puts the line
-  // back and removes the lock file.
-  int signaled = 0;
-  const TSignalCatcher endingSignals({SIGINT, SIGTERM, SIGHUP}, [&](int sig) {
-    if (signaled) return;
-    signaled = sig;
-    if (kermit.State() != fsListen) {
-      comm.PurgeOut();
-      kermit.AbortTransfer("ended by signal " + std::to_string(sig) + " (" + strsignal(sig) + ")");
-    }
-    app.quit();
-  });
-
-  comm.SetActive(true);
-  if (!comm.Active()) {
-    std::cerr << "vxkermit: cannot open " << o.device << (fatal.empty() ? "" : ": " + fatal)
-              << "\n";
-    return 2;
-  }
-
-  // A receiver that waits for a session gives up after --wait (armed an hour at a time: a
-  // timer's interval is an int of milliseconds).
-  QTimer gaveUp;
-  gaveUp.setSingleShot(true);
-  QElapsedTimer waited;
-  waited.start();
-  const qint64 waitMs = waitSec * 1000LL;
-  const auto arm = [&] {
-    gaveUp.start(static_cast<int>(std::min<qint64>(waitMs - waited.elapsed(), 3600000)));
-  };
-  QObject::connect(&gaveUp, &QTimer::timeout, [&] {
-    if (sessionStarted) return;
-    if (waited.elapsed() >= waitMs)
-      app.quit();
-    else
-      arm();
-  });
-  if (!o.send && waitSec > 0) arm();
+  run.SetAlreadyThere([&kermit] { return kermit.RecoveredLength(); });
+  // Text the far end prints between packets: shown when the transfer fails.
+  run.KeepFarEndText();
+  if (!run.Open()) return 2;
 
   int refused = 0;
   if (o.send) {
@@ -396,53 +202,13 @@ int main(int argc, char** argv) {
       }
       masks += (masks.empty() ? "" : ";") + m;
     }
-    // What the line held before this side spoke (a peer's answers to an earlier session)
-    // would be taken for answers to the Send-Init.
-    comm.PurgeIn();
-    try {
+    const bool begun = run.Begin([&] {
       if (o.resend)
         kermit.ResendFiles(masks);
       else
         kermit.SendFiles(masks);
-    } catch (const std::exception& e) {
-      if (fatal.empty()) fatal = e.what();
-    }
-    if (!fatal.empty() && !sessionStarted) {
-      std::cerr << "vxkermit: " << fatal << "\n";
-      return 1;
-    }
+    });
+    if (!begun) return 1;
   }
-  app.exec();
-  // After a signal or a session that ended early the peer may still be sending: what it
-  // sent is read (and answered with the error packet again) until it stops. The close
-  // lets the last answer leave (DrainOnClose).
-  if (signaled || (sessionEnded && !session.ended)) WaitUntilPeerQuiet(comm, 300, 5000);
-  comm.SetActive(false);
-  progress.Break();
-  if (signaled) {
-    std::cerr << "vxkermit: " << (sessionStarted ? "transfer failed: " : "")
-              << (session.failure.empty() ? "ended by signal " + std::to_string(signaled)
-                                          : session.failure)
-              << "\n";
-    return 128 + signaled;
-  }
-
-  const TTransferVerdict verdict = JudgeTransfer(session, refused);
-  const bool ok = sessionEnded && verdict.ok && fatal.empty() && lost.empty();
-  // Success is news only for a user who asked for output; a failure is an error.
-  if (ok) {
-    if (loud) std::cerr << "vxkermit: " << verdict.text << "\n";
-  } else if (!sessionStarted) {
-    std::cerr << "vxkermit: " << (fatal.empty() ? "no session started" : fatal) << "\n";
-  } else {
-    std::cerr << "vxkermit: transfer failed: "
-              << (!lost.empty()                  ? lost
-                  : !verdict.ok || fatal.empty() ? verdict.text
-                                                 : fatal)
-              << "\n";
-    std::cerr << "vxkermit: " << verdict.counts << "\n";
-  }
-  if (!ok && !farEnd.LastLines().empty())
-    std::cerr << "vxkermit: the far end's last output: " << farEnd.LastLines() << "\n";
-  return ok ? 0 : 1;
+  return run.Finish(refused, o.send ? 0 : waitSec);
 }
