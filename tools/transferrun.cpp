@@ -131,8 +131,8 @@ bool TTransferRun::Open() {
   return false;
 }
 
-bool TTransferRun::Begin(const std::function<void()>& start) {
-  comm_.PurgeIn();
+bool TTransferRun::Begin(const std::function<void()>& start, bool discardInput) {
+  if (discardInput) comm_.PurgeIn();
   try {
     start();
   } catch (const std::exception& e) {

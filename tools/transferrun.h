@@ -42,10 +42,11 @@ class TTransferRun {
 
   // Opens the line; false, said on standard error, when it cannot (exit status 2).
   bool Open();
-  // Starts a session with Start once what the line held is discarded (a peer's answers to an
-  // earlier session would be taken for answers now); false, said, when it failed before a
-  // session began (exit status 1).
-  bool Begin(const std::function<void()>& start);
+  // Starts a session with Start, with DiscardInput once what the line held is discarded (a
+  // Kermit peer's answers to an earlier session would be taken for answers now; an XMODEM
+  // receiver's request to start, which may wait there, must not be); false, said, when it
+  // failed before a session began (exit status 1).
+  bool Begin(const std::function<void()>& start, bool discardInput);
   // Runs the event loop until the session ends, a signal arrives or (WaitSec above 0) no
   // session has started after WaitSec seconds; closes the line and tells the verdict, Refused
   // names (already told) counted among the files listed. Returns the exit status: 0 success,

@@ -202,12 +202,14 @@ int main(int argc, char** argv) {
       }
       masks += (masks.empty() ? "" : ";") + m;
     }
-    const bool begun = run.Begin([&] {
-      if (o.resend)
-        kermit.ResendFiles(masks);
-      else
-        kermit.SendFiles(masks);
-    });
+    const bool begun = run.Begin(
+        [&] {
+          if (o.resend)
+            kermit.ResendFiles(masks);
+          else
+            kermit.SendFiles(masks);
+        },
+        true);
     if (!begun) return 1;
   }
   return run.Finish(refused, o.send ? 0 : waitSec);

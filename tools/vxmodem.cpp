@@ -218,12 +218,15 @@ int main(int argc, char** argv) {
   TTransferRun run(kProgram, transfer, log, progress, logChoice.loud);
   if (!run.SetLine(device, line)) return Usage(parser, "bad port name");
   if (!run.Open()) return 2;
-  const bool begun = run.Begin([&] {
-    if (sending)
-      transfer.SendFiles(masks);
-    else
-      modem.Receive();
-  });
+  // The receiver starts a session by asking: its first ask may already wait on the line.
+  const bool begun = run.Begin(
+      [&] {
+        if (sending)
+          transfer.SendFiles(masks);
+        else
+          modem.Receive();
+      },
+      false);
   if (!begun) return 1;
   return run.Finish(0, 0);
 }
