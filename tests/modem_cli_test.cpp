@@ -48,6 +48,30 @@ std::string Payload(std::size_t size, unsigned seed) {
   return bytes;
 }
 
+// Peer ended with status 0, and the run of ours beside it succeeded, saying Summary.
+void ExpectBothSucceeded(QProcess& peer, const ProgramRun& r, const std::string& summary) {
+  ASSERT_TRUE(LinePeerExited(peer));
+  EXPECT_EQ(peer.exitCode(), 0);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("vxmodem: " + summary), std::string::npos) << r.err;
+}
+
+// A YMODEM batch written into Dir: data.bin of random bytes (returned) and the empty
+// empty.bin.
+std::string WriteBatch(const std::string& dir, unsigned seed) {
+  const std::string data = RandomBytes(100000, seed);
+  WriteAll(dir + "/data.bin", data);
+  WriteAll(dir + "/empty.bin", "");
+  return data;
+}
+
+// Dir holds the batch of WriteBatch, byte for byte under its names, and nothing else.
+void ExpectBatch(const std::string& dir, const std::string& data) {
+  EXPECT_TRUE(ReadAll(dir + "/data.bin") == data);
+  EXPECT_EQ(ReadAll(dir + "/empty.bin"), "");
+  EXPECT_EQ(EntriesOf(dir), (std::vector<std::string>{"data.bin", "empty.bin"}));
+}
+
 struct XCase {
   bool block1k;
   bool crc;
@@ -87,7 +111,7 @@ TEST_P(ModemCliXModem, SendsToRx) {
   if (xc.block1k) args << "--1k";
   const ProgramRun r = RunCli(args << Q(line.A()) << Q(src + "/out.bin"));
   ASSERT_TRUE(LinePeerExited(rx));
-  EXPECT_EQ(rx.exitCode(), 0);
+  ASSERT_EQ(rx.exitCode(), 0) << r.err;
   EXPECT_TRUE(SentUpToPadding(sent, ReadAll(dst + "/out.bin"), xc.block1k ? 1024 : 128));
   // rx may exit before its ACK of the EOT leaves the line (see xmodem_peer_test): the send
   // then fails, though every block crossed; it never reports success without that ACK.
@@ -113,10 +137,7 @@ TEST_P(ModemCliXModem, ReceivesFromSx) {
   // The sum asked for with 128-byte blocks; CRC-16 (the default) and stripped padding with 1K.
   args << (xc.crc ? "--strip-padding" : "--sum");
   const ProgramRun r = RunCli(args << Q(line.A()) << Q(dst + "/got.bin"));
-  ASSERT_TRUE(LinePeerExited(sx));
-  EXPECT_EQ(sx.exitCode(), 0);
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.err.find("vxmodem: 1 file received"), std::string::npos) << r.err;
+  ExpectBothSucceeded(sx, r, "1 file received");
   const std::string got = ReadAll(dst + "/got.bin");
   if (xc.crc)
     EXPECT_TRUE(got == sent) << got.size() << " bytes for " << sent.size();
@@ -131,38 +152,24 @@ INSTANTIATE_TEST_SUITE_P(Modes, ModemCliXModem,
 TEST(ModemCli, SendsAYModemBatchToRb) {
   SocatPair line;
   const std::string src = MakeTempDir("mc-rb-src"), dst = MakeTempDir("mc-rb-dst");
-  const std::string data = RandomBytes(100000, 9);
-  WriteAll(src + "/data.bin", data);
-  WriteAll(src + "/empty.bin", "");
+  const std::string data = WriteBatch(src, 9);
   QProcess rb;
   StartLinePeer(rb, "rb -q", line.B(), dst);
   const ProgramRun r =
       RunCli({"send", "--timeout", "3", Q(line.A()), Q(src + "/data.bin"), Q(src + "/empty.bin")});
-  ASSERT_TRUE(LinePeerExited(rb));
-  EXPECT_EQ(rb.exitCode(), 0);
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.err.find("vxmodem: 2 files sent"), std::string::npos) << r.err;
-  EXPECT_TRUE(ReadAll(dst + "/data.bin") == data);
-  EXPECT_EQ(ReadAll(dst + "/empty.bin"), "");
-  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"data.bin", "empty.bin"}));
+  ExpectBothSucceeded(rb, r, "2 files sent");
+  ExpectBatch(dst, data);
 }
 
 TEST(ModemCli, ReceivesAYModemBatchFromSb) {
   SocatPair line;
   const std::string src = MakeTempDir("mc-sb-src"), dst = MakeTempDir("mc-sb-dst");
-  const std::string data = RandomBytes(100000, 10);
-  WriteAll(src + "/data.bin", data);
-  WriteAll(src + "/empty.bin", "");
+  const std::string data = WriteBatch(src, 10);
   QProcess sb;
   StartLinePeer(sb, "sb -q data.bin empty.bin", line.B(), src);
   const ProgramRun r = RunCli({"receive", "--timeout", "3", Q(line.A()), Q(dst)});
-  ASSERT_TRUE(LinePeerExited(sb));
-  EXPECT_EQ(sb.exitCode(), 0);
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.err.find("vxmodem: 2 files received"), std::string::npos) << r.err;
-  EXPECT_TRUE(ReadAll(dst + "/data.bin") == data);
-  EXPECT_EQ(ReadAll(dst + "/empty.bin"), "");
-  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"data.bin", "empty.bin"}));
+  ExpectBothSucceeded(sb, r, "2 files received");
+  ExpectBatch(dst, data);
 }
 
 TEST(ModemCli, StreamsYModemGToItself) {

@@ -1,6 +1,21 @@
 #include "commandline.h"
 
+#include <QCoreApplication>
 #include <iostream>
+
+QString ParseProgramLine(QCommandLineParser& parser, const char* description,
+                         const QList<QCommandLineOption>& options,
+                         const std::vector<TPositionalHelp>& positional) {
+  parser.setApplicationDescription(description);
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addOptions(options);
+  for (const TPositionalHelp& p : positional) parser.addPositionalArgument(p.name, p.description);
+  if (!parser.parse(QCoreApplication::arguments())) return parser.errorText();
+  if (parser.isSet("help") || parser.isSet("help-all")) parser.showHelp(0);
+  if (parser.isSet("version")) parser.showVersion();
+  return {};
+}
 
 int UsageError(const std::string& program, const QCommandLineParser& parser, const QString& error) {
   std::cerr << program << ": " << error.toStdString() << "\n\n" << parser.helpText().toStdString();

@@ -14,6 +14,19 @@
 #include <string>
 #include <vector>
 
+// A positional argument as the help lists it.
+struct TPositionalHelp {
+  QString name, description;
+};
+
+// Sets Parser up for a program (Description, --help, --version, Options, Positional) and
+// parses the command line, where --help and --version show their text and end the program.
+// Returns the usage error, empty when the line parsed. Not QCommandLineParser::process(): it
+// ends the program with status 1 on an unknown option.
+QString ParseProgramLine(QCommandLineParser& parser, const char* description,
+                         const QList<QCommandLineOption>& options,
+                         const std::vector<TPositionalHelp>& positional);
+
 // Writes "PROGRAM: ERROR", a blank line and the help text to standard error; returns 2, the
 // exit status of a usage error.
 int UsageError(const std::string& program, const QCommandLineParser& parser, const QString& error);

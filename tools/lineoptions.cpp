@@ -16,9 +16,13 @@ const QStringList& StopBitsNames() {
   return names;
 }
 
-const QStringList& CollisionNames() {
+std::string ReadCollision(const QString& value, TvxFileCollision& out) {
+  // In the order of TvxFileCollision.
   static const QStringList names = {"overwrite", "backup", "rename", "discard", "update"};
-  return names;
+  const auto index = names.indexOf(value);
+  if (index < 0) return "bad --collision";
+  out = static_cast<TvxFileCollision>(index);
+  return {};
 }
 
 const QStringList& FlowNames() {
@@ -142,9 +146,8 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
       !ParseNumber(parser.value(packet_length_), 95, 9024, k.packetLength))
     return "bad --packet-length";
   if (!ParseNumber(parser.value(window_), 1, 31, k.window)) return "bad --window";
-  const int collision = static_cast<int>(CollisionNames().indexOf(parser.value(collision_)));
-  if (collision < 0) return "bad --collision";
-  k.collision = static_cast<TvxFileCollision>(collision);
+  if (const std::string bad = ReadCollision(parser.value(collision_), k.collision); !bad.empty())
+    return bad;
   k.fixedTimeout = parser.isSet(fixed_timeout_);
   k.classic = parser.isSet(classic_);
   k.reliable = parser.isSet(reliable_);

@@ -76,8 +76,9 @@ class TLineOptions {
 const QStringList& ParityNames();
 const QStringList& StopBitsNames();
 const QStringList& FlowNames();
-// The names --collision takes, in the order of TvxFileCollision.
-const QStringList& CollisionNames();
+// The value of --collision (one of overwrite, backup, rename, discard, update) into Out:
+// empty when good, else the usage error "bad --collision".
+std::string ReadCollision(const QString& value, TvxFileCollision& out);
 
 // Decimal Text within Low..High into Out; false (Out untouched) otherwise.
 bool ParseNumber(const QString& text, int low, int high, int& out);

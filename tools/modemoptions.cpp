@@ -52,9 +52,8 @@ std::string TModemOptions::Read(const QCommandLineParser& parser, bool sending,
   if (!ParseNumber(parser.value(timeout_), 1, 60, m.timeoutSec)) return "bad --timeout";
   if (!ParseNumber(parser.value(error_limit_), 1, 1000000, m.errorLimit))
     return "bad --error-limit";
-  const int collision = static_cast<int>(CollisionNames().indexOf(parser.value(collision_)));
-  if (collision < 0) return "bad --collision";
-  m.collision = static_cast<TvxFileCollision>(collision);
+  if (const std::string bad = ReadCollision(parser.value(collision_), m.collision); !bad.empty())
+    return bad;
   m.block1k = parser.isSet(block1k_);
   m.sum = parser.isSet(sum_);
   m.stripPadding = parser.isSet(strip_padding_);

@@ -22,12 +22,5 @@ add_library(vxtools_transferrun STATIC ${CMAKE_CURRENT_LIST_DIR}/commandline.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/transferrun.cpp)
 target_link_libraries(vxtools_transferrun PUBLIC vxcomm_headers vxkermit_progress
                                                  vxtools_lineoptions)
-add_executable(vxkermit ${CMAKE_CURRENT_LIST_DIR}/vxkermit.cpp)
-# The programs link the library as installed (shared in a BUILD_SHARED_LIBS tree).
-target_link_libraries(vxkermit PRIVATE vxcomm vxtools_transferrun)
-target_compile_definitions(vxkermit PRIVATE VXCOMM_VERSION="${PROJECT_VERSION}")
-if(VXCOMM_INSTALL)
-  install(TARGETS vxkermit COMPONENT programs)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/vxkermit.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-    COMPONENT programs)
-endif()
+vxtools_program(vxkermit ${CMAKE_CURRENT_LIST_DIR}/vxkermit.cpp)
+target_link_libraries(vxkermit PRIVATE vxtools_transferrun)

@@ -114,9 +114,6 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName("vxkermit");
   QCoreApplication::setApplicationVersion(VXCOMM_VERSION);
   QCommandLineParser parser;
-  parser.setApplicationDescription(kDescription);
-  parser.addHelpOption();
-  parser.addVersionOption();
   const TLineOptions shared;
   const TProgramLogOptions logOptions;
   const QCommandLineOption wait("wait",
@@ -125,14 +122,12 @@ int main(int argc, char** argv) {
                                 "s", "0");
   QList<QCommandLineOption> options = shared.Line() + shared.Kermit();
   options << wait << logOptions.All();
-  parser.addOptions(options);
-  parser.addPositionalArgument("command", "send, resend or receive");
-  parser.addPositionalArgument("DEVICE", "the serial device");
-  parser.addPositionalArgument("MASK.../DIR", "files to send, or the directory to receive into");
-  // Not process(): it ends the program with status 1 on an unknown option.
-  if (!parser.parse(QCoreApplication::arguments())) return Usage(parser, parser.errorText());
-  if (parser.isSet("help") || parser.isSet("help-all")) parser.showHelp(0);
-  if (parser.isSet("version")) parser.showVersion();
+  const QString badLine =
+      ParseProgramLine(parser, kDescription, options,
+                       {{"command", "send, resend or receive"},
+                        {"DEVICE", "the serial device"},
+                        {"MASK.../DIR", "files to send, or the directory to receive into"}});
+  if (!badLine.isEmpty()) return Usage(parser, badLine);
 
   const QStringList args = parser.positionalArguments();
   const TRawArguments raw = SplitRaw(argc, argv, options);

@@ -135,24 +135,19 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(kProgram);
   QCoreApplication::setApplicationVersion(VXCOMM_VERSION);
   QCommandLineParser parser;
-  parser.setApplicationDescription(kDescription);
-  parser.addHelpOption();
-  parser.addVersionOption();
   const TLineOptions lineOptions;
   const TModemOptions modemOptions;
   const TProgramLogOptions logOptions;
   const QList<QCommandLineOption> options =
       lineOptions.Line() + modemOptions.All() + logOptions.All();
-  parser.addOptions(options);
-  parser.addPositionalArgument("command", "send or receive");
-  parser.addPositionalArgument("DEVICE", "the serial device");
-  parser.addPositionalArgument("FILE.../DIR/FILE",
-                               "files to send, the directory to receive into (YMODEM) or the "
-                               "file to receive as (XMODEM)");
-  // Not process(): it ends the program with status 1 on an unknown option.
-  if (!parser.parse(QCoreApplication::arguments())) return Usage(parser, parser.errorText());
-  if (parser.isSet("help") || parser.isSet("help-all")) parser.showHelp(0);
-  if (parser.isSet("version")) parser.showVersion();
+  const QString badLine =
+      ParseProgramLine(parser, kDescription, options,
+                       {{"command", "send or receive"},
+                        {"DEVICE", "the serial device"},
+                        {"FILE.../DIR/FILE",
+                         "files to send, the directory to receive into (YMODEM) or the file "
+                         "to receive as (XMODEM)"}});
+  if (!badLine.isEmpty()) return Usage(parser, badLine);
 
   const QStringList args = parser.positionalArguments();
   const TRawArguments raw = SplitRaw(argc, argv, options);

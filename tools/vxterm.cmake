@@ -6,7 +6,7 @@ add_library(vxterm_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/linemap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/pacing.cpp)
 target_include_directories(vxterm_core PUBLIC ${CMAKE_CURRENT_LIST_DIR}/vxterm)
-add_executable(vxterm ${CMAKE_CURRENT_LIST_DIR}/vxterm.cpp
+vxtools_program(vxterm ${CMAKE_CURRENT_LIST_DIR}/vxterm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/console.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/reconnect.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/session.cpp
@@ -15,11 +15,4 @@ add_executable(vxterm ${CMAKE_CURRENT_LIST_DIR}/vxterm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/sessionlog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/transfer.cpp)
 target_include_directories(vxterm PRIVATE ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(vxterm PRIVATE vxcomm vxkermit_progress vxtools_lineoptions
-  vxterm_core)
-target_compile_definitions(vxterm PRIVATE VXCOMM_VERSION="${PROJECT_VERSION}")
-if(VXCOMM_INSTALL)
-  install(TARGETS vxterm COMPONENT programs)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/vxterm.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-    COMPONENT programs)
-endif()
+target_link_libraries(vxterm PRIVATE vxkermit_progress vxtools_lineoptions vxterm_core)
