@@ -49,7 +49,12 @@ TTransferRun::TTransferRun(std::string program, TvxCustomFileTransfer& transfer,
     if (loud_) progress_.Start(transfer_.FileName());
   };
   transfer_.OnFileEnd = [this](TObject*) {
-    if (loud_) progress_.Finish(transfer_.TotalSize() - already_there_(), transfer_.ErrorCount());
+    if (!loud_) return;
+    if (size_known_)
+      return progress_.Finish(transfer_.TotalSize() - already_there_(), transfer_.ErrorCount());
+    // The last block is written only as the file ends: the file's account has it.
+    progress_.Update(transfer_.FileResult().bytes, -1, transfer_.ErrorCount());
+    progress_.Finish(-1, transfer_.ErrorCount());
   };
   transfer_.OnFileResult = [this](TObject*, const TvxFileResult& file) {
     if (file.outcome == foComplete || !loud_) return;
@@ -61,8 +66,9 @@ TTransferRun::TTransferRun(std::string program, TvxCustomFileTransfer& transfer,
   const auto showProgress = [this](TObject*) {
     if (!loud_) return;
     const std::int64_t there = already_there_();
-    progress_.Update(transfer_.GetFilePosition() - there, transfer_.TotalSize() - there,
-                     transfer_.ErrorCount(), transfer_.RetryCount());
+    progress_.Update(transfer_.GetFilePosition() - there,
+                     size_known_ ? transfer_.TotalSize() - there : -1, transfer_.ErrorCount(),
+                     transfer_.RetryCount());
   };
   transfer_.OnProgress = showProgress;
   transfer_.OnError = showProgress;

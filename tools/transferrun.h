@@ -37,6 +37,9 @@ class TTransferRun {
   // The bytes of the open file the receiver had before the session (a recovered file's
   // start): left out of the progress, which counts what crosses. None by default.
   void SetAlreadyThere(std::function<std::int64_t()> alreadyThere);
+  // The files' sizes are not known while they cross (an XMODEM file received): the progress
+  // shows no total, and a file's last line the bytes it ended with.
+  void SetSizeUnknown() { size_known_ = false; }
   // Keeps the text the far end prints between Kermit packets, shown when the transfer fails.
   void KeepFarEndText();
 
@@ -63,6 +66,7 @@ class TTransferRun {
   bool loud_;
   TvxComm comm_;
   std::function<std::int64_t()> already_there_;
+  bool size_known_ = true;
   bool keep_far_end_ = false;
   TFarEndText far_end_;
   std::string fatal_;  // the first fatal error met

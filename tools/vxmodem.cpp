@@ -212,6 +212,8 @@ int main(int argc, char** argv) {
   SetUpProgramLog(log, logChoice, kProgram, progress);
   TTransferRun run(kProgram, transfer, log, progress, logChoice.loud);
   if (!run.SetLine(device, line)) return Usage(parser, "bad port name");
+  // XMODEM tells no length.
+  if (!sending && !m.ymodem) run.SetSizeUnknown();
   if (!run.Open()) return 2;
   // The receiver starts a session by asking: its first ask may already wait on the line.
   const bool begun = run.Begin(
