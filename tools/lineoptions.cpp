@@ -117,10 +117,22 @@ bool ParseNumber(const QString& text, int low, int high, int& out) {
   return true;
 }
 
-std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& line,
-                               TKermitSettings& k) const {
+std::string TLineOptions::ReadLine(const QCommandLineParser& parser, TLineSettings& line) const {
   if (!ParseNumber(parser.value(speed_), 50, 4000000, line.bps)) return "bad --speed";
   if (!ParseNumber(parser.value(data_bits_), 5, 8, line.dataBits)) return "bad --data-bits";
+  line.parity = static_cast<int>(ParityNames().indexOf(parser.value(parity_)));
+  line.stopBits = static_cast<int>(StopBitsNames().indexOf(parser.value(stop_bits_)));
+  line.flow = static_cast<int>(FlowNames().indexOf(parser.value(flow_)));
+  if (line.parity < 0) return "bad --parity";
+  if (line.stopBits < 0) return "bad --stop-bits";
+  if (line.flow < 0) return "bad --flow";
+  line.keepSettings = parser.isSet(keep_settings_);
+  return {};
+}
+
+std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& line,
+                               TKermitSettings& k) const {
+  if (const std::string bad = ReadLine(parser, line); !bad.empty()) return bad;
   if (!ParseNumber(parser.value(check_), 1, 5, k.check) || k.check == 4) return "bad --check";
   if (!ParseNumber(parser.value(timeout_), 1, 60, k.timeoutSec)) return "bad --timeout";
   if (!ParseNumber(parser.value(retry_limit_), 0, 1000000, k.retryLimit))
@@ -131,13 +143,6 @@ std::string TLineOptions::Read(const QCommandLineParser& parser, TLineSettings& 
       !ParseNumber(parser.value(packet_length_), 95, 9024, k.packetLength))
     return "bad --packet-length";
   if (!ParseNumber(parser.value(window_), 1, 31, k.window)) return "bad --window";
-  line.parity = static_cast<int>(ParityNames().indexOf(parser.value(parity_)));
-  line.stopBits = static_cast<int>(StopBitsNames().indexOf(parser.value(stop_bits_)));
-  line.flow = static_cast<int>(FlowNames().indexOf(parser.value(flow_)));
-  if (line.parity < 0) return "bad --parity";
-  if (line.stopBits < 0) return "bad --stop-bits";
-  if (line.flow < 0) return "bad --flow";
-  line.keepSettings = parser.isSet(keep_settings_);
   const int collision = static_cast<int>(CollisionNames().indexOf(parser.value(collision_)));
   if (collision < 0) return "bad --collision";
   k.collision = static_cast<TvxFileCollision>(collision);

@@ -61,6 +61,8 @@ class TLineOptions {
   // ("bad --speed").
   std::string Read(const QCommandLineParser& parser, TLineSettings& line,
                    TKermitSettings& kermit) const;
+  // The same for Line() alone, for a program without Kermit.
+  std::string ReadLine(const QCommandLineParser& parser, TLineSettings& line) const;
 
  private:
   QCommandLineOption speed_, data_bits_, parity_, stop_bits_, flow_, keep_settings_;
