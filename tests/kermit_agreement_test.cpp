@@ -8,6 +8,8 @@
 #include "vxcomm/vxkermit/agreement.h"
 #include "vxcomm/vxkermit/packet.h"
 
+using vxcomm::TvxKermitCrc;
+using vxcomm::TvxKermitOptions;
 using namespace vxcomm::vxkermit;
 
 namespace {
@@ -30,21 +32,21 @@ const std::string kGkermitYAllOn = "~' @-#Y3~*!J*0+++N\"U1@";
 
 // This side's S: on its defaults (a time-out of 5 s), and with everything on (block check
 // 3, repeat counts, recovery, long packets of 9024, a window of 31, streaming, the system
-// described). SentBlock below makes both from the settings, as the sender does.
+// described). SentBlock below makes both from the settings, with the sender's own function.
 const std::string kOursPlain = "~% @-#Y1 (";
 const std::string kOursAllOn = "~% @-#Y3~>?~~0___N\"U1";
 
-const TAgreementTerms kOff{};
-const TAgreementTerms kAllOn{.long_packets = true,
-                             .max_long_packet = kMaxLongPacketLength,
-                             .window = 31,
-                             .streaming = true,
-                             .recovery = true,
-                             .describe_system = true,
-                             .qbin = 'Y',
-                             .repeat_counts = true};
+const TvxKermitOptions kOff{};
+const TvxKermitOptions kAllOn{.eighth_bit_prefix = 'Y',
+                              .long_packets = true,
+                              .max_long_packet_length = static_cast<int>(kMaxLongPacketLength),
+                              .repeat_counts = true,
+                              .streaming = true,
+                              .recovery = true,
+                              .window_size = 31,
+                              .describe_system = true};
 
-TAgreementTerms With(TAgreementTerms t, void (*change)(TAgreementTerms&)) {
+TvxKermitOptions With(TvxKermitOptions t, void (*change)(TvxKermitOptions&)) {
   change(t);
   return t;
 }
@@ -63,15 +65,10 @@ TInitParams Ten(const std::string& block) {
   return p;
 }
 
-// The S a sender with Terms sends (block check index Crc, its time-out 5 s), built as the
-// sender builds it.
-std::string SentBlock(const TAgreementTerms& t, int crc) {
-  TInitParams p = OwnProposal(5000, crc, t.qbin, t.repeat_counts ? kDefaultRepeatPrefix : 0);
-  if (t.recovery) p[ipCapas] = ToChar(static_cast<unsigned>(UnChar(p[ipCapas])) | kCapasResend);
-  std::uint8_t whatami = t.streaming ? kWhatamiValid | kWhatamiStreaming : 0;
-  if (t.describe_system) whatami |= kWhatamiLiteralNames | kWhatamiBinary;
-  return Bytes(MakeInitBlock(p, t.long_packets ? t.max_long_packet : 0, whatami, t.window,
-                             t.describe_system));
+// The S a sender with Options sends, with block check index Crc and a time-out of 5 s.
+std::string SentBlock(TvxKermitOptions options, int crc) {
+  options.crc = static_cast<TvxKermitCrc>(crc);
+  return Bytes(OwnSendInit(options, 5000).block);
 }
 
 enum Side { Sending, Receiving };
@@ -91,7 +88,7 @@ struct Want {
 struct Row {
   const char* need;  // what a user gets
   Side side;
-  TAgreementTerms own;
+  TvxKermitOptions own;
   std::string ours;  // sending: the S this side sent; receiving: none, the answer is made
   std::string peer;
   Want want;
@@ -144,17 +141,18 @@ TEST(AgreementBlocks, TheCapturedAnswersAnsweredThisSidesOwnBlocks) {
 // prefixes, window, streaming, recovery and attributes, and neither sends a long packet
 // longer than the other takes.
 TEST(AgreementBetweenTwoEngines, SenderAndReceiverRunTheSameSession) {
-  const TAgreementTerms base[] = {
+  const TvxKermitOptions base[] = {
       kOff,
       kAllOn,
-      With(kAllOn, [](TAgreementTerms& t) { t.streaming = false; }),
-      With(kOff, [](TAgreementTerms& t) { t.long_packets = true, t.max_long_packet = 1000; }),
-      With(kOff, [](TAgreementTerms& t) { t.window = 4, t.qbin = '&'; }),
-      With(kOff, [](TAgreementTerms& t) { t.qbin = 'N', t.repeat_counts = true; }),
-      With(kAllOn, [](TAgreementTerms& t) { t.qbin = '&', t.recovery = false; })};
+      With(kAllOn, [](TvxKermitOptions& t) { t.streaming = false; }),
+      With(kOff,
+           [](TvxKermitOptions& t) { t.long_packets = true, t.max_long_packet_length = 1000; }),
+      With(kOff, [](TvxKermitOptions& t) { t.window_size = 4, t.eighth_bit_prefix = '&'; }),
+      With(kOff, [](TvxKermitOptions& t) { t.eighth_bit_prefix = 'N', t.repeat_counts = true; }),
+      With(kAllOn, [](TvxKermitOptions& t) { t.eighth_bit_prefix = '&', t.recovery = false; })};
   int pairs = 0;
-  for (const TAgreementTerms& s : base)
-    for (const TAgreementTerms& r : base)
+  for (const TvxKermitOptions& s : base)
+    for (const TvxKermitOptions& r : base)
       for (int crc = 0; crc <= 3; ++crc) {
         const std::string sent = SentBlock(s, crc);
         const TAgreement rx = AgreeOnSendInit(r, U(sent), sent.size());
@@ -389,11 +387,13 @@ INSTANTIATE_TEST_SUITE_P(
             kCkermitYAllOn.substr(0, 10),
             {'#', 2, 0, '~', 94, 94, 500, 9024, 1, F, T, T, F, F, ""}}));
 
-const TAgreementTerms kRepeats = With(kOff, [](TAgreementTerms& t) { t.repeat_counts = true; });
-const TAgreementTerms kWindow = With(kOff, [](TAgreementTerms& t) { t.window = 31; });
-const TAgreementTerms kLong = With(kOff, [](TAgreementTerms& t) { t.long_packets = true; });
-const TAgreementTerms kLong1000 = With(kLong, [](TAgreementTerms& t) { t.max_long_packet = 1000; });
-const TAgreementTerms kOwnQbin = With(kOff, [](TAgreementTerms& t) { t.qbin = '&'; });
+const TvxKermitOptions kRepeats = With(kOff, [](TvxKermitOptions& t) { t.repeat_counts = true; });
+const TvxKermitOptions kWindow = With(kOff, [](TvxKermitOptions& t) { t.window_size = 31; });
+const TvxKermitOptions kLong = With(kOff, [](TvxKermitOptions& t) { t.long_packets = true; });
+const TvxKermitOptions kLong1000 =
+    With(kLong, [](TvxKermitOptions& t) { t.max_long_packet_length = 1000; });
+const TvxKermitOptions kOwnQbin =
+    With(kOff, [](TvxKermitOptions& t) { t.eighth_bit_prefix = '&'; });
 
 INSTANTIATE_TEST_SUITE_P(
     HostileValues, Agreement,

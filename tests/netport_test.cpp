@@ -25,6 +25,7 @@
 #include "support/receivedbytes.h"
 #include "support/ser2net.h"
 #include "support/socatpair.h"
+#include "support/ttyend.h"
 
 #include "vxcomm/unqualified.h"
 #include "vxcomm/vxcomm.h"
@@ -53,42 +54,18 @@ class NetPort : public ::testing::Test {
     dir_ = MakeTempDir("netport");
     pair_ = std::make_unique<SocatPair>(dir_);
     server_ = std::make_unique<Ser2Net>(dir_, pair_->B());
-    line_ = ::open(pair_->A().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(line_, 0);
+    line_ = std::make_unique<TtyEnd>(pair_->A());
+    ASSERT_TRUE(line_->Ok());
   }
   void TearDown() override {
     comm_.Close();
-    if (line_ >= 0) ::close(line_);
+    line_.reset();
     StopServer();
   }
   void StopServer() { server_->Stop(); }
 
-  // Writes all of Data to the test's end.
-  void LineWrite(const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-      const ssize_t n = ::write(line_, data.data() + done, data.size() - done);
-      if (n > 0)
-        done += static_cast<std::size_t>(n);
-      else
-        QThread::msleep(1);
-    }
-  }
-  // Reads what the test's end receives until Count bytes or TimeoutMs passed.
-  std::string LineRead(std::size_t count, int timeoutMs) {
-    std::string got;
-    QElapsedTimer clock;
-    clock.start();
-    char buffer[4096];
-    while (got.size() < count && clock.elapsed() < timeoutMs) {
-      pollfd p{line_, POLLIN, 0};
-      if (::poll(&p, 1, 50) == 1) {
-        const ssize_t n = ::read(line_, buffer, sizeof buffer);
-        if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
-      }
-    }
-    return got;
-  }
+  void LineWrite(const std::string& data) { line_->Write(data); }
+  std::string LineRead(std::size_t count, int timeoutMs) { return line_->Read(count, timeoutMs); }
 
   void Open(const std::string& name, TStreamProtocol protocol = spNone) {
     comm_.SetStreamProtocol(protocol);
@@ -111,15 +88,7 @@ class NetPort : public ::testing::Test {
   }
 
   // The termios of the server's device.
-  termios DeviceLine() {
-    termios t{};
-    const int device = ::open(pair_->B().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    if (device >= 0) {
-      ::tcgetattr(device, &t);
-      ::close(device);
-    }
-    return t;
-  }
+  termios DeviceLine() { return TermiosOf(pair_->B()); }
   // The server's device comes to run at Speed with Size bits (it may apply a setting after
   // its answer).
   void ExpectDeviceLine(speed_t speed, tcflag_t size) {
@@ -148,7 +117,7 @@ class NetPort : public ::testing::Test {
   std::string dir_;
   std::unique_ptr<SocatPair> pair_;
   std::unique_ptr<Ser2Net> server_;
-  int line_ = -1;
+  std::unique_ptr<TtyEnd> line_;  // end A: the far end of the server's device
   NetComm comm_;
   Bytes received_;
 };
@@ -274,7 +243,7 @@ TEST_F(NetPort, TelnetBreakOnAndOffLeavesTheDataWhole) {
   // reaches it at all: a pseudo-terminal cannot send a break, so the server's device has none.
   Open(server_->TelnetUrl());
   termios far{};
-  ASSERT_EQ(::tcgetattr(line_, &far), 0);
+  ASSERT_EQ(::tcgetattr(line_->fd(), &far), 0);
   EXPECT_FALSE(far.c_iflag & (BRKINT | IGNBRK | PARMRK));
   comm_.SendString("a");
   ASSERT_EQ(LineRead(1, 5000), "a");

@@ -1,7 +1,8 @@
-// Uploads to a board's bootloader (U-Boot's loadb under QEMU) as a board developer makes them,
-// with each program's defaults: the bootloader acts on control characters in a data field,
-// so a file holding every byte value crosses only if each one is prefixed. The bootloader
-// computes the CRC-32 of what it got; it must equal the file's.
+// Uploads to a board's bootloader (U-Boot under QEMU) as a board developer makes them: loadb
+// (Kermit) with each program's defaults, and loadx and loady (XMODEM with 128-byte and 1K
+// blocks, YMODEM) from vxterm's prompt. The bootloader acts on control characters in a Kermit
+// data field, so a file holding every byte value crosses only if each one is prefixed. The
+// bootloader computes the CRC-32 of what it got; it must equal the file's.
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -82,25 +83,30 @@ TEST_F(UBootUpload, ForcedMinimalPrefixingFailsAndShowsWhatTheBoardSaid) {
   }
 }
 
-TEST_F(UBootUpload, VxtermWithItsDefaultsLoadsEveryByteValueFromThePrompt) {
-  const std::string bytes = BoardFile(22);
+// As a developer does it from vxterm: Load typed at the board's prompt, then Send (with the
+// image's path after it) at vxterm's; the bootloader's own CRC-32 of what it holds, shown by
+// the terminal, is the image's.
+void LoadFromVxterm(const std::string& load, const std::string& send, unsigned seed) {
+  const std::string src = MakeTempDir("uboot-vxterm");
+  const std::string bytes = BoardFile(seed);
   WriteAll(src + "/image.bin", bytes);
+  std::string why;
+  const std::unique_ptr<UBootBoard> board = UBootBoard::Boot(why);
+  ASSERT_TRUE(board) << why;
   PtyConsole console;
   ConsoleProgram vxterm(console, VXTERM_BIN, {QString::fromStdString(board->Device())});
   ASSERT_TRUE(console.WaitFor("Ctrl-] opens the command prompt")) << console.Seen();
-  // As the developer types it at the board's prompt.
   std::size_t from = console.Seen().size();
-  console.Type(std::string("loadb ") + UBootBoard::kLoadAddress + "\r");
+  console.Type(load + " " + UBootBoard::kLoadAddress + "\r");
   ASSERT_TRUE(console.WaitFor("Ready for binary", from)) << console.Seen().substr(from);
   from = console.Seen().size();
-  console.Command("send " + src + "/image.bin");
+  console.Command(send + " " + src + "/image.bin");
   ASSERT_TRUE(console.WaitFor("vxterm: 1 file sent", from, kTransferMs))
       << console.Seen().substr(from);
   // The loader ends with the load address, then the prompt; the developer types then.
   ASSERT_TRUE(console.WaitFor("## Start Addr", from)) << console.Seen().substr(from);
   ASSERT_TRUE(console.WaitFor("=> ", console.Seen().find("## Start Addr", from)))
       << console.Seen().substr(from);
-  // The bootloader's own report, shown by the terminal.
   from = console.Seen().size();
   char crc[64];
   std::snprintf(crc, sizeof crc, "crc32 %s %zx\r", UBootBoard::kLoadAddress, bytes.size());
@@ -115,4 +121,22 @@ TEST_F(UBootUpload, VxtermWithItsDefaultsLoadsEveryByteValueFromThePrompt) {
   console.Command("quit");
   EXPECT_EQ(vxterm.Finish(), 0);
   EXPECT_TRUE(console.Restored());
+}
+
+TEST(UBootFromVxterm, KermitWithItsDefaultsLoadsEveryByteValue) {
+  LoadFromVxterm("loadb", "send", 22);
+}
+
+// XMODEM pads the last block: the board holds the image and SUB bytes after it, and the
+// CRC-32 over the image's length is the image's.
+TEST(UBootFromVxterm, XmodemLoadsEveryByteValue) {
+  LoadFromVxterm("loadx", "send -p xmodem", 24);
+}
+
+TEST(UBootFromVxterm, XmodemWith1KBlocksLoadsEveryByteValue) {
+  LoadFromVxterm("loadx", "send -p xmodem-1k", 25);
+}
+
+TEST(UBootFromVxterm, YmodemLoadsEveryByteValue) {
+  LoadFromVxterm("loady", "send -p ymodem", 26);
 }

@@ -89,13 +89,47 @@ TEST(VxTermCommands, RefusesWhatIsNotACommandWithAReason) {
       {"quit now", "quit takes no argument"},
       {"log", "log takes a file name or off"},
       {"send 'open", "unclosed quote"},
+      {"send -p", "-p needs a protocol: kermit, xmodem, xmodem-1k or ymodem"},
+      {"send -p zmodem a", "unknown protocol zmodem: kermit, xmodem, xmodem-1k or ymodem"},
+      {"send -p ymodem", "send needs at least one path"},
+      {"send -p xmodem a b", "XMODEM sends one file"},
+      {"receive -p xmodem", "receive -p xmodem takes the file to store: XMODEM carries no name"},
+      {"receive -p xmodem-1k f", "receive takes xmodem: the sender picks the block size"},
+      {"receive -p ymodem a b", "receive takes one directory"},
   };
   for (const Case& c : cases) {
     const TCommand got = ParseCommand(c.line);
     EXPECT_EQ(got.kind, TCommandKind::Invalid) << c.line;
     EXPECT_EQ(got.error, c.error) << c.line;
   }
-  EXPECT_NE(std::string(kCommandHelp).find("send PATH..."), std::string::npos);
+  EXPECT_NE(std::string(kCommandHelp).find("send [-p PROTO] PATH..."), std::string::npos);
+}
+
+TEST(VxTermCommands, TakesTheProtocolOfASendOrReceive) {
+  const struct {
+    const char* line;
+    TCommandKind kind;
+    TProtocol protocol;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"send a", TCommandKind::Send, TProtocol::Kermit, {"a"}},
+      {"send -p kermit a b", TCommandKind::Send, TProtocol::Kermit, {"a", "b"}},
+      {"send -p xmodem a", TCommandKind::Send, TProtocol::XModem, {"a"}},
+      {"send -p xmodem-1k a", TCommandKind::Send, TProtocol::XModem1K, {"a"}},
+      {"send -p ymodem a b", TCommandKind::Send, TProtocol::YModem, {"a", "b"}},
+      {"receive -p ymodem", TCommandKind::Receive, TProtocol::YModem, {}},
+      {"receive -p ymodem /tmp/in", TCommandKind::Receive, TProtocol::YModem, {"/tmp/in"}},
+      {"receive -p xmodem /tmp/f.bin", TCommandKind::Receive, TProtocol::XModem, {"/tmp/f.bin"}},
+      // Only a first -p is an option: a file may be called -p after it.
+      {"send -p ymodem -p", TCommandKind::Send, TProtocol::YModem, {"-p"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const TCommand got = ParseCommand(c.line);
+    EXPECT_EQ(got.kind, c.kind) << got.error;
+    EXPECT_EQ(got.protocol, c.protocol);
+    EXPECT_EQ(got.args, c.args);
+  }
 }
 
 TEST(VxTermCommands, TakesNumbersPulsesAndHexBytes) {

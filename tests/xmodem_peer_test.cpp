@@ -43,7 +43,7 @@ TEST_P(XModemPeer, OursToRx) {
     XModemSide ours(pair.A(), 83);
     // rx takes its time over the first block: a shorter wait would send it again under it.
     ours.xmodem.SetTimeout(3000);
-    ours.xmodem.SetErrorLimit(4);
+    ours.xmodem.SetRetryLimit(4);
     ours.xmodem.SetBlock1K(pc.block1k);
     const std::string sent = RandomBytes(size, static_cast<unsigned>(size));
     WriteAll(src + "/out.bin", sent);
@@ -56,7 +56,7 @@ TEST_P(XModemPeer, OursToRx) {
     // rx may exit before its ACK of our EOT leaves the line (the ACK is lost then): our
     // session fails, though every block crossed. It never reports success without the ACK.
     if (!ours.Succeeded()) {
-      EXPECT_EQ(ours.last.failure, "Too many errors.");
+      EXPECT_EQ(ours.last.failure, "Too many retries.");
       EXPECT_EQ(ours.file.bytes, static_cast<std::int64_t>(size));
       EXPECT_EQ(ours.last.Files(foComplete), 0);
       ++lost_eot_acks;

@@ -92,7 +92,7 @@ TEST(YModemPeer, SbToOurs) {
     ours.ymodem.SetTimeout(3000);
     ours.ymodem.SetDefaultPath(dst);
     ours.ymodem.SetStreaming(streaming);
-    ours.ymodem.SetErrorLimit(3);
+    ours.ymodem.SetRetryLimit(3);
     QProcess sb;
     StartLinePeer(sb, "sb -q" + AllNames(), pair.B(), src);
     ours.ymodem.ReceiveFiles();
@@ -104,7 +104,7 @@ TEST(YModemPeer, SbToOurs) {
     // the session never reports success without that end.
     if (!ours.Succeeded(static_cast<int>(sent.size()))) {
       EXPECT_TRUE(streaming) << ours.last.failure;
-      EXPECT_EQ(ours.last.failure, "Too many errors.");
+      EXPECT_EQ(ours.last.failure, "Too many retries.");
       EXPECT_EQ(ours.last.Files(foComplete), static_cast<int>(sent.size()));
       ++lost_ends;
     }

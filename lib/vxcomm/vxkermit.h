@@ -37,7 +37,6 @@ class TOneAtATime;
 class TWindowMode;
 class TStreamMode;
 struct TAgreement;
-struct TAgreementTerms;
 }  // namespace vxkermit
 
 /// The Kermit file-transfer component: sends the files of SendFiles and, while listening,
@@ -274,7 +273,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// The bytes of the current file the receiver already held when its transfer began: where
   /// a resend started reading (sending) or appending (receiving); 0 for a file sent whole.
   /// Set at the file's A packet, cleared at its F packet; kept after the file ends.
-  std::int64_t RecoveredLength() const { return recovered_; }
+  std::int64_t RecoveredLength() const { return file_.recovered; }
 
   /// Whether the current (or, after it, the last) session streams: both sides declared the
   /// link reliable. Cleared when a session starts, set once the Send-Init exchange agreed.
@@ -405,7 +404,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool PeerIsLikeSystem() const { return record_.peer_like; }
   /// Whether the current (or last) file crossed as text: converted on sending, or stored
   /// converted on receiving (then its stored length is not the announced one).
-  bool FileIsText() const { return file_text_; }
+  bool FileIsText() const { return file_.text; }
 
   /// The longest extended length this session lets this side send; 0: classic packets only.
   std::size_t SendLongPacketLength() const { return run_.send_long; }
@@ -609,7 +608,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void AgreePrefixing(bool peerTakesBareControls);
   /// What this side offers in a Send-Init exchange, as its settings give it; Sending adds a
   /// ResendFiles session's recovery.
-  vxkermit::TAgreementTerms OwnTerms(bool sending) const;
+  TvxKermitOptions OwnTerms(bool sending) const;
   /// Runs the session on what the Send-Init exchange agreed: parameters, block check,
   /// prefixes, packet lengths, streaming, recovery, attributes, the peer's kind and window.
   void ApplyAgreement(const vxkermit::TAgreement& agreed);
@@ -646,7 +645,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// Listening: answers the server command in RecvBuf with an E packet.
   void RefuseServerCommand();
   /// Receiving: opens the file an F packet names (Name, under DefaultPath): what DefaultPath
-  /// holds of it while recovery may still append to it, else a new, empty part.
+  /// holds of it while recovery may still append to it, else a new, empty part. The file's
+  /// state is cleared before.
   void OpenReceivedFile(const std::string& name);
   /// Receiving: the A packet decides what becomes of the file: refused (the reply "N"), or
   /// taken, and then a file kept at its F packet is appended to from its end ("+R") or
@@ -711,6 +711,7 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   vxkermit::TInitBlock init_block_;  ///< the Send-Init block this side sent or answered with
   vxkermit::TSessionRecord record_;  ///< what the current (or last) session agreed and counted
   vxkermit::TSessionState run_;      ///< the running session's state
+  vxkermit::TFileState file_;        ///< the current (or last) file's state
   vxkermit::TInitParams init_params_{};
   int check_index_ = 0;
   TvxKermitOptions options_;  ///< the settings behind the properties
@@ -720,33 +721,18 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// The length of new data packets when long packets are agreed (sender only).
   vxkermit::TPacketSizer packet_sizer_;
   std::size_t last_data_field_ = 0;
-  // The date the sender gave the file being received, in seconds since the epoch; -1 none.
-  // It decides an update and, with FileDates, becomes the stored file's date.
-  std::int64_t received_date_ = -1;
   /// Sending while streaming: runs the next burst (StreamTurn); stopped by any other packet
   /// sent and by the session's end.
   QTimer stream_turn_;
   std::vector<std::uint8_t> stream_out_;  ///< the burst of framed D packets being gathered
   bool resend_next_ = false;              ///< the next SendFiles is a ResendFiles
   bool resend_ = false;                   ///< this sending session was started by ResendFiles
-  bool kept_file_ = false;        ///< the received file was opened in place, not yet settled
-  bool settled_file_ = false;     ///< the collision policy has decided on the received file
-  bool skip_sent_ = false;        ///< receiving: this file's skip request went to the sender
-  std::int64_t recovered_ = 0;    ///< see RecoveredLength
-  std::string attributes_reply_;  ///< the acknowledgement of the current file's A packet
   vxkermit::TSendWindow send_window_;
   /// How D packets go: chosen when the Send-Init exchange is agreed; kept until the next.
   std::unique_ptr<vxkermit::TDataMode> data_mode_;
   vxkermit::TRecvWindow recv_window_;
   bool damaged_since_sent_ = false;  ///< a damaged packet arrived since the last packet went out
   bool peer_silent_ = false;         ///< the session ends on silence: no E packet goes out
-  bool file_text_ = false;           ///< the current file crosses as text
-  // Receiving: the lengths the current file's A packet announced (-1: none) and, for a text
-  // file, the canonical bytes and line feeds that arrived.
-  std::int64_t announced_exact_ = -1;
-  std::int64_t announced_k_ = -1;
-  std::int64_t wire_bytes_ = 0;
-  std::int64_t wire_lf_ = 0;
 };
 
 }  // namespace vxcomm

@@ -31,7 +31,9 @@ namespace vxcomm {
 
 /// The XMODEM file-transfer component (see the file description): 128-byte SOH blocks or,
 /// with Block1K, 1024-byte STX blocks; the 8-bit sum or CRC-16 as the receiver asks; a reply
-/// time-out per block; repeats on NAK or time-out within ErrorLimit (and RetryLimit).
+/// time-out per block; repeats on NAK or time-out up to RetryLimit times for one block (the
+/// wait for the peer to start or to ask for the next file included), within ErrorLimit for the
+/// session.
 ///
 /// A fatal error (a file that fails, a block out of sequence, too many errors or retries,
 /// no file or more than one to send, no ReceiveName) ends a running session with CAN CAN
@@ -52,8 +54,8 @@ class VXCOMM_EXPORT TvxXModem : public TvxBlockTransfer {
   /// How many times the receiver asks with 'C' before it falls back to NAK (the sum).
   static constexpr int CrcStartTries = 3;
 
-  /// Creates an idle component owned by Owner, with a Timeout of 10000 ms and an
-  /// ErrorLimit of 10.
+  /// Creates an idle component owned by Owner, with a Timeout of 10000 ms, a RetryLimit of 10
+  /// and no ErrorLimit to speak of.
   explicit TvxXModem(QObject* owner = nullptr);
   ~TvxXModem() override;
 

@@ -31,7 +31,9 @@
 namespace vxcomm {
 
 /// The YMODEM batch file-transfer component (see the file description): a reply time-out
-/// per block; repeats on NAK or time-out within ErrorLimit (and RetryLimit).
+/// per block; repeats on NAK or time-out up to RetryLimit times for one block (the wait for
+/// the peer to start or to ask for the next file included), within ErrorLimit for the
+/// session.
 ///
 /// A fatal error (a file that fails, a block out of sequence, a block 0 that cannot be read,
 /// too many errors or retries, no file to send, any damage under YMODEM-g) ends a running
@@ -46,8 +48,8 @@ class VXCOMM_EXPORT TvxYModem : public TvxBlockTransfer {
   Q_PROPERTY(bool Streaming READ Streaming WRITE SetStreaming)
 
  public:
-  /// Creates an idle component owned by Owner, with a Timeout of 10000 ms and an
-  /// ErrorLimit of 10.
+  /// Creates an idle component owned by Owner, with a Timeout of 10000 ms, a RetryLimit of 10
+  /// and no ErrorLimit to speak of.
   explicit TvxYModem(QObject* owner = nullptr);
   ~TvxYModem() override;
 

@@ -26,10 +26,10 @@ void TTerminalSession::Run(const TCommand& c) {
     case TCommandKind::Quit:
       return Quit(0);
     case TCommandKind::Send:
-      if (needLine()) StartSend(c.args);
+      if (needLine()) StartSend(c.protocol, c.args);
       return;
     case TCommandKind::Receive:
-      if (needLine()) StartReceive(c.args.empty() ? "" : c.args[0], "");
+      if (needLine()) StartReceive(c.protocol, c.args.empty() ? "" : c.args[0], "");
       return;
     case TCommandKind::Break:
     case TCommandKind::Dtr:

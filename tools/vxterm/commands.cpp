@@ -1,7 +1,11 @@
 #include "commands.h"
 
+#include <algorithm>
+#include <iterator>
+
 const char* const kCommandHelp =
-    "commands: send PATH... | receive [DIR] | break | dtr on|off|pulse [MS] | "
+    "commands: send [-p PROTO] PATH... | receive [-p PROTO] [DIR] | break | dtr on|off|pulse [MS] "
+    "| "
     "rts on|off|pulse [MS] | lines | speed BPS | data-bits N | parity P | stop-bits N | "
     "flow F | echo on|off | send-hex HEX... | stats | log FILE|off | hex on|off | "
     "timestamps on|off | quit";
@@ -99,6 +103,38 @@ TCommand Numbered(TCommandKind kind, const std::string& name, const std::vector<
 }
 
 // A command with one name, checked by the caller.
+// The protocol names of -p, in the order of TProtocol.
+const char* const kProtocolNames[] = {"kermit", "xmodem", "xmodem-1k", "ymodem"};
+
+// send [-p PROTOCOL] PATH... and receive [-p PROTOCOL] [DIR]; an XMODEM receive names the
+// file to store, since XMODEM carries no name.
+TCommand Transfer(const std::string& name, std::vector<std::string> rest) {
+  TCommand c;
+  if (!rest.empty() && rest[0] == "-p") {
+    if (rest.size() < 2) return Invalid("-p needs a protocol: kermit, xmodem, xmodem-1k or ymodem");
+    const auto* found = std::find(std::begin(kProtocolNames), std::end(kProtocolNames), rest[1]);
+    if (found == std::end(kProtocolNames))
+      return Invalid("unknown protocol " + rest[1] + ": kermit, xmodem, xmodem-1k or ymodem");
+    c.protocol = static_cast<TProtocol>(found - std::begin(kProtocolNames));
+    rest.erase(rest.begin(), rest.begin() + 2);
+  }
+  if (name == "send") {
+    if (rest.empty()) return Invalid("send needs at least one path");
+    if ((c.protocol == TProtocol::XModem || c.protocol == TProtocol::XModem1K) && rest.size() > 1)
+      return Invalid("XMODEM sends one file");
+    c.kind = TCommandKind::Send;
+  } else {
+    if (c.protocol == TProtocol::XModem1K)
+      return Invalid("receive takes xmodem: the sender picks the block size");
+    if (c.protocol == TProtocol::XModem && rest.size() != 1)
+      return Invalid("receive -p xmodem takes the file to store: XMODEM carries no name");
+    if (rest.size() > 1) return Invalid("receive takes one directory");
+    c.kind = TCommandKind::Receive;
+  }
+  c.args = rest;
+  return c;
+}
+
 TCommand Named(TCommandKind kind, const std::string& name, const std::vector<std::string>& w) {
   if (w.size() != 2) return Invalid(name + " takes one value");
   TCommand c;
@@ -154,18 +190,7 @@ TCommand ParseCommand(const std::string& line) {
     c.kind = kind;
     return c;
   };
-  if (name == "send") {
-    if (rest.empty()) return Invalid("send needs at least one path");
-    c.kind = TCommandKind::Send;
-    c.args = rest;
-    return c;
-  }
-  if (name == "receive") {
-    if (rest.size() > 1) return Invalid("receive takes one directory");
-    c.kind = TCommandKind::Receive;
-    c.args = rest;
-    return c;
-  }
+  if (name == "send" || name == "receive") return Transfer(name, rest);
   if (name == "break") return alone(TCommandKind::Break);
   if (name == "dtr") return ModemLine(TCommandKind::Dtr, name, w);
   if (name == "rts") return ModemLine(TCommandKind::Rts, name, w);

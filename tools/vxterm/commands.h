@@ -9,8 +9,8 @@
 
 enum class TCommandKind {
   Empty,       // nothing typed
-  Send,        // send PATH...
-  Receive,     // receive [DIR]
+  Send,        // send [-p PROTOCOL] PATH...
+  Receive,     // receive [-p PROTOCOL] [DIR] (XMODEM: receive -p xmodem FILE)
   Break,       // break
   Dtr,         // dtr on|off|pulse [MS]
   Rts,         // rts on|off|pulse [MS]
@@ -32,16 +32,20 @@ enum class TCommandKind {
   Invalid      // anything else: Error says why
 };
 
+// The protocol of a send or receive: Kermit, XMODEM (128-byte or 1K blocks) or YMODEM.
+enum class TProtocol { Kermit, XModem, XModem1K, YModem };
+
 struct TCommand {
-  // The paths of send, the directory of receive, the log file, the name given to parity,
-  // stop-bits and flow.
+  // The paths of send, the directory of receive (the file, for XMODEM), the log file, the name
+  // given to parity, stop-bits and flow.
   std::vector<std::string> args;
   TCommandKind kind = TCommandKind::Empty;
-  bool on = false;     // dtr, rts, hex, timestamps, echo
-  bool pulse = false;  // dtr, rts: on (or off) for Number ms, then back
-  int number = 0;      // speed, data-bits, the pulse's ms
-  std::string bytes;   // send-hex
-  std::string error;   // Invalid: the message, followed by the one-line help
+  TProtocol protocol = TProtocol::Kermit;  // send, receive
+  bool on = false;                         // dtr, rts, hex, timestamps, echo
+  bool pulse = false;                      // dtr, rts: on (or off) for Number ms, then back
+  int number = 0;                          // speed, data-bits, the pulse's ms
+  std::string bytes;                       // send-hex
+  std::string error;                       // Invalid: the message, followed by the one-line help
 };
 
 // The longest pulse of dtr pulse and rts pulse, and the one given without a length (ms).

@@ -105,7 +105,7 @@ TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& op
   release_timer_.setInterval(300);
   QObject::connect(&release_timer_, &QTimer::timeout, this,
                    [this] { ShowReceived(detector_.Release()); });
-  SetUpKermit();
+  SetUpTransfers();
 }
 
 TTerminalSession::~TTerminalSession() {
@@ -251,7 +251,7 @@ void TTerminalSession::FromLine(const void* data, std::size_t len) {
   if (r.found) {
     release_timer_.stop();
     if (mode_ == Prompt) ClosePrompt();
-    StartReceive("", r.packet);
+    StartReceive(TProtocol::Kermit, "", r.packet);
   } else if (detector_.Holding()) {
     release_timer_.start();
   }
@@ -382,7 +382,7 @@ void TTerminalSession::Quit(int code) {
   if (mode_ == Transfer && started_) {
     // The E packet goes ahead of the data still queued, which the peer no longer needs.
     comm_.PurgeOut();
-    kermit_.AbortTransfer("cancelled: vxterm quits");
+    transfer_->AbortTransfer("cancelled: vxterm quits");
     quit_aborted_ = true;
   }
   // The shell's prompt that follows starts on a line of its own.

@@ -26,6 +26,8 @@
 #include "vxcomm/vxcomm.h"
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/sendinitdetector.h"
+#include "vxcomm/vxxmodem.h"
+#include "vxcomm/vxymodem.h"
 
 struct TTerminalOptions {
   std::string device;  // as the user gave it
@@ -110,9 +112,13 @@ class TTerminalSession : public QObject {
   void StopLog();
 
   // Transfers (transfer.cpp).
-  void SetUpKermit();
-  void StartSend(const std::vector<std::string>& paths);
-  void StartReceive(const std::string& dir, std::string firstBytes);
+  void SetUpTransfers();
+  void SetUpTransfer(TvxCustomFileTransfer& transfer);
+  // Makes the component of Protocol the one that runs (the line's data processor), set up
+  // for this transfer; the component.
+  TvxCustomFileTransfer& Choose(TProtocol protocol);
+  void StartSend(TProtocol protocol, const std::vector<std::string>& paths);
+  void StartReceive(TProtocol protocol, const std::string& where, std::string firstBytes);
   void CancelTransfer();
   void FinishTransfer();
 
@@ -120,7 +126,12 @@ class TTerminalSession : public QObject {
   TTerminalOptions options_;
   std::string wait_name_;  // the name waited for after the device went away
   TTermComm comm_;
+  // Kermit stays the line's data processor in the terminal (its Send-Init starts a receive);
+  // an XMODEM or YMODEM transfer puts its component there until it ends.
   TvxKermit kermit_;
+  TvxXModem xmodem_;
+  TvxYModem ymodem_;
+  TvxCustomFileTransfer* transfer_ = &kermit_;  // the transfer running, or the last one
   TSessionLog log_;
   bool logging_ = false;
   std::string log_name_;

@@ -1,5 +1,5 @@
-// Kermit transfers from inside the terminal: the same engine and settings as vxkermit, a
-// progress line while they run, then back to the terminal.
+// Transfers from inside the terminal: Kermit with the same engine and settings as vxkermit,
+// or XMODEM or YMODEM; a progress line while they run, then back to the terminal.
 #include <QCoreApplication>
 
 #include "sendnames.h"
@@ -8,28 +8,35 @@
 #include "vxcomm/platform/fileopen.h"
 #include "vxcomm/unqualified.h"
 
-void TTerminalSession::SetUpKermit() {
+void TTerminalSession::SetUpTransfers() {
   comm_.SetDataProcessor(&kermit_);
-  kermit_.SetLog(&log_);
   kermit_.SetActive(false);
-  kermit_.OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg, bool& raise) {
+  for (TvxCustomFileTransfer* t : {static_cast<TvxCustomFileTransfer*>(&kermit_),
+                                   static_cast<TvxCustomFileTransfer*>(&xmodem_),
+                                   static_cast<TvxCustomFileTransfer*>(&ymodem_)})
+    SetUpTransfer(*t);
+}
+
+void TTerminalSession::SetUpTransfer(TvxCustomFileTransfer& transfer) {
+  transfer.SetLog(&log_);
+  transfer.OnFatalError = [this](TObject*, Cardinal, Cardinal, const std::string& msg,
+                                 bool& raise) {
     raise = false;
     if (fatal_.empty()) fatal_ = msg;
     if (mode_ == Transfer) QTimer::singleShot(0, this, [this] { FinishTransfer(); });
   };
-  kermit_.OnFileStart = [this](TObject*) { progress_.Start(kermit_.FileName()); };
-  kermit_.OnFileEnd = [this](TObject*) {
-    progress_.Finish(kermit_.TotalSize(), kermit_.ErrorCount());
-  };
+  TvxCustomFileTransfer* t = &transfer;
+  transfer.OnFileStart = [this, t](TObject*) { progress_.Start(t->FileName()); };
+  transfer.OnFileEnd = [this, t](TObject*) { progress_.Finish(t->TotalSize(), t->ErrorCount()); };
   // A file that did not cross whole says so under its progress line.
-  kermit_.OnFileResult = [this](TObject*, const TvxFileResult& file) {
+  transfer.OnFileResult = [this](TObject*, const TvxFileResult& file) {
     if (file.outcome == foComplete) return;
     progress_.Break();
     Message(file.name.substr(file.name.rfind('/') + 1) + ": " + FileOutcomeText(file.outcome) +
             (file.reason.empty() ? "" : " (" + file.reason + ")"));
   };
   // However the session ends, its account comes here once.
-  kermit_.OnSessionEnd = [this](TObject*, const TvxSessionResult& result) {
+  transfer.OnSessionEnd = [this](TObject*, const TvxSessionResult& result) {
     result_ = result;
     ended_ = true;
     if (mode_ == Transfer && !finish_queued_) {
@@ -39,20 +46,40 @@ void TTerminalSession::SetUpKermit() {
     }
   };
   // At every error too: a transfer that stalls shows its time-outs and repeats as they come.
-  const auto showProgress = [this](TObject*) {
-    progress_.Update(kermit_.GetFilePosition(), kermit_.TotalSize(), kermit_.ErrorCount(),
-                     kermit_.RetryCount());
+  const auto showProgress = [this, t](TObject*) {
+    progress_.Update(t->GetFilePosition(), t->TotalSize(), t->ErrorCount(), t->RetryCount());
   };
-  kermit_.OnProgress = showProgress;
-  kermit_.OnError = showProgress;
-  kermit_.OnChangeState = [this](TObject*) {
-    if (kermit_.State() != fsListen) started_ = true;
+  transfer.OnProgress = showProgress;
+  transfer.OnError = showProgress;
+  transfer.OnChangeState = [this, t](TObject*) {
+    if (t->State() != fsListen) started_ = true;
   };
 }
 
-void TTerminalSession::StartSend(const std::vector<std::string>& paths) {
-  ApplyKermitSettings(kermit_, options_.kermit, options_.line.dataBits);
-  kermit_.SetDefaultPath("");
+TvxCustomFileTransfer& TTerminalSession::Choose(TProtocol protocol) {
+  switch (protocol) {
+    case TProtocol::Kermit:
+      ApplyKermitSettings(kermit_, options_.kermit, options_.line.dataBits);
+      transfer_ = &kermit_;
+      break;
+    case TProtocol::XModem:
+    case TProtocol::XModem1K:
+      xmodem_.SetBlock1K(protocol == TProtocol::XModem1K);
+      transfer_ = &xmodem_;
+      break;
+    case TProtocol::YModem:
+      transfer_ = &ymodem_;
+      break;
+  }
+  // What a received file does to one of the same name, whatever the protocol.
+  transfer_->SetFileCollision(options_.kermit.collision);
+  transfer_->ResetPackets();
+  comm_.SetDataProcessor(transfer_);
+  transfer_->SetActive(true);
+  return *transfer_;
+}
+
+void TTerminalSession::StartSend(TProtocol protocol, const std::vector<std::string>& paths) {
   std::string masks;
   refused_ = 0;
   for (const std::string& p : paths) {
@@ -69,26 +96,30 @@ void TTerminalSession::StartSend(const std::vector<std::string>& paths) {
   fatal_.clear();
   far_end_.Clear();
   mode_ = Transfer;
-  kermit_.ResetPackets();
-  kermit_.SetActive(true);
+  TvxCustomFileTransfer& transfer = Choose(protocol);
+  transfer.SetDefaultPath("");
   Message("sending; Ctrl-C cancels");
   try {
-    kermit_.SendFiles(masks);
+    transfer.SendFiles(masks);
   } catch (const std::exception& e) {
     if (fatal_.empty()) fatal_ = e.what();
   }
   if (!started_ && !fatal_.empty()) FinishTransfer();
 }
 
-void TTerminalSession::StartReceive(const std::string& dir, std::string firstBytes) {
-  const std::string where = dir.empty() ? std::string(".") : dir;
+void TTerminalSession::StartReceive(TProtocol protocol, const std::string& where,
+                                    std::string firstBytes) {
+  // An XMODEM file is named by the user: its directory must take it.
+  const bool named = protocol == TProtocol::XModem;
+  const std::size_t slash = where.rfind('/');
+  const std::string dir =
+      named ? (slash == std::string::npos ? std::string() : where.substr(0, slash + 1)) : where;
+  const std::string shown = dir.empty() ? std::string(".") : dir;
   std::string reason;
-  if (!vxWritableDirectory(where, reason)) {
-    Message("cannot receive into " + where + ": " + reason);
+  if (!vxWritableDirectory(shown, reason)) {
+    Message("cannot receive into " + shown + ": " + reason);
     return;
   }
-  ApplyKermitSettings(kermit_, options_.kermit, options_.line.dataBits);
-  kermit_.SetDefaultPath(dir);
   sending_ = false;
   started_ = finish_queued_ = ended_ = false;
   refused_ = 0;
@@ -96,8 +127,17 @@ void TTerminalSession::StartReceive(const std::string& dir, std::string firstByt
   fatal_.clear();
   far_end_.Clear();
   mode_ = Transfer;
-  kermit_.ResetPackets();
-  kermit_.SetActive(true);
+  TvxCustomFileTransfer& transfer = Choose(protocol);
+  transfer.SetDefaultPath(dir);
+  if (protocol == TProtocol::XModem) {
+    xmodem_.SetReceiveName(slash == std::string::npos ? where : where.substr(slash + 1));
+    Message("receiving " + where + " by XMODEM; Ctrl-C cancels");
+    return xmodem_.ReceiveFile();
+  }
+  if (protocol == TProtocol::YModem) {
+    Message("receiving into " + shown + " by YMODEM; Ctrl-C cancels");
+    return ymodem_.ReceiveFiles();
+  }
   constexpr int kRecentMs = 30000;
   if (firstBytes.empty() && recent_clock_.isValid() && recent_clock_.elapsed() < kRecentMs) {
     vxkermit::TSendInitDetector recent;
@@ -105,8 +145,8 @@ void TTerminalSession::StartReceive(const std::string& dir, std::string firstByt
   }
   recent_.clear();
   Message(firstBytes.empty()
-              ? "receiving into " + where + "; waiting for the sender, Ctrl-C cancels"
-              : "the far end sends: receiving into " + where + ", Ctrl-C cancels");
+              ? "receiving into " + shown + "; waiting for the sender, Ctrl-C cancels"
+              : "the far end sends: receiving into " + shown + ", Ctrl-C cancels");
   if (!firstBytes.empty())
     kermit_.DataReceived(firstBytes.data(), static_cast<Cardinal>(firstBytes.size()));
 }
@@ -114,7 +154,7 @@ void TTerminalSession::StartReceive(const std::string& dir, std::string firstByt
 void TTerminalSession::CancelTransfer() {
   if (mode_ != Transfer) return;
   if (started_) {
-    kermit_.AbortTransfer("cancelled by the user");
+    transfer_->AbortTransfer("cancelled by the user");
   } else {
     cancelled_ = "cancelled by the user";
     FinishTransfer();
@@ -123,8 +163,11 @@ void TTerminalSession::CancelTransfer() {
 
 void TTerminalSession::FinishTransfer() {
   if (mode_ != Transfer) return;
+  transfer_->SetActive(false);
+  if (transfer_->State() != fsListen) transfer_->Abort();
+  // Back to Kermit, which spots a Send-Init in the terminal.
+  comm_.SetDataProcessor(&kermit_);
   kermit_.SetActive(false);
-  if (kermit_.State() != fsListen) kermit_.Abort();
   progress_.Break();
   std::fflush(stdout);
   std::fflush(stderr);

@@ -1,8 +1,9 @@
 /// @file
-/// What a Kermit session runs on once the two Send-Init blocks are exchanged: block check,
-/// prefixes, packet lengths each way, window, streaming, recovery, attributes and what the
-/// peer is, from this side's terms and the peer's block. The sender agrees on the answer to
-/// its S; the receiver on the sender's S, and gets the answer to send with it.
+/// The Send-Init this side sends, and what a Kermit session runs on once the two Send-Init
+/// blocks are exchanged: block check, prefixes, packet lengths each way, window, streaming,
+/// recovery, attributes and what the peer is, from this side's options and the peer's block.
+/// The sender agrees on the answer to its S; the receiver on the sender's S, and gets the
+/// answer to send with it.
 ///
 /// Thread: any; nothing here keeps state, and a received block is read no further than the
 /// length given.
@@ -11,26 +12,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vxcomm/vxkermit/options.h"
 #include "vxcomm/vxkermit/sendinit.h"
 
 namespace vxcomm {
 
 namespace vxkermit {
-
-/// What this side offers beyond the ten classic fields, as its settings give it.
-struct TAgreementTerms {
-  bool long_packets = false;                           ///< long packets are offered
-  std::size_t max_long_packet = kMaxLongPacketLength;  ///< the longest one this side handles
-  int window = 1;                                      ///< the window offered; 1 for none
-  bool streaming = false;                              ///< this side declares the link reliable
-  bool recovery = false;                               ///< recovery (RESEND) is offered
-  /// Receiving: the answer names this side a Unix system that stores files as they come.
-  bool describe_system = false;
-  /// Receiving: this side's eighth-bit prefix ("Y", "N" or a prefix character), answered
-  /// when the sender leaves the choice to it (see AnswerSendInit).
-  std::uint8_t qbin = 'Y';
-  bool repeat_counts = false;  ///< receiving: the sender's repeat prefix may be answered
-};
 
 /// The session both sides agreed on.
 struct TAgreement {
@@ -55,6 +42,17 @@ struct TAgreement {
   TInitBlock answer{};
 };
 
+/// A sender's Send-Init: the ten classic fields and the whole block.
+struct TOwnSendInit {
+  TInitParams params{};
+  TInitBlock block{};
+};
+
+/// The S a sender with the options Own sends, its reply time-out TimeoutMs: the block check,
+/// prefixes and capabilities Own offers, the long-packet length and window when Own offers
+/// them, WHATAMI when it streams or describes the system (binary unless it sends text).
+TOwnSendInit OwnSendInit(const TvxKermitOptions& own, std::int64_t timeoutMs);
+
 /// The sender's agreement: Own, the ten fields this side sent with its S (Sent), and the
 /// peer's answer (Len bytes of Answer).
 ///
@@ -62,7 +60,7 @@ struct TAgreement {
 /// two limits is sent, and this side takes up to its own; a window: the smaller offer, none
 /// while streaming; prefixes as AgreedQbin and AgreedRept give them; the block check,
 /// control prefix and MAXL are the answer's as ReadInitParams reads them.
-TAgreement AgreeOnAnswer(const TAgreementTerms& own, const TInitParams& sent,
+TAgreement AgreeOnAnswer(const TvxKermitOptions& own, const TInitParams& sent,
                          const std::uint8_t* answer, std::size_t len);
 
 /// The receiver's agreement on the sender's S (Len bytes of SendInit), with the answer.
@@ -71,7 +69,7 @@ TAgreement AgreeOnAnswer(const TAgreementTerms& own, const TInitParams& sent,
 /// this side's long-packet limit when the sender offers long packets, the window agreed,
 /// and WHATAMI when Own streams (its streaming bit only when the sender declared the link
 /// reliable too) or describes the system. The agreement then follows as for the sender.
-TAgreement AgreeOnSendInit(const TAgreementTerms& own, const std::uint8_t* sendInit,
+TAgreement AgreeOnSendInit(const TvxKermitOptions& own, const std::uint8_t* sendInit,
                            std::size_t len);
 
 }  // namespace vxkermit

@@ -345,7 +345,7 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
 
 void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
   // A refused file is still the sender's current one until its Z.
-  const bool fileOpen = FileStream() != nullptr || run_.refused_file;
+  const bool fileOpen = FileStream() != nullptr || file_.refused;
   switch (type) {
     case 'F':
       if (fileOpen)
@@ -433,6 +433,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
 void TvxKermit::StartSession(TvxTransferState state) {
   ForgetHandlerFailure();
   record_ = {};
+  file_ = {};
   BeginSessionResult(state == fsSend, state == fsSend ? FileList().Count() : 0);
   ResetSession(state);
   SizeBuffers();
@@ -557,9 +558,9 @@ void TvxKermit::SendAck() {
   const int received = RecvSeq();
   run_.send_seq = received;
   const bool withSkip = RecvType() == 'D' && skip_code_.size() == 1;
-  skip_sent_ = skip_sent_ || withSkip;
-  if (RecvType() == 'A' && !attributes_reply_.empty())
-    SendPacket('Y', attributes_reply_.data(), attributes_reply_.size());
+  file_.skip_sent = file_.skip_sent || withSkip;
+  if (RecvType() == 'A' && !file_.attributes_reply.empty())
+    SendPacket('Y', file_.attributes_reply.data(), file_.attributes_reply.size());
   else
     SendPacket('Y', skip_code_.data(), withSkip ? 1 : 0);
   skip_code_.clear();

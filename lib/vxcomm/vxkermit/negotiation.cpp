@@ -8,16 +8,10 @@ namespace vxcomm {
 
 using namespace vxkermit;
 
-TAgreementTerms TvxKermit::OwnTerms(bool sending) const {
-  TAgreementTerms terms;
-  terms.long_packets = options_.long_packets;
-  terms.max_long_packet = static_cast<std::size_t>(options_.max_long_packet_length);
-  terms.window = options_.window_size;
-  terms.streaming = options_.streaming;
+TvxKermitOptions TvxKermit::OwnTerms(bool sending) const {
+  TvxKermitOptions terms = options_;
+  // A resend needs recovery whatever the options say.
   terms.recovery = options_.recovery || (sending && resend_);
-  terms.describe_system = options_.describe_system;
-  terms.qbin = options_.eighth_bit_prefix;
-  terms.repeat_counts = options_.repeat_counts;
   return terms;
 }
 

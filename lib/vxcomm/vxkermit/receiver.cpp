@@ -38,7 +38,6 @@ void TvxKermit::ReceiveInit() {
   // Read before the session sizes its buffers, which may move the packet.
   const TAgreement agreed = AgreeOnSendInit(OwnTerms(false), data, len);
   init_block_ = agreed.answer;
-  attributes_reply_.clear();
   StartSession(fsReceive);
   ApplyAgreement(agreed);
 }
@@ -58,15 +57,10 @@ bool TvxKermit::ReceiveFileHeader() {
                          static_cast<std::size_t>(n));
   const std::string name = sent.substr(0, sent.find('\0'));
   LogMsg(dlDebug, "FILE HEADER [F] Packet! " + name);
-  received_date_ = -1;
-  file_text_ = false;
-  skip_sent_ = false;
-  announced_exact_ = announced_k_ = -1;
-  wire_bytes_ = wire_lf_ = 0;
+  file_ = {};
   // A sender that does not know this side for a like system sends names converted.
   std::string local = ReceivedFileName(name);
   if (options_.name_conversion && !record_.peer_like) local = LocalNameOfConverted(local);
-  settled_file_ = false;
   try {
     OpenReceivedFile(local);
   } catch (const EFileStreamError& e) {
@@ -81,11 +75,11 @@ void TvxKermit::ReceiveAttributes() {
   SetReceivedSize(std::min<std::int64_t>(announced, std::numeric_limits<std::int32_t>::max()));
   SetTotalSize(announced);
   // The date decides an update (FileCollision) and, with FileDates, becomes the file's own.
-  received_date_ = ParseAttributeDate(GetAttribute('#'));
-  file_text_ = options_.text_conversion && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
-  announced_exact_ = ExactSize(RecvData(), RecvDataLen());
-  announced_k_ = SizeInK(RecvData(), RecvDataLen());
-  if (file_text_) LogMsg(dlDetail, FileName() + " is text: stored with LF line ends.");
+  file_.received_date = ParseAttributeDate(GetAttribute('#'));
+  file_.text = options_.text_conversion && FileTypeOf(RecvData(), RecvDataLen()) == TFileType::Text;
+  file_.announced_exact = ExactSize(RecvData(), RecvDataLen());
+  file_.announced_k = SizeInK(RecvData(), RecvDataLen());
+  if (file_.text) LogMsg(dlDetail, FileName() + " is text: stored with LF line ends.");
   SettleReceivedFile();
   LogMsg(dlDebug,
          "FILE ATTRIBUTES [A] Packet! " + std::to_string(ReceivedSize()) + " " + GetAttribute('#'));
@@ -94,10 +88,10 @@ void TvxKermit::ReceiveAttributes() {
 bool TvxKermit::ReceiveFileData() {
   std::ptrdiff_t n = DecodeReceived();
   if (n < 0) return false;
-  if (file_text_) {
+  if (file_.text) {
     const std::uint8_t* begin = decode_buf_.data();
-    wire_bytes_ += n;
-    wire_lf_ += std::count(begin, begin + n, std::uint8_t{'\n'});
+    file_.wire_bytes += n;
+    file_.wire_lf += std::count(begin, begin + n, std::uint8_t{'\n'});
     n = static_cast<std::ptrdiff_t>(
         StripCarriageReturns(decode_buf_.data(), static_cast<std::size_t>(n)));
   }
@@ -134,13 +128,13 @@ void TvxKermit::ReceiveEOF() {
   try {
     // An empty file that came without attributes is refused here, where the sender can no
     // longer be told.
-    if (!run_.refused_file && !SettleWithoutAttributes())
+    if (!file_.refused && !SettleWithoutAttributes())
       LogMsg(dlSimple, "The sender was not told: it gave no attributes and no data.");
-    if (run_.refused_file) {
+    if (file_.refused) {
       text += " (refused)";
     } else if (discard) {
-      SetFileOutcome(skip_sent_ ? foSkippedByUs : foDiscarded,
-                     skip_sent_ ? "skipped by this side" : "discarded by the sender");
+      SetFileOutcome(file_.skip_sent ? foSkippedByUs : foDiscarded,
+                     file_.skip_sent ? "skipped by this side" : "discarded by the sender");
       DiscardIncomingFile();
       text += " with deletion!";
     } else {
@@ -151,24 +145,25 @@ void TvxKermit::ReceiveEOF() {
       const std::string shortBy = ShortOfAnnounced();
       SetFileOutcome(shortBy.empty() ? foComplete : foSkippedByPeer, shortBy);
       // The end is acknowledged only for a file that is on disk whole, under its name.
-      StoreIncomingFile(received_date_, options_.file_dates ? received_date_ : -1);
+      StoreIncomingFile(file_.received_date, options_.file_dates ? file_.received_date : -1);
     }
   } catch (const EFileStreamError& e) {
     FailReceivedFile(e.Message());
     return;
   }
-  run_.refused_file = false;
-  received_date_ = -1;
+  file_.refused = false;
+  file_.received_date = -1;
   LogMsg(dlDebug, text);
 }
 
 std::string TvxKermit::LengthMismatch() {
   TvxFileStream* file = FileStream();
   if (!options_.check_lengths || file == nullptr) return {};
-  const TArrived arrived{file->Size(), file_text_, wire_bytes_, wire_lf_};
-  if (LengthAgrees(announced_exact_, announced_k_, arrived)) return {};
-  const std::string announced = announced_exact_ >= 0 ? std::to_string(announced_exact_)
-                                                      : std::to_string(announced_k_) + " K";
+  const TArrived arrived{file->Size(), file_.text, file_.wire_bytes, file_.wire_lf};
+  if (LengthAgrees(file_.announced_exact, file_.announced_k, arrived)) return {};
+  const std::string announced = file_.announced_exact >= 0
+                                    ? std::to_string(file_.announced_exact)
+                                    : std::to_string(file_.announced_k) + " K";
   // The peer's E packet has room for the name, not for the directory.
   const std::string name = FileName().substr(FileName().rfind('/') + 1);
   return name + ": " + std::to_string(arrived.stored) + " bytes arrived, " + announced +
@@ -177,15 +172,17 @@ std::string TvxKermit::LengthMismatch() {
 
 std::string TvxKermit::ShortOfAnnounced() {
   TvxFileStream* file = FileStream();
-  if (file == nullptr || file_text_) return {};
+  if (file == nullptr || file_.text) return {};
   const std::int64_t stored = file->Size();
   const TArrived arrived{stored, false, 0, 0};
   // Only fewer bytes than announced: the sender ended the file before its end.
-  if (LengthAgrees(announced_exact_, announced_k_, arrived) ||
-      (announced_exact_ >= 0 ? stored > announced_exact_ : stored > announced_k_ * 1024))
+  if (LengthAgrees(file_.announced_exact, file_.announced_k, arrived) ||
+      (file_.announced_exact >= 0 ? stored > file_.announced_exact
+                                  : stored > file_.announced_k * 1024))
     return {};
-  const std::string announced = announced_exact_ >= 0 ? std::to_string(announced_exact_)
-                                                      : std::to_string(announced_k_) + " K";
+  const std::string announced = file_.announced_exact >= 0
+                                    ? std::to_string(file_.announced_exact)
+                                    : std::to_string(file_.announced_k) + " K";
   return "the sender ended it after " + std::to_string(stored) + " bytes of " + announced;
 }
 

@@ -14,7 +14,7 @@ void TvxKermit::ResendFiles(const std::string& mask) {
 }
 
 bool TvxKermit::ResendingFile() const {
-  return resend_ && record_.recovery_agreed && !file_text_ && record_.attributes;
+  return resend_ && record_.recovery_agreed && !file_.text && record_.attributes;
 }
 
 bool TvxKermit::ResumeSending(const std::uint8_t* data, std::size_t len) {
@@ -48,34 +48,29 @@ bool TvxKermit::ResumeSending(const std::uint8_t* data, std::size_t len) {
     RaiseFatalError(17, kFileFailure, e.Message());
     return false;
   }
-  recovered_ = held;
+  file_.recovered = held;
   LogMsg(dlSimple, "Resending " + name + " from byte " + std::to_string(held) + ".");
   return true;
 }
 
 void TvxKermit::OpenReceivedFile(const std::string& name) {
-  recovered_ = 0;
-  attributes_reply_.clear();
-  kept_file_ = false;
-  run_.refused_file = false;
-  settled_file_ = false;
   // Its fate is decided by the A packet: only "+R" appends to what the file holds.
-  kept_file_ = OpenIncomingFile(name, record_.recovery_agreed);
+  file_.kept = OpenIncomingFile(name, record_.recovery_agreed);
 }
 
 bool TvxKermit::SettleWithoutAttributes() {
-  if (settled_file_) return !run_.refused_file;
+  if (file_.settled) return !file_.refused;
   // Kept at its F packet for recovery, but no "+R" came: the old file stays as it was.
-  if (kept_file_) RestartIncomingFile();
-  kept_file_ = false;
+  if (file_.kept) RestartIncomingFile();
+  file_.kept = false;
   return TakeReceivedFile(nullptr);
 }
 
 bool TvxKermit::TakeReceivedFile(char* attribute) {
-  settled_file_ = true;
-  const std::string refusal = IncomingRefusal(received_date_, attribute);
+  file_.settled = true;
+  const std::string refusal = IncomingRefusal(file_.received_date, attribute);
   if (refusal.empty()) return true;
-  run_.refused_file = true;
+  file_.refused = true;
   RefuseIncomingFile(refusal);
   return false;
 }
@@ -83,16 +78,16 @@ bool TvxKermit::TakeReceivedFile(char* attribute) {
 void TvxKermit::SettleReceivedFile() {
   // A text file's stored bytes are not the sender's: it is received whole.
   const bool asked =
-      record_.recovery_agreed && !file_text_ && AsksRecovery(RecvData(), RecvDataLen());
+      record_.recovery_agreed && !file_.text && AsksRecovery(RecvData(), RecvDataLen());
   if (FileStream() == nullptr) return;
   char attribute = 0;
   // The protocol's refusal: "N", with the attribute that decided it; the sender skips the file.
   auto refused = [&] {
-    attributes_reply_ = attribute ? std::string("N") + attribute : std::string("N");
+    file_.attributes_reply = attribute ? std::string("N") + attribute : std::string("N");
   };
   try {
-    if (asked && kept_file_) {
-      kept_file_ = false;
+    if (asked && file_.kept) {
+      file_.kept = false;
       // A part is appended to only when the file may take its name in the end.
       if (!TakeReceivedFile(&attribute)) return refused();
       TvxFileStream* file = FileStream();
@@ -101,21 +96,21 @@ void TvxKermit::SettleReceivedFile() {
       // Not a part of the file announced: it is received whole instead.
       if (exact < 0 || held <= exact) {
         file->Seek(held);
-        recovered_ = held;
-        attributes_reply_ = HeldLengthReply(held);
+        file_.recovered = held;
+        file_.attributes_reply = HeldLengthReply(held);
         if (held > 0)
           LogMsg(dlSimple, "Recovering " + FileName() + " from byte " + std::to_string(held) + ".");
         return;
       }
       LogMsg(dlSimple, FileName() + " holds " + std::to_string(held) + " bytes, more than the " +
                            std::to_string(exact) + " announced: it is received whole.");
-      kept_file_ = true;
-      settled_file_ = false;
+      file_.kept = true;
+      file_.settled = false;
     }
-    if (kept_file_) RestartIncomingFile();
-    kept_file_ = false;
+    if (file_.kept) RestartIncomingFile();
+    file_.kept = false;
     if (!TakeReceivedFile(&attribute)) return refused();
-    if (asked) attributes_reply_ = HeldLengthReply(0);
+    if (asked) file_.attributes_reply = HeldLengthReply(0);
   } catch (const EFileStreamError& e) {
     FailReceivedFile(e.Message());
   }

@@ -29,21 +29,12 @@ void TvxKermit::SendFiles(const std::string& mask) {
 }
 
 void TvxKermit::SendInit() {
-  init_params_ = OwnProposal(Timeout(), options_.crc, options_.eighth_bit_prefix,
-                             options_.repeat_counts ? options_.repeat_prefix : 0);
+  const TOwnSendInit own = OwnSendInit(OwnTerms(true), Timeout());
+  init_params_ = own.params;
   check_index_ = InitCheckIndexOf(init_params_);
-  if (OwnTerms(true).recovery)
-    init_params_[ipCapas] =
-        ToChar(static_cast<unsigned>(UnChar(init_params_[ipCapas])) | kCapasResend);
   StartSession(fsSend);
   packet_sizer_.Reset();
-  const std::size_t offered =
-      options_.long_packets ? static_cast<std::size_t>(options_.max_long_packet_length) : 0;
-  std::uint8_t whatami = options_.streaming ? kWhatamiValid | kWhatamiStreaming : 0;
-  if (options_.describe_system)
-    whatami |= kWhatamiLiteralNames | (options_.file_type == ftText ? 0 : kWhatamiBinary);
-  init_block_ =
-      MakeInitBlock(init_params_, offered, whatami, options_.window_size, options_.describe_system);
+  init_block_ = own.block;
   SendPacket('S', init_block_.data(), init_block_.size);
   LogMsg(dlDebug, "Answer Init");
 }
@@ -80,14 +71,13 @@ bool TvxKermit::OpenListedFile() {
 }
 
 void TvxKermit::SendFileHeader() {
-  recovered_ = 0;
-  file_text_ = false;
+  file_ = {};
   if (resend_ && run_.file_index == 0 && !ResendingFile())
     LogMsg(dlSimple, "The peer does not offer recovery: files are sent whole.");
   if (!OpenListedFile()) return;
   SetTotalSize(FileList().Sizes(run_.file_index));
   try {
-    file_text_ = SendsAsText();
+    file_.text = SendsAsText();
   } catch (const EFileStreamError& e) {
     RaiseFatalError(17, kFileFailure, e.Message());
     return;
@@ -119,7 +109,7 @@ void TvxKermit::SendAttributes() {
   LogMsg(dlDebug, "Answer File Atributes");
   // What this side is and how the file crosses come first, as Kermit programs send them.
   std::string attributes = options_.describe_system ? SystemIdAttribute() : std::string();
-  if (options_.describe_system || file_text_) attributes += FileTypeAttribute(file_text_);
+  if (options_.describe_system || file_.text) attributes += FileTypeAttribute(file_.text);
   const TvxFileStream* file = FileStream();
   const std::int64_t date = options_.file_dates && file ? file->ModifiedTime() : -1;
   attributes += BuildAttributes(TotalSize(), options_.exact_length, date, ResendingFile());
@@ -148,7 +138,7 @@ std::ptrdiff_t TvxKermit::ReadDataField(bool sized) {
       // Text crosses in canonical form: a CR before every LF.
       const std::uint8_t* in = raw_buf_.data();
       std::size_t inLen = static_cast<std::size_t>(n);
-      if (file_text_) {
+      if (file_.text) {
         inLen = ExpandLineEnds(raw_buf_.data(), inLen, text_buf_.data());
         in = text_buf_.data();
       }
@@ -157,10 +147,10 @@ std::ptrdiff_t TvxKermit::ReadDataField(bool sized) {
           EncodeData(in, inLen, prefixes, field_buf_.data() + field, max - field, written);
       // A CR put before an LF that did not fit waits for it: the next packet starts at the LF
       // and puts it there again.
-      while (file_text_ && SplitsLineEnd(in, used, inLen))
+      while (file_.text && SplitsLineEnd(in, used, inLen))
         used = EncodeData(in, used - 1, prefixes, field_buf_.data() + field, max - field, written);
       field += written;
-      consumed += static_cast<std::int64_t>(file_text_ ? SourceLength(in, used) : used);
+      consumed += static_cast<std::int64_t>(file_.text ? SourceLength(in, used) : used);
       // What did not fit goes into the next packet.
       if (used < inLen) {
         file->Seek(run_.data_pos + consumed);
@@ -357,7 +347,7 @@ void TvxKermit::SkipByReceiver(bool all) {
 
 std::int64_t TvxKermit::BytesCrossed() const {
   // A resent or recovered file's start was there before the session.
-  return GetFilePosition() - recovered_;
+  return GetFilePosition() - file_.recovered;
 }
 
 }  // namespace vxcomm

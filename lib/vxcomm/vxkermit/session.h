@@ -1,12 +1,14 @@
 /// @file
 /// What lives for one Kermit session: what it agreed and counted (TSessionRecord, readable
-/// after it ends) and the state it runs on (TSessionState). Each is cleared in one statement.
+/// after it ends) and the state it runs on (TSessionState); and what lives for one file of it
+/// (TFileState). Each is cleared in one statement.
 ///
 /// Thread: none; the Kermit component's thread owns both values.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vxcomm {
 
@@ -46,7 +48,6 @@ struct TSessionState {
   bool window_eof = false;          ///< window: the file's data is all in flight
   bool window_discard = false;      ///< window: its Z asks to discard the file
   bool window_nak_sent = false;     ///< window: the packet expected was refused already
-  bool refused_file = false;        ///< receiving: the file was refused; its data goes nowhere
   int silent_timeouts = 0;          ///< time-outs in a row with nothing heard from the peer
   /// The retries per packet a window allows beyond RetryLimit: every packet in flight may
   /// need its own repeat before the window moves on. 0 without a window.
@@ -55,6 +56,27 @@ struct TSessionState {
   /// that clears its input before it answers never saw it: every packet the peer sends
   /// before a new session gets the E again.
   bool answer_with_error = false;
+};
+
+/// What lives for the file being sent or received. Cleared when a session starts and when a
+/// file's F packet is sent or taken; kept after the file ends, so that an application reads
+/// the last file's figures (its recovered length, whether it crossed as text). Owned by its
+/// component; no lock.
+struct TFileState {
+  bool text = false;           ///< the file crosses as text
+  std::int64_t recovered = 0;  ///< the bytes a resend or a recovery did not send again
+  /// Receiving: the date the sender gave the file, in seconds since the epoch; -1 none. It
+  /// decides an update and, with FileDates, becomes the stored file's date.
+  std::int64_t received_date = -1;
+  bool refused = false;               ///< receiving: the file was refused; its data goes nowhere
+  bool kept = false;                  ///< receiving: opened in place, not yet settled
+  bool settled = false;               ///< receiving: the collision policy has decided on the file
+  bool skip_sent = false;             ///< receiving: this file's skip request went to the sender
+  std::string attributes_reply;       ///< receiving: the acknowledgement of the file's A packet
+  std::int64_t announced_exact = -1;  ///< receiving: the exact length its A packet gave; -1 none
+  std::int64_t announced_k = -1;      ///< receiving: the length in K its A packet gave; -1 none
+  std::int64_t wire_bytes = 0;        ///< receiving a text file: the canonical bytes that arrived
+  std::int64_t wire_lf = 0;           ///< receiving a text file: the line feeds among them
 };
 
 }  // namespace vxkermit

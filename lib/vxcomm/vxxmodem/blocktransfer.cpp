@@ -1,6 +1,7 @@
 #include "vxcomm/vxxmodem/blocktransfer.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace vxcomm {
 
@@ -20,7 +21,10 @@ TvxBlockTransfer::TvxBlockTransfer(QObject* owner, const std::string& protocol,
     : TvxCustomFileTransfer(owner), protocol_(protocol) {
   SetLogPrefix(logPrefix);
   SetTimeout(10000);
-  SetErrorLimit(10);
+  // Ten tries for one block, as these protocols' peers allow; a long transfer on a noisy line
+  // is not cut short by the errors it met on the way.
+  SetRetryLimit(10);
+  SetErrorLimit(std::numeric_limits<int>::max());
 }
 
 void TvxBlockTransfer::StartBlockSession(bool sending, int listed) {

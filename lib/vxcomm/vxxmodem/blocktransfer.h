@@ -50,7 +50,8 @@ class VXCOMM_EXPORT TvxBlockTransfer : public TvxCustomFileTransfer {
 
  protected:
   /// An idle component owned by Owner for Protocol (its name in messages), with a Timeout of
-  /// 10000 ms and an ErrorLimit of 10, logging under LogPrefix.
+  /// 10000 ms, a RetryLimit of 10 and no ErrorLimit to speak of (the largest int), logging
+  /// under LogPrefix.
   TvxBlockTransfer(QObject* owner, const std::string& protocol, const std::string& logPrefix);
 
   /// Sending: one byte from the receiver, CAN aside. True when Ch was the answer acted on

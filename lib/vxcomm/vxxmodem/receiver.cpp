@@ -104,7 +104,7 @@ void TvxXModem::ReceiverTimedOut() {
   }
   switch (step_) {
     case TStep::kRecvStart:
-      if (!CountError(false)) return;
+      if (!CountError()) return;
       return AskToStart();
     default:
       // Silence inside a block (cut short) or where a block should come.

@@ -31,6 +31,8 @@ bool TvxXModem::SenderByte(std::uint8_t ch) {
     case TStep::kSendStart:
       if (ch != kCrcStart && ch != kNak) return false;
       reader_.SetCrc(ch == kCrcStart);
+      // The waits for the start were the start's: the first block has its own tries.
+      ResetRetries();
       LogMsg(dlDetail, reader_.Crc() ? "The receiver asks for CRC-16."
                                      : "The receiver asks for the checksum.");
       SendNextBlock();
@@ -69,7 +71,7 @@ void TvxXModem::SendNextBlock() {
 }
 
 void TvxXModem::SenderTimedOut() {
-  if (!CountError(step_ != TStep::kSendStart)) return;
+  if (!CountError()) return;
   if (step_ == TStep::kSendStart) {
     LogMsg(dlDetail, "Waiting for the receiver to start.");
     return Arm(Timeout());

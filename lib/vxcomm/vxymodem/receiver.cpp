@@ -116,8 +116,9 @@ void TvxYModem::ReceiverTimedOut() {
   // After a purge the damaged block is behind us (its error is counted): ask for it again.
   if (!EndPurge()) {
     if (streaming_in_use_ && inFile) return StreamDamage("Silence inside the file");
-    // Waiting for block 0 (or for block 1 after it) is no failure of a block.
-    if (!CountError(inFile)) return;
+    // Waiting for block 0 (or for block 1 after it) counts as a block's retry: a peer that
+    // never starts ends the session after RetryLimit waits.
+    if (!CountError()) return;
     LogMsg(dlDetail, "Timeout!");
   }
   if (inFile) return Answer(kNak);

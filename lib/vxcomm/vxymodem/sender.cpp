@@ -32,6 +32,8 @@ bool TvxYModem::SenderByte(std::uint8_t ch) {
     case TStep::kSendStart:
       if (!IsStart(ch)) return false;
       streaming_in_use_ = ch == kStreamStart;
+      // The waits for the ask were the ask's: block 0 has its own tries.
+      ResetRetries();
       SendHeader();
       return true;
     case TStep::kSendHeader:
@@ -50,6 +52,7 @@ bool TvxYModem::SenderByte(std::uint8_t ch) {
     case TStep::kSendData:
       // A receiver that saw nothing of block 1 may ask with NAK.
       if (!IsStart(ch) && ch != kNak) return false;
+      ResetRetries();
       SendNextBlock();
       return true;
     case TStep::kSendBlock:
@@ -152,7 +155,7 @@ void TvxYModem::SenderTimedOut() {
     return EndSession();
   }
   const bool waiting = step_ == TStep::kSendStart || step_ == TStep::kSendData;
-  if (!CountError(!waiting)) return;
+  if (!CountError()) return;
   if (waiting) {
     LogMsg(dlDetail, "Waiting for the receiver to ask.");
     return Arm(Timeout());
