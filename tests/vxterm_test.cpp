@@ -31,9 +31,11 @@
 #include "support/kermitfiles.h"
 #include "support/kermitpeer.h"
 #include "support/lineleft.h"
+#include "support/linepeer.h"
 #include "support/ptyconsole.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
+#include "support/xmodemside.h"
 
 using namespace kermitfiles;
 
@@ -131,6 +133,8 @@ TEST(VxTerm, HelpListsCommandsAndOptions) {
                            "vxterm --list",
                            "send PATH...",
                            "receive [DIR]",
+                           "send -p P PATH...",
+                           "receive -p P [DIR]",
                            "break",
                            "dtr on|off",
                            "dtr pulse [MS]",
@@ -353,7 +357,7 @@ TEST(VxTerm, CommandsAnswer) {
       {"stop-bits 1", "vxterm: stop bits 1"},
       {"fly away", "vxterm: unknown command fly"},
       {"dtr maybe", "vxterm: dtr takes on, off or pulse [MS]"},
-      {"help", "vxterm: commands: send PATH..."},
+      {"help", "vxterm: commands: send [-p PROTO] PATH..."},
   };
   for (const Case& c : cases) {
     const std::size_t from = console.Seen().size();
@@ -364,8 +368,9 @@ TEST(VxTerm, CommandsAnswer) {
   EXPECT_NE(console.Seen().find("\033[24;1H"), std::string::npos);
   EXPECT_NE(console.Seen().find("vxterm> "), std::string::npos);
   // An unknown command also gets the one-line help.
-  EXPECT_NE(console.Seen().find("vxterm: commands: send PATH... | receive [DIR]"),
-            std::string::npos);
+  EXPECT_NE(
+      console.Seen().find("vxterm: commands: send [-p PROTO] PATH... | receive [-p PROTO] [DIR]"),
+      std::string::npos);
 
   std::size_t from = console.Seen().size();
   console.Command("hex on");
@@ -480,6 +485,46 @@ INSTANTIATE_TEST_SUITE_P(Peers, VxTermPeer,
                          [](const auto& info) {
                            return std::string(KermitPeer::Name(info.param));
                          });
+
+// XMODEM and YMODEM from the prompt against lrzsz on the far end, each way: every file
+// arrives (an XMODEM one up to its padding), and the terminal works after each.
+TEST(VxTerm, XmodemAndYmodemFromThePromptWithLrzsz) {
+  const std::string src = MakeTempDir("vxterm-xy-src"), dst = MakeTempDir("vxterm-xy-dst"),
+                    back = MakeTempDir("vxterm-xy-back");
+  const std::string one = RandomBytes(100000, 17) + EveryByte(4), two = Text();
+  WriteAll(src + "/one.bin", one);
+  WriteAll(src + "/two.txt", two);
+  SocatPair pair;
+  Console console;
+  VxTerm term(console, Args(pair.A()));
+  ASSERT_TRUE(term.Ready()) << console.Seen();
+  const auto run = [&](const std::string& command, const std::string& peerCommand,
+                       const std::string& peerDir, const std::string& said) {
+    SCOPED_TRACE(command);
+    const std::size_t from = console.Seen().size();
+    QProcess peer;
+    StartLinePeer(peer, peerCommand, pair.B(), peerDir);
+    console.Command(command);
+    EXPECT_TRUE(console.WaitFor("vxterm: " + said, from, 60000)) << console.Seen().substr(from);
+    EXPECT_TRUE(LinePeerExited(peer));
+    EXPECT_EQ(peer.exitCode(), 0);
+    LineEnd line(pair.B());
+    ExpectTerminalWorks(console, line, "after " + command);
+  };
+  run("send -p ymodem " + src + "/one.bin " + src + "/two.txt", "rb -q", dst, "2 files sent");
+  EXPECT_EQ(ReadAll(dst + "/one.bin"), one);
+  EXPECT_EQ(ReadAll(dst + "/two.txt"), two);
+  run("receive -p ymodem " + back, "sb -q one.bin two.txt", src, "2 files received");
+  EXPECT_EQ(ReadAll(back + "/one.bin"), one);
+  EXPECT_EQ(ReadAll(back + "/two.txt"), two);
+  run("send -p xmodem-1k " + src + "/one.bin", "rx -q -c x.bin", dst, "1 file sent");
+  EXPECT_TRUE(SentUpToPadding(one, ReadAll(dst + "/x.bin"), 1024));
+  run("receive -p xmodem " + back + "/x.bin", "sx -q one.bin", src, "1 file received");
+  EXPECT_TRUE(SentUpToPadding(one, ReadAll(back + "/x.bin"), 128));
+  console.Command("quit");
+  EXPECT_EQ(term.Finish(), 0);
+  EXPECT_TRUE(console.Restored());
+}
 
 TEST(VxTerm, AutoReceiveTakesATransferTheFarEndStarts) {
   const std::string src = MakeTempDir("vxterm-auto-src"), here = MakeTempDir("vxterm-auto");
