@@ -107,7 +107,7 @@ TEST_P(ModemCliXModem, SendsToRx) {
   WriteAll(src + "/out.bin", sent);
   QProcess rx;
   StartLinePeer(rx, std::string("rx -b -q ") + (xc.crc ? "-c " : "") + "out.bin", line.B(), dst);
-  QStringList args = {"send", "--protocol", "xmodem", "--timeout", "3", "--error-limit", "4"};
+  QStringList args = {"send", "--protocol", "xmodem", "--timeout", "3", "--retry-limit", "4"};
   if (xc.block1k) args << "--1k";
   const ProgramRun r = RunCli(args << Q(line.A()) << Q(src + "/out.bin"));
   ASSERT_TRUE(LinePeerExited(rx));
@@ -119,7 +119,8 @@ TEST_P(ModemCliXModem, SendsToRx) {
     EXPECT_NE(r.err.find("vxmodem: 1 file sent"), std::string::npos) << r.err;
   } else {
     EXPECT_EQ(r.code, 1) << r.err;
-    EXPECT_NE(r.err.find("vxmodem: transfer failed: Too many errors."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("vxmodem: transfer failed: Too many retries."), std::string::npos)
+        << r.err;
     std::cout << "rx's last ACK lost\n";
   }
 }
@@ -221,6 +222,10 @@ TEST(ModemCli, BadCommandLinesAreUsageErrorsThatCreateNothing) {
       {{"receive", "--sum", Q(line.A()), Q(base)}, "vxmodem: --crc and --sum are for receiving"},
       {{"send", "-g", Q(line.A()), Q(base + "/a.bin")},
        "vxmodem: --streaming is for receiving YMODEM"},
+      {{"send", "--retry-limit", "0", Q(line.A()), Q(base + "/a.bin")},
+       "vxmodem: bad --retry-limit"},
+      {{"send", "--error-limit", "-1", Q(line.A()), Q(base + "/a.bin")},
+       "vxmodem: bad --error-limit"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -244,7 +249,7 @@ TEST(ModemCli, ASenderThatVanishesLeavesNothingReceived) {
   QProcess receiver;
   ASSERT_TRUE(
       StartWithOpenLine(receiver, VXMODEM_BIN,
-                        {"receive", "--timeout", "1", "--error-limit", "3", Q(line.A()), Q(dst)}));
+                        {"receive", "--timeout", "1", "--retry-limit", "3", Q(line.A()), Q(dst)}));
   QProcess sb;
   StartLinePeer(sb, "sb -q big.bin", line.B(), src);
   ASSERT_TRUE(WaitUntil([&] { return Exists(dst + "/.big.bin.vxpart"); }, 30000));
@@ -269,7 +274,7 @@ TEST(ModemCli, AReceiverThatVanishesFailsTheSend) {
   StartLinePeer(rb, "rb -q", line.B(), dst);
   QProcess sender;
   sender.start(VXMODEM_BIN,
-               {"send", "--timeout", "1", "--error-limit", "3", Q(line.A()), Q(src + "/big.bin")});
+               {"send", "--timeout", "1", "--retry-limit", "3", Q(line.A()), Q(src + "/big.bin")});
   ASSERT_TRUE(sender.waitForStarted(5000));
   ASSERT_TRUE(WaitUntil([&] { return QFileInfo(Q(dst + "/big.bin")).size() > 0; }, 30000));
   const pid_t program = PeerProgram(rb);

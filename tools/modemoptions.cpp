@@ -1,5 +1,7 @@
 #include "modemoptions.h"
 
+#include <limits>
+
 #include "lineoptions.h"
 #include "vxcomm/vxxmodem.h"
 #include "vxcomm/vxymodem.h"
@@ -24,10 +26,16 @@ TModemOptions::TModemOptions()
                  "error-free line only: any damage ends the transfer."),
       timeout_("timeout", "Longest wait for the peer's answer in seconds, 1 to 60 (default 10).",
                "s", "10"),
-      error_limit_("error-limit",
-                   "Errors (time-outs, damaged or refused blocks) allowed in a session before "
-                   "the transfer fails, 1 to 1000000 (default 10).",
+      retry_limit_("retry-limit",
+                   "Tries for one block (time-outs, damaged or refused blocks in a row; the "
+                   "wait for the peer to start included) before the transfer fails, 1 to 1000 "
+                   "(default 10).",
                    "n", "10"),
+      error_limit_("error-limit",
+                   "Errors allowed in the whole session before the transfer fails, 0 for no "
+                   "limit (the default: a long transfer on a noisy line goes on while each "
+                   "block gets through within its tries).",
+                   "n", "0"),
       collision_("collision",
                  "receive: what a received file does to a file of the same name: backup (the "
                  "default) keeps the old one as NAME.~N~ (the first free N), overwrite "
@@ -39,8 +47,8 @@ TModemOptions::TModemOptions()
                  "p", "backup") {}
 
 QList<QCommandLineOption> TModemOptions::All() const {
-  return {protocol_,  block1k_, crc_,         sum_,      strip_padding_,
-          streaming_, timeout_, error_limit_, collision_};
+  return {protocol_,  block1k_, crc_,         sum_,         strip_padding_,
+          streaming_, timeout_, retry_limit_, error_limit_, collision_};
 }
 
 std::string TModemOptions::Read(const QCommandLineParser& parser, bool sending,
@@ -50,7 +58,8 @@ std::string TModemOptions::Read(const QCommandLineParser& parser, bool sending,
     return "unknown protocol " + protocol.toStdString() + " (xmodem or ymodem)";
   m.ymodem = protocol == "ymodem";
   if (!ParseNumber(parser.value(timeout_), 1, 60, m.timeoutSec)) return "bad --timeout";
-  if (!ParseNumber(parser.value(error_limit_), 1, 1000000, m.errorLimit))
+  if (!ParseNumber(parser.value(retry_limit_), 1, 1000, m.retryLimit)) return "bad --retry-limit";
+  if (!ParseNumber(parser.value(error_limit_), 0, 1000000, m.errorLimit))
     return "bad --error-limit";
   if (const std::string bad = ReadCollision(parser.value(collision_), m.collision); !bad.empty())
     return bad;
@@ -74,7 +83,8 @@ std::string TModemOptions::Read(const QCommandLineParser& parser, bool sending,
 
 void ApplyModemSettings(TvxBlockTransfer& transfer, const TModemSettings& m) {
   transfer.SetTimeout(m.timeoutSec * 1000);
-  transfer.SetErrorLimit(m.errorLimit);
+  transfer.SetRetryLimit(m.retryLimit);
+  transfer.SetErrorLimit(m.errorLimit > 0 ? m.errorLimit : std::numeric_limits<int>::max());
   transfer.SetFileCollision(m.collision);
 }
 

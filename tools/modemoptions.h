@@ -1,8 +1,8 @@
 // The options of vxmodem beside the line and log options: the protocol (XMODEM or YMODEM),
 // what each side of it chooses (1K blocks when sending XMODEM; the sum or CRC-16, padding
 // stripped when receiving XMODEM; YMODEM-g when receiving YMODEM), the reply time-out, the
-// error limit and what a received file does to one of the same name. An option that does not
-// apply to the command and protocol given is a usage error, never ignored.
+// retry and error limits and what a received file does to one of the same name. An option that does
+// not apply to the command and protocol given is a usage error, never ignored.
 //
 // Thread: the program's main thread.
 #pragma once
@@ -29,7 +29,8 @@ struct TModemSettings {
   bool stripPadding = false;  // receiving XMODEM: SUB bytes ending the last block dropped
   bool streaming = false;     // receiving YMODEM: ask for YMODEM-g
   int timeoutSec = 10;
-  int errorLimit = 10;
+  int retryLimit = 10;  // tries for one block
+  int errorLimit = 0;   // errors in the whole session; 0: no limit
   // What a received file does to one of the same name; backup by default, as in vxkermit.
   TvxFileCollision collision = fcBackup;
 };
@@ -39,7 +40,7 @@ class TModemOptions {
  public:
   TModemOptions();
   // --protocol, --1k, --crc, --sum, --strip-padding, -g/--streaming, --timeout,
-  // --error-limit, --collision.
+  // --retry-limit, --error-limit, --collision.
   QList<QCommandLineOption> All() const;
   // Reads and checks the parsed values for a send (Sending) or a receive: empty when all are
   // good, else the usage error.
@@ -47,7 +48,7 @@ class TModemOptions {
 
  private:
   QCommandLineOption protocol_, block1k_, crc_, sum_, strip_padding_, streaming_, timeout_,
-      error_limit_, collision_;
+      retry_limit_, error_limit_, collision_;
 };
 
 // Gives Transfer the time-out, error limit and collision policy of M.
