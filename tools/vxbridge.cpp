@@ -5,7 +5,6 @@
 // Thread: everything runs on the main thread; the serial component hands its port events to it.
 #include <unistd.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <cerrno>
 #include <csignal>
@@ -16,6 +15,7 @@
 #include <stdexcept>
 
 #include "bridge/ptybridge.h"
+#include "commandline.h"
 #include "lineoptions.h"
 #include "signalcatch.h"
 #include "vxcomm/unqualified.h"
@@ -44,8 +44,7 @@ const char* kDescription =
     "default). vxbridge runs until it is interrupted or the port goes away (status 1).\n";
 
 int Usage(const QCommandLineParser& parser, const QString& error) {
-  std::cerr << "vxbridge: " << error.toStdString() << "\n\n" << parser.helpText().toStdString();
-  return 2;
+  return UsageError("vxbridge", parser, error);
 }
 
 void Say(const std::string& text) {
@@ -60,21 +59,15 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName("vxbridge");
   QCoreApplication::setApplicationVersion(VXCOMM_VERSION);
   QCommandLineParser parser;
-  parser.setApplicationDescription(kDescription);
-  parser.addHelpOption();
-  parser.addVersionOption();
   const TLineOptions shared;
   const QCommandLineOption link("link",
                                 "Also make PATH a symbolic link to the pseudo-terminal (PATH "
                                 "must not exist; it is removed at the end).",
                                 "PATH");
-  QList<QCommandLineOption> options = shared.Line();
-  options << link;
-  parser.addOptions(options);
-  parser.addPositionalArgument("DEVICE", "the port: rfc2217://HOST:PORT, tcp://HOST:PORT, a path");
-  if (!parser.parse(QCoreApplication::arguments())) return Usage(parser, parser.errorText());
-  if (parser.isSet("help") || parser.isSet("help-all")) parser.showHelp(0);
-  if (parser.isSet("version")) parser.showVersion();
+  const QString badLine =
+      ParseProgramLine(parser, kDescription, shared.Line() << link,
+                       {{"DEVICE", "the port: rfc2217://HOST:PORT, tcp://HOST:PORT, a path"}});
+  if (!badLine.isEmpty()) return Usage(parser, badLine);
   const QStringList args = parser.positionalArguments();
   if (args.size() != 1) return Usage(parser, "one device is needed");
   TLineSettings line;
