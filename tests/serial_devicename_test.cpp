@@ -47,6 +47,28 @@ TEST(DeviceName, ADevicePathOpensWithoutASubclass) {
   ExpectTraffic(comm, pty);
 }
 
+// "./line" and "dir/line" are paths from the working directory, as a shell user means them.
+TEST(DeviceName, ARelativePathOpensFromTheWorkingDirectory) {
+  PtyPair pty;
+  const std::string dir = MakeTempDir("devname-rel");
+  ASSERT_EQ(::symlink(pty.slavePath().c_str(), (dir + "/line").c_str()), 0);
+  const std::string parent = dir.substr(0, dir.rfind('/'));
+  const std::string leaf = dir.substr(dir.rfind('/') + 1);
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir(parent.c_str()), 0);
+  for (const std::string& name : {leaf + "/line", "./" + leaf + "/line"}) {
+    SCOPED_TRACE(name);
+    TvxComm comm;
+    comm.SetStreamProtocol(spNone);
+    comm.SetDeviceName(name);
+    std::string why;
+    EXPECT_TRUE(comm.TryOpen(&why)) << why;
+    if (comm.Active()) ExpectTraffic(comm, pty);
+  }
+  ASSERT_EQ(::chdir(cwd), 0);
+}
+
 TEST(DeviceName, AMappedComNameOpensItsDevice) {
   PtyPair pty;
   TvxComm comm;

@@ -52,6 +52,8 @@ void vxWritePortMapping(int number, const std::string& path) {
 
 std::string vxResolvePortName(const std::string& name) {
   if (!name.empty() && name[0] == '/') return name;
+  // A path relative to the working directory ("./ttyV0", "lab/board"): no port name has a '/'.
+  if (name.find('/') != std::string::npos) return name;
   // A kernel port without a COM number (ttyUSB0, ttyACM0) is listed under its own name.
   if (name.rfind("tty", 0) == 0 && name.size() > 3 && name.find('/') == std::string::npos)
     return "/dev/" + name;

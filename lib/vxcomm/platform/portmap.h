@@ -18,8 +18,9 @@ VXCOMM_EXPORT std::map<int, std::string> vxReadPortMap();
 /// Maps COM<Number> to Path in the user scope (an empty path removes the mapping).
 VXCOMM_EXPORT void vxWritePortMapping(int number, const std::string& path);
 /// The device path for a port name: COMn resolved through the map or to /dev/ttyS(n-1), a
-/// kernel name such as ttyUSB0 to /dev/ttyUSB0, an absolute path kept as it is, a name that
-/// /dev/serial/by-id lists to its link there. Empty when the name is none of these.
+/// kernel name such as ttyUSB0 to /dev/ttyUSB0, a path (absolute, or relative to the working
+/// directory: any name with a '/') kept as it is, a name that /dev/serial/by-id lists to its
+/// link there. Empty when the name is none of these.
 VXCOMM_EXPORT std::string vxResolvePortName(const std::string& name);
 
 }  // namespace vxcomm
