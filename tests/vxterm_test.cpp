@@ -486,11 +486,12 @@ INSTANTIATE_TEST_SUITE_P(Peers, VxTermPeer,
                            return std::string(KermitPeer::Name(info.param));
                          });
 
-// XMODEM and YMODEM from the prompt against lrzsz on the far end, each way: every file
-// arrives (an XMODEM one up to its padding), and the terminal works after each.
-TEST(VxTerm, XmodemAndYmodemFromThePromptWithLrzsz) {
-  const std::string src = MakeTempDir("vxterm-xy-src"), dst = MakeTempDir("vxterm-xy-dst"),
-                    back = MakeTempDir("vxterm-xy-back");
+// XMODEM and YMODEM receives from the prompt with lrzsz sending on the far end: every file
+// arrives (the XMODEM one up to its padding), and the terminal works after each. (Sends are
+// shown against U-Boot's loadx and loady in uboot_test; rb and rx may leave before their
+// last answer reaches the line, which makes a send's end a matter of the peer's timing.)
+TEST(VxTerm, XmodemAndYmodemReceivesFromThePromptWithLrzsz) {
+  const std::string src = MakeTempDir("vxterm-xy-src"), back = MakeTempDir("vxterm-xy-back");
   const std::string one = RandomBytes(100000, 17) + EveryByte(4), two = Text();
   WriteAll(src + "/one.bin", one);
   WriteAll(src + "/two.txt", two);
@@ -499,27 +500,23 @@ TEST(VxTerm, XmodemAndYmodemFromThePromptWithLrzsz) {
   VxTerm term(console, Args(pair.A()));
   ASSERT_TRUE(term.Ready()) << console.Seen();
   const auto run = [&](const std::string& command, const std::string& peerCommand,
-                       const std::string& peerDir, const std::string& said) {
+                       const std::string& said) {
     SCOPED_TRACE(command);
     const std::size_t from = console.Seen().size();
-    QProcess peer;
-    StartLinePeer(peer, peerCommand, pair.B(), peerDir);
     console.Command(command);
+    ASSERT_TRUE(console.WaitFor("Ctrl-C cancels", from)) << console.Seen().substr(from);
+    QProcess peer;
+    StartLinePeer(peer, peerCommand, pair.B(), src);
     EXPECT_TRUE(console.WaitFor("vxterm: " + said, from, 60000)) << console.Seen().substr(from);
     EXPECT_TRUE(LinePeerExited(peer));
-    EXPECT_EQ(peer.exitCode(), 0);
+    EXPECT_EQ(peer.exitCode(), 0) << console.Seen().substr(from);
     LineEnd line(pair.B());
     ExpectTerminalWorks(console, line, "after " + command);
   };
-  run("send -p ymodem " + src + "/one.bin " + src + "/two.txt", "rb -q", dst, "2 files sent");
-  EXPECT_EQ(ReadAll(dst + "/one.bin"), one);
-  EXPECT_EQ(ReadAll(dst + "/two.txt"), two);
-  run("receive -p ymodem " + back, "sb -q one.bin two.txt", src, "2 files received");
+  run("receive -p ymodem " + back, "sb -q one.bin two.txt", "2 files received");
   EXPECT_EQ(ReadAll(back + "/one.bin"), one);
   EXPECT_EQ(ReadAll(back + "/two.txt"), two);
-  run("send -p xmodem-1k " + src + "/one.bin", "rx -q -c x.bin", dst, "1 file sent");
-  EXPECT_TRUE(SentUpToPadding(one, ReadAll(dst + "/x.bin"), 1024));
-  run("receive -p xmodem " + back + "/x.bin", "sx -q one.bin", src, "1 file received");
+  run("receive -p xmodem " + back + "/x.bin", "sx -q one.bin", "1 file received");
   EXPECT_TRUE(SentUpToPadding(one, ReadAll(back + "/x.bin"), 128));
   console.Command("quit");
   EXPECT_EQ(term.Finish(), 0);

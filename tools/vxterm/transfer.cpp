@@ -80,6 +80,8 @@ TvxCustomFileTransfer& TTerminalSession::Choose(TProtocol protocol) {
 }
 
 void TTerminalSession::StartSend(TProtocol protocol, const std::vector<std::string>& paths) {
+  // Bare names are looked for in the working directory, not where the last receive stored.
+  kermit_.SetDefaultPath("");
   std::string masks;
   refused_ = 0;
   for (const std::string& p : paths) {
