@@ -1,5 +1,7 @@
 #include "ptybridge.h"
 
+#include "lineoptions.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -21,13 +23,10 @@ std::runtime_error SystemError(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
+// The line as the options name its settings (--speed, --stop-bits, --flow).
 std::string LineText(const TPtyLine& line) {
-  static const char* const flows[] = {"no flow control", "XON/XOFF", "RTS/CTS"};
-  return std::to_string(line.baud) + " baud, " +
-         (line.stop == sbTwo          ? "2"
-          : line.stop == sbOneAndHalf ? "1.5"
-                                      : "1") +
-         " stop bits, " + flows[line.flow % 3];
+  return std::to_string(line.baud) + " baud, " + StopBitsNames().value(line.stop).toStdString() +
+         " stop bits, flow " + FlowNames().value(line.flow).toStdString();
 }
 
 }  // namespace
