@@ -17,6 +17,7 @@
 #include "support/kermitfiles.h"
 #include "support/kermitlink.h"
 #include "support/ptypair.h"
+#include "support/testseed.h"
 #include "vxcomm/unqualified.h"
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/encoding.h"
@@ -361,8 +362,7 @@ TEST(KermitRepeat, HostileFieldsAreDamageNeverAnOverrun) {
   EXPECT_EQ(Decode("~!a", rp), "a");
 
   // Random fields over the prefix-rich alphabet, into rooms of every size.
-  const unsigned seed = std::random_device{}();
-  std::printf("KermitRepeat.HostileFields seed %u\n", seed);
+  const unsigned seed = TestSeed("KermitRepeat.HostileFields");
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   const std::string alphabet =
@@ -600,8 +600,7 @@ INSTANTIATE_TEST_SUITE_P(
 class KermitNoisyLine : public KermitExtendedEngine {};
 
 TEST_P(KermitNoisyLine, LongPacketsShrinkToWhatTheLineCarriesAndTheFileArrives) {
-  const unsigned seed = std::random_device{}();
-  std::printf("KermitNoisyLine seed %u\n", seed);
+  const unsigned seed = TestSeed("KermitNoisyLine");
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   std::uint64_t flipped = 0;

@@ -276,6 +276,29 @@ TEST_F(KermitResult, AFileWhoseEndIsNeverAcknowledgedIsNotComplete) {
   EXPECT_EQ(sender.sessions[0].Files(foComplete), 0);
 }
 
+TEST_F(KermitResult, ABreakLostOnTheLineIsSentAgainAndBothSessionsEndWell) {
+  WriteAll(src + "/a.bin", RandomBytes(3000, 8));
+  receiver.kermit.SetTimeout(300);
+  KermitLink link(&sender.kermit, &receiver.kermit);
+  // The sender's session ends with its B; the first two copies of it never arrive.
+  int breaksDropped = 0;
+  link.filter = [&](bool aToB, const std::string& block) {
+    const bool isBreak = aToB && block.size() > 3 && block[3] == 'B';
+    return isBreak && breaksDropped++ < 2 ? std::string() : block;
+  };
+  sender.kermit.SendFiles(src + "/a.bin");
+  ASSERT_TRUE(WaitUntil([&] { return !receiver.sessions.empty(); }, 30000));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(KermitLink::Count(link.sentByA, 'B'), 3u);
+  for (Side* side : {&sender, &receiver}) {
+    ASSERT_EQ(side->sessions.size(), 1u);
+    EXPECT_TRUE(side->sessions[0].Ok()) << side->sessions[0].failure;
+    EXPECT_EQ(side->sessions[0].Files(foComplete), 1);
+    EXPECT_EQ(side->kermit.State(), fsListen);
+  }
+  EXPECT_EQ(ReadAll(dst + "/a.bin"), RandomBytes(3000, 8));
+}
+
 TEST_F(KermitResult, ASizeBeyondTwoGibibytesReachesProgressWhole) {
   // A sparse file of 4.5 GiB: only its first packets cross.
   const std::string path = src + "/huge.bin";

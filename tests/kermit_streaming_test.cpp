@@ -17,6 +17,7 @@
 #include "support/kermitlink.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
+#include "support/testseed.h"
 #include "vxcomm/unqualified.h"
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/packet.h"
@@ -222,8 +223,7 @@ class KermitStreamingFault : public KermitStreamingEngine {};
 // an error on both sides (the receiver's fatal error, the sender told by an E), and the file
 // is never reported received.
 TEST_P(KermitStreamingFault, AnyFaultOnAStreamingLinkEndsTheSession) {
-  const unsigned seed = std::random_device{}();
-  std::printf("KermitStreamingFault seed %u\n", seed);
+  const unsigned seed = TestSeed("KermitStreamingFault");
   SCOPED_TRACE(seed);
   std::mt19937 gen(seed);
   WriteAll(src + "/random.bin", RandomBytes(300 * 1024, seed));

@@ -17,6 +17,7 @@
 #include "support/kermitlink.h"
 #include "support/ptypair.h"
 #include "support/testlog.h"
+#include "support/testseed.h"
 #include "vxcomm/unqualified.h"
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/packet.h"
@@ -485,8 +486,7 @@ class KermitWindowRandom : public KermitWindowEngine {};
 // Random losses, damage and reordering in both directions: every session either delivers the
 // file whole and says so, or ends with an error and never reports the file received.
 TEST_P(KermitWindowRandom, RandomFaultsNeverReportALostFileReceived) {
-  const unsigned seed = std::random_device{}();
-  std::printf("KermitWindowRandom seed %u\n", seed);
+  const unsigned seed = TestSeed("KermitWindowRandom");
   SCOPED_TRACE(seed);
   std::mt19937 gen(seed);
   for (TvxKermit* k : {&sender, &receiver}) k->SetTimeout(250);

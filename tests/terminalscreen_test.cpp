@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "support/testseed.h"
 #include "vxcomm/widgets/terminalscreen.h"
 
 using vxcomm::TvxScreenEdit;
@@ -200,8 +201,7 @@ TEST(TerminalScreen, ResetContinuesOnThePanesLastLine) {
 
 // Wherever a stream is cut into receive events, the pane ends the same.
 TEST(TerminalScreen, SplittingTheStreamChangesNothing) {
-  const unsigned seed = std::random_device{}();
-  std::cout << "seed " << seed << '\n';
+  const unsigned seed = TestSeed("TerminalScreen.SplittingTheStreamChangesNothing");
   std::mt19937 random(seed);
   const std::string pieces[] = {"ab",       "\r\n",      "\r",         "\n",           "\b",
                                 "\t",       "\a",        "\xc3\xa4",   "\xe2\x82\xac", "\xff",

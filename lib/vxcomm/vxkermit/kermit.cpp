@@ -293,6 +293,10 @@ void TvxKermit::Dispatch() {
         // break is answered and logged as in a session.
         SendAck();
         EndSession();
+      } else if (type == 'N' && run_.last_sent_type == 'B' && RecvSeq() == run_.break_seq) {
+        // The receiver missed the break that ended the session here.
+        RepeatLastPacket();
+        StartTimer(0);
       } else if (options_.refuse_server_commands && IsServerCommand(type)) {
         RefuseServerCommand();
       } else if (run_.answer_with_error) {

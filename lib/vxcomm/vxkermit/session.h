@@ -56,6 +56,9 @@ struct TSessionState {
   /// that clears its input before it answers never saw it: every packet the peer sends
   /// before a new session gets the E again.
   bool answer_with_error = false;
+  /// After the last file: the number of the B that ended the session (the B stays in the
+  /// send buffer, last_sent_type 'B'), repeated to a receiver that asks for it again.
+  std::uint8_t break_seq = 0;
 };
 
 /// What lives for the file being sent or received. Cleared when a session starts and when a
