@@ -157,6 +157,44 @@ TEST_F(KermitByHand, FilePacketsWithoutAnOpenFileEndTheSessionWithAnError) {
   EXPECT_TRUE(received.empty());
 }
 
+TEST_F(KermitByHand, EachPacketIsTakenOnlyWhereTheFileIsAndAnyOtherEndsTheSession) {
+  // The packets of one file in order, the last one out of its place, and what the E says.
+  const struct {
+    std::string types;
+    std::string error;
+  } cases[] = {
+      {"FDA", "Attributes after the file's data."},
+      {"FF", "File header before the end of the open file."},
+      {"FAF", "File header before the end of the open file."},
+      {"FAB", "Break before the end of the open file."},
+      {"FDZZ", "End of file for no open file."},
+      {"FDZD", "Data for no open file."},
+      {"FDZA", "Attributes for no open file."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.types);
+    Init();
+    unsigned seq = 1;
+    for (char type : c.types)
+      Feed(Packet(type, seq++, type == 'F' ? "phase.txt" : type == 'A' ? "!!1" : "", 2));
+    ASSERT_EQ(Last()[3], 'E') << "never acknowledged as if taken";
+    EXPECT_NE(Last().find(c.error), std::string::npos) << Last();
+    EXPECT_EQ(k.State(), fsListen);
+    ASSERT_EQ(k.aborts.size(), 1u);
+    k.aborts.clear();
+  }
+  // In their places, several A packets and D packets make one file.
+  Init();
+  Feed(Packet('F', 1, "phase.txt", 2));
+  Feed(Packet('A', 2, "!!1", 2));
+  Feed(Packet('A', 3, "#120261210 10:00:00", 2));
+  Feed(Packet('D', 4, "a", 2));
+  Feed(Packet('Z', 5, "", 2));
+  Feed(Packet('B', 6, "", 2));
+  EXPECT_TRUE(k.aborts.empty());
+  EXPECT_EQ(ReadAll(dir + "/phase.txt"), "a");
+}
+
 TEST_F(KermitByHand, BreakInTheMiddleOfAFileFailsTheSessionAndKeepsWhatArrived) {
   Init();
   Feed(Packet('F', 1, "cut.txt", 2));

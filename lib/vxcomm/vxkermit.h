@@ -528,6 +528,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void SendAttributes();
   /// Sends the next D packet of the open file, or its Z at its end.
   void SendFileData();
+  /// The file's data may go (its F, or its A, was acknowledged): the data phase starts
+  /// through the session's data mode.
+  void StartFileData();
   /// Closes the open file and sends its Z (with "D" when Discard).
   void SendEOF(bool discard);
   /// Sends the B packet and returns to listening.
@@ -674,8 +677,10 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// session. Sized: long packets follow the line's record (packet_sizer_); else they are as
   /// long as agreed.
   std::ptrdiff_t ReadDataField(bool sized);
-  /// Acts on a packet in sequence (F, A, D, Z or B): the receiver's work, then, with Ack, its
-  /// acknowledgement. Leaves last_recv_seq_ at Seq once the packet was taken.
+  /// Acts on a packet in sequence (F, A, D, Z or B): one the receive phase does not take
+  /// ends the session (kProtocolViolation); otherwise the receiver's work, the next phase
+  /// and, with Ack, its acknowledgement. Leaves last_recv_seq_ at Seq once the packet was
+  /// taken.
   void ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack);
 
   // Sliding windows (windowing.cpp).

@@ -347,24 +347,40 @@ void TvxKermit::DispatchReceived(std::uint8_t type) {
   ActOnReceived(type, seq, true);
 }
 
+namespace {
+
+// Why the sender breaks the protocol with a packet of Type in Phase; null when the phase takes
+// it.
+const char* ReceiveViolation(TReceivePhase phase, std::uint8_t type) {
+  if (phase == TReceivePhase::kFile) {
+    if (type == 'A') return "Attributes for no open file.";
+    if (type == 'D') return "Data for no open file.";
+    if (type == 'Z') return "End of file for no open file.";
+    return nullptr;
+  }
+  if (type == 'F') return "File header before the end of the open file.";
+  if (type == 'B') return "Break before the end of the open file.";
+  if (type == 'A' && phase == TReceivePhase::kData) return "Attributes after the file's data.";
+  return nullptr;
+}
+
+}  // namespace
+
 void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
-  // A refused file is still the sender's current one until its Z.
-  const bool fileOpen = FileStream() != nullptr || file_.refused;
+  if (const char* violation = ReceiveViolation(run_.receive_phase, type))
+    return RaiseFatalError(17, kProtocolViolation, violation);
   switch (type) {
     case 'F':
-      if (fileOpen)
-        return RaiseFatalError(17, kProtocolViolation,
-                               "File header before the end of the open file.");
       if (!ReceiveFileHeader()) return;
+      run_.receive_phase = TReceivePhase::kAttributes;
       break;
     case 'A':
-      if (!fileOpen) return RaiseFatalError(17, kProtocolViolation, "Attributes for no open file.");
       ReceiveAttributes();
       break;
     case 'D':
-      if (!fileOpen) return RaiseFatalError(17, kProtocolViolation, "Data for no open file.");
       // A refused packet must not count as received, or its repeat would be dropped.
       if (!ReceiveFileData()) return;
+      run_.receive_phase = TReceivePhase::kData;
       if (record_.stream && State() == fsReceive) {
         // Streamed data is not acknowledged; the silence time-out starts again.
         last_recv_seq_ = seq;
@@ -374,13 +390,10 @@ void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
       }
       break;
     case 'Z':
-      if (!fileOpen)
-        return RaiseFatalError(17, kProtocolViolation, "End of file for no open file.");
       ReceiveEOF();
+      run_.receive_phase = TReceivePhase::kFile;
       break;
     case 'B':
-      if (fileOpen)
-        return RaiseFatalError(17, kProtocolViolation, "Break before the end of the open file.");
       last_recv_seq_ = seq;
       if (ack) SendAck();
       EndSession();
@@ -402,7 +415,8 @@ void TvxKermit::BadCheck() {
   // Send-Init sent (or repeated on a time-out) costs a retry and a repeat, the others only
   // count as errors, so a burst of them cannot use up the retry limit before a live peer
   // answers.
-  const bool leftover = State() == fsSend && run_.last_sent_type == 'S' && damaged_since_sent_;
+  const bool leftover =
+      State() == fsSend && run_.send_phase == TSendPhase::kInit && damaged_since_sent_;
   // A long packet is damaged far more often than a short one on the same line, and a sender
   // that does not shorten its packets repeats one many times before it crosses: while long
   // packets come in, every fourth damaged packet counts against the retry limit.

@@ -33,6 +33,7 @@ void TvxKermit::SendInit() {
   init_params_ = own.params;
   check_index_ = InitCheckIndexOf(init_params_);
   StartSession(fsSend);
+  run_.send_phase = TSendPhase::kInit;
   packet_sizer_.Reset();
   init_block_ = own.block;
   SendPacket('S', init_block_.data(), init_block_.size);
@@ -89,6 +90,7 @@ void TvxKermit::SendFileHeader() {
     field = EncodeText(SentFileName(FileName(), n), QctlOf(init_params_), run_.qbin, run_.rept);
     if (field.size() <= MaxDataField()) break;
   }
+  run_.send_phase = TSendPhase::kFileHeader;
   SendPacket('F', field.data(), field.size());
   LogMsg(dlDebug, "Answer File");
 }
@@ -113,6 +115,7 @@ void TvxKermit::SendAttributes() {
   const TvxFileStream* file = FileStream();
   const std::int64_t date = options_.file_dates && file ? file->ModifiedTime() : -1;
   attributes += BuildAttributes(TotalSize(), options_.exact_length, date, ResendingFile());
+  run_.send_phase = TSendPhase::kAttributes;
   SendPacket('A', attributes.data(), attributes.size());
 }
 
@@ -216,7 +219,7 @@ void TvxKermit::StreamData() {
     StartReplyTimer();
     DoProgress();
     // A handler ended the file or the session.
-    if (State() != fsSend || run_.last_sent_type != 'D') return;
+    if (!SendingData()) return;
   }
   // The Z goes once the data before it has left: a short write queued behind a long one
   // outlives its own write deadline on a slow line and is dropped.
@@ -245,6 +248,7 @@ void TvxKermit::SendEOF(bool discard) {
   HoldFileResult();
   CloseTransferFile();
   ++run_.file_index;
+  run_.send_phase = TSendPhase::kEndOfFile;
   SendPacket('Z', "D", discard ? 1 : 0);
   LogMsg(dlDebug, std::string("Answer EOF with deletion = ") + (discard ? "1" : "0"));
 }
@@ -264,7 +268,7 @@ void TvxKermit::SendBreak() {
 }
 
 bool TvxKermit::SendingData() const {
-  return State() == fsSend && run_.last_sent_type == 'D';
+  return State() == fsSend && run_.send_phase == TSendPhase::kData;
 }
 
 void TvxKermit::ReceiveAck() {
@@ -290,7 +294,7 @@ void TvxKermit::AnswerNak() {
   const std::uint8_t seq = RecvSeq();
   // The receiver waits for the packet after the outstanding one: it has that one. A
   // Send-Init needs its answer's parameters, so only a Y moves it on.
-  if (seq == ((OutstandingSeq() + 1) & 63) && run_.last_sent_type != 'S') {
+  if (seq == ((OutstandingSeq() + 1) & 63) && run_.send_phase != TSendPhase::kInit) {
     AdvanceOnAck(nullptr, 0);
   } else if (seq == OutstandingSeq()) {
     if (CountRetry()) ResendLastPacket();
@@ -300,8 +304,9 @@ void TvxKermit::AnswerNak() {
 void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
   const int repeats = RetryCount();
   ResetRetries();
-  switch (run_.last_sent_type) {
-    case 'S': {
+  // What the acknowledgement answers decides what goes next.
+  switch (run_.send_phase) {
+    case TSendPhase::kInit: {
       // init_params_ still holds what the S proposed.
       const TAgreement agreed = AgreeOnAnswer(OwnTerms(true), init_params_, data, len);
       AgreePrefixing(agreed.peer_takes_bare_controls);
@@ -309,14 +314,14 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
       SendFileHeader();
       break;
     }
-    case 'F':
+    case TSendPhase::kFileHeader:
       // Attributes go only to a peer that said it takes them.
       if (record_.attributes)
         SendAttributes();
       else
-        data_mode_->Fill();
+        StartFileData();
       break;
-    case 'A':
+    case TSendPhase::kAttributes:
       // The receiver refuses the file ("N", and perhaps the attributes that decided it): it
       // is skipped, and its Z asks the receiver to discard what it may hold.
       if (len > 0 && data[0] == 'N') {
@@ -325,26 +330,30 @@ void TvxKermit::AdvanceOnAck(const std::uint8_t* data, std::size_t len) {
         SkipFile(false, true);
         break;
       }
-      if (!ResumeSending(data, len)) break;
-      data_mode_->Fill();
+      if (ResumeSending(data, len)) StartFileData();
       break;
-    case 'D':
+    case TSendPhase::kData:
+      // One packet at a time (a window and a stream take their acknowledgements in the data
+      // mode).
       packet_sizer_.Delivered(last_data_field_, repeats);
       if (len > 0 && (data[0] == 'X' || data[0] == 'Z'))
         SkipByReceiver(data[0] == 'Z');
       else
         SendFileData();
       break;
-    case 'Z':
+    case TSendPhase::kEndOfFile:
       SettleFileResult();
       if (run_.file_index < FileList().Count())
         SendFileHeader();
       else
         SendBreak();
       break;
-    default:
-      break;
   }
+}
+
+void TvxKermit::StartFileData() {
+  run_.send_phase = TSendPhase::kData;
+  data_mode_->Fill();
 }
 
 void TvxKermit::SkipByReceiver(bool all) {

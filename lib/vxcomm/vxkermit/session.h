@@ -31,11 +31,31 @@ struct TSessionRecord {
   int timeouts = 0;                  ///< waits for the peer that ran out
 };
 
+/// Where a sending session is: what the receiver was last asked to take. The session ends
+/// with the B (the component listens again).
+enum class TSendPhase : std::uint8_t {
+  kInit,        ///< the Send-Init went; its answer brings the peer's parameters
+  kFileHeader,  ///< a file's F went
+  kAttributes,  ///< the file's A went
+  kData,        ///< the file's data goes, through the session's data mode
+  kEndOfFile,   ///< the file's Z went
+};
+
+/// Where a receiving session is: what it takes next from the sender. Anything else breaks
+/// the protocol and ends the session.
+enum class TReceivePhase : std::uint8_t {
+  kFile,        ///< after the Send-Init or a file's end: the next file's F, or the B
+  kAttributes,  ///< after an F: the file's A packets, its data or its end
+  kData,        ///< after the file's first data: more data or its end
+};
+
 /// The state a running session works on. Cleared when a session starts and when it ends
 /// (or breaks). Owned by its component; no lock.
 struct TSessionState {
-  int send_seq = 0;                 ///< the sequence number of the next packet (not mod 64)
-  std::uint8_t last_sent_type = 0;  ///< TYPE of the last packet sent; 0 when none
+  int send_seq = 0;  ///< the sequence number of the next packet (not mod 64)
+  TSendPhase send_phase = TSendPhase::kInit;           ///< sending: where the session is
+  TReceivePhase receive_phase = TReceivePhase::kFile;  ///< receiving: where the session is
+  std::uint8_t last_sent_type = 0;  ///< TYPE of the packet in the send buffer; 0 when none
   std::size_t last_sent_size = 0;   ///< bytes of the last packet sent
   std::int64_t data_pos = 0;        ///< sending: where the last D packet was read from
   int file_index = 0;               ///< sending: the file being sent or next to send
