@@ -1,0 +1,2 @@
+add_vx_test(zmodem_frame_test)
+add_vx_test(zmodem_fuzz_test TIMEOUT 300)
