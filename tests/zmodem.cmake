@@ -1,3 +1,5 @@
 add_vx_test(zmodem_frame_test)
 add_vx_test(zmodem_fuzz_test TIMEOUT 300)
 add_vx_test(zmodem_peer_test LABELS peers nosanitize TIMEOUT 600)
+add_vx_test(zmodem_receiver_test)
+add_vx_test(zmodem_nullmodem_test TIMEOUT 600)
