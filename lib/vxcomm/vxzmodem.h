@@ -74,9 +74,13 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   bool EscapeControls() const { return escape_controls_; }
   void SetEscapeControls(bool value) { escape_controls_ = value; }
   /// Sending: the data bytes of one subpacket, 32 to 8192 (values outside are taken to the
-  /// nearer bound); 1024 by default.
+  /// nearer bound); 1024 by default. The receiver asking for the same position again halves
+  /// it (down to kMinSubpacket) for the rest of the file; one that gets further doubles it
+  /// back.
   int SubpacketSize() const { return subpacket_size_; }
   void SetSubpacketSize(int value);
+  /// The smallest subpacket a sender makes, however bad the line (see SubpacketSize).
+  static constexpr int kMinSubpacket = 32;
 
   /// Whether the running (or last) session's frames carry CRC-32.
   bool Crc32InUse() const { return crc32_in_use_; }
@@ -175,6 +179,8 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   int rx_buffer_ = 0;                ///< the receiver's buffer size; 0 for a stream
   std::int64_t send_pos_ = 0;        ///< the file position of the next byte to send
   std::int64_t segment_ = 0;         ///< bytes sent since the last ZDATA header
+  std::int64_t asked_ = 0;           ///< the furthest position the receiver asked for
+  int block_ = 1024;                 ///< the data of the next subpacket, at most
   std::vector<std::uint8_t> chunk_;  ///< file bytes read for the next subpacket
   // Receiving.
   std::vector<std::uint8_t> info_;  ///< the subpacket of the ZFILE being received

@@ -43,7 +43,7 @@ void TvxZModem::SendBurst() {
   const std::int64_t size = FileStream()->Size();
   for (int n = 0; n < kBurstSubpackets; ++n) {
     if (io && io->OutQueueCount() > kQueueBytes) break;
-    std::int64_t want = std::min<std::int64_t>(subpacket_size_, size - send_pos_);
+    std::int64_t want = std::min<std::int64_t>(block_, size - send_pos_);
     if (rx_buffer_ > 0) want = std::min<std::int64_t>(want, rx_buffer_ - segment_);
     chunk_.resize(static_cast<std::size_t>(want));
     std::int64_t got = 0;

@@ -1,6 +1,8 @@
 // The sending side of TvxZModem around the data: ZRQINIT until the receiver's ZRINIT, for
 // each listed file a ZFILE until the receiver asks for its data (ZRPOS) or skips it (ZSKIP),
 // the file's end acknowledged by the next ZRINIT, and ZFIN, answered by ZFIN and "OO".
+#include <algorithm>
+
 #include "vxcomm/vxymodem/header.h"
 #include "vxcomm/vxzmodem.h"
 
@@ -51,12 +53,24 @@ void TvxZModem::SenderHeader(const THeader& header) {
     case ZRPOS:
       if (step_ == TStep::kSendFile) {
         ResetRetries();
+        asked_ = header.Position();
+        block_ = subpacket_size_;
         return StartData(header.Position());
       }
       if (step_ == TStep::kSendData || step_ == TStep::kSendWait || step_ == TStep::kSendEof) {
         LogMsg(dlDetail,
                "The receiver asks for the data from " + std::to_string(header.Position()) + ".");
         ++repeats_;
+        // The receiver got further since it last asked: the tries start anew there, and
+        // the subpackets grow again. Asked again from the same place, they shrink: on a bad
+        // line a short one gets through where a long one does not.
+        if (header.Position() > asked_) {
+          ResetRetries();
+          block_ = std::min(subpacket_size_, block_ * 2);
+        } else {
+          block_ = std::max(kMinSubpacket, block_ / 2);
+        }
+        asked_ = std::max<std::int64_t>(asked_, header.Position());
         if (!CountError()) return;
         return StartData(header.Position());
       }

@@ -30,7 +30,7 @@ TvxZModem::~TvxZModem() {
 }
 
 void TvxZModem::SetSubpacketSize(int value) {
-  subpacket_size_ = std::clamp(value, 32, static_cast<int>(kMaxSubpacket));
+  subpacket_size_ = std::clamp(value, kMinSubpacket, static_cast<int>(kMaxSubpacket));
 }
 
 void TvxZModem::StartSession(TStep step, bool sending) {
