@@ -144,3 +144,53 @@ std::string VariantName(const ::testing::TestParamInfo<int>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, ZModemToRz, ::testing::Values(0, 1, 2, 3), VariantName);
+
+// sz ended by a signal inside a large file: our session fails and leaves nothing in the directory.
+TEST(ZModemPeerEnds, SzEndedInsideAFileLeavesNothing) {
+  SocatPair pair;
+  const std::string src = MakeTempDir("zm-kill-src"), dst = MakeTempDir("zm-kill-dst");
+  WriteAll(src + "/big.bin", RandomBytes(8 << 20, 77));
+  ZModemSide ours(pair.A(), 99);
+  ours.zmodem.SetTimeout(500);
+  ours.zmodem.SetRetryLimit(3);
+  ours.zmodem.SetDefaultPath(dst);
+  QProcess sz;
+  bool killed = false;
+  ours.zmodem.OnProgress = [&](TObject*) {
+    if (killed || ours.zmodem.GetFilePosition() == 0) return;
+    killed = true;
+    sz.terminate();  // timeout passes the signal on to sz
+  };
+  ours.zmodem.ReceiveFiles();
+  StartLinePeer(sz, "sz -q big.bin", pair.B(), src);
+  ASSERT_TRUE(LinePeerExited(sz));
+  ASSERT_TRUE(WaitUntil([&] { return ours.Ended(); }, 30000));
+  EXPECT_TRUE(killed);
+  EXPECT_FALSE(ours.last.Ok());
+  EXPECT_EQ(ours.last.Files(foComplete), 0);
+  EXPECT_TRUE(EntriesOf(dst).empty());
+  std::cout << "sz ended: " << ours.last.failure << "\n";
+}
+
+// Our abort inside a file cancels sz (it exits with an error) and leaves nothing.
+TEST(ZModemPeerEnds, OurAbortCancelsSz) {
+  SocatPair pair;
+  const std::string src = MakeTempDir("zm-abort-src"), dst = MakeTempDir("zm-abort-dst");
+  WriteAll(src + "/big.bin", RandomBytes(8 << 20, 78));
+  ZModemSide ours(pair.A(), 99);
+  ours.zmodem.SetTimeout(3000);
+  ours.zmodem.SetDefaultPath(dst);
+  ours.zmodem.OnProgress = [&](TObject*) {
+    if (ours.zmodem.GetFilePosition() > 0) ours.zmodem.Abort();
+  };
+  QProcess sz;
+  ours.zmodem.ReceiveFiles();
+  StartLinePeer(sz, "sz -q big.bin", pair.B(), src);
+  ASSERT_TRUE(LinePeerExited(sz));
+  ASSERT_TRUE(WaitUntil([&] { return ours.Ended(); }, 30000));
+  EXPECT_NE(sz.exitCode(), 0);
+  EXPECT_FALSE(ours.last.Ok());
+  ASSERT_EQ(ours.files.size(), 1u);
+  EXPECT_EQ(ours.files[0].outcome, foAborted);
+  EXPECT_TRUE(EntriesOf(dst).empty());
+}

@@ -114,6 +114,8 @@ void TvxZModem::TakeData() {
   pos_ += count;
   ResetRetries();
   DoProgress();
+  // A handler of the progress may have ended the session.
+  if (!running_) return;
   const std::uint8_t end = reader_.End();
   if (end == kZCrcQ || end == kZCrcW) SendHex(THeader::At(ZACK, static_cast<std::uint32_t>(pos_)));
   Arm(Timeout());
@@ -144,6 +146,8 @@ void TvxZModem::TakeEof(std::uint32_t position) {
     return FileFailure(e.Message());
   }
   LogMsg(dlSimple, "ZEOF: the file is stored as " + FileResult().name + ".");
+  // A handler of the file's end may have ended the session.
+  if (!running_) return;
   file_done_ = true;
   done_length_ = pos_;
   step_ = TStep::kRecvInit;

@@ -49,11 +49,14 @@ void TvxZModem::OpenFile(const std::string& sentName, std::int64_t length, std::
   } catch (const EFileStreamError& e) {
     return FileFailure(e.Message());
   }
+  // A handler of the file's start may have ended the session.
+  if (!running_) return;
   KeepIncomingPartial(false);
   const std::string refusal = IncomingRefusal(modified);
   if (!refusal.empty()) {
     // Refused (its outcome: discarded); the sender goes on with the next file.
     RefuseIncomingFile(refusal);
+    if (!running_) return;
     step_ = TStep::kRecvInit;
     reader_.Reset();
     SendHex(THeader::At(ZSKIP, 0));

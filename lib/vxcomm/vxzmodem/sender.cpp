@@ -143,7 +143,10 @@ bool TvxZModem::OpenNextFile() {
 }
 
 void TvxZModem::SendNextFile() {
-  if (!OpenNextFile()) return SendFinish();
+  const bool opened = OpenNextFile();
+  // A handler of the file's start may have ended the session.
+  if (!running_) return;
+  if (!opened) return SendFinish();
   LogMsg(dlSimple, "Sending " + FileName());
   SendFileInfo();
 }
@@ -162,6 +165,8 @@ void TvxZModem::FileSent(TvxFileOutcome outcome, const std::string& reason) {
   DoProgress();
   SetFileOutcome(outcome, reason);
   CloseTransferFile();
+  // A handler of the progress or of the file's end may have ended the session.
+  if (!running_) return;
   ResetRetries();
   SendNextFile();
 }
