@@ -66,6 +66,17 @@ TEST(ZModemFrame, HexHeadersAsOnTheLine) {
   out.clear();
   enc.Hex(THeader::At(ZRPOS, 0x01020304), out);
   EXPECT_EQ(std::string(out.begin() + 4, out.begin() + 14), "0904030201");
+  // Read back, in lower case as written and in upper case as a peer might.
+  for (const char* line : {"**\x18"
+                           "B0100000023be50\r\x8a\x11",
+                           "**\x18"
+                           "B0100000023BE50\r\x8a"}) {
+    TFrameReader reader;
+    ASSERT_EQ(Feed(reader, B(line)), std::vector<TFrameEvent>{TFrameEvent::kHeader}) << line;
+    EXPECT_EQ(reader.Header().type, ZRINIT);
+    EXPECT_EQ(reader.Header().F(0), kCanFdx | kCanOvio | kCanFc32);
+    EXPECT_EQ(reader.Form(), THeaderForm::kHex);
+  }
 }
 
 TEST(ZModemFrame, HeaderFieldsAndFlags) {
@@ -200,7 +211,7 @@ TEST(ZModemFrame, DamageIsNeverSound) {
   TFrameEncoder enc;
   std::vector<std::uint8_t> hex;
   enc.Hex(THeader::At(ZRPOS, 1234), hex);
-  hex[6] = 'A';  // upper case is no digit of ours
+  hex[6] = 'x';  // no hex digit
   TFrameReader reader;
   EXPECT_EQ(Feed(reader, hex), std::vector<TFrameEvent>{TFrameEvent::kBadHeader});
   std::vector<std::uint8_t> bin;

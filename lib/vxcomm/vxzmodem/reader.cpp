@@ -18,6 +18,8 @@ bool IsFlowControl(std::uint8_t ch) {
 int HexValue(std::uint8_t ch) {
   if (ch >= '0' && ch <= '9') return ch - '0';
   if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+  // Upper case is not what the protocol writes, but its CRC protects it the same.
+  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
   return -1;
 }
 
