@@ -37,6 +37,14 @@ struct ZModemFeed {
     };
     zmodem.OnFileResult = [this](TObject*, const TvxFileResult& r) { files.push_back(r); };
   }
+  // The component outlives the members its handlers fill: they go first.
+  ~ZModemFeed() {
+    zmodem.OnDataSend = nullptr;
+    zmodem.OnFatalError = nullptr;
+    zmodem.OnFileResult = nullptr;
+  }
+  ZModemFeed(const ZModemFeed&) = delete;
+  ZModemFeed& operator=(const ZModemFeed&) = delete;
   void Feed(const std::vector<std::uint8_t>& bytes) {
     zmodem.DataReceived(bytes.data(), static_cast<Cardinal>(bytes.size()));
   }

@@ -56,6 +56,14 @@ struct ZModemSenderFeed {
     };
     zmodem.OnFileResult = [this](TObject*, const TvxFileResult& r) { files.push_back(r); };
   }
+  // The component outlives the members its handlers fill: they go first.
+  ~ZModemSenderFeed() {
+    zmodem.OnDataSend = nullptr;
+    zmodem.OnFatalError = nullptr;
+    zmodem.OnFileResult = nullptr;
+  }
+  ZModemSenderFeed(const ZModemSenderFeed&) = delete;
+  ZModemSenderFeed& operator=(const ZModemSenderFeed&) = delete;
   // Feeds Header as the receiver writes it, and returns what the sender wrote to it.
   std::vector<TSent> Answer(const THeader& header) {
     frames.clear();
