@@ -1,4 +1,4 @@
-// Our end of a serial line for ZMODEM tests: a TvxYModem as the data processor of a real
+// Our end of a serial line for ZMODEM tests: a TvxZModem as the data processor of a real
 // TvxComm on a device path (mapped to a COM number), with a test log, fatal errors collected
 // instead of raised, and every file result and the session's result kept.
 #pragma once
