@@ -2,7 +2,8 @@
 // as frames: ZRQINIT first; the ZFILE names the file with its length and date; the data
 // from the position a ZRPOS asks for is the file's from there, to ZEOF at its length; a
 // receiver that gives a buffer size gets segments of that size ended by ZCRCW, each waiting
-// for its ZACK; ZSKIP passes on to the next file; a ZRPOS past the end is refused; ZFIN is
+// for its ZACK; ZSKIP passes on to the next file; a ZRPOS past the end is refused; the
+// receiver's five ZDLE end the session as aborted with no answer; ZFIN is
 // answered with "OO" and the session reports every file sent.
 #include <gtest/gtest.h>
 
@@ -230,4 +231,22 @@ TEST(ZModemSender, AReceiverWithoutCrc32GetsCrc16AndEscapesWhenItAsks) {
   // Not one control character raw in the data (the headers' ZDLE aside).
   for (const char c : feed.raw)
     EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\x18') << int(c);
+}
+
+TEST(ZModemSender, TheReceiversCancelAbortsWithoutAnAnswer) {
+  const std::string src = MakeTempDir("zm-send");
+  WriteAll(src + "/d.bin", RandomBytes(100000, 24));
+  ZModemSenderFeed feed;
+  feed.zmodem.SendFiles(src + "/d.bin");
+  feed.Answer(Init());
+  feed.Answer(THeader::At(ZRPOS, 0));
+  feed.raw.clear();
+  const std::string cancel(5, '\x18');
+  feed.zmodem.DataReceived(cancel.data(), static_cast<Cardinal>(cancel.size()));
+  EXPECT_EQ(feed.zmodem.State(), fsListen);
+  EXPECT_TRUE(feed.fatal.empty());
+  EXPECT_EQ(feed.zmodem.SessionResult().failure, "The peer cancelled the transfer.");
+  ASSERT_EQ(feed.files.size(), 1u);
+  EXPECT_EQ(feed.files[0].outcome, foAborted);
+  EXPECT_EQ(feed.raw, "");
 }
