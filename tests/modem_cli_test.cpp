@@ -1,8 +1,8 @@
-// The vxmodem program as a user runs it, against the standard XMODEM and YMODEM programs
-// (rx, sx, rb, sb) run as black boxes on the other end of a socat pty pair, and against
-// itself for YMODEM-g: a file reported received is the one sent (XMODEM: up to its SUB
-// padding), bad command lines end with status 2 before anything is created, and a peer that
-// vanishes mid-transfer ends it with status 1 and nothing left under the file's name.
+// The vxmodem program as a user runs it, against the standard XMODEM, YMODEM and ZMODEM
+// programs (rx, sx, rb, sb, rz, sz) run as black boxes on the other end of a socat pty pair,
+// and against itself for YMODEM-g and ZMODEM: a file reported received is the one sent (XMODEM: up
+// to its SUB padding), bad command lines end with status 2 before anything is created, and a peer
+// that vanishes mid-transfer ends it with status 1 and nothing left under the file's name.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -95,6 +95,7 @@ TEST(ModemCli, HelpSaysWhatXModemCannotPromise) {
   EXPECT_NE(r.out.find("success never\npromises an exact copy"), std::string::npos);
   EXPECT_NE(r.out.find("--strip-padding"), std::string::npos);
   EXPECT_NE(r.out.find("-g, --streaming"), std::string::npos);
+  EXPECT_NE(r.out.find("ZMODEM (--protocol zmodem)"), std::string::npos) << r.out;
   EXPECT_EQ(RunCli({"--version"}).out.rfind("vxmodem ", 0), 0u);
 }
 
@@ -190,6 +191,50 @@ TEST(ModemCli, StreamsYModemGToItself) {
   EXPECT_EQ(EntriesOf(dst), std::vector<std::string>{"g.bin"});
 }
 
+TEST(ModemCli, SendsAZModemBatchToRz) {
+  SocatPair line;
+  const std::string src = MakeTempDir("mc-rz-src"), dst = MakeTempDir("mc-rz-dst");
+  const std::string data = WriteBatch(src, 14);
+  QProcess rz;
+  StartLinePeer(rz, "rz -q", line.B(), dst);
+  const ProgramRun r = RunCli({"send", "--protocol", "zmodem", "--timeout", "3", Q(line.A()),
+                               Q(src + "/data.bin"), Q(src + "/empty.bin")});
+  ExpectBothSucceeded(rz, r, "2 files sent");
+  ExpectBatch(dst, data);
+}
+
+TEST(ModemCli, ReceivesAZModemBatchFromSz) {
+  SocatPair line;
+  const std::string src = MakeTempDir("mc-sz-src"), dst = MakeTempDir("mc-sz-dst");
+  const std::string data = WriteBatch(src, 15);
+  QProcess sz;
+  StartLinePeer(sz, "sz -q data.bin empty.bin", line.B(), src);
+  const ProgramRun r =
+      RunCli({"receive", "--protocol", "zmodem", "--timeout", "3", Q(line.A()), Q(dst)});
+  ExpectBothSucceeded(sz, r, "2 files received");
+  ExpectBatch(dst, data);
+}
+
+TEST(ModemCli, SendsZModemToItself) {
+  SocatPair line;
+  const std::string src = MakeTempDir("mc-z-src"), dst = MakeTempDir("mc-z-dst");
+  const std::string data = RandomBytes(300000, 16);
+  WriteAll(src + "/z.bin", data);
+  QProcess receiver;
+  ASSERT_TRUE(StartWithOpenLine(receiver, VXMODEM_BIN,
+                                {"receive", "--protocol", "zmodem", Q(line.A()), Q(dst)}));
+  const ProgramRun sender =
+      RunCli({"send", "--protocol", "zmodem", Q(line.B()), Q(src + "/z.bin")});
+  EXPECT_EQ(sender.code, 0) << sender.err;
+  EXPECT_NE(sender.err.find("vxmodem: 1 file sent"), std::string::npos) << sender.err;
+  ASSERT_TRUE(WaitForEnd(receiver, 30000));
+  const std::string err = receiver.readAllStandardError().toStdString();
+  EXPECT_EQ(receiver.exitCode(), 0) << err;
+  EXPECT_NE(err.find("vxmodem: 1 file received"), std::string::npos) << err;
+  EXPECT_TRUE(ReadAll(dst + "/z.bin") == data);
+  EXPECT_EQ(EntriesOf(dst), std::vector<std::string>{"z.bin"});
+}
+
 TEST(ModemCli, BadCommandLinesAreUsageErrorsThatCreateNothing) {
   SocatPair line;
   const std::string base = MakeTempDir("mc-bad");
@@ -199,8 +244,14 @@ TEST(ModemCli, BadCommandLinesAreUsageErrorsThatCreateNothing) {
     QStringList args;
     std::string message;
   } cases[] = {
-      {{"send", "--protocol", "zmodem", Q(line.A()), Q(base + "/a.bin")},
-       "vxmodem: unknown protocol zmodem (xmodem or ymodem)\n"},
+      {{"send", "--protocol", "kermit", Q(line.A()), Q(base + "/a.bin")},
+       "vxmodem: unknown protocol kermit (xmodem, ymodem or zmodem)\n"},
+      {{"send", "--protocol", "zmodem", "--1k", Q(line.A()), Q(base + "/a.bin")},
+       "vxmodem: --1k is for sending XMODEM"},
+      {{"receive", "--protocol", "zmodem", "-g", Q(line.A()), Q(base)},
+       "vxmodem: --streaming is for receiving YMODEM"},
+      {{"receive", "--protocol", "zmodem", Q(line.A()), Q(base), Q(base)},
+       "vxmodem: receive takes one directory"},
       {{"send", "--protocol", "xmodem", Q(line.A()), Q(base + "/a.bin"), Q(base + "/b.bin")},
        "vxmodem: XMODEM carries one file per session (2 given)"},
       {{"send", "--protocol", "xmodem", Q(line.A()), Q(base + "/*.bin")},

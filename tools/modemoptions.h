@@ -1,4 +1,5 @@
-// The options of vxmodem beside the line and log options: the protocol (XMODEM or YMODEM),
+// The options of vxmodem beside the line and log options: the protocol (XMODEM, YMODEM or
+// ZMODEM),
 // what each side of it chooses (1K blocks when sending XMODEM; the sum or CRC-16, padding
 // stripped when receiving XMODEM; YMODEM-g when receiving YMODEM), the reply time-out, the
 // retry and error limits and what a received file does to one of the same name. An option that does
@@ -16,15 +17,19 @@
 #include "vxcomm/vxftbase/collision.h"
 
 namespace vxcomm {
-class TvxBlockTransfer;
+class TvxCustomFileTransfer;
 class TvxXModem;
 class TvxYModem;
+class TvxZModem;
 }  // namespace vxcomm
+
+// The protocols vxmodem speaks.
+enum class TModemProtocol { kXModem, kYModem, kZModem };
 
 // The settings as the options give them.
 struct TModemSettings {
-  bool ymodem = true;         // --protocol: ymodem (the default) or xmodem
-  bool block1k = false;       // sending XMODEM: 1024-byte blocks
+  TModemProtocol protocol = TModemProtocol::kYModem;  // --protocol: ymodem (the default)
+  bool block1k = false;                               // sending XMODEM: 1024-byte blocks
   bool sum = false;           // receiving XMODEM: ask for the 8-bit sum, not CRC-16
   bool stripPadding = false;  // receiving XMODEM: SUB bytes ending the last block dropped
   bool streaming = false;     // receiving YMODEM: ask for YMODEM-g
@@ -33,6 +38,9 @@ struct TModemSettings {
   int errorLimit = 0;   // errors in the whole session; 0: no limit
   // What a received file does to one of the same name; backup by default, as in vxkermit.
   TvxFileCollision collision = fcBackup;
+
+  // The protocol carries files' names and several files in one session (not XMODEM).
+  bool Batch() const { return protocol != TModemProtocol::kXModem; }
 };
 
 // The options themselves, made once; a program adds All() to its parser.
@@ -52,7 +60,8 @@ class TModemOptions {
 };
 
 // Gives Transfer the time-out, error limit and collision policy of M.
-void ApplyModemSettings(TvxBlockTransfer& transfer, const TModemSettings& m);
-// Gives XModem (YModem) the choices of M besides.
+void ApplyModemSettings(TvxCustomFileTransfer& transfer, const TModemSettings& m);
+// Gives XModem (YModem, ZModem) the choices of M besides.
 void ApplyModemSettings(TvxXModem& xmodem, const TModemSettings& m);
 void ApplyModemSettings(TvxYModem& ymodem, const TModemSettings& m);
+void ApplyModemSettings(TvxZModem& zmodem, const TModemSettings& m);

@@ -1,6 +1,6 @@
-// vxmodem: sends or receives files with XMODEM or YMODEM over a serial line, for scripts on
-// machines without a display, as vxkermit does with Kermit. The line is a TvxComm, the
-// transfer a TvxXModem or TvxYModem, the log a TvxLogFile.
+// vxmodem: sends or receives files with XMODEM, YMODEM or ZMODEM over a serial line, for
+// scripts on machines without a display, as vxkermit does with Kermit. The line is a TvxComm,
+// the transfer a TvxXModem, TvxYModem or TvxZModem, the log a TvxLogFile.
 //
 // Thread: everything runs on the main thread; the serial component hands its port events
 // to it.
@@ -24,14 +24,15 @@
 #include "vxcomm/vxlogfile.h"
 #include "vxcomm/vxxmodem.h"
 #include "vxcomm/vxymodem.h"
+#include "vxcomm/vxzmodem.h"
 
 namespace {
 
 const char* kDescription =
-    "Sends or receives files with XMODEM or YMODEM over a serial line.\n"
+    "Sends or receives files with XMODEM, YMODEM or ZMODEM over a serial line.\n"
     "\n"
     "  vxmodem send [options] DEVICE FILE...       send the files (XMODEM: one)\n"
-    "  vxmodem receive [options] DEVICE [DIR]      YMODEM: receive a batch into DIR\n"
+    "  vxmodem receive [options] DEVICE [DIR]      YMODEM, ZMODEM: receive a batch into DIR\n"
     "                                              (default: .) under the names sent\n"
     "  vxmodem receive --protocol xmodem [options] DEVICE FILE\n"
     "                                              XMODEM: receive one file as FILE\n"
@@ -45,6 +46,11 @@ const char* kDescription =
     "gave and takes its date. With -g the receiver asks for YMODEM-g: blocks stream\n"
     "without acknowledgements, for an error-free line only.\n"
     "\n"
+    "ZMODEM (--protocol zmodem) carries the same, with CRC-32 (CRC-16 with a receiver\n"
+    "that has no CRC-32), data streamed without waiting for answers, and every damaged\n"
+    "or lost stretch sent again from the last byte the receiver holds; a received file\n"
+    "is complete only when its end names that byte and the length its sender gave.\n"
+    "\n"
     "XMODEM carries one file, with neither name nor length: the receiver names it\n"
     "(FILE), and the last block is padded with SUB (0x1A) bytes to its size, so the\n"
     "received file keeps up to one block (128 bytes, 1024 with --1k) of SUB padding\n"
@@ -54,10 +60,11 @@ const char* kDescription =
     "check (sending: was acknowledged) and the sender ended the file.\n"
     "\n"
     "A received file is written under a hidden name in its directory and takes its\n"
-    "name only when complete; one that does not complete is removed (these protocols\n"
-    "cannot resume a file). Nothing is written outside that directory; a name that is a\n"
-    "symbolic link, a directory or another special file there ends the transfer, and\n"
-    "--collision says what a file does to one of the same name.\n"
+    "name only when complete; one that does not complete is removed (no file is\n"
+    "resumed). Nothing is written outside that directory; a name that is a symbolic\n"
+    "link, a directory or another special file there ends the transfer (ZMODEM skips\n"
+    "the file and fails at the end), and --collision says what a file does to one of\n"
+    "the same name.\n"
     "\n"
     "Exit status:\n"
     "  0  every file was transferred complete;\n"
@@ -104,7 +111,10 @@ TTarget SplitTarget(const std::string& path) {
 // The component the protocol chooses, set up as the options say.
 struct TModem {
   explicit TModem(const TModemSettings& m) {
-    if (m.ymodem) {
+    if (m.protocol == TModemProtocol::kZModem) {
+      zmodem = std::make_unique<TvxZModem>();
+      ApplyModemSettings(*zmodem, m);
+    } else if (m.protocol == TModemProtocol::kYModem) {
       ymodem = std::make_unique<TvxYModem>();
       ApplyModemSettings(*ymodem, m);
     } else {
@@ -112,11 +122,14 @@ struct TModem {
       ApplyModemSettings(*xmodem, m);
     }
   }
-  TvxBlockTransfer& Transfer() {
-    return ymodem ? static_cast<TvxBlockTransfer&>(*ymodem) : *xmodem;
+  TvxCustomFileTransfer& Transfer() {
+    if (zmodem) return *zmodem;
+    return ymodem ? static_cast<TvxCustomFileTransfer&>(*ymodem) : *xmodem;
   }
   void Receive() {
-    if (ymodem)
+    if (zmodem)
+      zmodem->ReceiveFiles();
+    else if (ymodem)
       ymodem->ReceiveFiles();
     else
       xmodem->ReceiveFile();
@@ -124,6 +137,7 @@ struct TModem {
 
   std::unique_ptr<TvxXModem> xmodem;
   std::unique_ptr<TvxYModem> ymodem;
+  std::unique_ptr<TvxZModem> zmodem;
 };
 
 }  // namespace
@@ -145,7 +159,8 @@ int main(int argc, char** argv) {
                        {{"command", "send or receive"},
                         {"DEVICE", "the serial device"},
                         {"FILE.../DIR/FILE",
-                         "files to send, the directory to receive into (YMODEM) or the file "
+                         "files to send, the directory to receive into (YMODEM, ZMODEM) or "
+                         "the file "
                          "to receive as (XMODEM)"}});
   if (!badLine.isEmpty()) return Usage(parser, badLine);
 
@@ -169,11 +184,11 @@ int main(int argc, char** argv) {
   TvxLogFile log;
   TProgressLine progress(stderr, ::isatty(STDERR_FILENO) == 1);
   TModem modem(m);
-  TvxBlockTransfer& transfer = modem.Transfer();
+  TvxCustomFileTransfer& transfer = modem.Transfer();
   std::string masks;
   if (sending) {
     if (files.empty()) return Usage(parser, "send needs at least one file");
-    if (!m.ymodem && files.size() > 1)
+    if (!m.Batch() && files.size() > 1)
       return Usage(parser, OneFileOnly(static_cast<int>(files.size())));
     int listed = 0;
     // Every name is checked before the line is opened: one that cannot be sent is a usage
@@ -186,12 +201,12 @@ int main(int argc, char** argv) {
       listed += transfer.FileList().Count();
       masks += (masks.empty() ? "" : ";") + f;
     }
-    if (!m.ymodem && listed > 1) return Usage(parser, OneFileOnly(listed));
+    if (!m.Batch() && listed > 1) return Usage(parser, OneFileOnly(listed));
   } else {
     if (files.size() > 1)
-      return Usage(parser, m.ymodem ? "receive takes one directory" : "receive takes one file");
+      return Usage(parser, m.Batch() ? "receive takes one directory" : "receive takes one file");
     TTarget target{files.empty() ? "" : files[0], ""};
-    if (!m.ymodem) {
+    if (!m.Batch()) {
       if (files.empty())
         return Usage(parser, "XMODEM carries no file name: receive needs the FILE to store it as");
       target = SplitTarget(files[0]);
@@ -213,7 +228,7 @@ int main(int argc, char** argv) {
   TTransferRun run(kProgram, transfer, log, progress, logChoice.loud);
   if (!run.SetLine(device, line)) return Usage(parser, "bad port name");
   // XMODEM tells no length.
-  if (!sending && !m.ymodem) run.SetSizeUnknown();
+  if (!sending && !m.Batch()) run.SetSizeUnknown();
   if (!run.Open()) return 2;
   // The receiver starts a session by asking: its first ask may already wait on the line.
   const bool begun = run.Begin(

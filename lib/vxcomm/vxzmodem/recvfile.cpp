@@ -1,0 +1,78 @@
+// The receiving side of TvxZModem at a ZFILE: the file's name, length and date read from
+// its subpacket (the same fields as YMODEM's block 0), the file opened under its name in
+// DefaultPath through the file-transfer base, or skipped with ZSKIP when refused.
+#include <algorithm>
+#include <limits>
+
+#include "vxcomm/vxkermit/filename.h"
+#include "vxcomm/vxymodem/header.h"
+#include "vxcomm/vxzmodem.h"
+
+namespace vxcomm {
+
+using namespace vxzmodem;
+
+namespace {
+
+// The largest file ZMODEM's 32-bit positions reach.
+constexpr std::int64_t kMaxLength = std::numeric_limits<std::uint32_t>::max();
+
+}  // namespace
+
+void TvxZModem::TakeFileInfo() {
+  const std::vector<std::uint8_t>& data = reader_.Data();
+  if (FileStream()) {
+    // The sender missed our ZRPOS and announced the file again.
+    if (data != info_) return Violation("A different ZFILE arrived inside " + FileName() + ".");
+    ++repeats_;
+    step_ = TStep::kRecvData;
+    return AskFrom();
+  }
+  const std::optional<vxymodem::THeader> header = vxymodem::ParseHeader(data.data(), data.size());
+  if (!header || header->name.empty())
+    return Violation("A ZFILE has a name or fields that cannot be read.");
+  if (header->length > kMaxLength)
+    return FileFailure(header->name + " has " + std::to_string(header->length) +
+                       " bytes, more than ZMODEM's positions reach.");
+  // Asks that went unanswered before the sender started are no errors of the transfer.
+  if (!file_done_) SetErrorCount(0);
+  info_ = data;
+  OpenFile(header->name, header->length, header->modified);
+}
+
+void TvxZModem::OpenFile(const std::string& sentName, std::int64_t length, std::int64_t modified) {
+  const std::string name = vxkermit::ReceivedFileName(sentName);
+  if (name != sentName)
+    LogMsg(dlSimple, "The sender's name " + sentName + " is taken as " + name + ".");
+  try {
+    OpenIncomingFile(name, false);
+  } catch (const EFileStreamError& e) {
+    return FileFailure(e.Message());
+  }
+  // A handler of the file's start may have ended the session.
+  if (!running_) return;
+  KeepIncomingPartial(false);
+  const std::string refusal = IncomingRefusal(modified);
+  if (!refusal.empty()) {
+    // Refused (its outcome: discarded); the sender goes on with the next file.
+    RefuseIncomingFile(refusal);
+    if (!running_) return;
+    step_ = TStep::kRecvInit;
+    reader_.Reset();
+    SendHex(THeader::At(ZSKIP, 0));
+    return Arm(Timeout());
+  }
+  pos_ = 0;
+  length_ = length;
+  modified_ = modified;
+  constexpr std::int64_t kIntMax = std::numeric_limits<std::int32_t>::max();
+  SetReceivedSize(std::min(std::max<std::int64_t>(length, 0), kIntMax));
+  SetTotalSize(std::max<std::int64_t>(length, 0));
+  LogMsg(dlSimple, "Receiving " + FileName() +
+                       (length >= 0 ? ", " + std::to_string(length) + " bytes" : std::string()));
+  step_ = TStep::kRecvData;
+  ResetRetries();
+  AskFrom();
+}
+
+}  // namespace vxcomm

@@ -1,0 +1,8 @@
+add_vx_test(zmodem_frame_test)
+add_vx_test(zmodem_fuzz_test TIMEOUT 300)
+add_vx_test(zmodem_peer_test LABELS peers nosanitize TIMEOUT 600)
+add_vx_test(zmodem_receiver_test)
+add_vx_test(zmodem_nullmodem_test TIMEOUT 600)
+add_vx_test(zmodem_hostile_test TIMEOUT 900)
+add_vx_test(zmodem_sender_test)
+add_vx_test(zmodem_faulty_peer_test LABELS peers nosanitize TIMEOUT 600)
