@@ -35,6 +35,7 @@
 #include "support/ptyconsole.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
+#include "support/testseed.h"
 #include "support/xmodemside.h"
 
 using namespace kermitfiles;
@@ -518,6 +519,48 @@ TEST(VxTerm, XmodemAndYmodemReceivesFromThePromptWithLrzsz) {
   EXPECT_EQ(ReadAll(back + "/two.txt"), two);
   run("receive -p xmodem " + back + "/x.bin", "sx -q one.bin", "1 file received");
   EXPECT_TRUE(SentUpToPadding(one, ReadAll(back + "/x.bin"), 128));
+  console.Command("quit");
+  EXPECT_EQ(term.Finish(), 0);
+  EXPECT_TRUE(console.Restored());
+}
+
+// ZMODEM from the prompt against lrzsz: receive -p zmodem takes sz's batch (100 KiB of random
+// bytes and an empty file) and send -p zmodem gives rz the same, byte-identical both ways,
+// nothing else stored, and the terminal works after each.
+TEST(VxTerm, ZmodemReceivesAndSendsFromThePromptWithLrzsz) {
+  const std::string src = MakeTempDir("vxterm-z-src"), back = MakeTempDir("vxterm-z-back"),
+                    dst = MakeTempDir("vxterm-z-dst");
+  const std::string one = RandomBytes(100 * 1024, TestSeed("VxTerm.ZmodemFromThePrompt"));
+  WriteAll(src + "/one.bin", one);
+  WriteAll(src + "/empty.bin", "");
+  SocatPair pair;
+  Console console;
+  VxTerm term(console, Args(pair.A()));
+  ASSERT_TRUE(term.Ready()) << console.Seen();
+  const auto run = [&](const std::string& command, const std::string& peerCommand,
+                       const std::string& peerDir, const std::string& said) {
+    SCOPED_TRACE(command);
+    const std::size_t from = console.Seen().size();
+    console.Command(command);
+    ASSERT_TRUE(console.WaitFor("Ctrl-C cancels", from)) << console.Seen().substr(from);
+    QProcess peer;
+    StartLinePeer(peer, peerCommand, pair.B(), peerDir);
+    EXPECT_TRUE(console.WaitFor("vxterm: " + said, from, 60000)) << console.Seen().substr(from);
+    EXPECT_TRUE(LinePeerExited(peer));
+    EXPECT_EQ(peer.exitCode(), 0) << console.Seen().substr(from);
+    LineEnd line(pair.B());
+    ExpectTerminalWorks(console, line, "after " + command);
+  };
+  run("receive -p zmodem " + back, "sz -q one.bin empty.bin", src, "2 files received");
+  EXPECT_TRUE(ReadAll(back + "/one.bin") == one);
+  EXPECT_TRUE(Exists(back + "/empty.bin"));
+  EXPECT_EQ(ReadAll(back + "/empty.bin"), "");
+  EXPECT_EQ(EntriesOf(back), (std::vector<std::string>{"empty.bin", "one.bin"}));
+  run("send -p zmodem " + src + "/one.bin " + src + "/empty.bin", "rz -q", dst, "2 files sent");
+  EXPECT_TRUE(ReadAll(dst + "/one.bin") == one);
+  EXPECT_TRUE(Exists(dst + "/empty.bin"));
+  EXPECT_EQ(ReadAll(dst + "/empty.bin"), "");
+  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"empty.bin", "one.bin"}));
   console.Command("quit");
   EXPECT_EQ(term.Finish(), 0);
   EXPECT_TRUE(console.Restored());

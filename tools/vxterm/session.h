@@ -28,6 +28,7 @@
 #include "vxcomm/vxkermit/sendinitdetector.h"
 #include "vxcomm/vxxmodem.h"
 #include "vxcomm/vxymodem.h"
+#include "vxcomm/vxzmodem.h"
 
 struct TTerminalOptions {
   std::string device;  // as the user gave it
@@ -127,10 +128,11 @@ class TTerminalSession : public QObject {
   std::string wait_name_;  // the name waited for after the device went away
   TTermComm comm_;
   // Kermit stays the line's data processor in the terminal (its Send-Init starts a receive);
-  // an XMODEM or YMODEM transfer puts its component there until it ends.
+  // an XMODEM, YMODEM or ZMODEM transfer puts its component there until it ends.
   TvxKermit kermit_;
   TvxXModem xmodem_;
   TvxYModem ymodem_;
+  TvxZModem zmodem_;
   TvxCustomFileTransfer* transfer_ = &kermit_;  // the transfer running, or the last one
   TSessionLog log_;
   bool logging_ = false;
