@@ -135,8 +135,8 @@ int ReadCommandLine(TTerminalOptions& o) {
       "^]");
   const QCommandLineOption autoReceive(
       "auto-receive",
-      "Take a Kermit transfer the far end starts (a Send-Init arriving) at once, into the "
-      "current directory.");
+      "Take a Kermit or ZMODEM transfer the far end starts (a Send-Init or a ZRQINIT "
+      "arriving) at once, into the current directory; tell of a ZMODEM receiver waiting.");
   const QCommandLineOption noReconnect("no-reconnect",
                                        "Quit (status 1) when the device goes away.");
   const QCommandLineOption map("map", "Mappings for both directions (see below), e.g. crlf,delbs.",
