@@ -1,13 +1,20 @@
 // The parts of vxterm that need no terminal: the prompt's commands, the command key and
 // the editing of the prompt line, the hex, time-stamp and log forms of received bytes, the
-// line-end mappings and the pacing of pasted bytes.
+// line-end mappings, the pacing of pasted bytes and the finding of a ZMODEM peer's start
+// among received bytes.
 #include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
 
 #include "commands.h"
 #include "display.h"
 #include "keys.h"
 #include "linemap.h"
 #include "pacing.h"
+#include "support/testseed.h"
+#include "vxcomm/vxzmodem/frame.h"
+#include "zheaderdetector.h"
 
 TEST(VxTermCommands, ParsesEachCommand) {
   struct Case {
@@ -89,8 +96,13 @@ TEST(VxTermCommands, RefusesWhatIsNotACommandWithAReason) {
       {"quit now", "quit takes no argument"},
       {"log", "log takes a file name or off"},
       {"send 'open", "unclosed quote"},
-      {"send -p", "-p needs a protocol: kermit, xmodem, xmodem-1k or ymodem"},
-      {"send -p zmodem a", "unknown protocol zmodem: kermit, xmodem, xmodem-1k or ymodem"},
+      {"send -p", "-p needs a protocol: kermit, xmodem, xmodem-1k, ymodem or zmodem"},
+      {"receive -p", "-p needs a protocol: kermit, xmodem, xmodem-1k, ymodem or zmodem"},
+      {"send -p zmodem2 a",
+       "unknown protocol zmodem2: kermit, xmodem, xmodem-1k, ymodem or zmodem"},
+      {"send -p ZMODEM a", "unknown protocol ZMODEM: kermit, xmodem, xmodem-1k, ymodem or zmodem"},
+      {"send -p zmodem", "send needs at least one path"},
+      {"receive -p zmodem a b", "receive takes one directory"},
       {"send -p ymodem", "send needs at least one path"},
       {"send -p xmodem a b", "XMODEM sends one file"},
       {"receive -p xmodem", "receive -p xmodem takes the file to store: XMODEM carries no name"},
@@ -120,6 +132,10 @@ TEST(VxTermCommands, TakesTheProtocolOfASendOrReceive) {
       {"receive -p ymodem", TCommandKind::Receive, TProtocol::YModem, {}},
       {"receive -p ymodem /tmp/in", TCommandKind::Receive, TProtocol::YModem, {"/tmp/in"}},
       {"receive -p xmodem /tmp/f.bin", TCommandKind::Receive, TProtocol::XModem, {"/tmp/f.bin"}},
+      {"send -p zmodem a", TCommandKind::Send, TProtocol::ZModem, {"a"}},
+      {"send -p zmodem a 'b c' d", TCommandKind::Send, TProtocol::ZModem, {"a", "b c", "d"}},
+      {"receive -p zmodem", TCommandKind::Receive, TProtocol::ZModem, {}},
+      {"receive -p zmodem /tmp/in", TCommandKind::Receive, TProtocol::ZModem, {"/tmp/in"}},
       // Only a first -p is an option: a file may be called -p after it.
       {"send -p ymodem -p", TCommandKind::Send, TProtocol::YModem, {"-p"}},
   };
@@ -357,4 +373,211 @@ TEST(VxTermPacing, SendsByteByByteOrLineByLine) {
       (Chunks{{"a", 5}, {"b", 5}, {"\r", 5}, {"c", 5}, {"d", 5}, {"\n", 5}, {"e", 5}, {"f", 5}}));
   EXPECT_EQ(chunks({5, 40})[2], (std::pair<std::string, int>{"\r", 40}));
   EXPECT_EQ(NextPacedChunk("", {5, 5}).length, 0u);
+}
+
+namespace {
+
+namespace z = vxcomm::vxzmodem;
+
+// A hex header as the frame layer writes it, without the line end and XON that follow it.
+std::string HexHeader(const z::THeader& header) {
+  z::TFrameEncoder encoder;
+  std::vector<std::uint8_t> out;
+  encoder.Hex(header, out);
+  std::string text(out.begin(), out.end());
+  return text.substr(0, text.find('\r'));
+}
+
+// What a detector made of the chunks it was fed: the bytes shown (those released at the end
+// included, when nothing was found), and the first header found with what followed it.
+struct TDetected {
+  std::string shown;
+  bool found = false;
+  std::uint8_t type = 0;
+  std::string header, rest;  // rest: the header's chunk after it, then every later chunk
+};
+
+TDetected Detect(const std::vector<std::string>& chunks) {
+  TZHeaderDetector detector({z::ZRQINIT, z::ZRINIT});
+  TDetected d;
+  for (const std::string& chunk : chunks) {
+    if (d.found) {
+      d.rest += chunk;
+      continue;
+    }
+    const TZHeaderDetector::TResult r = detector.Feed(chunk.data(), chunk.size());
+    d.shown += r.show;
+    if (!r.found) continue;
+    EXPECT_FALSE(detector.Holding());
+    d.found = true;
+    d.type = r.type;
+    d.header = r.header;
+    d.rest = r.after;
+  }
+  if (!d.found) d.shown += detector.Release();
+  return d;
+}
+
+}  // namespace
+
+TEST(VxTermZHeaderDetector, FindsASoundHexHeaderOfTheTypesAskedFor) {
+  const std::string zrqinit = HexHeader(z::THeader::At(z::ZRQINIT, 0));
+  const std::string zrinit =
+      HexHeader(z::THeader::Flags(z::ZRINIT, z::kCanFdx | z::kCanOvio | z::kCanFc32));
+  const std::string tail = "\r\x8a\x11";
+  // The CRC digit changed to another: the same length, the same form, a CRC not sound.
+  std::string damaged = zrinit;
+  damaged.back() = damaged.back() == '0' ? '1' : '0';
+  std::string damagedType = zrqinit;
+  damagedType[5] = '4';  // ZFILE's type, under ZRQINIT's CRC
+  std::string upper = zrinit;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const struct Case {
+    const char* name;
+    std::vector<std::string> chunks;
+    bool found;
+    std::uint8_t type;
+    std::string shown, header, rest;
+  } cases[] = {
+      {"a sender starting", {"rz\r" + zrqinit + tail}, true, z::ZRQINIT, "rz\r", zrqinit, tail},
+      {"a receiver waiting",
+       {"rz ready" + zrinit + tail},
+       true,
+       z::ZRINIT,
+       "rz ready",
+       zrinit,
+       tail},
+      {"one pad", {"x" + zrqinit.substr(1) + "y"}, true, z::ZRQINIT, "x", zrqinit.substr(1), "y"},
+      {"upper-case digits", {upper}, true, z::ZRINIT, "", upper, ""},
+      {"a run of pads", {"****" + zrqinit}, true, z::ZRQINIT, "****", zrqinit, ""},
+      {"the pads of a run in chunks",
+       {"**", "*", "*", zrqinit},
+       true,
+       z::ZRQINIT,
+       "****",
+       zrqinit,
+       ""},
+      {"two headers: the first", {zrinit + zrqinit}, true, z::ZRINIT, "", zrinit, zrqinit},
+      {"a damaged CRC", {"a" + damaged + tail}, false, 0, "a" + damaged + tail, "", ""},
+      {"a type changed under its CRC", {damagedType}, false, 0, damagedType, "", ""},
+      {"a damaged one, then a sound one",
+       {damaged + zrqinit},
+       true,
+       z::ZRQINIT,
+       damaged,
+       zrqinit,
+       ""},
+      {"a type not asked for",
+       {HexHeader(z::THeader::At(z::ZFIN, 0))},
+       false,
+       0,
+       HexHeader(z::THeader::At(z::ZFIN, 0)),
+       "",
+       ""},
+      {"plain text with stars",
+       {"**bold** and *** and ** B01"},
+       false,
+       0,
+       "**bold** and *** and ** B01",
+       "",
+       ""},
+      {"a cut header",
+       {zrqinit.substr(0, 10) + "\r\nok"},
+       false,
+       0,
+       zrqinit.substr(0, 10) + "\r\nok",
+       "",
+       ""},
+      {"a header begun at the end",
+       {"text", zrqinit.substr(0, 7)},
+       false,
+       0,
+       "text" + zrqinit.substr(0, 7),
+       "",
+       ""},
+      {"a binary header's start",
+       {"**\x18"
+        "A\x01\x02"},
+       false,
+       0,
+       "**\x18"
+       "A\x01\x02",
+       "",
+       ""},
+      {"the chunk after the header", {"a" + zrinit, "b", "c"}, true, z::ZRINIT, "a", zrinit, "bc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TDetected d = Detect(c.chunks);
+    EXPECT_EQ(d.found, c.found);
+    EXPECT_EQ(d.type, c.type);
+    EXPECT_EQ(d.shown, c.shown);
+    EXPECT_EQ(d.header, c.header);
+    EXPECT_EQ(d.rest, c.rest);
+  }
+}
+
+TEST(VxTermZHeaderDetector, FindsAHeaderSplitAnywhereAcrossChunks) {
+  const std::string header = HexHeader(z::THeader::At(z::ZRQINIT, 0));
+  const std::string text = "login: **\r\nrz\r" + header + "\r\x8a\x11tail";
+  const std::size_t at = text.find(header);
+  // Every cut into two chunks, and the stream byte by byte.
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    const TDetected d = Detect({text.substr(0, cut), text.substr(cut)});
+    ASSERT_TRUE(d.found);
+    EXPECT_EQ(d.shown, text.substr(0, at));
+    EXPECT_EQ(d.header, header);
+    EXPECT_EQ(d.rest, text.substr(at + header.size()));
+  }
+  std::vector<std::string> bytes;
+  for (const char c : text) bytes.emplace_back(1, c);
+  const TDetected d = Detect(bytes);
+  ASSERT_TRUE(d.found);
+  EXPECT_EQ(d.shown, text.substr(0, at));
+  EXPECT_EQ(d.rest, text.substr(at + header.size()));
+}
+
+TEST(VxTermZHeaderDetector, FindsAHeaderInsideNoiseAndNothingInNoiseAlone) {
+  const unsigned seed = TestSeed("VxTermZHeaderDetector.Noise");
+  std::srand(seed);
+  const std::string header = HexHeader(z::THeader::Flags(z::ZRINIT, z::kCanFdx | z::kCanFc32));
+  // Noise rich in the bytes a header is made of.
+  const char alphabet[] =
+      "**\x18\x18"
+      "BB0123456789abcdef\r\n xyz";
+  const auto noise = [&](std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += alphabet[std::rand() % (sizeof alphabet - 1)];
+    return out;
+  };
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE(round);
+    std::string before = noise(static_cast<std::size_t>(std::rand() % 200));
+    const std::string after = noise(static_cast<std::size_t>(std::rand() % 200));
+    // Noise alone: every byte shown, in order, unless it holds a sound header itself (then
+    // the test takes the first one).
+    const TDetected alone = Detect({before});
+    if (alone.found) {
+      EXPECT_EQ(alone.shown + alone.header + alone.rest, before);
+      continue;
+    }
+    EXPECT_EQ(alone.shown, before);
+    const std::string text = before + header + after;
+    const std::size_t cut = static_cast<std::size_t>(std::rand()) % (text.size() + 1);
+    const TDetected d = Detect({text.substr(0, cut), text.substr(cut)});
+    ASSERT_TRUE(d.found);
+    EXPECT_EQ(d.shown + d.header + d.rest, text);
+    EXPECT_EQ(d.header.substr(d.header.size() - 16), header.substr(header.size() - 16));
+    // No byte of the noise after the header is taken for part of it.
+    EXPECT_LE(d.shown.size() + d.header.size(), before.size() + header.size());
+  }
+}
+
+TEST(VxTermZHeaderDetector, DropsOnlyTheLineEndAfterAHeader) {
+  EXPECT_EQ(TZHeaderDetector::DropLineEnd("\r\x8a\x11text"), "text");
+  EXPECT_EQ(TZHeaderDetector::DropLineEnd("\r\ntext"), "text");
+  EXPECT_EQ(TZHeaderDetector::DropLineEnd("\r\n\r\n"), "\r\n");
+  EXPECT_EQ(TZHeaderDetector::DropLineEnd("text\r\n"), "text\r\n");
+  EXPECT_EQ(TZHeaderDetector::DropLineEnd(""), "");
 }

@@ -35,6 +35,7 @@
 #include "support/ptyconsole.h"
 #include "support/ptypair.h"
 #include "support/socatpair.h"
+#include "support/testseed.h"
 #include "support/xmodemside.h"
 
 using namespace kermitfiles;
@@ -135,6 +136,8 @@ TEST(VxTerm, HelpListsCommandsAndOptions) {
                            "receive [DIR]",
                            "send -p P PATH...",
                            "receive -p P [DIR]",
+                           "xmodem-1k, ymodem or zmodem",
+                           "receive with kermit, ymodem or zmodem",
                            "break",
                            "dtr on|off",
                            "dtr pulse [MS]",
@@ -523,6 +526,48 @@ TEST(VxTerm, XmodemAndYmodemReceivesFromThePromptWithLrzsz) {
   EXPECT_TRUE(console.Restored());
 }
 
+// ZMODEM from the prompt against lrzsz: receive -p zmodem takes sz's batch (100 KiB of random
+// bytes and an empty file) and send -p zmodem gives rz the same, byte-identical both ways,
+// nothing else stored, and the terminal works after each.
+TEST(VxTerm, ZmodemReceivesAndSendsFromThePromptWithLrzsz) {
+  const std::string src = MakeTempDir("vxterm-z-src"), back = MakeTempDir("vxterm-z-back"),
+                    dst = MakeTempDir("vxterm-z-dst");
+  const std::string one = RandomBytes(100 * 1024, TestSeed("VxTerm.ZmodemFromThePrompt"));
+  WriteAll(src + "/one.bin", one);
+  WriteAll(src + "/empty.bin", "");
+  SocatPair pair;
+  Console console;
+  VxTerm term(console, Args(pair.A()));
+  ASSERT_TRUE(term.Ready()) << console.Seen();
+  const auto run = [&](const std::string& command, const std::string& peerCommand,
+                       const std::string& peerDir, const std::string& said) {
+    SCOPED_TRACE(command);
+    const std::size_t from = console.Seen().size();
+    console.Command(command);
+    ASSERT_TRUE(console.WaitFor("Ctrl-C cancels", from)) << console.Seen().substr(from);
+    QProcess peer;
+    StartLinePeer(peer, peerCommand, pair.B(), peerDir);
+    EXPECT_TRUE(console.WaitFor("vxterm: " + said, from, 60000)) << console.Seen().substr(from);
+    EXPECT_TRUE(LinePeerExited(peer));
+    EXPECT_EQ(peer.exitCode(), 0) << console.Seen().substr(from);
+    LineEnd line(pair.B());
+    ExpectTerminalWorks(console, line, "after " + command);
+  };
+  run("receive -p zmodem " + back, "sz -q one.bin empty.bin", src, "2 files received");
+  EXPECT_TRUE(ReadAll(back + "/one.bin") == one);
+  EXPECT_TRUE(Exists(back + "/empty.bin"));
+  EXPECT_EQ(ReadAll(back + "/empty.bin"), "");
+  EXPECT_EQ(EntriesOf(back), (std::vector<std::string>{"empty.bin", "one.bin"}));
+  run("send -p zmodem " + src + "/one.bin " + src + "/empty.bin", "rz -q", dst, "2 files sent");
+  EXPECT_TRUE(ReadAll(dst + "/one.bin") == one);
+  EXPECT_TRUE(Exists(dst + "/empty.bin"));
+  EXPECT_EQ(ReadAll(dst + "/empty.bin"), "");
+  EXPECT_EQ(EntriesOf(dst), (std::vector<std::string>{"empty.bin", "one.bin"}));
+  console.Command("quit");
+  EXPECT_EQ(term.Finish(), 0);
+  EXPECT_TRUE(console.Restored());
+}
+
 TEST(VxTerm, AutoReceiveTakesATransferTheFarEndStarts) {
   const std::string src = MakeTempDir("vxterm-auto-src"), here = MakeTempDir("vxterm-auto");
   WriteAll(src + "/auto.bin", RandomBytes(50000, 11));
@@ -545,6 +590,109 @@ TEST(VxTerm, AutoReceiveTakesATransferTheFarEndStarts) {
   {
     LineEnd line(pair.B());
     ExpectTerminalWorks(console, line, "after");
+  }
+  console.Command("quit");
+  EXPECT_EQ(term.Finish(), 0);
+}
+
+// With --auto-receive a ZMODEM transfer the far end starts is taken as a Kermit one is:
+// sz's batch (100 KiB of random bytes and an empty file) arrives by itself in the directory
+// vxterm runs in, byte-identical, the text sz sends first is shown but no header, and the
+// terminal works afterwards. An rz waiting on the far end is told of, not started; send -p
+// zmodem then gives it the file.
+TEST(VxTerm, AutoReceiveTakesAZmodemTransferAndTellsOfAWaitingReceiver) {
+  const std::string src = MakeTempDir("vxterm-zauto-src"), here = MakeTempDir("vxterm-zauto"),
+                    dst = MakeTempDir("vxterm-zauto-dst");
+  const std::string one = RandomBytes(100 * 1024, TestSeed("VxTerm.ZmodemAutoReceive"));
+  WriteAll(src + "/one.bin", one);
+  WriteAll(src + "/empty.bin", "");
+  SocatPair pair;
+  Console console;
+  VxTerm term(console, Args(pair.A(), {"--auto-receive"}), here);
+  ASSERT_TRUE(term.Ready()) << console.Seen();
+  {
+    LineEnd line(pair.B());
+    ExpectTerminalWorks(console, line, "before");
+  }
+  std::size_t from = console.Seen().size();
+  {
+    QProcess sz;
+    StartLinePeer(sz, "sz -q one.bin empty.bin", pair.B(), src);
+    EXPECT_TRUE(console.WaitFor("vxterm: the far end sends by ZMODEM: receiving into .", from))
+        << console.Seen().substr(from);
+    EXPECT_TRUE(console.WaitFor("vxterm: 2 files received", from, 60000))
+        << console.Seen().substr(from);
+    EXPECT_TRUE(LinePeerExited(sz));
+    EXPECT_EQ(sz.exitCode(), 0) << console.Seen().substr(from);
+  }
+  EXPECT_TRUE(ReadAll(here + "/one.bin") == one);
+  EXPECT_TRUE(Exists(here + "/empty.bin"));
+  EXPECT_EQ(ReadAll(here + "/empty.bin"), "");
+  EXPECT_EQ(EntriesOf(here), (std::vector<std::string>{"empty.bin", "one.bin"}));
+  // sz's "rz" came before its header, as text; no byte of a header reached the console.
+  EXPECT_NE(console.Seen().find("rz", from), std::string::npos) << console.Seen().substr(from);
+  EXPECT_EQ(console.Seen().find('\x18', from), std::string::npos) << console.Seen().substr(from);
+  {
+    LineEnd line(pair.B());
+    ExpectTerminalWorks(console, line, "after sz");
+  }
+  from = console.Seen().size();
+  {
+    QProcess rz;
+    StartLinePeer(rz, "rz -q", pair.B(), dst);
+    ASSERT_TRUE(console.WaitFor(
+        "vxterm: the far end waits for files (ZMODEM): type send -p zmodem FILE...", from))
+        << console.Seen().substr(from);
+    EXPECT_EQ(console.Seen().find('\x18', from), std::string::npos) << console.Seen().substr(from);
+    // Told, not started: nothing runs until the user says what to send.
+    EXPECT_EQ(console.Seen().find("Ctrl-C cancels", from), std::string::npos)
+        << console.Seen().substr(from);
+    console.Command("send -p zmodem " + src + "/one.bin");
+    EXPECT_TRUE(console.WaitFor("vxterm: 1 file sent", from, 60000)) << console.Seen().substr(from);
+    EXPECT_TRUE(LinePeerExited(rz));
+    EXPECT_EQ(rz.exitCode(), 0) << console.Seen().substr(from);
+  }
+  EXPECT_TRUE(ReadAll(dst + "/one.bin") == one);
+  EXPECT_EQ(EntriesOf(dst), std::vector<std::string>{"one.bin"});
+  {
+    LineEnd line(pair.B());
+    ExpectTerminalWorks(console, line, "after rz");
+  }
+  console.Command("quit");
+  EXPECT_EQ(term.Finish(), 0);
+  EXPECT_TRUE(console.Restored());
+}
+
+// Without --auto-receive sz's start is text on the console and starts nothing; receive -p
+// zmodem then takes its file into the directory vxterm runs in.
+TEST(VxTerm, WithoutAutoReceiveAZmodemStartWaitsForTheReceiveCommand) {
+  const std::string src = MakeTempDir("vxterm-znoauto-src"), here = MakeTempDir("vxterm-znoauto");
+  const std::string one = RandomBytes(30000, TestSeed("VxTerm.ZmodemWithoutAutoReceive"));
+  WriteAll(src + "/one.bin", one);
+  SocatPair pair;
+  Console console;
+  VxTerm term(console, Args(pair.A()), here);
+  ASSERT_TRUE(term.Ready()) << console.Seen();
+  std::size_t from = console.Seen().size();
+  QProcess sz;
+  StartLinePeer(sz, "sz -q one.bin", pair.B(), src);
+  // The header's type, data and CRC, shown as the text they are.
+  ASSERT_TRUE(console.WaitFor("B00000000000000", from)) << console.Seen().substr(from);
+  EXPECT_EQ(console.Seen().find("receiving", from), std::string::npos)
+      << console.Seen().substr(from);
+  EXPECT_TRUE(EntriesOf(here).empty());
+  from = console.Seen().size();
+  console.Command("receive -p zmodem");
+  EXPECT_TRUE(console.WaitFor("receiving into . by ZMODEM", from)) << console.Seen().substr(from);
+  EXPECT_TRUE(console.WaitFor("vxterm: 1 file received", from, 60000))
+      << console.Seen().substr(from);
+  EXPECT_TRUE(LinePeerExited(sz));
+  EXPECT_EQ(sz.exitCode(), 0) << console.Seen().substr(from);
+  EXPECT_TRUE(ReadAll(here + "/one.bin") == one);
+  EXPECT_EQ(EntriesOf(here), std::vector<std::string>{"one.bin"});
+  {
+    LineEnd line(pair.B());
+    ExpectTerminalWorks(console, line, "after sz");
   }
   console.Command("quit");
   EXPECT_EQ(term.Finish(), 0);

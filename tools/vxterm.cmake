@@ -4,8 +4,10 @@ add_library(vxterm_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/keys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/display.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/linemap.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/vxterm/pacing.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/vxterm/pacing.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vxterm/zheaderdetector.cpp)
 target_include_directories(vxterm_core PUBLIC ${CMAKE_CURRENT_LIST_DIR}/vxterm)
+target_link_libraries(vxterm_core PUBLIC vxcomm_headers)
 vxtools_program(vxterm ${CMAKE_CURRENT_LIST_DIR}/vxterm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/console.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vxterm/reconnect.cpp

@@ -37,10 +37,10 @@ const char* kDescription =
     "  send PATH...          send files with Kermit (wildcards * and ? allowed)\n"
     "  receive [DIR]         receive files with Kermit into DIR (default: .)\n"
     "  send -p P PATH...     send with protocol P: kermit, xmodem (one file, 128-byte\n"
-    "                        blocks), xmodem-1k or ymodem\n"
-    "  receive -p P [DIR]    receive with kermit or ymodem; receive -p xmodem FILE stores\n"
-    "                        the one file XMODEM carries as FILE (up to a block of padding\n"
-    "                        may end it: XMODEM carries no length)\n"
+    "                        blocks), xmodem-1k, ymodem or zmodem\n"
+    "  receive -p P [DIR]    receive with kermit, ymodem or zmodem; receive -p xmodem\n"
+    "                        FILE stores the one file XMODEM carries as FILE (up to a\n"
+    "                        block of padding may end it: XMODEM carries no length)\n"
     "  break                 send a break (250 ms)\n"
     "  dtr on|off            raise or drop DTR\n"
     "  dtr pulse [MS]        drop DTR for MS milliseconds (default 100), then raise it\n"
@@ -135,8 +135,8 @@ int ReadCommandLine(TTerminalOptions& o) {
       "^]");
   const QCommandLineOption autoReceive(
       "auto-receive",
-      "Take a Kermit transfer the far end starts (a Send-Init arriving) at once, into the "
-      "current directory.");
+      "Take a Kermit or ZMODEM transfer the far end starts (a Send-Init or a ZRQINIT "
+      "arriving) at once, into the current directory; tell of a ZMODEM receiver waiting.");
   const QCommandLineOption noReconnect("no-reconnect",
                                        "Quit (status 1) when the device goes away.");
   const QCommandLineOption map("map", "Mappings for both directions (see below), e.g. crlf,delbs.",

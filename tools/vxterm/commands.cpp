@@ -104,17 +104,18 @@ TCommand Numbered(TCommandKind kind, const std::string& name, const std::vector<
 
 // A command with one name, checked by the caller.
 // The protocol names of -p, in the order of TProtocol.
-const char* const kProtocolNames[] = {"kermit", "xmodem", "xmodem-1k", "ymodem"};
+const char* const kProtocolNames[] = {"kermit", "xmodem", "xmodem-1k", "ymodem", "zmodem"};
+const char* const kProtocolList = "kermit, xmodem, xmodem-1k, ymodem or zmodem";
 
 // send [-p PROTOCOL] PATH... and receive [-p PROTOCOL] [DIR]; an XMODEM receive names the
 // file to store, since XMODEM carries no name.
 TCommand Transfer(const std::string& name, std::vector<std::string> rest) {
   TCommand c;
   if (!rest.empty() && rest[0] == "-p") {
-    if (rest.size() < 2) return Invalid("-p needs a protocol: kermit, xmodem, xmodem-1k or ymodem");
+    if (rest.size() < 2) return Invalid(std::string("-p needs a protocol: ") + kProtocolList);
     const auto* found = std::find(std::begin(kProtocolNames), std::end(kProtocolNames), rest[1]);
     if (found == std::end(kProtocolNames))
-      return Invalid("unknown protocol " + rest[1] + ": kermit, xmodem, xmodem-1k or ymodem");
+      return Invalid("unknown protocol " + rest[1] + ": " + kProtocolList);
     c.protocol = static_cast<TProtocol>(found - std::begin(kProtocolNames));
     rest.erase(rest.begin(), rest.begin() + 2);
   }

@@ -32,8 +32,9 @@ enum class TCommandKind {
   Invalid      // anything else: Error says why
 };
 
-// The protocol of a send or receive: Kermit, XMODEM (128-byte or 1K blocks) or YMODEM.
-enum class TProtocol { Kermit, XModem, XModem1K, YModem };
+// The protocol of a send or receive: Kermit, XMODEM (128-byte or 1K blocks), YMODEM or
+// ZMODEM.
+enum class TProtocol { Kermit, XModem, XModem1K, YModem, ZModem };
 
 struct TCommand {
   // The paths of send, the directory of receive (the file, for XMODEM), the log file, the name

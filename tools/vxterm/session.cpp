@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "devicelost.h"
 #include "peerquiet.h"
@@ -103,8 +104,11 @@ TTerminalSession::TTerminalSession(TConsole& console, const TTerminalOptions& op
   };
   release_timer_.setSingleShot(true);
   release_timer_.setInterval(300);
-  QObject::connect(&release_timer_, &QTimer::timeout, this,
-                   [this] { ShowReceived(detector_.Release()); });
+  QObject::connect(&release_timer_, &QTimer::timeout, this, [this] {
+    // The Kermit detector's bytes came before the ZMODEM detector's.
+    ShowReceived(detector_.Release());
+    ShowReceived(zdetector_.Release());
+  });
   SetUpTransfers();
 }
 
@@ -244,17 +248,51 @@ void TTerminalSession::FromLine(const void* data, std::size_t len) {
   // While a transfer runs every byte is the protocol's; the text between packets is kept to
   // show if the transfer fails.
   if (mode_ == Transfer) return far_end_.Feed(static_cast<const char*>(data), len);
-  const std::string bytes = DropLatePackets(static_cast<const char*>(data), len);
+  std::string bytes = DropLatePackets(static_cast<const char*>(data), len);
   if (!options_.autoReceive) return ShowReceived(bytes);
-  vxkermit::TSendInitDetector::TResult r = detector_.Feed(bytes.data(), bytes.size());
-  ShowReceived(r.show);
-  if (r.found) {
-    release_timer_.stop();
-    if (mode_ == Prompt) ClosePrompt();
-    StartReceive(TProtocol::Kermit, "", r.packet);
-  } else if (detector_.Holding()) {
-    release_timer_.start();
+  DetectTransfers(std::move(bytes));
+}
+
+void TTerminalSession::DetectTransfers(std::string bytes) {
+  for (;;) {
+    // What comes before a ZMODEM header may hold a Send-Init, which then came first.
+    TZHeaderDetector::TResult z = zdetector_.Feed(bytes.data(), bytes.size());
+    vxkermit::TSendInitDetector::TResult r = detector_.Feed(z.show.data(), z.show.size());
+    ShowReceived(r.show);
+    if (r.found) {
+      release_timer_.stop();
+      if (mode_ == Prompt) ClosePrompt();
+      // Everything after the Send-Init is Kermit's, the bytes the ZMODEM detector looked at
+      // too.
+      return StartReceive(TProtocol::Kermit, "",
+                          r.packet + zdetector_.Release() + z.header + z.after);
+    }
+    if (!z.found) break;
+    // Held bytes that may have begun a Send-Init came before the header: text after all.
+    ShowReceived(detector_.Release());
+    if (z.type == vxzmodem::ZRQINIT) {
+      release_timer_.stop();
+      if (mode_ == Prompt) ClosePrompt();
+      StartReceive(TProtocol::ZModem, "", z.after);
+      if (mode_ == Transfer) return;
+    } else {
+      NoteReceiverWaits();
+    }
+    // The receive could not start, or a ZRINIT was told: the bytes after the header are
+    // looked at as the rest.
+    bytes = TZHeaderDetector::DropLineEnd(std::move(z.after));
   }
+  if (detector_.Holding() || zdetector_.Holding()) release_timer_.start();
+}
+
+void TTerminalSession::NoteReceiverWaits() {
+  // A receiver left waiting says so again every few seconds.
+  constexpr int kRunMs = 30000;
+  const bool told = zrinit_clock_.isValid() && zrinit_clock_.elapsed() < kRunMs;
+  zrinit_clock_.start();
+  if (told) return;
+  Message("the far end waits for files (ZMODEM): type send -p zmodem FILE... at the prompt (" +
+          EscapeKeyName(options_.escape) + ")");
 }
 
 std::string TTerminalSession::DropLatePackets(const char* data, std::size_t len) {

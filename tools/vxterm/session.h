@@ -1,6 +1,7 @@
 // The terminal session: the line (a TvxComm) joined to the console, the vxterm> prompt and
-// its commands, Kermit transfers with their progress line, the session log and the wait
-// for a device that went away.
+// its commands, Kermit, XMODEM, YMODEM and ZMODEM transfers with their progress line (and,
+// with --auto-receive, the Kermit and ZMODEM ones the far end starts), the session log and
+// the wait for a device that went away.
 //
 // Thread: the main thread; the port delivers its events there.
 #pragma once
@@ -28,6 +29,8 @@
 #include "vxcomm/vxkermit/sendinitdetector.h"
 #include "vxcomm/vxxmodem.h"
 #include "vxcomm/vxymodem.h"
+#include "vxcomm/vxzmodem.h"
+#include "zheaderdetector.h"
 
 struct TTerminalOptions {
   std::string device;  // as the user gave it
@@ -85,6 +88,11 @@ class TTerminalSession : public QObject {
   void SendTyped(const std::string& bytes);
   void SendPaced();
   void FromLine(const void* data, std::size_t len);
+  // Received bytes in the terminal with --auto-receive: a Kermit Send-Init or a ZMODEM
+  // sender's ZRQINIT starts a receive, a ZMODEM receiver's ZRINIT is told; the rest is shown.
+  void DetectTransfers(std::string bytes);
+  // Tells, once for a run of them, that the far end's receiver waits.
+  void NoteReceiverWaits();
   void Show(const std::string& text);
   void ShowReceived(const std::string& bytes);
   std::string DropLatePackets(const char* data, std::size_t len);
@@ -127,10 +135,11 @@ class TTerminalSession : public QObject {
   std::string wait_name_;  // the name waited for after the device went away
   TTermComm comm_;
   // Kermit stays the line's data processor in the terminal (its Send-Init starts a receive);
-  // an XMODEM or YMODEM transfer puts its component there until it ends.
+  // an XMODEM, YMODEM or ZMODEM transfer puts its component there until it ends.
   TvxKermit kermit_;
   TvxXModem xmodem_;
   TvxYModem ymodem_;
+  TvxZModem zmodem_;
   TvxCustomFileTransfer* transfer_ = &kermit_;  // the transfer running, or the last one
   TSessionLog log_;
   bool logging_ = false;
@@ -151,7 +160,10 @@ class TTerminalSession : public QObject {
   bool at_line_start_ = true;
   TDisplay display_;
   vxkermit::TSendInitDetector detector_;
-  QTimer release_timer_;  // shows bytes the detector held when nothing decides them
+  // A ZMODEM sender starting or receiver waiting; it sees the bytes before detector_ does.
+  TZHeaderDetector zdetector_{{vxzmodem::ZRQINIT, vxzmodem::ZRINIT}};
+  QElapsedTimer zrinit_clock_;  // since the far end's last ZRINIT, while it repeats them
+  QTimer release_timer_;        // shows bytes the detectors held when nothing decides them
   // Just after a transfer the peer's last packets (a repeated acknowledgement) are no
   // text for the console: packets (SOH to CR) arriving before this time are dropped.
   QElapsedTimer after_transfer_;

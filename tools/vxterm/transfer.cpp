@@ -1,5 +1,5 @@
 // Transfers from inside the terminal: Kermit with the same engine and settings as vxkermit,
-// or XMODEM or YMODEM; a progress line while they run, then back to the terminal.
+// or XMODEM, YMODEM or ZMODEM; a progress line while they run, then back to the terminal.
 #include <QCoreApplication>
 
 #include "sendnames.h"
@@ -13,7 +13,8 @@ void TTerminalSession::SetUpTransfers() {
   kermit_.SetActive(false);
   for (TvxCustomFileTransfer* t : {static_cast<TvxCustomFileTransfer*>(&kermit_),
                                    static_cast<TvxCustomFileTransfer*>(&xmodem_),
-                                   static_cast<TvxCustomFileTransfer*>(&ymodem_)})
+                                   static_cast<TvxCustomFileTransfer*>(&ymodem_),
+                                   static_cast<TvxCustomFileTransfer*>(&zmodem_)})
     SetUpTransfer(*t);
 }
 
@@ -69,6 +70,9 @@ TvxCustomFileTransfer& TTerminalSession::Choose(TProtocol protocol) {
       break;
     case TProtocol::YModem:
       transfer_ = &ymodem_;
+      break;
+    case TProtocol::ZModem:
+      transfer_ = &zmodem_;
       break;
   }
   // What a received file does to one of the same name, whatever the protocol.
@@ -139,6 +143,17 @@ void TTerminalSession::StartReceive(TProtocol protocol, const std::string& where
   if (protocol == TProtocol::YModem) {
     Message("receiving into " + shown + " by YMODEM; Ctrl-C cancels");
     return ymodem_.ReceiveFiles();
+  }
+  if (protocol == TProtocol::ZModem) {
+    // A sender already heard (its ZRQINIT) is answered by the ZRINIT that opens the session;
+    // what came after its header follows.
+    Message(firstBytes.empty()
+                ? "receiving into " + shown + " by ZMODEM; Ctrl-C cancels"
+                : "the far end sends by ZMODEM: receiving into " + shown + ", Ctrl-C cancels");
+    zmodem_.ReceiveFiles();
+    if (!firstBytes.empty() && mode_ == Transfer)
+      zmodem_.DataReceived(firstBytes.data(), static_cast<Cardinal>(firstBytes.size()));
+    return;
   }
   constexpr int kRecentMs = 30000;
   if (firstBytes.empty() && recent_clock_.isValid() && recent_clock_.elapsed() < kRecentMs) {
