@@ -45,7 +45,9 @@ namespace vxcomm {
 /// ten backspaces) to the peer first, then throws Exception out of the call that met it
 /// unless OnFatalError cancels it. A peer's five ZDLE end the session as aborted; it is not
 /// raised. A received file that does not complete is removed; one the collision policy
-/// refuses is skipped with ZSKIP and the session goes on.
+/// refuses, or SkipFile skips, is skipped with ZSKIP and the session goes on. A sender that
+/// announces another file inside one ends that one short: it is removed, its result told as
+/// skipped by the peer.
 class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   Q_OBJECT
   Q_PROPERTY(bool Crc32 READ Crc32 WRITE SetCrc32)
@@ -99,7 +101,13 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   /// Tells a running session's peer with the cancel sequence, then ends the session; a
   /// partly received file is removed.
   void AbortTransfer(const std::string& reason) override;
-  /// A running session ends, the file skipped.
+  /// Skips the file that crosses; the session goes on with the next one, and its result is
+  /// told as skipped by this side (foSkippedByUs). Receiving, the sender is told with ZSKIP
+  /// and what arrived of the file is removed (whatever DeleteFile says); with SkipAll every
+  /// later file is skipped too, until the sender ends the session. Sending, the file's data
+  /// ends where it is and the next file's ZFILE follows (no ZEOF: the receiver does not
+  /// store it as complete); with SkipAll no further file is announced and ZFIN follows.
+  /// Between files, or once the whole file went out, nothing is skipped.
   void SkipFile(bool skipAll, bool deleteFile) override;
   /// Takes the peer's bytes while a session runs, then passes the block on.
   void DoDataReceived(const void* buffer, Cardinal len, bool& handled) override;
@@ -136,6 +144,10 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   void SendBinary(const vxzmodem::THeader& header);
   void Flush();
   void TakeEvent(vxzmodem::TFrameEvent event);
+
+  // Skipping (skip.cpp).
+  void SkipIncoming();
+  void SkipSending(bool skipAll);
 
   // Sending (sender.cpp, senddata.cpp).
   void SenderHeader(const vxzmodem::THeader& header);
@@ -191,6 +203,8 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   bool file_done_ = false;          ///< a file was stored: a repeated ZEOF means ZRINIT was lost
   std::int64_t done_length_ = 0;    ///< the length of the file stored last
   int oo_ = 0;                      ///< 'O' bytes after our ZFIN
+  bool skip_all_ = false;           ///< SkipFile(true): every later file is skipped
+  bool skipping_ = false;           ///< ZSKIP sent; the skipped file's data may still come
 };
 
 }  // namespace vxcomm

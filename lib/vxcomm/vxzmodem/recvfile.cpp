@@ -1,6 +1,7 @@
 // The receiving side of TvxZModem at a ZFILE: the file's name, length and date read from
 // its subpacket (the same fields as YMODEM's block 0), the file opened under its name in
-// DefaultPath through the file-transfer base, or skipped with ZSKIP when refused.
+// DefaultPath through the file-transfer base, or skipped with ZSKIP when refused. Another
+// file announced inside one ends that one short.
 #include <algorithm>
 #include <limits>
 
@@ -21,13 +22,22 @@ constexpr std::int64_t kMaxLength = std::numeric_limits<std::uint32_t>::max();
 
 void TvxZModem::TakeFileInfo() {
   const std::vector<std::uint8_t>& data = reader_.Data();
-  if (FileStream()) {
+  if (FileStream() && data == info_) {
     // The sender missed our ZRPOS and announced the file again.
-    if (data != info_) return Violation("A different ZFILE arrived inside " + FileName() + ".");
     ++repeats_;
     step_ = TStep::kRecvData;
     return AskFrom();
   }
+  if (FileStream()) {
+    // Another file: the sender gave this one up short of its end.
+    LogMsg(dlSimple, "The sender ended " + FileName() + " at " + std::to_string(pos_) + " of its " +
+                         std::to_string(length_) + " bytes and goes on with the next file.");
+    SetFileOutcome(foSkippedByPeer, "ended by the sender short of its length");
+    DiscardIncomingFile();
+    // A handler of the file's end may have ended the session.
+    if (!running_) return;
+  }
+  skipping_ = false;
   const std::optional<vxymodem::THeader> header = vxymodem::ParseHeader(data.data(), data.size());
   if (!header || header->name.empty())
     return Violation("A ZFILE has a name or fields that cannot be read.");
@@ -52,6 +62,7 @@ void TvxZModem::OpenFile(const std::string& sentName, std::int64_t length, std::
   // A handler of the file's start may have ended the session.
   if (!running_) return;
   KeepIncomingPartial(false);
+  if (skip_all_) return SkipIncoming();
   const std::string refusal = IncomingRefusal(modified);
   if (!refusal.empty()) {
     // Refused (its outcome: discarded); the sender goes on with the next file.

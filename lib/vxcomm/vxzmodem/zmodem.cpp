@@ -1,5 +1,5 @@
 // Construction of TvxZModem and the session around its sender and receiver: its start and
-// end, abort, skip and the peer's cancel, and bytes and ticks handed to the side that runs.
+// end, abort and the peer's cancel, and bytes and ticks handed to the side that runs.
 #include <algorithm>
 #include <limits>
 
@@ -41,6 +41,8 @@ void TvxZModem::StartSession(TStep step, bool sending) {
   next_file_ = 0;
   rx_buffer_ = 0;
   file_done_ = false;
+  skip_all_ = false;
+  skipping_ = false;
   oo_ = 0;
   crc32_in_use_ = false;
   reader_.Reset();
@@ -77,13 +79,6 @@ void TvxZModem::AbortTransfer(const std::string& reason) {
   StartTimer(0);
   SetConsumeData(false);
   if (running) EndSessionResult(false, reason);
-}
-
-void TvxZModem::SkipFile(bool skipAll, bool deleteFile) {
-  TvxCustomFileTransfer::SkipFile(skipAll, deleteFile);
-  if (State() == fsListen) return;
-  SetFileOutcome(foSkippedByUs, "skipped by this side");
-  AbortTransfer("The file was skipped; ZMODEM ends the session with it here.");
 }
 
 void TvxZModem::PeerCancelled() {
