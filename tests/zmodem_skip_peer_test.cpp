@@ -43,8 +43,8 @@ TEST(ZModemSkipPeer, OurReceiverSkipsTheSecondFromSz) {
 
 // rz takes no ZFILE inside a file: it answers each with ZRPOS for the data of the file it
 // is in, which our sender takes as a position past the next file's end. Our session then
-// ends in failure (a protocol violation) and reports nothing complete
-// that rz does not hold whole: the first file is whole there, the second never is.
+// ends in failure (a protocol violation) and reports nothing complete that rz does not hold
+// whole: the first file is whole there, the second never is.
 TEST(ZModemSkipPeer, OurSenderSkipsTheSecondToRz) {
   SocatPair pair;
   const std::string src = MakeTempDir("zm-skip-rz-src"), dst = MakeTempDir("zm-skip-rz-dst");

@@ -53,6 +53,7 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   Q_PROPERTY(bool Crc32 READ Crc32 WRITE SetCrc32)
   Q_PROPERTY(bool EscapeControls READ EscapeControls WRITE SetEscapeControls)
   Q_PROPERTY(int SubpacketSize READ SubpacketSize WRITE SetSubpacketSize)
+  Q_PROPERTY(bool Resume READ Resume WRITE SetResume)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written, or that
@@ -81,6 +82,15 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   /// back.
   int SubpacketSize() const { return subpacket_size_; }
   void SetSubpacketSize(int value);
+  /// Receiving: what arrived of a file whose session breaks stays hidden in DefaultPath
+  /// (".NAME.vxpart", never under its name, never reported complete), and the next ZFILE
+  /// of that name whose length is at least the part's asks with ZRPOS for the data from
+  /// the part's end; a longer part is received anew, and a file already under the name is
+  /// never appended to. Sending: each ZFILE asks the receiver to resume what it holds
+  /// (ZCRESUM). Off by default: a broken file is removed, and ZFILE asks for the file whole.
+  /// Sending, the data goes from wherever the receiver asks in either case.
+  bool Resume() const { return resume_; }
+  void SetResume(bool value) { resume_ = value; }
   /// The smallest subpacket a sender makes, however bad the line (see SubpacketSize).
   static constexpr int kMinSubpacket = 32;
 
@@ -115,6 +125,11 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   void DoTimer(TObject* sender) override;
   /// The medium opened or closed: a running session is aborted.
   void ResetPackets() override;
+
+ protected:
+  /// The file's bytes that crossed: from where its data started (what a resumed file held
+  /// already, or the receiver's first ZRPOS) to the position reached.
+  std::int64_t BytesCrossed() const override;
 
  private:
   /// Where the session is.
@@ -173,11 +188,13 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   void TakeEof(std::uint32_t position);
   void TakeFileInfo();
   void OpenFile(const std::string& sentName, std::int64_t length, std::int64_t modified);
+  std::int64_t ResumeFrom(bool kept, std::int64_t length);
   void TakeFin();
 
   bool crc32_ = true;
   bool escape_controls_ = false;
   int subpacket_size_ = 1024;
+  bool resume_ = false;
 
   TStep step_ = TStep::kIdle;
   bool running_ = false;
@@ -186,6 +203,7 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   vxzmodem::TFrameReader reader_;
   vxzmodem::TFrameEncoder encoder_;
   std::vector<std::uint8_t> out_;  ///< frames built for one DoDataSend
+  std::int64_t from_ = 0;          ///< the position the open file's data started from
   // Sending.
   int next_file_ = 0;                ///< the index in FileList of the next file to announce
   int rx_buffer_ = 0;                ///< the receiver's buffer size; 0 for a stream

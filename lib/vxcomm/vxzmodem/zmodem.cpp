@@ -72,13 +72,17 @@ void TvxZModem::AbortTransfer(const std::string& reason) {
   }
   running_ = false;
   step_ = TStep::kIdle;
-  // This side does not resume a file: what was received of it goes.
-  KeepIncomingPartial(false);
+  // What was received of a file stays for a later session only with Resume.
+  KeepIncomingPartial(resume_);
   TvxCustomFileTransfer::AbortTransfer(reason);
   CloseTransferFile();
   StartTimer(0);
   SetConsumeData(false);
   if (running) EndSessionResult(false, reason);
+}
+
+std::int64_t TvxZModem::BytesCrossed() const {
+  return std::max<std::int64_t>(GetFilePosition() - from_, 0);
 }
 
 void TvxZModem::PeerCancelled() {
