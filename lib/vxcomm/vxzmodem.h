@@ -17,6 +17,10 @@
 /// file is stored under its name; sending, the receiver answered the file's ZEOF with ZRINIT.
 /// The session ends in success once ZFIN was answered with ZFIN.
 ///
+/// Sending, a receiver's ZCRC after ZFILE is answered with the CRC-32 of the file's first
+/// bytes (as many as it names; all for 0); receiving, a sender's ZFREECNT is answered with
+/// ZACK and the bytes free in DefaultPath's file system (at most 2^32 - 1).
+///
 /// Thread: no lock. Every member is owned by the thread that delivers received data and
 /// timer ticks to the processor chain (the main thread in the demo); SendFiles, ReceiveFiles,
 /// Abort and SkipFile must be called from that thread, and every event runs on it.
@@ -159,6 +163,10 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   void SendBinary(const vxzmodem::THeader& header);
   void Flush();
   void TakeEvent(vxzmodem::TFrameEvent event);
+
+  // Questions of the peer's (queries.cpp).
+  void AnswerCrc(std::uint32_t count);
+  void AnswerFreeCount();
 
   // Skipping (skip.cpp).
   void SkipIncoming();

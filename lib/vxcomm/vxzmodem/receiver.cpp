@@ -62,6 +62,9 @@ void TvxZModem::ReceiverHeader(const THeader& header) {
       return TakeEof(header.Position());
     case ZFIN:
       return TakeFin();
+    case ZFREECNT:
+      if (step_ == TStep::kRecvInit) AnswerFreeCount();
+      return;
     case ZCOMMAND:
       return Violation("The sender asked for a command to be run; this side runs none.");
     default:

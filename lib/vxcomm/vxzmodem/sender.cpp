@@ -118,6 +118,9 @@ void TvxZModem::SenderHeader(const THeader& header) {
       return Violation("The receiver aborted the session.");
     case ZFERR:
       return Violation("The receiver could not write " + FileName() + ".");
+    case ZCRC:
+      if (step_ == TStep::kSendFile) return AnswerCrc(header.Position());
+      return;
     case ZCHALLENGE:
       return SendHex(THeader::At(ZACK, header.Position()));
     default:
