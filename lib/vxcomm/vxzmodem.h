@@ -48,10 +48,10 @@ namespace vxcomm {
 /// retries, no file to send) ends a running session with the cancel sequence (eight ZDLE and
 /// ten backspaces) to the peer first, then throws Exception out of the call that met it
 /// unless OnFatalError cancels it. A peer's five ZDLE end the session as aborted; it is not
-/// raised. A received file that does not complete is removed; one the collision policy
-/// refuses, or SkipFile skips, is skipped with ZSKIP and the session goes on. A sender that
-/// announces another file inside one ends that one short: it is removed, its result told as
-/// skipped by the peer.
+/// raised. A received file that does not complete is removed (kept hidden as its part with
+/// Resume); one the collision policy refuses, or SkipFile skips, is skipped with ZSKIP and
+/// the session goes on. A sender that announces another file inside one ends that one
+/// short: it is removed, its result told as skipped by the peer.
 class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   Q_OBJECT
   Q_PROPERTY(bool Crc32 READ Crc32 WRITE SetCrc32)
