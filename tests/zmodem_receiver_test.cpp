@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QStorageInfo>
 
 #include "support/kermitfiles.h"
 #include "support/ptypair.h"
@@ -240,4 +241,22 @@ TEST(ZModemReceiver, ARefusedFileIsSkippedAndTheSessionGoesOn) {
   EXPECT_EQ(feed.files[0].outcome, foDiscarded);
   EXPECT_EQ(feed.files[1].outcome, foComplete);
   EXPECT_TRUE(feed.zmodem.SessionResult().ended);
+}
+
+// ZFREECNT is answered with ZACK and the free bytes of the receiving directory's file
+// system (within ZMODEM's 32 bits), the session going on.
+TEST(ZModemReceiver, ZfreecntIsAnsweredWithTheFreeSpace) {
+  const std::string dst = MakeTempDir("zm-feed");
+  ZModemFeed feed(dst);
+  feed.zmodem.ReceiveFiles();
+  feed.Feed(Header(ZFREECNT, 0));
+  const QStorageInfo disk(QString::fromStdString(dst));
+  EXPECT_EQ(feed.Last().first, ZACK);
+  EXPECT_GT(feed.Last().second, 0u);
+  EXPECT_LE(feed.Last().second, std::min<std::int64_t>(disk.bytesTotal(), UINT32_MAX));
+  feed.Feed(ZFile("free.bin", "3 0"));
+  feed.Feed(Header(ZDATA, 0) + Sub("abc", kZCrcE) + Header(ZEOF, 3));
+  Finish(feed);
+  EXPECT_TRUE(feed.zmodem.SessionResult().Ok());
+  EXPECT_EQ(ReadAll(dst + "/free.bin"), "abc");
 }

@@ -250,3 +250,28 @@ TEST(ZModemSender, TheReceiversCancelAbortsWithoutAnAnswer) {
   EXPECT_EQ(feed.files[0].outcome, foAborted);
   EXPECT_EQ(feed.raw, "");
 }
+
+// A receiver's ZCRC after ZFILE is answered with the CRC-32 of the bytes it names (all of
+// them for 0 or more than the file has); the data then goes whole from where it asks.
+TEST(ZModemSender, AZcrcIsAnsweredWithTheFilesCrc) {
+  const std::string src = MakeTempDir("zm-send");
+  const std::string data = RandomBytes(5000, 17);
+  WriteAll(src + "/crc.bin", data);
+  ZModemSenderFeed feed;
+  feed.zmodem.SendFiles(src + "/crc.bin");
+  feed.Answer(Init());
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+  const std::pair<std::uint32_t, std::uint32_t> asks[] = {{0, Crc32(bytes, data.size())},
+                                                          {1000, Crc32(bytes, 1000)},
+                                                          {1u << 30, Crc32(bytes, data.size())}};
+  for (const auto& [count, crc] : asks) {
+    SCOPED_TRACE(count);
+    const std::vector<TSent> sent = feed.Answer(THeader::At(ZCRC, count));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].h.type, ZCRC);
+    EXPECT_EQ(sent[0].h.Position(), crc);
+  }
+  const std::vector<TSent> sent = feed.Answer(THeader::At(ZRPOS, 0));
+  EXPECT_TRUE(DataOf(sent, 0) == data);
+  EXPECT_TRUE(feed.fatal.empty());
+}

@@ -21,6 +21,10 @@
 /// to three bits in a subpacket of up to 4 KiB.
 /// The session ends in success once ZFIN was answered with ZFIN.
 ///
+/// Sending, a receiver's ZCRC after ZFILE is answered with the CRC-32 of the file's first
+/// bytes (as many as it names; all for 0); receiving, a sender's ZFREECNT is answered with
+/// ZACK and the bytes free in DefaultPath's file system (at most 2^32 - 1).
+///
 /// Thread: no lock. Every member is owned by the thread that delivers received data and
 /// timer ticks to the processor chain (the main thread in the demo); SendFiles, ReceiveFiles,
 /// Abort and SkipFile must be called from that thread, and every event runs on it.
@@ -48,13 +52,16 @@ namespace vxcomm {
 /// retries, no file to send) ends a running session with the cancel sequence (eight ZDLE and
 /// ten backspaces) to the peer first, then throws Exception out of the call that met it
 /// unless OnFatalError cancels it. A peer's five ZDLE end the session as aborted; it is not
-/// raised. A received file that does not complete is removed; one the collision policy
-/// refuses is skipped with ZSKIP and the session goes on.
+/// raised. A received file that does not complete is removed (kept hidden as its part with
+/// Resume); one the collision policy refuses, or SkipFile skips, is skipped with ZSKIP and
+/// the session goes on. A sender that announces another file inside one ends that one
+/// short: it is removed, its result told as skipped by the peer.
 class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   Q_OBJECT
   Q_PROPERTY(bool Crc32 READ Crc32 WRITE SetCrc32)
   Q_PROPERTY(bool EscapeControls READ EscapeControls WRITE SetEscapeControls)
   Q_PROPERTY(int SubpacketSize READ SubpacketSize WRITE SetSubpacketSize)
+  Q_PROPERTY(bool Resume READ Resume WRITE SetResume)
 
  public:
   /// Fatal error 17 detail: a file that cannot be opened, created, read or written, or that
@@ -83,6 +90,15 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   /// back.
   int SubpacketSize() const { return subpacket_size_; }
   void SetSubpacketSize(int value);
+  /// Receiving: what arrived of a file whose session breaks stays hidden in DefaultPath
+  /// (".NAME.vxpart", never under its name, never reported complete), and the next ZFILE
+  /// of that name whose length is at least the part's asks with ZRPOS for the data from
+  /// the part's end; a longer part is received anew, and a file already under the name is
+  /// never appended to. Sending: each ZFILE asks the receiver to resume what it holds
+  /// (ZCRESUM). Off by default: a broken file is removed, and ZFILE asks for the file whole.
+  /// Sending, the data goes from wherever the receiver asks in either case.
+  bool Resume() const { return resume_; }
+  void SetResume(bool value) { resume_ = value; }
   /// The smallest subpacket a sender makes, however bad the line (see SubpacketSize).
   static constexpr int kMinSubpacket = 32;
 
@@ -103,7 +119,13 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   /// Tells a running session's peer with the cancel sequence, then ends the session; a
   /// partly received file is removed.
   void AbortTransfer(const std::string& reason) override;
-  /// A running session ends, the file skipped.
+  /// Skips the file that crosses; the session goes on with the next one, and its result is
+  /// told as skipped by this side (foSkippedByUs). Receiving, the sender is told with ZSKIP
+  /// and what arrived of the file is removed (whatever DeleteFile says); with SkipAll every
+  /// later file is skipped too, until the sender ends the session. Sending, the file's data
+  /// ends where it is and the next file's ZFILE follows (no ZEOF: the receiver does not
+  /// store it as complete); with SkipAll no further file is announced and ZFIN follows.
+  /// Between files, or once the whole file went out, nothing is skipped.
   void SkipFile(bool skipAll, bool deleteFile) override;
   /// Takes the peer's bytes while a session runs, then passes the block on.
   void DoDataReceived(const void* buffer, Cardinal len, bool& handled) override;
@@ -111,6 +133,11 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   void DoTimer(TObject* sender) override;
   /// The medium opened or closed: a running session is aborted.
   void ResetPackets() override;
+
+ protected:
+  /// The file's bytes that crossed: from where its data started (what a resumed file held
+  /// already, or the receiver's first ZRPOS) to the position reached.
+  std::int64_t BytesCrossed() const override;
 
  private:
   /// Where the session is.
@@ -141,6 +168,14 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   void Flush();
   void TakeEvent(vxzmodem::TFrameEvent event);
 
+  // Questions of the peer's (queries.cpp).
+  void AnswerCrc(std::uint32_t count);
+  void AnswerFreeCount();
+
+  // Skipping (skip.cpp).
+  void SkipIncoming();
+  void SkipSending(bool skipAll);
+
   // Sending (sender.cpp, senddata.cpp).
   void SenderHeader(const vxzmodem::THeader& header);
   void SenderTimedOut();
@@ -165,11 +200,13 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   void TakeEof(std::uint32_t position);
   void TakeFileInfo();
   void OpenFile(const std::string& sentName, std::int64_t length, std::int64_t modified);
+  std::int64_t ResumeFrom(bool kept, std::int64_t length);
   void TakeFin();
 
   bool crc32_ = true;
   bool escape_controls_ = false;
   int subpacket_size_ = 1024;
+  bool resume_ = false;
 
   TStep step_ = TStep::kIdle;
   bool running_ = false;
@@ -178,6 +215,7 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   vxzmodem::TFrameReader reader_;
   vxzmodem::TFrameEncoder encoder_;
   std::vector<std::uint8_t> out_;  ///< frames built for one DoDataSend
+  std::int64_t from_ = 0;          ///< the position the open file's data started from
   // Sending.
   int next_file_ = 0;                ///< the index in FileList of the next file to announce
   int rx_buffer_ = 0;                ///< the receiver's buffer size; 0 for a stream
@@ -195,6 +233,8 @@ class VXCOMM_EXPORT TvxZModem : public TvxCustomFileTransfer {
   bool file_done_ = false;          ///< a file was stored: a repeated ZEOF means ZRINIT was lost
   std::int64_t done_length_ = 0;    ///< the length of the file stored last
   int oo_ = 0;                      ///< 'O' bytes after our ZFIN
+  bool skip_all_ = false;           ///< SkipFile(true): every later file is skipped
+  bool skipping_ = false;           ///< ZSKIP sent; the skipped file's data may still come
 };
 
 }  // namespace vxcomm

@@ -66,6 +66,8 @@ inline constexpr std::uint8_t kEscCtl = 0x40;   ///< wants every control charact
 inline constexpr std::uint8_t kTEscCtl = 0x40;
 /// ZFILE conversion (F0): binary, as it is.
 inline constexpr std::uint8_t kZcBin = 1;
+/// ZFILE conversion (F0): the receiver resumes what it holds of the file.
+inline constexpr std::uint8_t kZcResume = 3;
 
 /// The three forms of a header on the line.
 enum class THeaderForm : std::uint8_t { kHex, kBin16, kBin32 };

@@ -47,6 +47,8 @@ void TvxZModem::ReceiverHeader(const THeader& header) {
       step_ = TStep::kRecvFileInfo;
       return reader_.ExpectSubpacket();
     case ZDATA:
+      // The data of the file skipped last: the sender did not hear the ZSKIP.
+      if (step_ == TStep::kRecvInit && skipping_) return SendHex(THeader::At(ZSKIP, 0));
       if (step_ != TStep::kRecvData) return;
       crc32_in_use_ = reader_.Form() == THeaderForm::kBin32;
       if (header.Position() == pos_) return reader_.ExpectSubpacket();
@@ -60,6 +62,9 @@ void TvxZModem::ReceiverHeader(const THeader& header) {
       return TakeEof(header.Position());
     case ZFIN:
       return TakeFin();
+    case ZFREECNT:
+      if (step_ == TStep::kRecvInit) AnswerFreeCount();
+      return;
     case ZCOMMAND:
       return Violation("The sender asked for a command to be run; this side runs none.");
     default:
@@ -114,8 +119,8 @@ void TvxZModem::TakeData() {
   pos_ += count;
   ResetRetries();
   DoProgress();
-  // A handler of the progress may have ended the session.
-  if (!running_) return;
+  // A handler of the progress may have ended the session or skipped the file.
+  if (!running_ || step_ != TStep::kRecvData) return;
   const std::uint8_t end = reader_.End();
   if (end == kZCrcQ || end == kZCrcW) SendHex(THeader::At(ZACK, static_cast<std::uint32_t>(pos_)));
   Arm(Timeout());
@@ -123,6 +128,8 @@ void TvxZModem::TakeData() {
 
 void TvxZModem::TakeEof(std::uint32_t position) {
   if (step_ == TStep::kRecvInit) {
+    // The skipped file's end: the sender did not hear the ZSKIP.
+    if (skipping_) return SendHex(THeader::At(ZSKIP, 0));
     // The sender did not hear our ZRINIT after the file stored last.
     if (file_done_ && position == done_length_) SendReceiverInit();
     return;

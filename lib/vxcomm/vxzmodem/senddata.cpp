@@ -63,8 +63,8 @@ void TvxZModem::SendBurst() {
     encoder_.Subpacket(chunk_.data(), chunk_.size(), end, crc32_in_use_, out_);
     Flush();
     DoProgress();
-    // A handler of the progress may have ended the session.
-    if (!running_) return;
+    // A handler of the progress may have ended the session or skipped the file.
+    if (!running_ || step_ != TStep::kSendData) return;
     if (last) return SendEof();
     if (full) {
       step_ = TStep::kSendWait;

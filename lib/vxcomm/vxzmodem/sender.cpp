@@ -53,6 +53,8 @@ void TvxZModem::SenderHeader(const THeader& header) {
     case ZRPOS:
       if (step_ == TStep::kSendFile) {
         ResetRetries();
+        // What the receiver holds already (a resumed file) does not cross.
+        from_ = header.Position();
         asked_ = header.Position();
         block_ = subpacket_size_;
         return StartData(header.Position());
@@ -116,6 +118,9 @@ void TvxZModem::SenderHeader(const THeader& header) {
       return Violation("The receiver aborted the session.");
     case ZFERR:
       return Violation("The receiver could not write " + FileName() + ".");
+    case ZCRC:
+      if (step_ == TStep::kSendFile) return AnswerCrc(header.Position());
+      return;
     case ZCHALLENGE:
       return SendHex(THeader::At(ZACK, header.Position()));
     default:
@@ -129,6 +134,7 @@ bool TvxZModem::OpenNextFile() {
     try {
       OpenTransferFile(name, fmOpenRead);
       SetTotalSize(FileStream()->Size());
+      from_ = 0;
       if (FileStream()->Size() > static_cast<std::int64_t>(UINT32_MAX)) {
         CloseTransferFile();
         PassOverFile(name, "more bytes than ZMODEM's positions reach");
@@ -154,7 +160,7 @@ void TvxZModem::SendNextFile() {
 void TvxZModem::SendFileInfo() {
   const std::vector<std::uint8_t> info =
       vxymodem::HeaderData(FileName(), TotalSize(), FileStream()->ModifiedTime());
-  encoder_.Binary(THeader::Flags(ZFILE, kZcBin), crc32_in_use_, out_);
+  encoder_.Binary(THeader::Flags(ZFILE, resume_ ? kZcResume : kZcBin), crc32_in_use_, out_);
   encoder_.Subpacket(info.data(), info.size(), kZCrcW, crc32_in_use_, out_);
   Flush();
   step_ = TStep::kSendFile;

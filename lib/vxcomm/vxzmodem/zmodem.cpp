@@ -1,5 +1,5 @@
 // Construction of TvxZModem and the session around its sender and receiver: its start and
-// end, abort, skip and the peer's cancel, and bytes and ticks handed to the side that runs.
+// end, abort and the peer's cancel, and bytes and ticks handed to the side that runs.
 #include <algorithm>
 #include <limits>
 
@@ -41,6 +41,8 @@ void TvxZModem::StartSession(TStep step, bool sending) {
   next_file_ = 0;
   rx_buffer_ = 0;
   file_done_ = false;
+  skip_all_ = false;
+  skipping_ = false;
   oo_ = 0;
   crc32_in_use_ = false;
   reader_.Reset();
@@ -70,8 +72,8 @@ void TvxZModem::AbortTransfer(const std::string& reason) {
   }
   running_ = false;
   step_ = TStep::kIdle;
-  // This side does not resume a file: what was received of it goes.
-  KeepIncomingPartial(false);
+  // What was received of a file stays for a later session only with Resume.
+  KeepIncomingPartial(resume_);
   TvxCustomFileTransfer::AbortTransfer(reason);
   CloseTransferFile();
   StartTimer(0);
@@ -79,11 +81,8 @@ void TvxZModem::AbortTransfer(const std::string& reason) {
   if (running) EndSessionResult(false, reason);
 }
 
-void TvxZModem::SkipFile(bool skipAll, bool deleteFile) {
-  TvxCustomFileTransfer::SkipFile(skipAll, deleteFile);
-  if (State() == fsListen) return;
-  SetFileOutcome(foSkippedByUs, "skipped by this side");
-  AbortTransfer("The file was skipped; ZMODEM ends the session with it here.");
+std::int64_t TvxZModem::BytesCrossed() const {
+  return std::max<std::int64_t>(GetFilePosition() - from_, 0);
 }
 
 void TvxZModem::PeerCancelled() {
