@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# XMODEM and YMODEM benchmarks: the vxmodem program against lrzsz (sx/rx, sb/rb), each row
-# against lrzsz to lrzsz run side by side (they take turns run by run, so a machine that
-# drifts moves them alike); medians of RUNS runs. Every received file is compared with the
+# XMODEM, YMODEM and ZMODEM benchmarks: the vxmodem program against lrzsz (sx/rx, sb/rb,
+# sz/rz), each row against lrzsz to lrzsz run side by side (they take turns run by run, so a
+# machine that drifts moves them alike); medians of RUNS runs. Every received file is compared with the
 # one sent.
-#  1. A socat pty pair, a SIZE_MB random file: XMODEM-1K and YMODEM, ours to lrzsz, lrzsz to
-#     ours and ours to ours, against lrzsz to lrzsz.
+#  1. A socat pty pair, a SIZE_MB random file: XMODEM-1K, YMODEM and ZMODEM, ours to lrzsz,
+#     lrzsz to ours and ours to ours, against lrzsz to lrzsz.
 #  2. A line paced like a serial line between USB adapters (the faultyline program, 115200
 #     baud, 16 ms latency timers), a USB_KB random file: the same rows; payload rate against
 #     the line's byte rate.
-#  3. CPU time per MiB of each side (GNU time, user plus system) on the pty pair, YMODEM,
-#     ours to ours and lrzsz to lrzsz.
-# SECTIONS (default "pty usb cpu") picks the parts to run. Files are whole 1K blocks, so
+#  3. CPU time per MiB of each side (GNU time, user plus system) on the pty pair, YMODEM and
+#     ZMODEM, ours to ours and lrzsz to lrzsz.
+# SECTIONS (default "pty usb cpu") picks the parts to run, PROTOCOLS (default "xmodem ymodem
+# zmodem") the protocols of parts 1 and 2. Files are whole 1K blocks, so
 # XMODEM's padding leaves them exact.
 set -euo pipefail
 
@@ -20,6 +21,7 @@ RUNS=${RUNS:-3}
 SIZE_MB=${SIZE_MB:-8}
 USB_KB=${USB_KB:-256}
 SECTIONS=${SECTIONS:-pty usb cpu}
+PROTOCOLS=${PROTOCOLS:-xmodem ymodem zmodem}
 LIMIT=${LIMIT:-600}
 
 work=$(mktemp -d /tmp/modem-bench.XXXXXX)
@@ -50,23 +52,31 @@ stop_line() { kill "$line_pid" 2>/dev/null || true; wait "$line_pid" 2>/dev/null
 # lrzsz reads and writes the device as its standard input and output, in the directory.
 on_line() { (cd "$work/$1" && timeout "$LIMIT" sh -c "exec $2 <'$3' >'$3'"); }
 recv_lrzsz() {
-  if [ "$2" = xmodem ]; then on_line dst "rx -b -q -c $(basename "$3")" "$1"; else on_line dst "rb -b -q" "$1"; fi
+  case $2 in
+    xmodem) on_line dst "rx -b -q -c $(basename "$3")" "$1" ;;
+    ymodem) on_line dst "rb -b -q" "$1" ;;
+    zmodem) on_line dst "rz -b -q -y" "$1" ;;
+  esac
 }
 send_lrzsz() {
-  if [ "$2" = xmodem ]; then on_line src "sx -b -q -k $(basename "$3")" "$1"; else on_line src "sb -b -q -k $(basename "$3")" "$1"; fi
+  case $2 in
+    xmodem) on_line src "sx -b -q -k $(basename "$3")" "$1" ;;
+    ymodem) on_line src "sb -b -q -k $(basename "$3")" "$1" ;;
+    zmodem) on_line src "sz -b -q $(basename "$3")" "$1" ;;
+  esac
 }
 recv_ours() {
   if [ "$2" = xmodem ]; then
     timeout "$LIMIT" "$CLI" receive --quiet --protocol xmodem "$1" "$work/dst/$(basename "$3")"
   else
-    timeout "$LIMIT" "$CLI" receive --quiet "$1" "$work/dst"
+    timeout "$LIMIT" "$CLI" receive --quiet --protocol "$2" --collision overwrite "$1" "$work/dst"
   fi
 }
 send_ours() {
   if [ "$2" = xmodem ]; then
     timeout "$LIMIT" "$CLI" send --quiet --protocol xmodem --1k "$1" "$3"
   else
-    timeout "$LIMIT" "$CLI" send --quiet "$1" "$3"
+    timeout "$LIMIT" "$CLI" send --quiet --protocol "$2" "$1" "$3"
   fi
 }
 
@@ -108,7 +118,7 @@ wants() { case " $SECTIONS " in *" $1 "*) return 0 ;; esac; return 1; }
 # The rows of one line, both protocols; Extra is printed after each rate (the line's rate).
 rows() {
   local line=$1 file=$2 rate=${3:-}
-  for protocol in xmodem ymodem; do
+  for protocol in $PROTOCOLS; do
     local base=() oc=() co=() oo=()
     for _ in $(seq "$RUNS"); do
       base+=("$(one_run "$line" $protocol recv_lrzsz send_lrzsz "$file")")
@@ -133,28 +143,30 @@ rows() {
 
 if wants pty; then
   head -c $((SIZE_MB * 1048576)) /dev/urandom > "$work/src/pty.bin"
-  echo "XMODEM-1K and YMODEM over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
+  echo "XMODEM-1K, YMODEM and ZMODEM over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
   rows pty "$work/src/pty.bin"
 fi
 
 if wants usb; then
   head -c $((USB_KB * 1024)) /dev/urandom > "$work/src/usb.bin"
-  echo "XMODEM-1K and YMODEM over a USB serial line at 115200 baud (11520 B/s), 16 ms latency timers, ${USB_KB} KiB random file, median of $RUNS runs"
+  echo "XMODEM-1K, YMODEM and ZMODEM over a USB serial line at 115200 baud (11520 B/s), 16 ms latency timers, ${USB_KB} KiB random file, median of $RUNS runs"
   rows usb "$work/src/usb.bin" 11520
 fi
 
 if wants cpu; then
   head -c $((SIZE_MB * 1048576)) /dev/urandom > "$work/src/cpu.bin"
-  echo "CPU seconds per MiB (user + system), YMODEM over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
+  echo "CPU seconds per MiB (user + system) over a pty pair, ${SIZE_MB} MiB random file, median of $RUNS runs"
   per_mib() { awk -v mb="$SIZE_MB" '{ printf "%.3f\n", ($1 + $2) / mb }' "$1"; }
-  for pair in "ours:recv_ours:send_ours" "lrzsz:recv_lrzsz:send_lrzsz"; do
-    IFS=: read -r name receiver sender <<<"$pair"
-    r=() s=()
-    for _ in $(seq "$RUNS"); do
-      TIMES="$work/cpu" one_run pty ymodem "$receiver" "$sender" "$work/src/cpu.bin" >/dev/null
-      r+=("$(per_mib "$work/cpu.recv")")
-      s+=("$(per_mib "$work/cpu.send")")
+  for protocol in ymodem zmodem; do
+    for pair in "ours:recv_ours:send_ours" "lrzsz:recv_lrzsz:send_lrzsz"; do
+      IFS=: read -r name receiver sender <<<"$pair"
+      r=() s=()
+      for _ in $(seq "$RUNS"); do
+        TIMES="$work/cpu" one_run pty $protocol "$receiver" "$sender" "$work/src/cpu.bin" >/dev/null
+        r+=("$(per_mib "$work/cpu.recv")")
+        s+=("$(per_mib "$work/cpu.send")")
+      done
+      printf '  %-6s %-6s sender %s s/MiB, receiver %s s/MiB\n' "$protocol" "$name" "$(med "${s[@]}")" "$(med "${r[@]}")"
     done
-    printf '  %-8s sender %s s/MiB, receiver %s s/MiB\n' "$name" "$(med "${s[@]}")" "$(med "${r[@]}")"
   done
 fi
