@@ -256,14 +256,15 @@ void TvxKermit::SendEOF(bool discard) {
 void TvxKermit::SendBreak() {
   SendPacket('B', nullptr, 0);
   LogMsg(dlDebug, "Answer BREAK");
-  const TSessionState ended = run_;
+  const std::size_t breakSize = run_.last_sent_size;
+  const int breakSeq = run_.send_seq - 1;
   ResetSession(fsListen);
   // The session ends here at once; a receiver that missed the B asks for it again (a NAK of
   // its number) and gets it, until a new session starts. Without the repeat it would fail
   // its session though every file arrived.
   run_.last_sent_type = 'B';
-  run_.last_sent_size = ended.last_sent_size;
-  run_.break_seq = static_cast<std::uint8_t>((ended.send_seq - 1) & 63);
+  run_.last_sent_size = breakSize;
+  run_.break_seq = static_cast<std::uint8_t>(breakSeq & 63);
   EndSessionResult(true, {});
 }
 
