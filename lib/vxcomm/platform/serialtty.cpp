@@ -504,6 +504,10 @@ TvxSerialOpen vxOpenTtyDevice(const std::string& path) {
   struct termios2 tio = found;
   vxMakeRawTermios(tio);
   if (ioctl(fd, TCSETS2, &tio) != 0) return fail(errno);
+  // A port opens empty: what the device holds from before is no answer to anything this
+  // session sends. A pseudo-terminal keeps what its far end wrote while nobody had it open,
+  // such as a peer's acknowledgement of a packet sent just before the port was closed.
+  ioctl(fd, TCFLSH, TCIFLUSH);
   SetLowLatency(fd);
   lock->Adopt();
   auto device = std::make_shared<TtyDevice>(fd, std::move(lock), found);
