@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <climits>
+#include <thread>
 
 #include "support/kermitfiles.h"
 #include "support/kermitwire.h"
@@ -303,16 +304,18 @@ TEST_F(KermitByHand, DamagedReplyIsAnsweredByARepeatOnlyWithAdaptiveTimeout) {
     k.SetAdaptiveTimeout(adaptive);
     k.SendFiles(dir + "/out.txt");
     Feed(Packet('Y', 0, "~% @-#Y3 (", 0));
-    const std::string header = Last();
-    ASSERT_EQ(header[3], 'F');
+    ASSERT_EQ(Last()[3], 'F');
+    Feed(Y(1));
+    const std::string attributes = Last();
+    ASSERT_EQ(attributes[3], 'A');
     const std::size_t before = sent.size();
-    std::string damaged = Y(1);
+    std::string damaged = Y(2);
     damaged[4] ^= 2;
     Feed(damaged);
-    // The round trip of the Send-Init was measured: the reply time-out follows it.
+    // The round trip of the file header was measured: the reply time-out follows it.
     EXPECT_EQ(k.SilenceTimeout() < k.Timeout(), adaptive);
     ASSERT_EQ(sent.size(), before + (adaptive ? 1 : 0));
-    EXPECT_EQ(Last(), header);
+    EXPECT_EQ(Last(), attributes);
     k.Abort();
   }
 }
@@ -332,6 +335,43 @@ TEST_F(KermitByHand, AdaptiveWaitDoublesWithEachFailureOfOnePacket) {
   }
   Feed(Packet('D', 2, "x", 2));  // got through: back to the round trip
   EXPECT_LT(k.SilenceTimeout(), 2 * base);
+}
+
+// Only an answer that moves the session on is a round trip of the line. A Send-Init
+// answered late (a peer still starting, or one that answers after its own time-out), a NAK
+// and a repeat of a packet already taken are the peer's time-outs speaking: timed, they
+// made every later wait of the session as long, and a transfer to gkermit on a noisy line
+// crawled at 150 B/s, five seconds for every damaged packet.
+TEST_F(KermitByHand, LateAnswersOfAPeerThatTimedOutNeverSetTheWait) {
+  using std::chrono::milliseconds;
+  const auto late = milliseconds(1000);
+  WriteAll(dir + "/out.txt", std::string(500, 'x'));
+  k.SetAdaptiveTimeout(true);
+  k.SetTimeout(10000);
+  k.SetErrorLimit(INT_MAX);
+  k.SendFiles(dir + "/out.txt");
+  std::this_thread::sleep_for(late);
+  Feed(Packet('Y', 0, "~% @-#Y3 (", 0));
+  EXPECT_EQ(k.SilenceTimeout(), k.Timeout()) << "the Send-Init's answer was timed";
+  Feed(Y(1));
+  ASSERT_EQ(Last()[3], 'A');
+  EXPECT_LT(k.SilenceTimeout(), 1000) << "the file header's quick answer did not set the wait";
+  std::this_thread::sleep_for(late);
+  Feed(N(2));  // the peer timed out waiting for the attributes
+  ASSERT_EQ(Last()[3], 'A');
+  EXPECT_LT(k.SilenceTimeout(), 2 * 1000) << "the NAK was timed";
+  k.Abort();
+
+  // Receiving: a D repeated after the peer's time-out (our acknowledgement was lost).
+  sent.clear();
+  Init();
+  Feed(Packet('F', 1, "in.txt", 2));
+  Feed(Packet('D', 2, "abc", 2));
+  ASSERT_LT(k.SilenceTimeout(), 1000);
+  std::this_thread::sleep_for(late);
+  Feed(Packet('D', 2, "abc", 2));
+  EXPECT_EQ(Last(), Y(2));
+  EXPECT_LT(k.SilenceTimeout(), 2 * 1000) << "the repeated D was timed";
 }
 
 // A loaded machine answers late now and then: once a reply took that long, no wait of the

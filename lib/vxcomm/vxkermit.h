@@ -500,6 +500,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void SendPacket(std::uint8_t type, const void* data, std::size_t len);
   // DoPacket's work on the packet collected: check, dispatch, answer.
   void TakePacket();
+  // Whether the packet just verified is the peer's answer to the packet sent last.
+  bool AnswersLastSent() const;
   // Frames a packet into send_buf_ as the last one sent, without sending it.
   void FrameOutgoing(std::uint8_t type, const void* data, std::size_t len);
   /// Repeats what is missing: while data is in flight, as the data mode does; otherwise the

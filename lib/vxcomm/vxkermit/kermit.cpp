@@ -270,10 +270,29 @@ void TvxKermit::TakePacket() {
   recv_buf_[kLenPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kLenPos]));
   recv_buf_[kSeqPos] = static_cast<std::uint8_t>(UnChar(recv_buf_[kSeqPos]) & 63);
   record_.largest_received = std::max(record_.largest_received, size);
-  round_trip_.Replied();
+  if (AnswersLastSent()) round_trip_.Replied();
   const TvxTransferState before = State();
   Dispatch();
   if (isInit && State() == before && (before != fsListen || type != 'S')) check_index_ = negotiated;
+}
+
+bool TvxKermit::AnswersLastSent() const {
+  // Only the answer that moves the session on times the line. A NAK, or a repeat of what
+  // this side already has, may be the peer's own time-out speaking: taken as a round trip,
+  // it would set every later wait to the peer's time-out. The answer to a Send-Init tells
+  // how long the peer took to start and take the line (gkermit answers one that came too
+  // early after its own time-out), not how long the line takes.
+  const int sent = (run_.send_seq - 1) & 63;
+  switch (run_.last_sent_type) {
+    case 'N':
+    case 'S':
+    case 'I':
+      return false;
+    case 'Y':
+      return RecvSeq() == ((sent + 1) & 63);
+    default:
+      return RecvType() == 'Y' && RecvSeq() == sent;
+  }
 }
 
 void TvxKermit::Dispatch() {
