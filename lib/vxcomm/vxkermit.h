@@ -602,9 +602,9 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   /// grows after this during the session.
   void SizeBuffers();
   void Dispatch();
-  /// Receiving: acts only on the packet expected; the previous one is answered again, any
-  /// other is refused with a NAK for the one expected.
-  void DispatchReceived(std::uint8_t type);
+  /// Receiving, a packet at a time: acts only on the packet expected; the previous one is
+  /// answered again, any other is refused with a NAK for the one expected.
+  void ReceiveInTurn(std::uint8_t type);
   /// Sending: what the acknowledgement of the outstanding packet (with its data field) makes
   /// the sender do next.
   void AdvanceOnAck(const std::uint8_t* data, std::size_t len);
@@ -632,6 +632,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   void StreamTurn();
   /// Bytes of ours the I/O component still holds for the line; 0 without one.
   Cardinal QueuedOutput() const;
+  /// Sending a stream, and some of it still waits to leave.
+  bool StreamedOutputWaits() const;
   /// The longest data field of a classic packet under the peer's MAXL.
   std::size_t MaxClassicField() const { return vxkermit::MaxDataField(init_params_, check_index_); }
   /// The longest data field this side may send, long packets included.
@@ -735,7 +737,8 @@ class VXCOMM_EXPORT TvxKermit : public TvxCustomFileTransfer {
   bool resend_next_ = false;              ///< the next SendFiles is a ResendFiles
   bool resend_ = false;                   ///< this sending session was started by ResendFiles
   vxkermit::TSendWindow send_window_;
-  /// How D packets go: chosen when the Send-Init exchange is agreed; kept until the next.
+  /// How D packets go: one at a time from each session's start, the agreed mode once the
+  /// Send-Init exchange is agreed; never null.
   std::unique_ptr<vxkermit::TDataMode> data_mode_;
   vxkermit::TRecvWindow recv_window_;
   bool damaged_since_sent_ = false;  ///< a damaged packet arrived since the last packet went out

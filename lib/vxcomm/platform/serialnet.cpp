@@ -304,14 +304,17 @@ TvxSerialOpen vxOpenNetDevice(const std::string& name) {
     result.error = vxSerialError(error);
     return result;
   }
-  auto relay = std::make_unique<TvxNetRelay>(socket, master, address.telnet);
+  // The terminal end opens (empty, as every port does) before the relay hands it the
+  // server's first bytes.
   TvxSerialOpen tty = vxOpenTtyDevice(path);
   if (!tty.device) {
-    relay->Stop();
+    ::close(socket);
+    ::close(master);
     ::close(keeper);
     result.error = tty.error;
     return result;
   }
+  auto relay = std::make_unique<TvxNetRelay>(socket, master, address.telnet);
   result.device = std::make_shared<TvxNetSerialDevice>(std::move(tty.device), std::move(relay),
                                                        keeper, address.telnet);
   return result;

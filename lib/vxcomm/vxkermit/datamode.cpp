@@ -1,4 +1,4 @@
-// The three data modes of a Kermit sender: each D packet waits for its acknowledgement,
+// The three data modes of a Kermit session: each D packet waits for its acknowledgement,
 // a window keeps several in flight and repeats only what the receiver misses, a stream
 // waits for nothing and ends the session on any fault.
 #include "vxcomm/vxkermit/datamode.h"
@@ -36,6 +36,7 @@ class TWindowMode final : public TDataMode {
   int ReplyFloorMs() const override { return TvxKermit::MinWindowReplyTimeoutMs; }
   // The failures of the window's oldest packet, not those of the whole window.
   int Failures() const override { return engine_.send_window_.OldestRepeats(); }
+  void OnReceived(std::uint8_t type) override { engine_.DispatchWindowed(type); }
 };
 
 class TStreamMode final : public TDataMode {
@@ -49,6 +50,24 @@ class TStreamMode final : public TDataMode {
   }
   // A streaming session ends on silence before any repeat; kept for a caller that repeats.
   void OnTimeout() override { engine_.RepeatLastPacket(); }
+  void OnReceived(std::uint8_t type) override {
+    // Nothing is repeated on a streaming link: a repeat or a gap means lost data.
+    const std::uint8_t seq = engine_.RecvSeq();
+    const std::uint8_t last = engine_.LastRecvSeq();
+    if (seq == last && type == 'D')
+      return engine_.StreamingFailure("packet " + std::to_string(seq) + " came twice");
+    if (seq != last && seq != engine_.ExpectedSeq())
+      return engine_.StreamingFailure("packet " + std::to_string(seq) + " instead of " +
+                                      std::to_string(engine_.ExpectedSeq()));
+    engine_.ReceiveInTurn(type);
+  }
+  // Streamed data is not acknowledged: the silence time-out starts again instead.
+  bool AcknowledgesData() const override { return false; }
+  bool EndsOnFault(const std::string& fault) override {
+    engine_.StreamingFailure(fault);
+    return true;
+  }
+  bool Streams() const override { return true; }
 };
 
 void TDataMode::OnDamaged() {
@@ -65,6 +84,14 @@ int TDataMode::ReplyFloorMs() const {
 
 int TDataMode::Failures() const {
   return engine_.RetryCount();
+}
+
+void TDataMode::OnReceived(std::uint8_t type) {
+  engine_.ReceiveInTurn(type);
+}
+
+bool TDataMode::EndsOnFault(const std::string&) {
+  return false;
 }
 
 std::unique_ptr<TDataMode> MakeDataMode(TvxKermit& engine, int window, bool stream) {

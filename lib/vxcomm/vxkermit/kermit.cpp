@@ -32,7 +32,8 @@ TvxKermit::TvxKermit(QObject* owner)
       field_buf_(kPacketImageSize),
       raw_buf_(kPacketImageSize),
       decode_buf_(kPacketImageSize),
-      text_buf_(2 * kPacketImageSize) {
+      text_buf_(2 * kPacketImageSize),
+      data_mode_(MakeDataMode(*this, 1, false)) {
   SetLogPrefix("vxKermit: ");
   send_buf_[0] = kMark;
   TvxDataPacket* packet = Packets().Add();
@@ -167,7 +168,7 @@ void TvxKermit::RepeatLastPacket() {
 int TvxKermit::SilenceTimeout() const {
   // A time-out ends a streaming session: it waits the whole time-out, never one the round
   // trip gives.
-  if (!options_.adaptive_timeout || State() == fsListen || record_.stream) return Timeout();
+  if (!options_.adaptive_timeout || State() == fsListen || data_mode_->Streams()) return Timeout();
   // Each failure of the same packet doubles the wait, up to twice the time-out this side
   // announced: a peer that lost its way in a damaged packet recovers only by that
   // time-out, and each repeat sent before it runs out would start its wait anew.
@@ -184,13 +185,17 @@ int TvxKermit::SilenceTimeout() const {
 void TvxKermit::StartReplyTimer() {
   // A streaming sender's packets may wait long in the output queue on a slow line: the peer
   // is silent only once nothing of ours waits to leave, so until then the timer only looks.
-  if (record_.stream && State() == fsSend && QueuedOutput() > 0) {
+  if (StreamedOutputWaits()) {
     run_.output_waited = true;
     StartTimer(static_cast<Cardinal>(std::min(kOutputPollMs, std::max(1, Timeout()))));
     return;
   }
   run_.output_waited = false;
   StartTimer(static_cast<Cardinal>(std::max(0, SilenceTimeout())));
+}
+
+bool TvxKermit::StreamedOutputWaits() const {
+  return State() == fsSend && data_mode_->Streams() && QueuedOutput() > 0;
 }
 
 Cardinal TvxKermit::QueuedOutput() const {
@@ -330,22 +335,13 @@ void TvxKermit::Dispatch() {
         ReceiveNak();
       break;
     case fsReceive:
-      DispatchReceived(type);
+      data_mode_->OnReceived(type);
       break;
   }
 }
 
-void TvxKermit::DispatchReceived(std::uint8_t type) {
-  if (record_.window > 1) return DispatchWindowed(type);
+void TvxKermit::ReceiveInTurn(std::uint8_t type) {
   const std::uint8_t seq = RecvSeq();
-  if (record_.stream) {
-    // Nothing is repeated on a streaming link: a repeat or a gap means lost data.
-    if (seq == last_recv_seq_ && type == 'D')
-      return StreamingFailure("packet " + std::to_string(seq) + " came twice");
-    if (seq != last_recv_seq_ && seq != ExpectedSeq())
-      return StreamingFailure("packet " + std::to_string(seq) + " instead of " +
-                              std::to_string(ExpectedSeq()));
-  }
   if (seq == last_recv_seq_) {
     // The peer missed the answer: it gets it again, and nothing is done twice.
     ++record_.repeats_received;
@@ -388,6 +384,7 @@ const char* ReceiveViolation(TReceivePhase phase, std::uint8_t type) {
 void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
   if (const char* violation = ReceiveViolation(run_.receive_phase, type))
     return RaiseFatalError(17, kProtocolViolation, violation);
+  bool answer = ack;
   switch (type) {
     case 'F':
       if (!ReceiveFileHeader()) return;
@@ -400,13 +397,7 @@ void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
       // A refused packet must not count as received, or its repeat would be dropped.
       if (!ReceiveFileData()) return;
       run_.receive_phase = TReceivePhase::kData;
-      if (record_.stream && State() == fsReceive) {
-        // Streamed data is not acknowledged; the silence time-out starts again.
-        last_recv_seq_ = seq;
-        ResetRetries();
-        StartReplyTimer();
-        return;
-      }
+      answer = ack && data_mode_->AcknowledgesData();
       break;
     case 'Z':
       ReceiveEOF();
@@ -422,13 +413,16 @@ void TvxKermit::ActOnReceived(std::uint8_t type, std::uint8_t seq, bool ack) {
   if (State() != fsReceive) return;
   last_recv_seq_ = seq;
   ResetRetries();
-  if (ack) SendAck();
+  if (answer)
+    SendAck();
+  else if (ack)
+    StartReplyTimer();  // data left unanswered: the silence time-out starts again
 }
 
 void TvxKermit::BadCheck() {
   // Outside a transfer there is nothing to repeat and no session to fail.
   if (State() == fsListen) return;
-  if (record_.stream) return StreamingFailure("a damaged packet arrived");
+  if (data_mode_->EndsOnFault("a damaged packet arrived")) return;
   // Before the Send-Init is answered, a peer's leftovers of an earlier session (its repeated
   // answers, checked as that session agreed) read as damaged: one damaged packet per
   // Send-Init sent (or repeated on a time-out) costs a retry and a repeat, the others only
@@ -470,6 +464,7 @@ void TvxKermit::ResetSession(TvxTransferState state) {
 void TvxKermit::StartSession(TvxTransferState state) {
   ForgetHandlerFailure();
   record_ = {};
+  data_mode_ = MakeDataMode(*this, 1, false);
   file_ = {};
   BeginSessionResult(state == fsSend, state == fsSend ? FileList().Count() : 0);
   ResetSession(state);
@@ -496,10 +491,10 @@ void TvxKermit::DoTimeout() {
   }
   // The timer looked at the output queue: the silence starts once it is empty (DoTimer arms
   // the timer again).
-  if (record_.stream && State() == fsSend && (run_.output_waited || QueuedOutput() > 0)) return;
+  if (run_.output_waited || StreamedOutputWaits()) return;
   TvxCustomFileTransfer::DoTimeout();
   ++record_.timeouts;
-  if (record_.stream) return StreamingFailure("the peer fell silent");
+  if (data_mode_->EndsOnFault("the peer fell silent")) return;
   // Silence is judged by the limit the user set: a window's allowance covers the repeats a
   // window causes, not a peer that is gone (each wait may last twice the time-out). Only
   // time-outs in a row count: repeats a receiver asked for show it is there.
@@ -533,8 +528,7 @@ void TvxKermit::AbortTransfer(const std::string& reason) {
   const bool running = State() != fsListen;
   // A streaming sender's queued data is of no use now, and the E would wait behind it (on a
   // slow line past its own write deadline); the receiver takes the E after a cut packet.
-  if (running && record_.stream && State() == fsSend && QueuedOutput() > 0)
-    IOComponent()->PurgeOut();
+  if (StreamedOutputWaits()) IOComponent()->PurgeOut();
   if (running) SendError(reason);
   peer_silent_ = false;
   TvxCustomFileTransfer::AbortTransfer(reason);

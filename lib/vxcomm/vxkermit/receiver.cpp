@@ -6,6 +6,7 @@
 #include "vxcomm/vxkermit.h"
 #include "vxcomm/vxkermit/agreement.h"
 #include "vxcomm/vxkermit/attributes.h"
+#include "vxcomm/vxkermit/datamode.h"
 #include "vxcomm/vxkermit/encoding.h"
 #include "vxcomm/vxkermit/filename.h"
 #include "vxcomm/vxkermit/textform.h"
@@ -99,7 +100,7 @@ bool TvxKermit::ReceiveFileData() {
     if (!SettleWithoutAttributes()) {
       // No A packet to refuse it by: its first data acknowledgement asks the sender to skip
       // it, which a stream has none of.
-      if (record_.stream) {
+      if (!data_mode_->AcknowledgesData()) {
         RaiseFatalError(17, kFileFailure, FileRefusal());
         return true;
       }

@@ -230,7 +230,7 @@ void TvxKermit::StreamData() {
 
 void TvxKermit::StreamTurn() {
   // Any packet sent since the turn was set stopped it: the file is still streaming.
-  if (State() != fsSend || !record_.stream) return;
+  if (State() != fsSend || !data_mode_->Streams()) return;
   try {
     StreamData();
     ReportHandlerFailure();
@@ -287,7 +287,7 @@ void TvxKermit::AnswerAck() {
 void TvxKermit::ReceiveNak() {
   LogMsg(dlDebug, "NACK [N] Packet! ");
   // A streaming link repeats nothing: a NAK ends it whatever was refused.
-  if (SendingData() || record_.stream) return data_mode_->OnNak();
+  if (SendingData() || data_mode_->Streams()) return data_mode_->OnNak();
   AnswerNak();
 }
 
