@@ -6,6 +6,10 @@
 // a server that answers other line settings than asked is refused; IPv6 works as IPv4.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -270,6 +274,43 @@ TEST_F(ScriptedPort, UnreadInputDoesNotHoldBackOurOutput) {
       << server_->Data();
   open.device->Close();
   flood.join();
+}
+
+// A server may speak first (a banner, what a board printed before we connected). A port
+// opens empty of what its line held from before, never of what its server sends once
+// connected: the terminal end is open before the relay hands it anything.
+TEST(RawServer, WhatTheServerSendsOnAcceptingIsDelivered) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const std::string banner = "board ready\r\n=> ";
+  std::thread server([&] {
+    const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) return;
+    (void)!::send(client, banner.data(), banner.size(), MSG_NOSIGNAL);
+    char byte;
+    while (::recv(client, &byte, 1, 0) > 0) {
+    }  // until our side closes
+    ::close(client);
+  });
+  Bytes received;
+  TvxComm comm;
+  comm.OnAfterReceive = [&](TObject*, const void* data, Cardinal len) { received.Add(data, len); };
+  comm.SetDeviceName("tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  std::string why;
+  EXPECT_TRUE(comm.TryOpen(&why)) << why;
+  EXPECT_TRUE(WaitUntil([&] { return received.Text().size() >= banner.size(); }, 5000));
+  EXPECT_EQ(received.Text(), banner);
+  comm.Close();
+  ::shutdown(listener, SHUT_RDWR);
+  server.join();
+  ::close(listener);
 }
 
 }  // namespace
