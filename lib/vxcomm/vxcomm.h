@@ -230,9 +230,10 @@ class VXCOMM_EXPORT TvxCustomComm : public TvxBaseIO {
   virtual void CommError(Cardinal commCode, Cardinal sysError, TComStateFlags state);
 
   /// Closes the port if open, then opens it: applies the settings, starts event delivery (see the
-  /// file description) and notifies (code 2). When the device cannot be opened, LastErrorText holds
-  /// the message and it is raised as fatal error 1 (Exception, unless OnFatalError cancels it).
-  /// Main thread.
+  /// file description) and notifies (code 2). The port opens empty: what its line held from
+  /// before (a pseudo-terminal keeps what its far end wrote meanwhile) is discarded. When the
+  /// device cannot be opened, LastErrorText holds the message and it is raised as fatal error 1
+  /// (Exception, unless OnFatalError cancels it). Main thread.
   void Open() override;
   /// Open for a caller who wants no exception: true when the port is open. Otherwise false,
   /// with the reason in Error (when given): the open message (LastErrorText), or the message

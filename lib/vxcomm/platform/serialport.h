@@ -21,8 +21,9 @@ void vxRegisterSerialDevice(const std::string& name, TvxSerialFactory factory);
 
 // Opens a port by name ("COM3", "ttyUSB0", "/dev/ttyUSB0", a registered name, a network port
 // "tcp://HOST:PORT" or "rfc2217://HOST:PORT" as serialnet.h opens it): exclusive,
-// raw, 9600 8N1. The error's text is the system's, and for a refused permission also names
-// the group that owns the device; ENOENT for a name that is no port name at all.
+// raw, 9600 8N1, its input empty of what the line held from before. The error's text is the
+// system's, and for a refused permission also names the group that owns the device; ENOENT for a
+// name that is no port name at all.
 TvxSerialOpen vxOpenSerialPort(const std::string& name);
 // The path an open of Name uses (after COM names are resolved), for messages.
 std::string vxSerialPath(const std::string& name);
