@@ -107,6 +107,25 @@ void ExpectTerminalWorks(Console& console, LineEnd& line, const std::string& tag
   EXPECT_EQ(line.Read(typed.size()), typed);
 }
 
+// Types Command at the prompt, starts PeerCommand (an lrzsz program) in PeerDir on the far end
+// of Pair once vxterm waits for it, and expects vxterm to end with Said and the peer with
+// status 0; the terminal works afterwards.
+void TransferWithLinePeer(Console& console, SocatPair& pair, const std::string& command,
+                          const std::string& peerCommand, const std::string& peerDir,
+                          const std::string& said) {
+  SCOPED_TRACE(command);
+  const std::size_t from = console.Seen().size();
+  console.Command(command);
+  ASSERT_TRUE(console.WaitFor("Ctrl-C cancels", from)) << console.Seen().substr(from);
+  QProcess peer;
+  StartLinePeer(peer, peerCommand, pair.B(), peerDir);
+  EXPECT_TRUE(console.WaitFor("vxterm: " + said, from, 60000)) << console.Seen().substr(from);
+  EXPECT_TRUE(LinePeerExited(peer));
+  EXPECT_EQ(peer.exitCode(), 0) << console.Seen().substr(from);
+  LineEnd line(pair.B());
+  ExpectTerminalWorks(console, line, "after " + command);
+}
+
 // A vxterm on one end of a pair, the test holding the other end and the console.
 struct Connected {
   explicit Connected(const QStringList& more = {}, const std::string& dir = "")
@@ -504,17 +523,7 @@ TEST(VxTerm, XmodemAndYmodemReceivesFromThePromptWithLrzsz) {
   ASSERT_TRUE(term.Ready()) << console.Seen();
   const auto run = [&](const std::string& command, const std::string& peerCommand,
                        const std::string& said) {
-    SCOPED_TRACE(command);
-    const std::size_t from = console.Seen().size();
-    console.Command(command);
-    ASSERT_TRUE(console.WaitFor("Ctrl-C cancels", from)) << console.Seen().substr(from);
-    QProcess peer;
-    StartLinePeer(peer, peerCommand, pair.B(), src);
-    EXPECT_TRUE(console.WaitFor("vxterm: " + said, from, 60000)) << console.Seen().substr(from);
-    EXPECT_TRUE(LinePeerExited(peer));
-    EXPECT_EQ(peer.exitCode(), 0) << console.Seen().substr(from);
-    LineEnd line(pair.B());
-    ExpectTerminalWorks(console, line, "after " + command);
+    TransferWithLinePeer(console, pair, command, peerCommand, src, said);
   };
   run("receive -p ymodem " + back, "sb -q one.bin two.txt", "2 files received");
   EXPECT_EQ(ReadAll(back + "/one.bin"), one);
@@ -541,17 +550,7 @@ TEST(VxTerm, ZmodemReceivesAndSendsFromThePromptWithLrzsz) {
   ASSERT_TRUE(term.Ready()) << console.Seen();
   const auto run = [&](const std::string& command, const std::string& peerCommand,
                        const std::string& peerDir, const std::string& said) {
-    SCOPED_TRACE(command);
-    const std::size_t from = console.Seen().size();
-    console.Command(command);
-    ASSERT_TRUE(console.WaitFor("Ctrl-C cancels", from)) << console.Seen().substr(from);
-    QProcess peer;
-    StartLinePeer(peer, peerCommand, pair.B(), peerDir);
-    EXPECT_TRUE(console.WaitFor("vxterm: " + said, from, 60000)) << console.Seen().substr(from);
-    EXPECT_TRUE(LinePeerExited(peer));
-    EXPECT_EQ(peer.exitCode(), 0) << console.Seen().substr(from);
-    LineEnd line(pair.B());
-    ExpectTerminalWorks(console, line, "after " + command);
+    TransferWithLinePeer(console, pair, command, peerCommand, peerDir, said);
   };
   run("receive -p zmodem " + back, "sz -q one.bin empty.bin", src, "2 files received");
   EXPECT_TRUE(ReadAll(back + "/one.bin") == one);
