@@ -2,10 +2,12 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+
 #include <unistd.h>
 #include <QElapsedTimer>
 #include <QThread>
 #include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <stdexcept>
 
@@ -72,13 +74,9 @@ Ser2Net::Ser2Net(const std::string& dir, const std::string& device, const std::s
                         << telnet_port_ << connector
                         << "connection: &telnet6\n  accepter: telnet(rfc2217),tcp,::1,"
                         << telnet6_port_ << connector;
-  server_.setProgram("/usr/sbin/ser2net");
-  server_.setArguments({"-n", "-d", "-P", QString::fromStdString(dir + "/ser2net.pid"), "-c",
-                        QString::fromStdString(config)});
-  server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  server_.setStandardOutputFile(QString::fromStdString(dir + "/ser2net.log"));
-  server_.start();
-  if (!server_.waitForStarted(5000)) throw std::runtime_error("ser2net does not start");
+  if (!server_.Start("/usr/sbin/ser2net", {"-n", "-d", "-P", dir + "/ser2net.pid", "-c", config},
+                     dir + "/ser2net.log"))
+    throw std::runtime_error("ser2net does not start");
   QElapsedTimer clock;
   clock.start();
   while (!(Listening(AF_INET, raw_port_) && Listening(AF_INET, telnet_port_) &&
@@ -96,9 +94,7 @@ Ser2Net::~Ser2Net() {
 }
 
 void Ser2Net::Stop() {
-  if (server_.state() == QProcess::NotRunning) return;
-  server_.kill();
-  server_.waitForFinished(5000);
+  server_.Signal(SIGKILL, 5000);
 }
 
 std::string Ser2Net::RawUrl() const {

@@ -4,8 +4,9 @@
 // form, 9600n81 by default), no modem lines (local).
 #pragma once
 
-#include <QProcess>
 #include <string>
+
+#include "support/childprocess.h"
 
 // A TCP port on 127.0.0.1 nobody listens on now.
 int FreeLoopbackPort();
@@ -31,6 +32,6 @@ class Ser2Net {
   std::string Telnet6Url() const;
 
  private:
-  QProcess server_;
+  ChildProcess server_;
   int raw_port_ = 0, telnet_port_ = 0, telnet6_port_ = 0;
 };

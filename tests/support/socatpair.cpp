@@ -21,12 +21,8 @@ SocatPair::SocatPair() : SocatPair(MakeTempDir("socat")) {}
 SocatPair::SocatPair(const std::string& dir) {
   a_ = dir + "/A";
   b_ = dir + "/B";
-  socat_.setProgram("socat");
-  socat_.setArguments({QString::fromStdString("pty,raw,echo=0,link=" + a_),
-                       QString::fromStdString("pty,raw,echo=0,link=" + b_)});
-  socat_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  socat_.start();
-  if (!socat_.waitForStarted(5000)) throw std::runtime_error("socat did not start");
+  if (!socat_.Start("socat", {"pty,raw,echo=0,link=" + a_, "pty,raw,echo=0,link=" + b_}))
+    throw std::runtime_error("socat did not start");
   QElapsedTimer clock;
   clock.start();
   while (!(LinkReady(a_) && LinkReady(b_))) {
@@ -35,10 +31,4 @@ SocatPair::SocatPair(const std::string& dir) {
   }
 }
 
-SocatPair::~SocatPair() {
-  socat_.terminate();
-  if (!socat_.waitForFinished(2000)) {
-    socat_.kill();
-    socat_.waitForFinished(2000);
-  }
-}
+SocatPair::~SocatPair() = default;

@@ -2,8 +2,9 @@
 // both ends raw, each with a stable path (a symbolic link in a private directory).
 #pragma once
 
-#include <QProcess>
 #include <string>
+
+#include "support/childprocess.h"
 
 class SocatPair {
  public:
@@ -20,6 +21,6 @@ class SocatPair {
   const std::string& B() const { return b_; }
 
  private:
-  QProcess socat_;
+  ChildProcess socat_;  // ended (SIGTERM) when the pair goes
   std::string a_, b_;
 };
