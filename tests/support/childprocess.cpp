@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -41,7 +42,12 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   ::close(ready[1]);
   // The pipe closes on a successful exec and carries a byte when it failed.
   char failed = 0;
-  const bool started = pid_ > 0 && ::read(ready[0], &failed, 1) == 0;
+  ssize_t n = -1;
+  if (pid_ > 0) {
+    do n = ::read(ready[0], &failed, 1);
+    while (n < 0 && errno == EINTR);
+  }
+  const bool started = n == 0;
   ::close(ready[0]);
   if (!started && pid_ > 0) {
     ::waitpid(pid_, nullptr, 0);
@@ -51,7 +57,10 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
 }
 
 bool ChildProcess::Running() {
-  if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+  if (pid_ <= 0) return false;
+  // ECHILD: reaped elsewhere, gone all the same.
+  const pid_t reaped = ::waitpid(pid_, nullptr, WNOHANG);
+  if (reaped == pid_ || (reaped < 0 && errno == ECHILD)) pid_ = -1;
   return pid_ > 0;
 }
 
