@@ -30,5 +30,3 @@ SocatPair::SocatPair(const std::string& dir) {
     QThread::msleep(5);
   }
 }
-
-SocatPair::~SocatPair() = default;

@@ -13,7 +13,6 @@ class SocatPair {
   // The same with the links Dir/A and Dir/B: a pair made again in Dir gets the same names,
   // as an adapter plugged back in does.
   explicit SocatPair(const std::string& dir);
-  ~SocatPair();
   SocatPair(const SocatPair&) = delete;
   SocatPair& operator=(const SocatPair&) = delete;
 
